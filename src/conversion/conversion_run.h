@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "conversion/conversion_observer.h"
+#include "conversion/mailbox_naming.h"
+#include "conversion/record_options.h"
+#include "shellutil/failure.h"
+
+namespace drovanta {
+
+// The rows a run converts. The row count is read once at the start; the path of row i is read
+// at the start of turn i, so a window's list can change under a running conversion.
+class RowSource {
+ public:
+  virtual ~RowSource() = default;
+  virtual long rowCount() = 0;
+  virtual std::string rowText(long row) = 0;
+};
+
+class VectorRowSource : public RowSource {
+ public:
+  explicit VectorRowSource(std::vector<std::string> rows) : rows_(std::move(rows)) {}
+  long rowCount() override { return static_cast<long>(rows_.size()); }
+  std::string rowText(long row) override { return rows_.at(static_cast<std::size_t>(row)); }
+
+ private:
+  std::vector<std::string> rows_;
+};
+
+// Chooses another mailbox for a message (for example one per Apple Mail mailbox); nullopt keeps
+// the default mirror of the source folder.
+using MailboxPlacer =
+    std::function<std::optional<MailboxPlace>(const std::string& destinationFolder,
+                                              const std::string& messagePath)>;
+
+struct RunOptions {
+  RecordOptions record;
+  MailboxPlacer placer;  // empty: the default naming
+};
+
+struct RunSummary {
+  long converted = 0;
+  long failed = 0;
+  long skipped = 0;   // not messages (AppleDouble sidecars)
+  long warnings = 0;  // converted, but with something missing
+  std::uint64_t bytesRead = 0;     // message bytes of the converted messages
+  std::uint64_t bytesWritten = 0;  // record bytes appended
+  std::vector<std::string> mailboxes;  // each mailbox written, in the order first written
+  std::vector<Failure> failures;       // in row order
+
+  bool succeeded() const { return failed == 0; }
+};
+
+// Converts every row, in order, into the mailbox files under destinationFolder (a separator is
+// added when missing). Rows whose trimmed text is empty are passed over. A failing row is
+// reported and the run goes on; every mailbox holds whole records only.
+RunSummary RunConversion(RowSource& rows, const std::string& destinationFolder,
+                         ConversionObserver& observer, const RunOptions& options = {});
+
+}  // namespace drovanta

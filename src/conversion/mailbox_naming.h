@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+
+#include "shellutil/path_helpers.h"
+
+namespace drovanta {
+
+// Where one message's record goes: the mirror of its source folder under the destination, and
+// the ".mbox" file in it named after that folder.
+struct MailboxPlace {
+  std::string outputFolder;  // ends with the separator
+  std::string mailboxPath;
+};
+
+// Derives the place without touching the disk (the command line's dry run uses it).
+MailboxPlace MailboxPlaceFor(const std::string& destinationFolder, const std::string& messagePath,
+                             char separator = kPathSeparator);
+
+// Derives the place and creates the output folder; a folder that cannot be created shows only
+// when the mailbox file is opened.
+MailboxPlace MailboxPathFor(const std::string& destinationFolder, const std::string& messagePath);
+
+}  // namespace drovanta

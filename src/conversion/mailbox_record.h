@@ -1,0 +1,20 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "conversion/record_options.h"
+#include "shellutil/failure.h"
+
+namespace drovanta {
+
+// Appends one record (separator line, line end, message text, line end) to the mailbox file in
+// a single write, creating the file when missing. When the file cannot be opened or written
+// completely it is cut back to its earlier length, so it only ever holds whole records.
+// onOpened runs once the file is open, before anything is written.
+MaybeFailure AppendRecord(const std::string& mailboxPath, std::string_view separatorLine,
+                          std::string_view messageText, const RecordOptions& options = {},
+                          const std::function<void()>& onOpened = {});
+
+}  // namespace drovanta

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "conversion/record_options.h"
+#include "shellutil/failure.h"
+
+namespace drovanta {
+
+// Progress of one read: opened once with the length of the message bytes, then lineRead after
+// every line with the length of the text built so far.
+struct ReadProgress {
+  std::function<void(std::uint64_t fileLength)> opened;
+  std::function<void(std::uint64_t textLength)> lineRead;
+};
+
+struct MessageText {
+  std::string text;                // line ends normalised, "From " lines quoted, ends with a line end
+  std::uint64_t fileLength = 0;    // length of the message bytes the text was made from
+  std::vector<Notice> warnings;    // parts of a partial message that could not be put back
+  bool notAMessage = false;        // an AppleDouble sidecar: nothing to convert
+};
+
+// Reads one message file whole: frames an .emlx file, puts back the parts of a partial message,
+// normalises line ends, quotes "From " lines (mboxrd) and, when asked, writes the flag headers.
+Outcome<MessageText> ReadMessageText(const std::string& messagePath, const ReadProgress& progress,
+                                     const RecordOptions& options = {});
+
+}  // namespace drovanta

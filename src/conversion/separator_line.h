@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+
+#include "conversion/mail_message.h"
+#include "shellutil/failure.h"
+
+namespace drovanta {
+
+// "ddd mmm dd hh:mm:ss yyyy" with English names and ":" whatever the locale.
+std::string FormatTimestamp(const UtcDateTime& moment);
+
+// "From " + sender + " " + timestamp, without a line end. Fails when the message file cannot be
+// opened or read.
+Outcome<std::string> BuildSeparatorLine(const std::string& messagePath);
+
+}  // namespace drovanta

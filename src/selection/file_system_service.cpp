@@ -1,0 +1,1 @@
+#include "selection/file_system_service.h"

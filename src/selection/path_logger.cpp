@@ -1,0 +1,1 @@
+#include "selection/path_logger.h"

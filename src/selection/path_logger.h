@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "selection/file_system_service.h"
+#include "selection/keyed_list.h"
+#include "shellutil/failure.h"
+
+namespace drovanta {
+
+using KeyedStringList = KeyedList<std::string>;
+using KeyedNumberList = KeyedList<std::int32_t>;
+
+// Walks a folder tree breadth-first and records every file it finds. The list properties hand
+// out the scanner's own lists (shared, not copied), which stay readable after Terminate.
+class pathLogger {
+ public:
+  using ServiceFactory = std::function<std::shared_ptr<FileSystemService>()>;
+  using YieldPoint = std::function<void()>;
+
+  // The factory makes the file-system service at PathLogInit (the disk by default); the
+  // yield point is called wherever the walk lets the owner handle pending events.
+  explicit pathLogger(ServiceFactory makeService = {}, YieldPoint yieldPoint = {});
+
+  void PathLogInit();
+  // Returns quietly for a folder that does not exist; a folder that cannot be listed ends the
+  // walk with a failure naming it, keeping what was recorded until then.
+  MaybeFailure LogPath(const std::string& strPARENT);
+  std::int32_t Count() const { return count_; }
+  void Terminate();
+
+  void fullFileNamesOnly(bool fullPath) { fullFileNamesOnly_ = fullPath; }
+  bool fullFileNamesOnly() const { return fullFileNamesOnly_; }
+
+  std::shared_ptr<KeyedStringList> fileNames();
+  std::shared_ptr<KeyedStringList> pathNames();
+  std::shared_ptr<KeyedNumberList> pathPointers();
+  std::shared_ptr<KeyedStringList> fullFileNames();
+
+ private:
+  std::string AddBackslash(const std::string& path) const;
+  void yield() const;
+
+  ServiceFactory makeService_;
+  YieldPoint yieldPoint_;
+  std::shared_ptr<FileSystemService> fileSystem_;
+  std::int32_t count_ = 0;
+  std::shared_ptr<KeyedStringList> fileNames_;
+  std::shared_ptr<KeyedNumberList> pathPointers_;
+  std::shared_ptr<KeyedStringList> pathNames_;
+  std::shared_ptr<KeyedStringList> fullFileNames_;
+  bool fullFileNamesOnly_ = false;
+};
+
+}  // namespace drovanta

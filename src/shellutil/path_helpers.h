@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+
+namespace drovanta {
+
+// The separator of the paths the program hands around: "\" on Windows, "/" elsewhere.
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+#else
+inline constexpr char kPathSeparator = '/';
+#endif
+
+// The text after the last separator; the whole path when it holds none; "" for "".
+std::string GetFileName(const std::string& path, char separator = kPathSeparator);
+
+// The path up to and including its last separator; "" when it holds none.
+std::string GetFolderPath(const std::string& path, char separator = kPathSeparator);
+
+// The path with one separator at its end (never doubled); "" becomes the separator alone.
+std::string AddSeparator(const std::string& path, char separator = kPathSeparator);
+
+// An absolute form of a path given on a command line: relative to the working folder,
+// "." and ".." folded away lexically, symbolic links left unresolved.
+std::string MakeAbsolutePath(const std::string& path);
+
+}  // namespace drovanta

@@ -1,0 +1,54 @@
+#include "shellutil/path_helpers.h"
+
+#include <gtest/gtest.h>
+
+namespace drovanta {
+namespace {
+
+TEST(PathHelpers, SplitsWindowsPathsAtTheLastBackslash) {
+  EXPECT_EQ(GetFileName("C:\\Mail\\Inbox\\1.emlx", '\\'), "1.emlx");
+  EXPECT_EQ(GetFolderPath("C:\\Mail\\Inbox\\1.emlx", '\\'), "C:\\Mail\\Inbox\\");
+  EXPECT_EQ(GetFileName("1.emlx", '\\'), "1.emlx");
+  EXPECT_EQ(GetFolderPath("1.emlx", '\\'), "");
+  EXPECT_EQ(GetFileName("C:\\Mail\\", '\\'), "");
+  EXPECT_EQ(GetFolderPath("C:\\Mail\\", '\\'), "C:\\Mail\\");
+  EXPECT_EQ(GetFileName("C:\\", '\\'), "");
+  EXPECT_EQ(GetFolderPath("C:\\", '\\'), "C:\\");
+  EXPECT_EQ(GetFileName("C:/Mail/1.emlx", '\\'), "C:/Mail/1.emlx");
+  EXPECT_EQ(GetFileName("C:\\Mail\\\\1.emlx", '\\'), "1.emlx");
+  EXPECT_EQ(GetFolderPath("C:\\Mail\\\\1.emlx", '\\'), "C:\\Mail\\\\");
+}
+
+TEST(PathHelpers, SplitsPosixPathsWithTheSameRules) {
+  EXPECT_EQ(GetFileName("/home/a/Inbox/1.emlx", '/'), "1.emlx");
+  EXPECT_EQ(GetFolderPath("/home/a/Inbox/1.emlx", '/'), "/home/a/Inbox/");
+  EXPECT_EQ(GetFileName("/", '/'), "");
+  EXPECT_EQ(GetFolderPath("/", '/'), "/");
+  EXPECT_EQ(GetFileName("a\\b", '/'), "a\\b");
+}
+
+TEST(PathHelpers, FolderPathThenFileNameGiveBackThePath) {
+  for (const std::string path : {"C:\\a\\b.emlx", "x", "\\", "C:\\\\y", "a\\b\\"}) {
+    EXPECT_EQ(GetFolderPath(path, '\\') + GetFileName(path, '\\'), path) << path;
+  }
+  EXPECT_EQ(GetFileName(""), "");
+  EXPECT_EQ(GetFolderPath(""), "");
+}
+
+TEST(PathHelpers, AddSeparatorNeverDoublesIt) {
+  EXPECT_EQ(AddSeparator("C:\\Mail", '\\'), "C:\\Mail\\");
+  EXPECT_EQ(AddSeparator("C:\\Mail\\", '\\'), "C:\\Mail\\");
+  EXPECT_EQ(AddSeparator("", '/'), "/");
+}
+
+TEST(PathHelpers, MakeAbsolutePathFoldsDotsWithoutResolvingLinks) {
+  EXPECT_EQ(MakeAbsolutePath("/a/b/../c/./d"), "/a/c/d");
+  EXPECT_EQ(MakeAbsolutePath("/a/b/"), "/a/b");
+  EXPECT_EQ(MakeAbsolutePath("/"), "/");
+  const std::string relative = MakeAbsolutePath("x/y");
+  EXPECT_EQ(relative.front(), '/');
+  EXPECT_EQ(GetFileName(relative), "y");
+}
+
+}  // namespace
+}  // namespace drovanta
