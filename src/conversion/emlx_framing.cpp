@@ -1,0 +1,107 @@
+#include "conversion/emlx_framing.h"
+
+#include <cstring>
+#include <limits>
+
+namespace drovanta {
+
+namespace {
+
+constexpr std::string_view kPlistStart = "<?xml";
+constexpr std::string_view kPlistEnd = "</plist>";
+
+bool isBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+bool isSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// The count on an .emlx file's first line: digits with optional blanks around them. Counts too
+// large for size_t saturate, which later reads as "all remaining bytes".
+bool parseCountLine(std::string_view line, std::size_t& count) {
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  std::size_t i = 0;
+  while (i < line.size() && isBlank(line[i])) ++i;
+  const std::size_t digitsBegin = i;
+  std::size_t value = 0;
+  bool saturated = false;
+  for (; i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i) {
+    const std::size_t digit = static_cast<std::size_t>(line[i] - '0');
+    if (value > (std::numeric_limits<std::size_t>::max() - digit) / 10) saturated = true;
+    if (!saturated) value = value * 10 + digit;
+  }
+  if (i == digitsBegin) return false;
+  while (i < line.size() && isBlank(line[i])) ++i;
+  if (i != line.size()) return false;
+  count = saturated ? std::numeric_limits<std::size_t>::max() : value;
+  return true;
+}
+
+// The property list at the very end of `text` (a line starting "<?xml" through the last
+// "</plist>", then only white space), or npos when `text` does not end with one.
+std::size_t trailingPlistStart(std::string_view text) {
+  std::size_t end = text.size();
+  while (end > 0 && isSpace(text[end - 1])) --end;
+  if (end < kPlistEnd.size() || text.substr(end - kPlistEnd.size(), kPlistEnd.size()) != kPlistEnd)
+    return std::string_view::npos;
+  // The last "<?xml" that opens a line before the closing tag.
+  std::size_t searchFrom = end - kPlistEnd.size();
+  for (;;) {
+    const std::size_t pos = text.rfind(kPlistStart, searchFrom);
+    if (pos == std::string_view::npos) return pos;
+    if (pos == 0 || text[pos - 1] == '\n' || text[pos - 1] == '\r') return pos;
+    searchFrom = pos - 1;
+  }
+}
+
+// The property list that follows the message: from its "<?xml" to its last "</plist>".
+std::string_view plistAfterMessage(std::string_view tail) {
+  const std::size_t begin = tail.find(kPlistStart);
+  if (begin == std::string_view::npos) return {};
+  const std::size_t end = tail.rfind(kPlistEnd);
+  if (end == std::string_view::npos || end < begin) return {};
+  return tail.substr(begin, end + kPlistEnd.size() - begin);
+}
+
+std::string_view trimTrailingSpace(std::string_view text) {
+  while (!text.empty() && isSpace(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+}  // namespace
+
+EmlxFrame FrameEmlx(std::string_view fileBytes, bool isEmlxName) {
+  EmlxFrame whole;
+  whole.messageLength = fileBytes.size();
+  if (!isEmlxName) return whole;
+
+  const void* lf = std::memchr(fileBytes.data(), '\n', fileBytes.size());
+  if (lf == nullptr) return whole;
+  const std::size_t lineEnd =
+      static_cast<std::size_t>(static_cast<const char*>(lf) - fileBytes.data());
+  std::size_t count = 0;
+  if (!parseCountLine(fileBytes.substr(0, lineEnd), count)) return whole;
+
+  EmlxFrame frame;
+  frame.framed = true;
+  frame.messageBegin = lineEnd + 1;
+  const std::size_t remaining = fileBytes.size() - frame.messageBegin;
+  frame.messageLength = count < remaining ? count : remaining;
+
+  std::string_view message = fileBytes.substr(frame.messageBegin, frame.messageLength);
+  frame.propertyList =
+      plistAfterMessage(fileBytes.substr(frame.messageBegin + frame.messageLength));
+  if (frame.propertyList.empty()) {
+    // A count that overshoots swallows the property list; a message followed by its own list
+    // is trusted as counted.
+    const std::size_t plistStart = trailingPlistStart(message);
+    if (plistStart != std::string_view::npos) {
+      frame.propertyList = trimTrailingSpace(message.substr(plistStart));
+      frame.messageLength = plistStart;
+    }
+  }
+  return frame;
+}
+
+}  // namespace drovanta

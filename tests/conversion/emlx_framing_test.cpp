@@ -1,0 +1,232 @@
+#include "conversion/emlx_framing.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "conversion/property_list.h"
+#include "support/temp_folder.h"
+
+namespace drovanta {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::readFile;
+
+std::string_view messageOf(std::string_view bytes, const EmlxFrame& frame) {
+  return bytes.substr(frame.messageBegin, frame.messageLength);
+}
+
+const std::string kPlist =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+    "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+    "<plist version=\"1.0\">\n<dict>\n\t<key>date-received</key>\n\t<integer>1517000478</integer>\n"
+    "</dict>\n</plist>";
+
+TEST(EmlxFraming, CountLineForms) {
+  const std::string message = "Subject: hi\n\nbody\n";
+  const std::string count = std::to_string(message.size());
+  for (const std::string& line : {count + "\n", count + "      \n", count + "\r\n",
+                                  "  " + count + " \t\r\n", "\t" + count + "\n"}) {
+    SCOPED_TRACE(line);
+    const std::string bytes = line + message + kPlist + "\n";
+    const EmlxFrame frame = FrameEmlx(bytes, true);
+    EXPECT_TRUE(frame.framed);
+    EXPECT_EQ(frame.messageBegin, line.size());
+    EXPECT_EQ(messageOf(bytes, frame), message);
+    EXPECT_EQ(frame.propertyList, kPlist);
+  }
+}
+
+TEST(EmlxFraming, FirstLineThatIsNotACountTakesTheFileWhole) {
+  for (const std::string& bytes :
+       {std::string("Mime-Version: 1.0\nSubject: x\n\nbody\n"), std::string("12a\nSubject: x\n"),
+        std::string("1 2\nSubject: x\n"), std::string("\nSubject: x\n"), std::string("   \nx\n"),
+        std::string("-5\nSubject: x\n"), std::string("42"), std::string()}) {
+    SCOPED_TRACE(bytes);
+    const EmlxFrame frame = FrameEmlx(bytes, true);
+    EXPECT_FALSE(frame.framed);
+    EXPECT_EQ(frame.messageBegin, 0u);
+    EXPECT_EQ(frame.messageLength, bytes.size());
+    EXPECT_TRUE(frame.propertyList.empty());
+  }
+}
+
+TEST(EmlxFraming, NameThatFailsTheEmlxTestTakesTheFileWhole) {
+  const std::string bytes = "5\nabcde" + kPlist;
+  const EmlxFrame frame = FrameEmlx(bytes, false);
+  EXPECT_FALSE(frame.framed);
+  EXPECT_EQ(frame.messageLength, bytes.size());
+}
+
+TEST(EmlxFraming, CountBeyondTheDataTakesWhatRemains) {
+  const std::string bytes = "900\nSubject: short\n\nbody\n";
+  const EmlxFrame frame = FrameEmlx(bytes, true);
+  EXPECT_TRUE(frame.framed);
+  EXPECT_EQ(messageOf(bytes, frame), "Subject: short\n\nbody\n");
+  EXPECT_TRUE(frame.propertyList.empty());
+
+  // A count too large for any integer type still reads as "everything".
+  const std::string huge = "99999999999999999999999999\nSubject: x\n";
+  EXPECT_EQ(messageOf(huge, FrameEmlx(huge, true)), "Subject: x\n");
+}
+
+TEST(EmlxFraming, OvershootingCountCutsOffTheSwallowedPropertyList) {
+  for (const std::string& lineEnd : {std::string("\n"), std::string("\r\n")}) {
+    const std::string message = "Subject: x" + lineEnd + lineEnd + "body" + lineEnd;
+    for (const std::string& after : {std::string(), std::string("\n"), std::string(" \r\n\t\n")}) {
+      const std::string bytes = "5000" + lineEnd + message + kPlist + after;
+      const EmlxFrame frame = FrameEmlx(bytes, true);
+      EXPECT_EQ(messageOf(bytes, frame), message);
+      EXPECT_EQ(frame.propertyList, kPlist);
+    }
+  }
+}
+
+TEST(EmlxFraming, ZeroCountIsAnEmptyMessage) {
+  const std::string bytes = "0\n" + kPlist;
+  const EmlxFrame frame = FrameEmlx(bytes, true);
+  EXPECT_TRUE(frame.framed);
+  EXPECT_EQ(frame.messageLength, 0u);
+  EXPECT_EQ(frame.propertyList, kPlist);
+}
+
+TEST(EmlxFraming, PropertyListTextInsideACorrectlyCountedMessageStays) {
+  // The message itself ends with a plist (say, a pasted one); the count is right and the real
+  // list follows, so nothing of the message is cut.
+  const std::string message = "Subject: x\n\n" + kPlist + "\n";
+  const std::string bytes = std::to_string(message.size()) + "\n" + message + kPlist;
+  const EmlxFrame frame = FrameEmlx(bytes, true);
+  EXPECT_EQ(messageOf(bytes, frame), message);
+  EXPECT_EQ(frame.propertyList, kPlist);
+}
+
+TEST(EmlxFraming, XmlDeclarationMustOpenALineToBeCut) {
+  const std::string message = "Subject: x\n\nsee <?xml a?> and </plist>";
+  const std::string bytes = "5000\n" + message;
+  EXPECT_EQ(messageOf(bytes, FrameEmlx(bytes, true)), message);
+}
+
+// Real Apple Mail files.
+class CorpusFraming : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = DROVANTA_CORPUS_DIR;
+    if (root_.empty() || !fs::is_directory(root_)) GTEST_SKIP() << "no corpus at " << root_;
+  }
+  std::string load(const std::string& relative) { return readFile(fs::path(root_) / relative); }
+  // The sanitised fixtures sit a few folders down; they are found by their unique names.
+  std::string fixture(const std::string& name) {
+    for (const auto& entry :
+         fs::recursive_directory_iterator(fs::path(root_) / "search-emlx-mailbox"))
+      if (entry.path().filename() == name) return fs::relative(entry.path(), root_).string();
+    ADD_FAILURE() << "missing corpus file " << name;
+    return name;
+  }
+  std::string root_;
+};
+
+constexpr const char* kMessages = "partial-emlx-converter/test/__testdata/input/Messages/";
+constexpr const char* kSkip = "partial-emlx-converter/test/__testdata/skip-emlx/";
+constexpr const char* kTerhechte = "terhechte-emlx/tests/emails/";
+
+TEST_F(CorpusFraming, PaddedCountFollowedByPropertyList) {
+  const std::string bytes = load(std::string(kMessages) + "114862.emlx");
+  const EmlxFrame frame = FrameEmlx(bytes, true);
+  ASSERT_TRUE(frame.framed);
+  EXPECT_EQ(frame.messageBegin, 11u);  // "2945" padded to ten characters, then LF
+  EXPECT_EQ(frame.messageLength, 2945u);
+  EXPECT_TRUE(messageOf(bytes, frame).starts_with("Return-Path: <"));
+  EXPECT_TRUE(frame.propertyList.starts_with("<?xml"));
+  EXPECT_TRUE(frame.propertyList.ends_with("</plist>"));
+  EXPECT_EQ(ParsePropertyList(frame.propertyList).dateReceived, 1516985072.0);
+}
+
+TEST_F(CorpusFraming, UnpaddedCount) {
+  const std::string bytes = load(std::string(kMessages) + "11507.emlx");
+  const EmlxFrame frame = FrameEmlx(bytes, true);
+  ASSERT_TRUE(frame.framed);
+  EXPECT_EQ(frame.messageBegin, 5u);
+  EXPECT_EQ(frame.messageLength, 3685u);
+  EXPECT_TRUE(messageOf(bytes, frame).starts_with("X-Antivirus: "));
+  EXPECT_FALSE(frame.propertyList.empty());
+}
+
+TEST_F(CorpusFraming, OvershootingCountsLeaveNoPropertyListInTheMessage) {
+  for (const std::string& file :
+       {std::string(kMessages) + "136153.partial.emlx",
+        std::string(kMessages) + "207046.partial.emlx",
+        std::string(kMessages) + "229417.partial.emlx", std::string(kTerhechte) + "broken3.emlx"}) {
+    SCOPED_TRACE(file);
+    const std::string bytes = load(file);
+    const EmlxFrame frame = FrameEmlx(bytes, true);
+    ASSERT_TRUE(frame.framed);
+    const std::string_view message = messageOf(bytes, frame);
+    EXPECT_EQ(message.find("<?xml"), std::string_view::npos);
+    EXPECT_EQ(message.find("</plist>"), std::string_view::npos);
+    EXPECT_TRUE(message.ends_with("\n"));
+    EXPECT_TRUE(frame.propertyList.starts_with("<?xml version="));
+    EXPECT_TRUE(frame.propertyList.ends_with("</plist>"));
+    EXPECT_TRUE(ParsePropertyList(frame.propertyList).dateReceived.has_value());
+    EXPECT_EQ(frame.messageBegin + frame.messageLength + frame.propertyList.size(),
+              bytes.find_last_not_of(" \t\r\n") + 1);
+  }
+}
+
+TEST_F(CorpusFraming, CountLargerThanFileWithoutPropertyList) {
+  for (const std::string& file :
+       {std::string(kTerhechte) + "broken1.emlx", fixture("763983.emlx"), fixture("763933.emlx")}) {
+    SCOPED_TRACE(file);
+    const std::string bytes = load(file);
+    const EmlxFrame frame = FrameEmlx(bytes, true);
+    ASSERT_TRUE(frame.framed);
+    EXPECT_EQ(frame.messageBegin + frame.messageLength, bytes.size());
+    EXPECT_TRUE(frame.propertyList.empty());
+  }
+}
+
+TEST_F(CorpusFraming, FilesWithoutCountLineAreTakenWhole) {
+  for (const std::string& file :
+       {std::string(kTerhechte) + "broken2.emlx", std::string(kSkip) + "invalid.emlx"}) {
+    SCOPED_TRACE(file);
+    const std::string bytes = load(file);
+    const EmlxFrame frame = FrameEmlx(bytes, true);
+    EXPECT_FALSE(frame.framed);
+    EXPECT_EQ(frame.messageLength, bytes.size());
+  }
+}
+
+TEST_F(CorpusFraming, BytesAfterTheCountAreNotPartOfTheMessage) {
+  const std::string small = load(std::string(kSkip) + "test-small.txt");
+  EXPECT_EQ(messageOf(small, FrameEmlx(small, true)), "la\nle\nli");
+  EXPECT_FALSE(FrameEmlx(small, false).framed);
+
+  const std::string large = load(std::string(kSkip) + "test-large.txt");
+  const EmlxFrame frame = FrameEmlx(large, true);
+  EXPECT_EQ(frame.messageLength, 537723u);
+  EXPECT_LT(frame.messageBegin + frame.messageLength, large.size());
+}
+
+TEST_F(CorpusFraming, EveryFramedCorpusMessageStartsWithAHeader) {
+  int framed = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(root_)) {
+    if (!entry.is_regular_file() || entry.path().extension() != ".emlx") continue;
+    SCOPED_TRACE(entry.path().string());
+    const std::string bytes = readFile(entry.path());
+    const EmlxFrame frame = FrameEmlx(bytes, true);
+    ASSERT_LE(frame.messageBegin + frame.messageLength, bytes.size());
+    if (!frame.framed) continue;
+    ++framed;
+    const std::string_view message = messageOf(bytes, frame);
+    const std::size_t colon = message.find(':');
+    ASSERT_NE(colon, std::string_view::npos);
+    EXPECT_EQ(message.substr(0, colon).find_first_of(" \n"), std::string_view::npos);
+    EXPECT_FALSE(message.ends_with("</plist>\n") || message.ends_with("</plist>"));
+  }
+  EXPECT_GE(framed, 15);
+}
+
+}  // namespace
+}  // namespace drovanta
