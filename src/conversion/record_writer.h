@@ -1,0 +1,26 @@
+#pragma once
+
+#include <sys/types.h>
+#include <sys/uio.h>
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "conversion/record_options.h"
+#include "shellutil/failure.h"
+
+namespace drovanta {
+
+// Writes some leading part of the buffers to the open file, as writev does: the number of bytes
+// written, or -1 with errno set. AppendRecord uses ::writev; tests pass writers that stop short
+// or fail part-way to check that a failed append leaves only whole records.
+using RecordWriteCall = std::function<ssize_t(int fd, const iovec* buffers, int count)>;
+
+// AppendRecord with the write call made explicit.
+MaybeFailure AppendRecordWith(const std::string& mailboxPath, std::string_view separatorLine,
+                              std::string_view messageText, const RecordOptions& options,
+                              const std::function<void()>& onOpened,
+                              const RecordWriteCall& writeCall);
+
+}  // namespace drovanta
