@@ -16,6 +16,13 @@ bool KeyedList<T>::Contains(const std::string& key) const {
   return keys_.count(key) != 0;
 }
 
+template <typename T>
+void KeyedList<T>::reserve(long entries) {
+  if (entries <= 0) return;
+  values_.reserve(static_cast<std::size_t>(entries));
+  keys_.reserve(static_cast<std::size_t>(entries));
+}
+
 template class KeyedList<std::string>;
 template class KeyedList<std::int32_t>;
 

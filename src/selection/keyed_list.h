@@ -19,6 +19,8 @@ class KeyedList {
   long Count() const { return static_cast<long>(values_.size()); }
   const T& Item(long position) const { return values_.at(static_cast<std::size_t>(position - 1)); }
   bool Contains(const std::string& key) const;
+  // Makes room for `entries` values and keys at once, sparing rehashes in a long walk.
+  void reserve(long entries);
 
   const std::vector<T>& values() const { return values_; }
 

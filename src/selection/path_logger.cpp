@@ -1,1 +1,143 @@
 #include "selection/path_logger.h"
+
+#include <charconv>
+#include <utility>
+
+#include "shellutil/path_helpers.h"
+
+namespace drovanta {
+namespace {
+
+// "K" followed by the number in decimal digits.
+std::string key(std::int32_t number) {
+  char digits[16] = {'K'};
+  const auto end = std::to_chars(digits + 1, digits + sizeof digits, number).ptr;
+  return std::string(digits, end);
+}
+
+Failure notReady(const std::string& folder) {
+  return Failure{FailureCode::ScannerNotReady, folder,
+                 "cannot walk " + folder +
+                     ": the scanner has no file-system service (PathLogInit "
+                     "was not called, or Terminate was)"};
+}
+
+// The lists were dropped under the walk (Terminate or PathLogInit from a yield): the queue no
+// longer holds the folder the walk was about to visit.
+Failure queueLost(const std::string& folder) {
+  return Failure{FailureCode::ScannerNotReady, folder,
+                 "cannot walk " + folder + ": the scanner was reset during the walk"};
+}
+
+template <typename List>
+std::shared_ptr<List> existing(std::shared_ptr<List>& field) {
+  if (!field) field = std::make_shared<List>();
+  return field;
+}
+
+}  // namespace
+
+pathLogger::pathLogger(ServiceFactory makeService, YieldPoint yieldPoint)
+    : makeService_(makeService ? std::move(makeService)
+                               : ServiceFactory([] { return std::make_shared<DiskFileSystem>(); })),
+      yieldPoint_(std::move(yieldPoint)) {}
+
+void pathLogger::PathLogInit() {
+  fileSystem_ = makeService_();
+  yield();
+  fullFileNamesOnly_ = true;
+  fileNames_.reset();
+  pathPointers_.reset();
+  pathNames_.reset();
+  fullFileNames_.reset();
+}
+
+MaybeFailure pathLogger::LogPath(const std::string& strPARENT) {
+  if (!fileSystem_) return notReady(strPARENT);
+  if (!fileSystem_->FolderExists(strPARENT)) return std::nullopt;
+
+  std::int32_t queued = 1;    // j: folders queued in pathNames
+  std::int32_t position = 1;  // i: the folder being processed
+  count_ = 1;
+  yield();
+  if (auto failure = pathNames()->Add(AddBackslash(strPARENT), "K0")) return failure;
+
+  do {
+    // Every step re-reads the fields: a yield may have run Terminate or PathLogInit.
+    const auto queue = pathNames();
+    if (position > queue->Count()) return queueLost(strPARENT);
+    // A copy: the queue grows (and may move its storage) while this folder is processed.
+    const std::string folder = queue->Item(position);
+
+    if (!fileSystem_) return notReady(strPARENT);
+    auto subFolders = fileSystem_->SubFolderNames(folder);
+    if (!subFolders) return subFolders.failure();
+    yield();
+    for (const std::string& name : *subFolders) {
+      ++queued;
+      if (auto failure = pathNames()->Add(folder + name + kPathSeparator, key(queued))) {
+        return failure;
+      }
+      yield();
+    }
+
+    if (!fileSystem_) return notReady(strPARENT);
+    auto files = fileSystem_->FileNames(folder);
+    if (!files) return files.failure();
+    yield();
+
+    if (fullFileNamesOnly_) {
+      yield();
+      for (const std::string& name : *files) {
+        if (auto failure = fullFileNames()->Add(folder + name, key(count_))) return failure;
+        ++count_;
+        yield();
+      }
+    } else {
+      yield();
+      for (const std::string& name : *files) {
+        const std::string fileKey = key(count_);
+        if (auto failure = fileNames()->Add(name, fileKey)) return failure;
+        if (auto failure = fullFileNames()->Add(folder + name, fileKey)) return failure;
+        if (auto failure = pathPointers()->Add(position, fileKey)) return failure;
+        ++count_;
+        yield();
+      }
+    }
+    ++position;
+  } while (position <= queued);
+  return std::nullopt;
+}
+
+void pathLogger::Terminate() {
+  yield();
+  fileSystem_.reset();
+  fileNames_.reset();
+  pathNames_.reset();
+  pathPointers_.reset();
+  fullFileNames_.reset();
+}
+
+std::shared_ptr<KeyedStringList> pathLogger::fileNames() {
+  return existing(fileNames_);
+}
+std::shared_ptr<KeyedStringList> pathLogger::pathNames() {
+  return existing(pathNames_);
+}
+std::shared_ptr<KeyedNumberList> pathLogger::pathPointers() {
+  return existing(pathPointers_);
+}
+std::shared_ptr<KeyedStringList> pathLogger::fullFileNames() {
+  return existing(fullFileNames_);
+}
+
+std::string pathLogger::AddBackslash(const std::string& path) const {
+  if (!path.empty() && path.back() == kPathSeparator) return path;
+  return path + kPathSeparator;
+}
+
+void pathLogger::yield() const {
+  if (yieldPoint_) yieldPoint_();
+}
+
+}  // namespace drovanta

@@ -1,0 +1,92 @@
+#include "selection/file_system_service.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/temp_folder.h"
+
+namespace drovanta {
+namespace {
+
+namespace fs = std::filesystem;
+using Names = std::vector<std::string>;
+
+TEST(DiskFileSystem, FolderExistsOnlyForFolders) {
+  testing::TempFolder temp;
+  const std::string file = temp.write("file.emlx", "x");
+  fs::create_directory(temp.path() / "Folder");
+  fs::create_directory_symlink(temp.path() / "Folder", temp.path() / "LinkToFolder");
+
+  DiskFileSystem disk;
+  EXPECT_TRUE(disk.FolderExists(temp.str()));
+  EXPECT_TRUE(disk.FolderExists(temp.str() + "/Folder/"));
+  // A start folder picked through a link is still a folder; only the walk skips such links.
+  EXPECT_TRUE(disk.FolderExists(temp.str() + "/LinkToFolder"));
+  EXPECT_FALSE(disk.FolderExists(file));
+  EXPECT_FALSE(disk.FolderExists(temp.str() + "/missing"));
+  EXPECT_FALSE(disk.FolderExists(""));
+}
+
+TEST(DiskFileSystem, ListsInNaturalOrderAndSeparatesFoldersFromFiles) {
+  testing::TempFolder temp;
+  for (const char* name : {"10.emlx", "9.emlx", "100.emlx", "Info.plist", "1.emlx"}) {
+    temp.write(name, "x");
+  }
+  for (const char* name : {"Inbox10", "Inbox9", "Archive"}) {
+    fs::create_directory(temp.path() / name);
+  }
+  DiskFileSystem disk;
+  const auto files = disk.FileNames(temp.str());
+  ASSERT_TRUE(files.ok());
+  EXPECT_EQ(*files, (Names{"1.emlx", "9.emlx", "10.emlx", "100.emlx", "Info.plist"}));
+  const auto folders = disk.SubFolderNames(temp.str() + "/");
+  ASSERT_TRUE(folders.ok());
+  EXPECT_EQ(*folders, (Names{"Archive", "Inbox9", "Inbox10"}));
+}
+
+TEST(DiskFileSystem, SkipsLinksToFoldersButKeepsLinksToFiles) {
+  testing::TempFolder temp;
+  temp.write("real.emlx", "x");
+  fs::create_directory(temp.path() / "Sub");
+  fs::create_directory_symlink(temp.path(), temp.path() / "Sub" / "up");
+  fs::create_symlink(temp.path() / "real.emlx", temp.path() / "Sub" / "link.emlx");
+  fs::create_symlink(temp.path() / "gone.emlx", temp.path() / "Sub" / "dangling.emlx");
+  ASSERT_EQ(::mkfifo((temp.path() / "Sub" / "pipe.emlx").c_str(), 0600), 0);
+  temp.write("Sub/own.emlx", "x");
+
+  DiskFileSystem disk;
+  const auto folders = disk.SubFolderNames(temp.str() + "/Sub/");
+  ASSERT_TRUE(folders.ok());
+  EXPECT_TRUE(folders->empty());
+  // Reading a pipe would block the run, and a dangling link has nothing to read.
+  const auto files = disk.FileNames(temp.str() + "/Sub/");
+  ASSERT_TRUE(files.ok());
+  EXPECT_EQ(*files, (Names{"link.emlx", "own.emlx"}));
+}
+
+TEST(DiskFileSystem, AFolderThatCannotBeListedFailsNamingItAndTheReason) {
+  testing::TempFolder temp;
+  const std::string file = temp.write("notAFolder.emlx", "x");
+  const std::string missing = temp.str() + "/gone/";
+
+  DiskFileSystem disk;
+  for (const auto& [folder, reason] :
+       {std::pair{file, std::string("Not a directory")},
+        std::pair{missing, std::string("No such file or directory")}}) {
+    for (const auto& listing : {disk.SubFolderNames(folder), disk.FileNames(folder)}) {
+      ASSERT_FALSE(listing.ok()) << folder;
+      EXPECT_EQ(listing.failure().code, FailureCode::FolderUnlistable);
+      EXPECT_EQ(listing.failure().path, folder);
+      EXPECT_NE(listing.failure().reason.find(folder), std::string::npos);
+      EXPECT_NE(listing.failure().reason.find(reason), std::string::npos)
+          << listing.failure().reason;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace drovanta
