@@ -34,9 +34,8 @@ class VectorRowSource : public RowSource {
 
 // Chooses another mailbox for a message (for example one per Apple Mail mailbox); nullopt keeps
 // the default mirror of the source folder.
-using MailboxPlacer =
-    std::function<std::optional<MailboxPlace>(const std::string& destinationFolder,
-                                              const std::string& messagePath)>;
+using MailboxPlacer = std::function<std::optional<MailboxPlace>(
+    const std::string& destinationFolder, const std::string& messagePath)>;
 
 struct RunOptions {
   RecordOptions record;
@@ -47,11 +46,13 @@ struct RunSummary {
   long converted = 0;
   long failed = 0;
   long skipped = 0;   // not messages (AppleDouble sidecars)
-  long warnings = 0;  // converted, but with something missing
-  std::uint64_t bytesRead = 0;     // message bytes of the converted messages
-  std::uint64_t bytesWritten = 0;  // record bytes appended
+  long warnings = 0;  // messages converted with something missing (each may warn more than once)
+  std::uint64_t bytesRead = 0;         // message bytes of the converted messages
+  std::uint64_t bytesWritten = 0;      // record bytes appended
   std::vector<std::string> mailboxes;  // each mailbox written, in the order first written
-  std::vector<Failure> failures;       // in row order
+  // In row order. Each names the message; a failure about the output folder or the mailbox
+  // carries that path in its reason.
+  std::vector<Failure> failures;
 
   bool succeeded() const { return failed == 0; }
 };
@@ -59,6 +60,11 @@ struct RunSummary {
 // Converts every row, in order, into the mailbox files under destinationFolder (a separator is
 // added when missing). Rows whose trimmed text is empty are passed over. A failing row is
 // reported and the run goes on; every mailbox holds whole records only.
+//
+// Each turn starts with turnStarted and, unless its row is empty, ends with exactly one of
+// turnFinished (after any warned calls), turnFailed or turnSkipped. An output folder that cannot
+// be created fails the turn before the message is read. Files named "._*" that start with the
+// AppleDouble magic are skipped before any folder is made for them.
 RunSummary RunConversion(RowSource& rows, const std::string& destinationFolder,
                          ConversionObserver& observer, const RunOptions& options = {});
 

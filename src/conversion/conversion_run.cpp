@@ -1,0 +1,155 @@
+#include "conversion/conversion_run.h"
+
+#include <filesystem>
+#include <fstream>
+#include <string_view>
+#include <system_error>
+#include <unordered_set>
+#include <utility>
+
+#include "conversion/mailbox_record.h"
+#include "conversion/message_text.h"
+#include "conversion/separator_line.h"
+#include "shellutil/folder_creation.h"
+#include "shellutil/path_helpers.h"
+
+namespace drovanta {
+namespace {
+
+std::string trimmedOfSpaces(const std::string& text) {
+  const auto first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+// Finder's metadata files ("._name" beside each file copied to a foreign volume) start with
+// these four bytes. Only files so named are opened for the test, so that an ordinary message is
+// still read once; the message reader catches the rare sidecar under another name.
+bool isNamedAppleDouble(const std::string& messagePath) {
+  if (GetFileName(messagePath).rfind("._", 0) != 0) return false;
+  std::ifstream file(messagePath, std::ios::binary);
+  char magic[4] = {};
+  constexpr std::string_view kAppleDoubleMagic{"\x00\x05\x16\x07", 4};
+  return file.read(magic, sizeof magic) && std::string_view(magic, 4) == kAppleDoubleMagic;
+}
+
+// Every failure of a turn names the message, so that each front-end can print "path: reason"
+// and the user sees which row it was; a failure about another file (the output folder or the
+// mailbox) keeps that file's path in its reason.
+Failure aboutMessage(Failure failure, const std::string& messagePath, const char* what) {
+  if (failure.path != messagePath) {
+    failure.reason = std::string(what) + " " + failure.path + ": " + failure.reason;
+    failure.path = messagePath;
+  }
+  return failure;
+}
+
+// EnsureFolderExists answers only yes or no; the reason is asked of the file system again.
+Failure folderNotCreated(const std::string& folder) {
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  std::string reason = error ? error.message() : "not a folder";
+  return Failure{FailureCode::FolderNotCreated, folder, std::move(reason)};
+}
+
+class Run {
+ public:
+  Run(RowSource& rows, const std::string& destinationFolder, ConversionObserver& observer,
+      const RunOptions& options)
+      : rows_(rows),
+        destination_(AddSeparator(destinationFolder)),
+        observer_(observer),
+        options_(options) {}
+
+  RunSummary go() {
+    const long rowCount = rows_.rowCount();
+    for (long row = 0; row < rowCount; ++row) turn(row);
+    return std::move(summary_);
+  }
+
+ private:
+  void turn(long row) {
+    observer_.turnStarted(row);
+    observer_.yieldPoint();
+    const std::string path = trimmedOfSpaces(rows_.rowText(row));
+    if (path.empty()) return;  // the single empty row of an empty list: nothing to convert
+
+    if (isNamedAppleDouble(path)) return skip(row, path);
+
+    std::optional<MailboxPlace> place;
+    if (options_.placer) place = options_.placer(destination_, path);
+    if (!place) place = MailboxPlaceFor(destination_, path);
+    const bool folderReady = EnsureFolderExists(place->outputFolder);
+    observer_.yieldPoint();
+    observer_.yieldPoint();
+    observer_.yieldPoint();
+    if (!folderReady) {
+      return fail(row, path, folderNotCreated(place->outputFolder), "cannot create output folder");
+    }
+
+    Outcome<std::string> separator = BuildSeparatorLine(path);
+    if (!separator) return fail(row, path, separator.failure(), "cannot read");
+    observer_.yieldPoint();
+
+    std::uint64_t fileLength = 0;
+    ReadProgress progress;
+    progress.opened = [&](std::uint64_t length) {
+      fileLength = length;
+      observer_.yieldPoint();
+      observer_.messageOpened(length);
+    };
+    progress.lineRead = [&](std::uint64_t textLength) {
+      observer_.yieldPoint();
+      observer_.lineRead(textLength, fileLength);
+    };
+    Outcome<MessageText> message = ReadMessageText(path, progress, options_.record);
+    observer_.yieldPoint();
+    if (!message) return fail(row, path, message.failure(), "cannot read");
+    if (message->notAMessage) return skip(row, path);
+
+    MaybeFailure appended = AppendRecord(place->mailboxPath, *separator, message->text,
+                                         options_.record, [this] { observer_.yieldPoint(); });
+    observer_.yieldPoint();
+    if (appended) return fail(row, path, std::move(*appended), "cannot write mailbox");
+
+    ++summary_.converted;
+    summary_.bytesRead += message->fileLength;
+    const std::size_t lineEnd = options_.record.lineEnds == LineEnds::CrLf ? 2 : 1;
+    summary_.bytesWritten += separator->size() + message->text.size() + 2 * lineEnd;
+    if (mailboxesSeen_.insert(place->mailboxPath).second) {
+      summary_.mailboxes.push_back(place->mailboxPath);
+    }
+    // Warnings only matter for a message that made it into its mailbox.
+    if (!message->warnings.empty()) ++summary_.warnings;
+    for (const Notice& notice : message->warnings) observer_.warned(row, notice);
+    observer_.turnFinished(row);
+  }
+
+  void fail(long row, const std::string& path, Failure failure, const char* what) {
+    Failure named = aboutMessage(std::move(failure), path, what);
+    ++summary_.failed;
+    observer_.turnFailed(row, named);
+    summary_.failures.push_back(std::move(named));
+  }
+
+  void skip(long row, const std::string& path) {
+    ++summary_.skipped;
+    observer_.turnSkipped(row, Notice{path, "not a message: AppleDouble metadata file"});
+  }
+
+  RowSource& rows_;
+  const std::string destination_;
+  ConversionObserver& observer_;
+  const RunOptions& options_;
+  RunSummary summary_;
+  std::unordered_set<std::string> mailboxesSeen_;
+};
+
+}  // namespace
+
+RunSummary RunConversion(RowSource& rows, const std::string& destinationFolder,
+                         ConversionObserver& observer, const RunOptions& options) {
+  return Run(rows, destinationFolder, observer, options).go();
+}
+
+}  // namespace drovanta
