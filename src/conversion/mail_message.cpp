@@ -1,0 +1,421 @@
+#include "conversion/mail_message.h"
+
+#include <fcntl.h>
+#include <gmime/gmime.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <mutex>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "conversion/emlx_framing.h"
+#include "conversion/property_list.h"
+#include "selection/emlx_name_filter.h"
+
+namespace drovanta {
+
+namespace {
+
+constexpr std::size_t kFirstChunk = 64 * 1024;
+// A header block larger than this is not a real one; what was read is parsed as it is.
+constexpr std::size_t kHeaderLimit = 1024 * 1024;
+// The property list is a few hundred bytes at the end of the file.
+constexpr std::size_t kTailLimit = 64 * 1024;
+
+// Seconds from 0001-01-01 and to 9999-12-31 23:59:59, both UTC.
+constexpr std::int64_t kFirstSecond = -62135596800;
+constexpr std::int64_t kLastSecond = 253402300799;
+
+void initGMime() {
+  static std::once_flag once;
+  std::call_once(once, [] { g_mime_init(); });
+}
+
+// Owns one GObject reference.
+template <typename T>
+struct GObjectRef {
+  T* ptr = nullptr;
+  explicit GObjectRef(T* p) : ptr(p) {}
+  ~GObjectRef() {
+    if (ptr != nullptr) g_object_unref(ptr);
+  }
+  GObjectRef(const GObjectRef&) = delete;
+  GObjectRef& operator=(const GObjectRef&) = delete;
+};
+
+struct DateTimeRef {
+  GDateTime* ptr;
+  ~DateTimeRef() {
+    if (ptr != nullptr) g_date_time_unref(ptr);
+  }
+};
+
+// Days since 1970-01-01 of a proleptic Gregorian date, and back (Howard Hinnant's algorithms).
+std::int64_t daysFromCivil(std::int64_t y, int m, int d) {
+  y -= m <= 2 ? 1 : 0;
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const std::int64_t yoe = y - era * 400;
+  const std::int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+UtcDateTime fromEpochSeconds(std::int64_t seconds) {
+  std::int64_t days = seconds / 86400;
+  std::int64_t rest = seconds % 86400;
+  if (rest < 0) {
+    rest += 86400;
+    --days;
+  }
+  UtcDateTime moment;
+  moment.hour = static_cast<int>(rest / 3600);
+  moment.minute = static_cast<int>(rest % 3600 / 60);
+  moment.second = static_cast<int>(rest % 60);
+  moment.weekday = static_cast<int>(((days + 4) % 7 + 7) % 7);  // 1970-01-01 was a Thursday
+
+  const std::int64_t z = days + 719468;
+  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const std::int64_t doe = z - era * 146097;
+  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const std::int64_t mp = (5 * doy + 2) / 153;
+  moment.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  moment.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  moment.year = static_cast<int>(yoe + era * 400 + (moment.month <= 2 ? 1 : 0));
+  return moment;
+}
+
+bool inRange(std::int64_t seconds) {
+  return seconds >= kFirstSecond && seconds <= kLastSecond;
+}
+
+bool isMonthName(std::string_view token) {
+  static constexpr std::string_view kMonths[] = {"jan", "feb", "mar", "apr", "may", "jun",
+                                                 "jul", "aug", "sep", "oct", "nov", "dec"};
+  if (token.size() < 3) return false;
+  char lower[3];
+  for (int i = 0; i < 3; ++i)
+    lower[i] = static_cast<char>(token[i] >= 'A' && token[i] <= 'Z' ? token[i] + 32 : token[i]);
+  for (const auto month : kMonths)
+    if (month == std::string_view(lower, 3)) return true;
+  return false;
+}
+
+bool allDigits(std::string_view token) {
+  if (token.empty()) return false;
+  for (const char c : token)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+// The year written after the month name ("1 Mar 24 ..."): where it is and the year it means.
+// Two-digit years read as RFC 5322 says (00-49 the 2000s, 50-99 the 1900s), three-digit years
+// plus 1900.
+struct WrittenYear {
+  std::size_t begin = 0;
+  std::size_t length = 0;
+  int year = 0;
+};
+
+std::optional<WrittenYear> findWrittenYear(std::string_view date) {
+  // In "[ddd,] d mmm yy ..." the year follows the month, which follows the day; in the ctime
+  // form "ddd mmm d hh:mm:ss yyyy" a day follows the month, and GMime reads it correctly.
+  std::string_view previous;
+  bool afterDayAndMonth = false;
+  std::size_t i = 0;
+  const auto separator = [](char c) {
+    return c == ' ' || c == '\t' || c == ',' || c == '\r' || c == '\n';
+  };
+  while (i < date.size()) {
+    while (i < date.size() && separator(date[i])) ++i;
+    const std::size_t begin = i;
+    while (i < date.size() && !separator(date[i])) ++i;
+    const std::string_view token = date.substr(begin, i - begin);
+    if (token.empty()) break;
+    if (afterDayAndMonth) {
+      if (!allDigits(token) || token.size() < 2 || token.size() > 4) return std::nullopt;
+      int value = 0;
+      for (const char c : token) value = value * 10 + (c - '0');
+      if (token.size() == 2) value += value < 50 ? 2000 : 1900;
+      if (token.size() == 3) value += 1900;
+      return WrittenYear{begin, token.size(), value};
+    }
+    afterDayAndMonth = isMonthName(token) && allDigits(previous) && previous.size() <= 2;
+    previous = token;
+  }
+  return std::nullopt;
+}
+
+// The Date header as seconds since the epoch, or nothing when GMime cannot read it. GMime reads
+// two-digit years 50-69 as 2050-2069 and rejects three-digit years, so the written year is
+// expanded to four digits first; years below 100 written with four digits it also misreads, and
+// those are mended from its local fields.
+std::optional<std::int64_t> parseDateHeader(const char* header) {
+  std::string date(header);
+  const auto written = findWrittenYear(date);
+  if (written && written->length < 4)
+    date.replace(written->begin, written->length, std::to_string(written->year));
+  DateTimeRef parsed{g_mime_utils_header_decode_date(date.c_str())};
+  if (parsed.ptr == nullptr) return std::nullopt;
+  std::int64_t seconds = g_date_time_to_unix(parsed.ptr);
+  if (written && g_date_time_get_year(parsed.ptr) != written->year) {
+    const int month = g_date_time_get_month(parsed.ptr);
+    const int day = g_date_time_get_day_of_month(parsed.ptr);
+    // The day must exist in the written year too (29 February).
+    if (fromEpochSeconds(daysFromCivil(written->year, month, day) * 86400).day != day)
+      return std::nullopt;
+    seconds = daysFromCivil(written->year, month, day) * 86400 +
+              g_date_time_get_hour(parsed.ptr) * 3600 + g_date_time_get_minute(parsed.ptr) * 60 +
+              g_date_time_get_second(parsed.ptr) -
+              g_date_time_get_utc_offset(parsed.ptr) / G_TIME_SPAN_SECOND;
+  }
+  if (!inRange(seconds)) return std::nullopt;
+  return seconds;
+}
+
+// White space or control characters make an address useless on a separator line; this also
+// catches the UTF-8 forms of no-break and other Unicode spaces.
+bool usableAddress(std::string_view address) {
+  if (address.empty()) return false;
+  const auto* b = reinterpret_cast<const unsigned char*>(address.data());
+  const std::size_t n = address.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    if (b[i] <= 0x20 || b[i] == 0x7F) return false;
+    if (b[i] == 0xC2 && i + 1 < n && b[i + 1] >= 0x80 && b[i + 1] <= 0xA0) return false;
+    if (b[i] == 0xE2 && i + 2 < n && b[i + 1] == 0x80 &&
+        (b[i + 2] <= 0x8B || b[i + 2] == 0xA8 || b[i + 2] == 0xA9 || b[i + 2] == 0xAF))
+      return false;
+    if (b[i] == 0xE3 && i + 2 < n && b[i + 1] == 0x80 && b[i + 2] == 0x80) return false;
+  }
+  return true;
+}
+
+// The addr-spec of the first mailbox in the list, looking inside groups.
+const char* firstMailbox(InternetAddressList* list) {
+  if (list == nullptr) return nullptr;
+  const int count = internet_address_list_length(list);
+  for (int i = 0; i < count; ++i) {
+    InternetAddress* address = internet_address_list_get_address(list, i);
+    if (INTERNET_ADDRESS_IS_GROUP(address)) {
+      const char* inside =
+          firstMailbox(internet_address_group_get_members(INTERNET_ADDRESS_GROUP(address)));
+      if (inside != nullptr) return inside;
+    } else if (INTERNET_ADDRESS_IS_MAILBOX(address)) {
+      return internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(address));
+    }
+  }
+  return nullptr;
+}
+
+std::string senderOf(GMimeMessage* message) {
+  if (message != nullptr) {
+    for (InternetAddressList* list :
+         {g_mime_message_get_from(message), g_mime_message_get_sender(message)}) {
+      const char* address = firstMailbox(list);
+      if (address != nullptr && usableAddress(address)) return address;
+    }
+    if (const char* returnPath = g_mime_object_get_header(GMIME_OBJECT(message), "Return-Path")) {
+      std::string_view path(returnPath);
+      while (!path.empty() && (path.front() == ' ' || path.front() == '\t')) path.remove_prefix(1);
+      while (!path.empty() && (path.back() == ' ' || path.back() == '\t')) path.remove_suffix(1);
+      if (path.starts_with('<')) {
+        const std::size_t close = path.find('>');
+        path = path.substr(1, close == std::string_view::npos ? path.size() - 1 : close - 1);
+      }
+      if (usableAddress(path)) return std::string(path);
+    }
+  }
+  return "MAILER-DAEMON";
+}
+
+// Where the header block ends: just after the empty line that closes it, or npos.
+std::size_t headerBlockEnd(std::string_view message) {
+  std::size_t pos = 0;
+  if (message.starts_with("\n")) return 1;
+  if (message.starts_with("\r\n")) return 2;
+  while (pos < message.size()) {
+    const void* lf = std::memchr(message.data() + pos, '\n', message.size() - pos);
+    if (lf == nullptr) return std::string_view::npos;
+    const std::size_t at = static_cast<std::size_t>(static_cast<const char*>(lf) - message.data());
+    if (at + 1 < message.size() && message[at + 1] == '\n') return at + 2;
+    if (at + 2 < message.size() && message[at + 1] == '\r' && message[at + 2] == '\n')
+      return at + 3;
+    pos = at + 1;
+  }
+  return std::string_view::npos;
+}
+
+// The last property list in the text: a line that starts "<?xml" through the last "</plist>".
+std::string_view lastPropertyList(std::string_view text) {
+  const std::size_t end = text.rfind("</plist>");
+  if (end == std::string_view::npos) return {};
+  std::size_t begin = text.rfind("<?xml", end);
+  while (begin != std::string_view::npos && begin > 0 && text[begin - 1] != '\n' &&
+         text[begin - 1] != '\r')
+    begin = text.rfind("<?xml", begin - 1);
+  if (begin == std::string_view::npos) return {};
+  return text.substr(begin, end + 8 - begin);
+}
+
+std::optional<std::int64_t> plistDate(std::string_view xml) {
+  const EmlxProperties properties = ParsePropertyList(xml);
+  // Apple Mail writes 0 for a date it does not know.
+  for (const auto& value : {properties.dateReceived, properties.dateSent}) {
+    if (!value || *value <= 0 || *value > static_cast<double>(kLastSecond)) continue;
+    return static_cast<std::int64_t>(std::floor(*value));
+  }
+  return std::nullopt;
+}
+
+class FileReader {
+ public:
+  ~FileReader() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+  // Opens a regular file without blocking on FIFOs or devices. On failure `error` says why.
+  bool open(const std::string& path, std::string& error) {
+    fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd_ < 0) {
+      error = std::strerror(errno);
+      return false;
+    }
+    struct stat info {};
+    if (::fstat(fd_, &info) != 0) {
+      error = std::strerror(errno);
+      return false;
+    }
+    if (S_ISDIR(info.st_mode)) {
+      error = std::strerror(EISDIR);
+      return false;
+    }
+    if (!S_ISREG(info.st_mode)) {
+      error = "not a regular file";
+      return false;
+    }
+    size_ = static_cast<std::size_t>(info.st_size);
+    mtime_ = static_cast<std::int64_t>(info.st_mtime);
+    return true;
+  }
+
+  // Reads up to `length` bytes at `offset` into `out` (appending); false on a read error.
+  bool readAt(std::size_t offset, std::size_t length, std::string& out, std::string& error) {
+    const std::size_t start = out.size();
+    out.resize(start + length);
+    std::size_t done = 0;
+    while (done < length) {
+      const ssize_t got =
+          ::pread(fd_, out.data() + start + done, length - done, static_cast<off_t>(offset + done));
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) {
+        error = std::strerror(errno);
+        out.resize(start + done);
+        return false;
+      }
+      if (got == 0) break;
+      done += static_cast<std::size_t>(got);
+    }
+    out.resize(start + done);
+    return true;
+  }
+
+  std::size_t size() const { return size_; }
+  std::int64_t mtime() const { return mtime_; }
+
+ private:
+  int fd_ = -1;
+  std::size_t size_ = 0;
+  std::int64_t mtime_ = 0;
+};
+
+}  // namespace
+
+struct MailMessage::State {
+  std::string loadError;
+  std::string sender = "MAILER-DAEMON";
+  UtcDateTime date;
+};
+
+MailMessage::MailMessage() : state_(std::make_unique<State>()) {}
+MailMessage::~MailMessage() = default;
+
+const std::string& MailMessage::loadError() const {
+  return state_->loadError;
+}
+UtcDateTime MailMessage::MessageDate() const {
+  return state_->date;
+}
+std::string MailMessage::SenderAddress() const {
+  return state_->sender;
+}
+
+bool MailMessage::LoadFromFile(const std::string& path) {
+  *state_ = State{};
+  FileReader file;
+  if (!file.open(path, state_->loadError)) return false;
+
+  // Read the first chunk, growing it until the header block's empty line is in it.
+  const bool isEmlx = HasEmlxName(path);
+  std::string bytes;
+  std::size_t want = kFirstChunk;
+  EmlxFrame frame;
+  std::size_t headerEnd = std::string_view::npos;
+  for (;;) {
+    if (!file.readAt(bytes.size(), want - bytes.size(), bytes, state_->loadError)) return false;
+    frame = FrameEmlx(bytes, isEmlx);
+    headerEnd =
+        headerBlockEnd(std::string_view(bytes).substr(frame.messageBegin, frame.messageLength));
+    const bool wholeFile = bytes.size() < want || bytes.size() >= file.size();
+    if (headerEnd != std::string_view::npos || wholeFile || want >= kHeaderLimit) break;
+    want = std::min(want * 2, kHeaderLimit);
+  }
+  const bool wholeFile = bytes.size() >= file.size();
+
+  std::string_view block = std::string_view(bytes).substr(frame.messageBegin, frame.messageLength);
+  if (headerEnd != std::string_view::npos) {
+    block = block.substr(0, headerEnd);
+  } else if (!wholeFile) {
+    // Cut at the last whole line rather than hand GMime half a header.
+    const std::size_t lastLf = block.rfind('\n');
+    block = block.substr(0, lastLf == std::string_view::npos ? 0 : lastLf + 1);
+  }
+
+  initGMime();
+  GObjectRef<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(block.data(), block.size()));
+  GObjectRef<GMimeParser> parser(g_mime_parser_new_with_stream(stream.ptr));
+  GObjectRef<GMimeMessage> message(g_mime_parser_construct_message(parser.ptr, nullptr));
+
+  state_->sender = senderOf(message.ptr);
+
+  std::optional<std::int64_t> seconds;
+  if (message.ptr != nullptr) {
+    if (const char* date = g_mime_object_get_header(GMIME_OBJECT(message.ptr), "Date"))
+      seconds = parseDateHeader(date);
+  }
+  if (!seconds && isEmlx) {
+    std::string_view plist;
+    std::string tail;
+    if (wholeFile) {
+      plist = !frame.propertyList.empty() ? frame.propertyList
+                                          : lastPropertyList(std::string_view(bytes).substr(
+                                                frame.messageBegin + frame.messageLength));
+      if (plist.empty() && !frame.framed) plist = lastPropertyList(bytes);
+    } else {
+      // Only the end of the file is read: the list follows the message.
+      const std::size_t from = file.size() > kTailLimit ? file.size() - kTailLimit : 0;
+      std::string ignored;
+      if (file.readAt(from, file.size() - from, tail, ignored)) plist = lastPropertyList(tail);
+    }
+    if (!plist.empty()) seconds = plistDate(plist);
+  }
+  if (!seconds && inRange(file.mtime())) seconds = file.mtime();
+  state_->date = fromEpochSeconds(seconds.value_or(0));
+  return true;
+}
+
+}  // namespace drovanta
