@@ -1,0 +1,307 @@
+#include "conversion/message_text.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "conversion/apple_flags.h"
+#include "conversion/emlx_framing.h"
+#include "conversion/partial_message.h"
+#include "support/temp_folder.h"
+
+namespace drovanta {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::readFile;
+using testing::TempFolder;
+
+const fs::path kCorpus = DROVANTA_CORPUS_DIR;
+const fs::path kPartialData = kCorpus / "partial-emlx-converter/test/__testdata/input/Messages";
+const fs::path kTerhechte = kCorpus / "terhechte-emlx/tests/emails";
+
+// Everything one read reports, in order.
+struct Recorded {
+  std::vector<std::uint64_t> opened;
+  std::vector<std::uint64_t> lines;
+  ReadProgress progress() {
+    return {[this](std::uint64_t length) { opened.push_back(length); },
+            [this](std::uint64_t length) { lines.push_back(length); }};
+  }
+};
+
+Outcome<MessageText> read(const std::string& path, Recorded& recorded,
+                          const RecordOptions& options = {}) {
+  return ReadMessageText(path, recorded.progress(), options);
+}
+
+void skipWithoutCorpus() {
+  if (!fs::exists(kPartialData)) GTEST_SKIP() << "no corpus at " << kCorpus;
+}
+
+TEST(MessageTextProgressTest, LfOnlyFileIsOneLineReportedOnceWithTwoMore) {
+  TempFolder temp;
+  std::string body;
+  while (body.size() < 4096) body += "0123456789abcde\n";
+  ASSERT_EQ(body.size(), 4096U);
+  Recorded recorded;
+  const auto text = read(temp.write("lf.eml", body), recorded);
+  ASSERT_TRUE(text);
+  EXPECT_EQ(recorded.opened, std::vector<std::uint64_t>{4096});
+  EXPECT_EQ(recorded.lines, std::vector<std::uint64_t>{4098});
+  EXPECT_EQ(text->text, body + "\r\n");
+  EXPECT_EQ(text->fileLength, 4096U);
+}
+
+TEST(MessageTextProgressTest, CrLfFileReportsEveryLineAndEndsAtItsOwnLength) {
+  TempFolder temp;
+  Recorded recorded;
+  const auto text = read(temp.write("crlf.eml", "ab\r\n\r\ncde\r\n"), recorded);
+  ASSERT_TRUE(text);
+  EXPECT_EQ(recorded.opened, std::vector<std::uint64_t>{11});
+  EXPECT_EQ(recorded.lines, (std::vector<std::uint64_t>{4, 6, 11}));
+}
+
+TEST(MessageTextProgressTest, LoneCrLinesGrowByOneEachAndAFinalLineGetsItsLineEnd) {
+  TempFolder temp;
+  Recorded recorded;
+  const auto text = read(temp.write("cr.eml", "a\rbb\rccc"), recorded);
+  ASSERT_TRUE(text);
+  EXPECT_EQ(text->text, "a\r\nbb\r\nccc\r\n");
+  EXPECT_EQ(recorded.lines, (std::vector<std::uint64_t>{3, 7, 12}));
+}
+
+TEST(MessageTextProgressTest, EmptyFileGivesEmptyTextAndNoLines) {
+  TempFolder temp;
+  Recorded recorded;
+  const auto text = read(temp.write("empty.eml", ""), recorded);
+  ASSERT_TRUE(text);
+  EXPECT_EQ(text->text, "");
+  EXPECT_EQ(recorded.opened, std::vector<std::uint64_t>{0});
+  EXPECT_TRUE(recorded.lines.empty());
+}
+
+TEST(MessageTextProgressTest, LfModeReportsTheShorterText) {
+  TempFolder temp;
+  Recorded recorded;
+  RecordOptions lf;
+  lf.lineEnds = LineEnds::Lf;
+  const auto text = read(temp.write("crlf.eml", "ab\r\ncd\rFrom x"), recorded, lf);
+  ASSERT_TRUE(text);
+  EXPECT_EQ(text->text, "ab\ncd\n>From x\n");
+  EXPECT_EQ(recorded.lines, (std::vector<std::uint64_t>{3, 6, 14}));
+}
+
+TEST(MessageTextQuotingTest, OnlyLinesStartingWithQuotesThenFromSpaceGainAQuote) {
+  TempFolder temp;
+  const std::string file =
+      "From first line\r\n"
+      ">From once\r\n"
+      ">>From twice\r\n"
+      "From\r\n"
+      "Fromage\r\n"
+      "> From spaced\r\n"
+      "x From inside\r\n"
+      "a\nFrom after lone LF\rFrom after lone CR\r\n"
+      ">>>";
+  Recorded recorded;
+  const auto text = read(temp.write("quote.eml", file), recorded);
+  ASSERT_TRUE(text);
+  EXPECT_EQ(text->text,
+            ">From first line\r\n"
+            ">>From once\r\n"
+            ">>>From twice\r\n"
+            "From\r\n"
+            "Fromage\r\n"
+            "> From spaced\r\n"
+            "x From inside\r\n"
+            "a\n>From after lone LF\r\n>From after lone CR\r\n"
+            ">>>\r\n");
+  // Reported lengths count the quotes added.
+  EXPECT_EQ(recorded.lines.front(), 18U);
+  EXPECT_EQ(recorded.lines.back(), text->text.size());
+}
+
+// Quotes come from a search over the whole message; a long message with many candidates, some
+// of them at the very end, checks that no run is copied twice or skipped.
+TEST(MessageTextQuotingTest, ManyCandidatesInALongMessage) {
+  TempFolder temp;
+  std::string file;
+  std::string expected;
+  for (int i = 0; i < 2000; ++i) {
+    const std::string n = std::to_string(i);
+    file += "From " + n + "\n>From " + n + "\rFrom" + n + "\r\nxFrom \n";
+    expected += ">From " + n + "\n>>From " + n + "\r\nFrom" + n + "\r\nxFrom \n";
+  }
+  file += "From ";
+  expected += ">From \r\n";
+  Recorded recorded;
+  const auto text = read(temp.write("many.eml", file), recorded);
+  ASSERT_TRUE(text);
+  EXPECT_EQ(text->text, expected);
+  EXPECT_EQ(recorded.lines.size(), 4001U);
+}
+
+TEST(MessageTextReadTest, MissingFileAndFolderAreFailuresNamingThePath) {
+  TempFolder temp;
+  Recorded recorded;
+  const std::string missing = temp.str() + "/gone.emlx";
+  const auto gone = read(missing, recorded);
+  ASSERT_FALSE(gone);
+  EXPECT_EQ(gone.failure().code, FailureCode::MessageMissing);
+  EXPECT_EQ(gone.failure().path, missing);
+  EXPECT_EQ(gone.failure().reason, "No such file or directory");
+
+  const std::string folder = temp.str() + "/1.emlx";
+  fs::create_directory(folder);
+  const auto isFolder = read(folder, recorded);
+  ASSERT_FALSE(isFolder);
+  EXPECT_EQ(isFolder.failure().code, FailureCode::MessageUnreadable);
+  EXPECT_EQ(isFolder.failure().path, folder);
+  EXPECT_EQ(isFolder.failure().reason, "Is a directory");
+  EXPECT_TRUE(recorded.opened.empty());
+}
+
+TEST(MessageTextReadTest, AppleDoubleSidecarIsNotAMessage) {
+  TempFolder temp;
+  std::string sidecar("\x00\x05\x16\x07\x00\x02\x00\x00Mac OS X        ", 24);
+  sidecar += std::string(100, '\0');
+  Recorded recorded;
+  const auto text = read(temp.write("._12.emlx", sidecar), recorded);
+  ASSERT_TRUE(text);
+  EXPECT_TRUE(text->notAMessage);
+  EXPECT_TRUE(text->text.empty());
+  EXPECT_TRUE(recorded.opened.empty());
+
+  // Three of the four magic bytes are an ordinary (if odd) message.
+  const auto nearMiss = read(temp.write("13.eml", std::string("\x00\x05\x16X", 4)), recorded);
+  ASSERT_TRUE(nearMiss);
+  EXPECT_FALSE(nearMiss->notAMessage);
+}
+
+TEST(MessageTextCorpusTest, FramedEmlxLosesCountLineAndPropertyList) {
+  skipWithoutCorpus();
+  const std::vector<fs::path> files = {
+      kPartialData / "114862.emlx", kPartialData / "11507.emlx",
+      kTerhechte / "2.emlx",        kTerhechte / "3.emlx",
+      kTerhechte / "4.emlx",        kCorpus / "search-emlx-mailbox/spec/fixtures/763983.emlx"};
+  for (const auto& file : files) {
+    Recorded recorded;
+    const auto text = read(file.string(), recorded);
+    ASSERT_TRUE(text) << file;
+    const std::string bytes = readFile(file);
+    const EmlxFrame frame = FrameEmlx(bytes, true);
+    ASSERT_TRUE(frame.framed) << file;
+    EXPECT_EQ(text->fileLength, frame.messageLength) << file;
+    // The text starts with the message's first header, not the count.
+    EXPECT_EQ(text->text.substr(0, 20), bytes.substr(frame.messageBegin, 20)) << file;
+    EXPECT_EQ(text->text.find("<?xml"), std::string::npos) << file;
+    EXPECT_EQ(text->text.find("</plist>"), std::string::npos) << file;
+    // These files use LF line ends only: one line, and a clean frame ends at 100 % plus the
+    // CR LF that closes it.
+    EXPECT_EQ(recorded.opened, std::vector<std::uint64_t>{frame.messageLength}) << file;
+    EXPECT_EQ(recorded.lines.size(), 1U) << file;
+    EXPECT_EQ(recorded.lines.back(), text->text.size()) << file;
+  }
+}
+
+TEST(MessageTextCorpusTest, FileWithoutCountIsTakenWhole) {
+  skipWithoutCorpus();
+  const fs::path file = kTerhechte / "broken2.emlx";
+  Recorded recorded;
+  const auto text = read(file.string(), recorded);
+  ASSERT_TRUE(text);
+  const std::string bytes = readFile(file);
+  EXPECT_EQ(text->fileLength, bytes.size());
+  EXPECT_EQ(text->text.substr(0, 13), "Mime-Version:");
+}
+
+// A rebuilt partial message is reported with its own length, so progress against it ends where
+// the text ends and not far beyond the stub's length.
+TEST(MessageTextCorpusTest, PartialMessageReportsTheRebuiltLength) {
+  skipWithoutCorpus();
+  for (const char* name : {"114892.partial.emlx", "114893.partial.emlx"}) {
+    const fs::path file = kPartialData / name;
+    const std::string bytes = readFile(file);
+    const EmlxFrame frame = FrameEmlx(bytes, true);
+    const RebuiltMessage rebuilt = RebuildPartialMessage(
+        file.string(), std::string_view(bytes).substr(frame.messageBegin, frame.messageLength));
+    Recorded recorded;
+    const auto text = read(file.string(), recorded);
+    ASSERT_TRUE(text) << name;
+    EXPECT_EQ(text->fileLength, rebuilt.bytes.size()) << name;
+    EXPECT_EQ(recorded.opened, std::vector<std::uint64_t>{rebuilt.bytes.size()}) << name;
+    EXPECT_LE(recorded.lines.back(), rebuilt.bytes.size() + 2) << name;
+    EXPECT_EQ(text->warnings.size(), rebuilt.warnings.size()) << name;
+    for (std::size_t i = 0; i < text->warnings.size(); ++i) {
+      EXPECT_EQ(text->warnings[i].text, rebuilt.warnings[i].text) << name;
+    }
+  }
+}
+
+TEST(MessageTextFlagsTest, RealFlagsBecomeHeadersAtTheStart) {
+  skipWithoutCorpus();
+  struct Case {
+    fs::path file;
+    std::string headers;
+  };
+  const std::vector<Case> cases = {
+      // 8623750272: not read, no other state.
+      {kPartialData / "114862.emlx", "Status: O\r\nX-Mozilla-Status: 0000\r\n"},
+      // 8623489089: read and draft.
+      {kTerhechte / "2.emlx", "Status: RO\r\nX-Status: T\r\nX-Mozilla-Status: 0001\r\n"},
+      // 25803555841: read; the set bits above 32 mean nothing to readers.
+      {kPartialData / "465622.partial.emlx", "Status: RO\r\nX-Mozilla-Status: 0001\r\n"},
+  };
+  RecordOptions flags;
+  flags.writeFlags = true;
+  for (const auto& c : cases) {
+    Recorded plain;
+    Recorded flagged;
+    const auto without = read(c.file.string(), plain);
+    const auto with = read(c.file.string(), flagged, flags);
+    ASSERT_TRUE(without && with) << c.file;
+    EXPECT_EQ(with->text, c.headers + without->text) << c.file;
+    EXPECT_EQ(flagged.lines.back(), with->text.size()) << c.file;
+  }
+}
+
+TEST(MessageTextFlagsTest, WithoutPropertyListNothingIsAdded) {
+  skipWithoutCorpus();
+  RecordOptions flags;
+  flags.writeFlags = true;
+  Recorded a;
+  Recorded b;
+  const fs::path file = kTerhechte / "broken1.emlx";
+  const auto with = read(file.string(), a, flags);
+  const auto without = read(file.string(), b);
+  ASSERT_TRUE(with && without);
+  EXPECT_EQ(with->text, without->text);
+}
+
+TEST(MessageTextFlagsTest, ExistingHeadersAreReplacedInEveryLineEndShape) {
+  TempFolder temp;
+  const std::string plist =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
+      "\t<key>flags</key>\n\t<integer>8623489111</integer>\n</dict>\n</plist>\n";
+  // 8623489111 = read, deleted, answered, flagged, draft (bits 0, 1, 2, 4, 6) and high bits.
+  for (const std::string eol : {"\r\n", "\r", "\n"}) {
+    const std::string message = "status: O" + eol + "Subject: s" + eol + "X-Status: AF" + eol +
+                                "\tfolded" + eol + eol + "Status: RO" + eol;
+    const std::string file = std::to_string(message.size()) + "\n" + message + plist;
+    RecordOptions options;
+    options.writeFlags = true;
+    options.lineEnds = LineEnds::Lf;
+    Recorded recorded;
+    const auto text = read(temp.write("7.emlx", file), recorded, options);
+    ASSERT_TRUE(text);
+    EXPECT_EQ(text->text,
+              "Status: RO\nX-Status: AFTD\nX-Mozilla-Status: 0007\nSubject: s\n\nStatus: RO\n")
+        << static_cast<int>(eol.back());
+  }
+}
+
+}  // namespace
+}  // namespace drovanta
