@@ -123,6 +123,7 @@ void expectRestored(const std::string& original, const RebuiltMessage& rebuilt,
           rebuilt.bytes.substr(bodies.back().first, bodies.back().second - bodies.back().first));
       std::vector<std::string> all;
       for (std::string line; std::getline(lines, line);) {
+        if (line.ends_with('\r')) line.pop_back();
         if (!line.empty()) all.push_back(line);
       }
       ASSERT_FALSE(all.empty());
@@ -177,6 +178,199 @@ TEST_F(PartialMessageTest, CorpusMessagesGetEveryAttachmentBack) {
     const RebuiltMessage rebuilt = RebuildPartialMessage(path.string(), original);
     expectRestored(original, rebuilt, attachmentFolders(kCorpus / "Attachments" / number));
   }
+}
+
+TEST_F(PartialMessageTest, MissingAttachmentsFolderKeepsTheStubsAndNamesEachPart) {
+  const auto path = kCorpus / "Messages" / "114893.partial.emlx";
+  const std::string original = frameEmlx(path);
+  const RebuiltMessage rebuilt = RebuildPartialMessage(path.string(), original);
+  EXPECT_EQ(rebuilt.bytes, original);
+  ASSERT_EQ(rebuilt.warnings.size(), 4u);
+  const char* parts[] = {"2.2", "2.4", "2.6", "2.8"};
+  for (std::size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(rebuilt.warnings[i].path, path.string());
+    EXPECT_EQ(rebuilt.warnings[i].text,
+              std::string("attachment of part ") + parts[i] + " not found");
+  }
+}
+
+// Its outer closing delimiter is one hyphen short and runs straight into the property list.
+TEST_F(PartialMessageTest, BrokenClosingBoundaryLosesNothing) {
+  TempFolder store;
+  const auto path = store.write("Messages/114895.partial.emlx",
+                                readFile(kCorpus / "Messages" / "114895.partial.emlx"));
+  fs::create_directories(store.path() / "Attachments");
+  fs::copy(kCorpus / "Attachments" / "114892", store.path() / "Attachments" / "114895",
+           fs::copy_options::recursive);
+  const std::string original = frameEmlx(path);
+  ASSERT_TRUE(original.ends_with("--Apple-Mail=_F073CB14-2AA7-40E0-88F6-8C1A8748438B-"));
+  const RebuiltMessage rebuilt = RebuildPartialMessage(path, original);
+  expectRestored(original, rebuilt, attachmentFolders(store.path() / "Attachments" / "114895"));
+  EXPECT_TRUE(rebuilt.bytes.ends_with("--Apple-Mail=_F073CB14-2AA7-40E0-88F6-8C1A8748438B-"));
+}
+
+// A multipart/mixed message with a text part and stripped parts 2, 3 and 4.
+std::string threeStubs(const std::string& lineEnd) {
+  const std::string lines[] = {
+      "From: a@example.com",
+      "Subject: stubs",
+      "Content-Type: multipart/mixed; boundary=\"b1\"",
+      "",
+      "preamble",
+      "--b1",
+      "Content-Type: text/plain",
+      "",
+      "hello",
+      "--b1",
+      "Content-Type: application/octet-stream",
+      "Content-Transfer-Encoding: base64",
+      "X-Apple-Content-Length: 5000",
+      "",
+      "",
+      "--b1",
+      "Content-Type: text/plain; charset=utf-8",
+      "Content-Transfer-Encoding: Quoted-Printable",
+      "X-Apple-Content-Length: 100",
+      "",
+      "",
+      "--b1",
+      "Content-Type: image/png",
+      "Content-Transfer-Encoding: base64",
+      "X-Apple-Content-Length: 10",
+      "",
+      "",
+      "--b1--",
+      "epilogue",
+  };
+  std::string out;
+  for (const auto& line : lines) out += line + lineEnd;
+  return out;
+}
+
+std::string binaryBytes(std::size_t size) {
+  std::string bytes(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 7 + i / 251) & 0xff);
+  return bytes;
+}
+
+TEST(PartialMessageFolders, FolderWithTwoFilesOrNoneCountsAsMissing) {
+  TempFolder store;
+  const std::string original = threeStubs("\n");
+  const auto path = store.write("Messages/7.partial.emlx", original);
+  store.write("Attachments/7/2/first.bin", "one");
+  store.write("Attachments/7/2/second.bin", "two");
+  fs::create_directories(store.path() / "Attachments/7/3");
+  const auto good = store.write("Attachments/7/4/Mail-Anhang.png", binaryBytes(300));
+  store.write("Attachments/7/4/.DS_Store", "Finder");
+
+  const RebuiltMessage rebuilt = RebuildPartialMessage(path, original);
+  ASSERT_EQ(rebuilt.warnings.size(), 2u);
+  EXPECT_EQ(rebuilt.warnings[0].path, path);
+  EXPECT_EQ(rebuilt.warnings[0].text,
+            "attachment of part 2 not found: its folder holds 2 files, expected one");
+  EXPECT_EQ(rebuilt.warnings[1].text, "attachment of part 3 not found: its folder holds no file");
+  // Parts 2 and 3 keep their stubs, marker included; part 4 is back.
+  EXPECT_NE(rebuilt.bytes.find("X-Apple-Content-Length: 5000\n\n\n--b1"), std::string::npos);
+  EXPECT_NE(rebuilt.bytes.find("X-Apple-Content-Length: 100\n\n\n--b1"), std::string::npos);
+  EXPECT_EQ(rebuilt.bytes.find("X-Apple-Content-Length: 10\n"), std::string::npos);
+  const Parsed parsed(rebuilt.bytes);
+  ASSERT_NE(parsed.section("4"), nullptr);
+  EXPECT_EQ(Parsed::decoded(parsed.section("4")), readFile(good));
+  EXPECT_TRUE(
+      rebuilt.bytes.starts_with(original.substr(0, original.find("X-Apple-Content-Length: 10"))));
+  EXPECT_TRUE(rebuilt.bytes.ends_with("\n--b1--\nepilogue\n"));
+}
+
+TEST(PartialMessageFolders, CrLfMessageGetsCrLfInWhatIsInserted) {
+  TempFolder store;
+  const std::string original = threeStubs("\r\n");
+  const auto path = store.write("Messages/8.partial.emlx", original);
+  const auto binary = store.write("Attachments/8/2/data.bin", binaryBytes(5000));
+  std::string text = "caf\xc3\xa9 = 100% " + std::string(120, 'x') + "\r\nsecond line\ttab \r\nend";
+  const auto textFile = store.write("Attachments/8/3/notes.txt", text);
+  const auto image = store.write("Attachments/8/4/i.png", binaryBytes(10));
+
+  const RebuiltMessage rebuilt = RebuildPartialMessage(path, original);
+  expectRestored(original, rebuilt, {{"2", binary}, {"3", textFile}, {"4", image}});
+  for (std::size_t i = 0; i < rebuilt.bytes.size(); ++i) {
+    if (rebuilt.bytes[i] == '\n') {
+      ASSERT_TRUE(i > 0 && rebuilt.bytes[i - 1] == '\r') << "lone LF at " << i;
+    }
+  }
+}
+
+TEST(PartialMessageFolders, SectionNumbersFollowImap) {
+  TempFolder store;
+  // A single-part message: its body is section 1, and the marker sits among its own headers.
+  const std::string single =
+      "From: a@example.com\nContent-Type: application/pdf\nContent-Transfer-Encoding: base64\n"
+      "X-Apple-Content-Length: 900\nSubject: after the marker\n\n";
+  const auto singlePath = store.write("Messages/1.partial.emlx", single);
+  const auto pdf = store.write("Attachments/1/1/doc.pdf", binaryBytes(900));
+  const RebuiltMessage singleRebuilt = RebuildPartialMessage(singlePath, single);
+  expectRestored(single, singleRebuilt, {{"1", pdf}});
+
+  // An attached message's parts nest under its number; a nested multipart is numbered as one
+  // part of its parent.
+  const std::string nested =
+      "From: a@example.com\nContent-Type: multipart/mixed; boundary=outer\n\n"
+      "--outer\nContent-Type: text/plain\n\nbody\n"
+      "--outer\nContent-Type: message/rfc822\n\n"
+      "From: b@example.com\nSubject: inner\nContent-Type: multipart/mixed; boundary=inner\n\n"
+      "--inner\nContent-Type: text/plain\n\ninner text\n"
+      "--inner\nContent-Type: application/zip\nContent-Transfer-Encoding: base64\n"
+      "X-Apple-Content-Length: 400\n\n\n"
+      "--inner--\n"
+      "--outer\nContent-Type: multipart/alternative; boundary=alt\n\n"
+      "--alt\nContent-Type: text/plain\n\nplain\n"
+      "--alt\nContent-Type: text/html\nContent-Transfer-Encoding: 7bit\n"
+      "X-Apple-Content-Length: 30\n\n\n"
+      "--alt--\n"
+      "--outer\nContent-Type: message/rfc822\n\n"
+      "From: c@example.com\nContent-Type: image/gif\nContent-Transfer-Encoding: base64\n"
+      "X-Apple-Content-Length: 50\n\n\n"
+      "--outer--\n";
+  const auto nestedPath = store.write("Messages/2.partial.emlx", nested);
+  const auto zip = store.write("Attachments/2/2.2/a.zip", binaryBytes(400));
+  const auto html = store.write("Attachments/2/3.2/page.html", "<p>hello</p>\n");
+  const auto gif = store.write("Attachments/2/4.1/a.gif", binaryBytes(50));
+  const RebuiltMessage nestedRebuilt = RebuildPartialMessage(nestedPath, nested);
+  expectRestored(nested, nestedRebuilt, {{"2.2", zip}, {"3.2", html}, {"4.1", gif}});
+
+  // A delimiter right after the header block: the inserted body gets a line end of its own.
+  const std::string tight =
+      "Content-Type: multipart/mixed; boundary=b\n\n--b\nContent-Transfer-Encoding: 7bit\n"
+      "X-Apple-Content-Length: 13\n\n--b--\n";
+  const auto tightPath = store.write("Messages/3.partial.emlx", tight);
+  store.write("Attachments/3/1/page.html", "<p>hello</p>\n");
+  EXPECT_EQ(RebuildPartialMessage(tightPath, tight).bytes,
+            "Content-Type: multipart/mixed; boundary=b\n\n--b\nContent-Transfer-Encoding: 7bit\n"
+            "\n<p>hello</p>\n\n--b--\n");
+}
+
+TEST(PartialMessageFolders, EmlxpartFilesGoBackAsTheyAreWithTheMessageLineEnds) {
+  TempFolder store;
+  const std::string original = threeStubs("\r\n");
+  const auto path = store.write("Messages/9.partial.emlx", original);
+  // Already base64, written with LF line ends; part 3 has no file anywhere.
+  const std::string payload = binaryBytes(200);
+  GMimeEncoding state;
+  g_mime_encoding_init_encode(&state, GMIME_CONTENT_ENCODING_BASE64);
+  std::string encoded(g_mime_encoding_outlen(&state, payload.size()), '\0');
+  encoded.resize(g_mime_encoding_flush(&state, payload.data(), payload.size(), encoded.data()));
+  store.write("Messages/9.2.emlxpart", encoded);
+  store.write("Messages/9.4.emlxpart", "iVBORw==\n");
+
+  const RebuiltMessage rebuilt = RebuildPartialMessage(path, original);
+  ASSERT_EQ(rebuilt.warnings.size(), 1u);
+  EXPECT_EQ(rebuilt.warnings[0].text, "attachment of part 3 not found");
+  std::string crlf;
+  for (char c : encoded) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  EXPECT_NE(rebuilt.bytes.find("X-Apple-Content-Length: 100\r\n\r\n\r\n--b1"), std::string::npos);
+  EXPECT_NE(rebuilt.bytes.find("base64\r\n\r\n" + crlf + "\r\n--b1\r\n"), std::string::npos);
+  EXPECT_NE(rebuilt.bytes.find("base64\r\n\r\niVBORw==\r\n\r\n--b1--"), std::string::npos);
+  const Parsed parsed(rebuilt.bytes);
+  EXPECT_EQ(Parsed::decoded(parsed.section("2")), payload);
 }
 
 }  // namespace
