@@ -151,25 +151,25 @@ std::optional<WrittenYear> findWrittenYear(std::string_view date) {
   return std::nullopt;
 }
 
+bool isLeapYear(int year) {
+  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
 // The Date header as seconds since the epoch, or nothing when GMime cannot read it. GMime reads
-// two-digit years 50-69 as 2050-2069 and rejects three-digit years, so the written year is
-// expanded to four digits first; years below 100 written with four digits it also misreads, and
-// those are mended from its local fields.
+// two-digit years 50-69 as 2050-2069 and rejects three-digit years and years before 1969, so it
+// is handed a stand-in year of the same leap kind; the written year is put back afterwards.
 std::optional<std::int64_t> parseDateHeader(const char* header) {
   std::string date(header);
   const auto written = findWrittenYear(date);
-  if (written && written->length < 4)
-    date.replace(written->begin, written->length, std::to_string(written->year));
+  if (written)
+    date.replace(written->begin, written->length, isLeapYear(written->year) ? "2000" : "2001");
   DateTimeRef parsed{g_mime_utils_header_decode_date(date.c_str())};
   if (parsed.ptr == nullptr) return std::nullopt;
   std::int64_t seconds = g_date_time_to_unix(parsed.ptr);
-  if (written && g_date_time_get_year(parsed.ptr) != written->year) {
-    const int month = g_date_time_get_month(parsed.ptr);
-    const int day = g_date_time_get_day_of_month(parsed.ptr);
-    // The day must exist in the written year too (29 February).
-    if (fromEpochSeconds(daysFromCivil(written->year, month, day) * 86400).day != day)
-      return std::nullopt;
-    seconds = daysFromCivil(written->year, month, day) * 86400 +
+  if (written) {
+    seconds = daysFromCivil(written->year, g_date_time_get_month(parsed.ptr),
+                            g_date_time_get_day_of_month(parsed.ptr)) *
+                  86400 +
               g_date_time_get_hour(parsed.ptr) * 3600 + g_date_time_get_minute(parsed.ptr) * 60 +
               g_date_time_get_second(parsed.ptr) -
               g_date_time_get_utc_offset(parsed.ptr) / G_TIME_SPAN_SECOND;
