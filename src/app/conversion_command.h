@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "conversion/conversion_run.h"
+
+namespace drovanta {
+
+class frmStep1;
+
+// The list's rows as the run reads them: the row count and each row's text straight from the
+// grid, at the moment the run asks.
+class GridRowSource : public RowSource {
+ public:
+  explicit GridRowSource(frmStep1& form) : form_(form) {}
+  long rowCount() override;
+  std::string rowText(long row) override;
+
+ private:
+  frmStep1& form_;
+};
+
+// The completion box's text and icon for a run's summary.
+struct CompletionMessage {
+  std::string text;
+  bool failures = false;
+};
+CompletionMessage CompletionMessageFor(const RunSummary& summary);
+
+// The Convert command: asks for a destination folder and converts every listed message into
+// the mailbox files under it, showing its progress, then reports the end.
+void ConvertCommand(frmStep1& form);
+
+}  // namespace drovanta

@@ -1,0 +1,21 @@
+// Writes the program's .ico file (for the Windows resource) from the drawing in artwork.cpp.
+#include <QFile>
+#include <QGuiApplication>
+#include <cstdio>
+
+#include "app/artwork.h"
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: drovanta-make-icon OUTPUT.ico\n");
+    return 2;
+  }
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QGuiApplication app(argc, argv);
+  QFile out(QString::fromLocal8Bit(argv[1]));
+  if (!out.open(QIODevice::WriteOnly) || out.write(drovanta::ProgramIconFile()) < 0) {
+    std::fprintf(stderr, "%s: cannot write the icon\n", argv[1]);
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <string>
+
+namespace drovanta {
+
+// Buttons, icons and answers of a message box, in the toolkit-neutral form the commands use.
+enum class MessageButtons { Ok, YesNo };
+enum class MessageIcon { None, Information, Question, Exclamation };
+enum class MessageAnswer { Ok, Yes, No };
+
+struct MessageBoxRequest {
+  std::string text;  // lines joined by CR LF
+  std::string caption;
+  MessageButtons buttons = MessageButtons::Ok;
+  MessageIcon icon = MessageIcon::None;
+  MessageAnswer defaultAnswer = MessageAnswer::Ok;
+};
+
+// The open-file dialog's settings, made afresh before each opening.
+struct OpenFileRequest {
+  std::string fileName;  // preset name; "" so that a cancel returns ""
+  std::string filter;    // "description|pattern" pairs joined by "|"
+  long flags = 0;
+  int maxFileSize = 0;  // characters the returned names may take, terminating NULs included
+};
+
+// The dialog's error when the picked names do not fit the buffer.
+inline constexpr int kBufferTooSmall = 20476;
+
+struct OpenFileResult {
+  // One picked file: its full path. Several: the folder, then each name, separated by NULs.
+  // "" when the user cancelled.
+  std::string fileName;
+  int error = 0;  // 0, kBufferTooSmall, or another dialog error
+  std::string errorDescription;
+  int maxFiles = 0;  // with kBufferTooSmall: how many of the picked names would have fitted
+};
+
+enum class MousePointer { Default, Hourglass };
+
+// Everything the window takes from the desktop: dialogs, message boxes, event processing, the
+// mouse pointer, the shell and the end of the process. Passed into the window so that tests can
+// answer in advance and record what was asked.
+class WindowPlatform {
+ public:
+  virtual ~WindowPlatform() = default;
+
+  // The folder-browse dialog, modal to the window: the chosen folder as the shell writes it,
+  // "" on cancel or error.
+  virtual std::string browseForFolder(const std::string& title) = 0;
+  virtual OpenFileResult showOpen(const OpenFileRequest& request) = 0;
+  virtual MessageAnswer messageBox(const MessageBoxRequest& request) = 0;
+  // Handles every pending window event (repaint, clicks, keys), then returns.
+  virtual void doEvents() = 0;
+  virtual void setMousePointer(MousePointer pointer) = 0;
+  // Hands a document or web address to the user's default handler; reports nothing.
+  virtual void shellOpen(const std::string& target) = 0;
+  // Ends the program at once. A platform that returns (the test one) must answer true from
+  // programEnded() from then on, so that the interrupted command unwinds without resuming.
+  virtual void endProgram() = 0;
+  virtual bool programEnded() const { return false; }
+};
+
+}  // namespace drovanta
