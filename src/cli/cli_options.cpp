@@ -1,0 +1,143 @@
+#include "cli/cli_options.h"
+
+#include <optional>
+#include <string_view>
+
+namespace drovanta {
+namespace {
+
+// Splits "--name=value" into name and value; a plain argument has no value.
+std::pair<std::string_view, std::optional<std::string_view>> SplitInlineValue(
+    std::string_view arg) {
+  if (arg.substr(0, 2) != "--") return {arg, std::nullopt};
+  const auto equals = arg.find('=');
+  if (equals == std::string_view::npos) return {arg, std::nullopt};
+  return {arg.substr(0, equals), arg.substr(equals + 1)};
+}
+
+}  // namespace
+
+std::variant<CliOptions, UsageError> ParseCommandLine(const std::vector<std::string>& args) {
+  CliOptions options;
+  bool destinationGiven = false;
+  bool optionsEnded = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+      options.sources.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    const auto [name, inlineValue] = SplitInlineValue(arg);
+    // The value of an option that takes one: after "=" or the next argument.
+    auto takeValue = [&, name = name, inlineValue = inlineValue]() -> std::optional<std::string> {
+      if (inlineValue) return std::string(*inlineValue);
+      if (i + 1 < args.size()) return args[++i];
+      return std::nullopt;
+    };
+    auto missingValue = [&name = name] {
+      return UsageError{"option '" + std::string(name) + "' needs a value"};
+    };
+    const bool isFlag = name == "-h" || name == "--help" || name == "--version" || name == "-q" ||
+                        name == "--quiet" || name == "-n" || name == "--dry-run" ||
+                        name == "--flags";
+    if (isFlag && inlineValue) {
+      return UsageError{"option '" + std::string(name) + "' takes no value"};
+    }
+    if (name == "-h" || name == "--help") {
+      options.help = true;
+    } else if (name == "--version") {
+      options.version = true;
+    } else if (name == "-q" || name == "--quiet") {
+      options.quiet = true;
+    } else if (name == "-n" || name == "--dry-run") {
+      options.dryRun = true;
+    } else if (name == "--flags") {
+      options.record.writeFlags = true;
+    } else if (name == "-o" || name == "--output") {
+      const auto value = takeValue();
+      if (!value) return missingValue();
+      if (destinationGiven) return UsageError{"the destination is given more than once"};
+      if (value->empty()) return UsageError{"the destination is empty"};
+      options.destination = *value;
+      destinationGiven = true;
+    } else if (name == "--eol") {
+      const auto value = takeValue();
+      if (!value) return missingValue();
+      if (*value == "lf") {
+        options.record.lineEnds = LineEnds::Lf;
+      } else if (*value == "crlf") {
+        options.record.lineEnds = LineEnds::CrLf;
+      } else {
+        return UsageError{"--eol must be lf or crlf, not '" + *value + "'"};
+      }
+    } else if (name == "--layout") {
+      const auto value = takeValue();
+      if (!value) return missingValue();
+      if (*value == "apple") {
+        options.layout = MailboxLayout::Apple;
+      } else if (*value == "folders") {
+        options.layout = MailboxLayout::Folders;
+      } else {
+        return UsageError{"--layout must be apple or folders, not '" + *value + "'"};
+      }
+    } else {
+      return UsageError{"unknown option '" + std::string(name) + "'"};
+    }
+  }
+  if (options.help || options.version) return options;
+  if (!destinationGiven) return UsageError{"no destination folder given (-o DEST)"};
+  if (options.sources.empty()) return UsageError{"no SOURCE given"};
+  return options;
+}
+
+const char* HelpText() {
+  return R"(Usage: emlx2mbox [OPTIONS] -o DEST SOURCE...
+Converts Apple Mail .emlx messages into mbox mailbox files under the folder DEST.
+
+A SOURCE folder is searched with every folder below it for files whose name ends
+in ".emlx" (any case); a SOURCE file is converted whatever its name. Messages are
+appended to the mailbox files, so a second run adds its messages again.
+
+Options:
+  -o, --output DEST     folder for the mailbox files (created when missing)
+  --layout folders      one mailbox per source folder: DEST/<source folder path>/
+                        <folder name>.mbox (the default)
+  --layout apple        one mailbox per Apple Mail mailbox: every message below a
+                        folder <Name>.mbox (or <Name>.mbox.noindex), through its
+                        <UUID>/Data/.../Messages shards, goes to
+                        DEST/<account>/<parent mailboxes>/<Name>.mbox, in message
+                        number order. <account> is the name of the folder just
+                        above the top-most .mbox folder (IMAP-user@host, or the
+                        account's UUID under Mail/V10). Messages outside any .mbox
+                        folder keep the default naming.
+  --flags               write the Apple Mail state (read, answered, flagged, ...)
+                        as Status, X-Status and X-Mozilla-Status headers
+  --eol crlf|lf         line ends of the mailbox (default crlf; lf for readers
+                        that refuse CR LF mailboxes)
+  -n, --dry-run         print each message and its mailbox as
+                        "MESSAGE -> MAILBOX"; write nothing, create no folder
+  -q, --quiet           no progress line
+  -h, --help            this text
+  --version             print "emlx2mbox 2.07"
+
+Output on standard error:
+  While standard error is a terminal, one progress line: messages done/total,
+  megabytes, rate and time left. At the end, one line per problem:
+    PATH: REASON              a message or folder that could not be converted
+    warning: PATH: TEXT       converted, but something of it is missing
+    skipped: PATH: TEXT       not a message (an AppleDouble "._" file)
+  and the summary (N warnings counts the messages that had warnings):
+    N converted, N failed, N skipped, N warnings; N mailboxes, N bytes written in S seconds
+
+Exit status:
+  0  every message converted (skipped files and warnings do not count as failures)
+  1  some messages or folders failed; the others were converted
+  2  usage error, a SOURCE that does not exist, or a DEST that cannot be created
+)";
+}
+
+}  // namespace drovanta

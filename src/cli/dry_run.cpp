@@ -1,0 +1,22 @@
+#include "cli/dry_run.h"
+
+#include <unordered_set>
+
+#include "conversion/mailbox_naming.h"
+
+namespace drovanta {
+
+std::size_t PrintDryRun(std::FILE* stream, const std::vector<std::string>& rows,
+                        const std::string& destinationFolder, const MailboxPlacer& placer) {
+  std::unordered_set<std::string> mailboxes;
+  for (const auto& row : rows) {
+    std::optional<MailboxPlace> place;
+    if (placer) place = placer(destinationFolder, row);
+    if (!place) place = MailboxPlaceFor(destinationFolder, row);
+    mailboxes.insert(place->mailboxPath);
+    std::fprintf(stream, "%s -> %s\n", row.c_str(), place->mailboxPath.c_str());
+  }
+  return mailboxes.size();
+}
+
+}  // namespace drovanta

@@ -1,0 +1,105 @@
+// emlx2mbox: the command line over the conversion core. Glue only: read the arguments, gather
+// the messages, run the conversion, report and turn the result into an exit code.
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "cli/cli_options.h"
+#include "cli/dry_run.h"
+#include "cli/progress_line.h"
+#include "cli/run_report.h"
+#include "cli/source_rows.h"
+#include "conversion/apple_layout.h"
+#include "conversion/conversion_run.h"
+#include "shellutil/folder_creation.h"
+#include "shellutil/path_helpers.h"
+
+namespace drovanta {
+namespace {
+
+constexpr int kExitConverted = 0;
+constexpr int kExitSomeFailed = 1;
+constexpr int kExitUsage = 2;
+
+int UsageFailure(const std::string& text) {
+  std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", kProgramName,
+               text.c_str(), kProgramName);
+  return kExitUsage;
+}
+
+int Run(const std::vector<std::string>& args) {
+  auto parsed = ParseCommandLine(args);
+  if (auto* error = std::get_if<UsageError>(&parsed)) return UsageFailure(error->text);
+  const CliOptions& options = std::get<CliOptions>(parsed);
+  if (options.help) {
+    std::fputs(HelpText(), stdout);
+    return kExitConverted;
+  }
+  if (options.version) {
+    std::printf("%s %s\n", kProgramName, kProgramVersion);
+    return kExitConverted;
+  }
+
+  const auto sources = MakeSourcesAbsolute(options.sources);
+  if (sources.missing) {
+    std::fprintf(stderr, "%s: %s: no such file or folder\n", kProgramName,
+                 sources.missing->c_str());
+    return kExitUsage;
+  }
+  const std::string destination = MakeAbsolutePath(options.destination);
+
+  const auto started = std::chrono::steady_clock::now();
+  SourceRows collected = CollectSourceRows(sources.paths);
+  RunOptions runOptions;
+  runOptions.record = options.record;
+  if (options.layout == MailboxLayout::Apple) {
+    runOptions.placer = AppleLayoutPlacer();
+    collected.rows = OrderForAppleLayout(std::move(collected.rows));
+  }
+
+  if (options.dryRun) {
+    const auto mailboxes = PrintDryRun(stdout, collected.rows, destination, runOptions.placer);
+    std::fflush(stdout);
+    for (const auto& failure : collected.failures) {
+      std::fprintf(stderr, "%s\n", describe(failure).c_str());
+    }
+    std::fprintf(stderr, "%zu messages into %zu mailboxes; nothing written (dry run)\n",
+                 collected.rows.size(), mailboxes);
+    return collected.failures.empty() ? kExitConverted : kExitSomeFailed;
+  }
+
+  if (!EnsureFolderExists(destination)) {
+    std::fprintf(stderr, "%s: %s: cannot create the destination folder\n", kProgramName,
+                 destination.c_str());
+    return kExitUsage;
+  }
+
+  const long total = static_cast<long>(collected.rows.size());
+  ProgressLine progress(total, !options.quiet && ::isatty(STDERR_FILENO), stderr);
+  VectorRowSource rows(collected.rows);
+  RunSummary summary = RunConversion(rows, destination, progress, runOptions);
+  progress.clear();
+
+  // Folders that could not be walked count as failures, ahead of the messages' own.
+  std::vector<Failure> failures = collected.failures;
+  failures.insert(failures.end(), summary.failures.begin(), summary.failures.end());
+  summary.failed += static_cast<long>(collected.failures.size());
+
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  PrintRunReport(stderr, failures, progress.warnings(), progress.skipped(),
+                 SummaryLine(summary, seconds));
+  return summary.failed == 0 ? kExitConverted : kExitSomeFailed;
+}
+
+}  // namespace
+}  // namespace drovanta
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  return drovanta::Run(args);
+}

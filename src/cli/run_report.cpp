@@ -1,0 +1,29 @@
+#include "cli/run_report.h"
+
+namespace drovanta {
+
+std::string SummaryLine(const RunSummary& summary, double seconds) {
+  char text[256];
+  std::snprintf(text, sizeof text,
+                "%ld converted, %ld failed, %ld skipped, %ld warnings; %zu mailboxes, %llu bytes "
+                "written in %.2f seconds",
+                summary.converted, summary.failed, summary.skipped, summary.warnings,
+                summary.mailboxes.size(), static_cast<unsigned long long>(summary.bytesWritten),
+                seconds);
+  return text;
+}
+
+void PrintRunReport(std::FILE* stream, const std::vector<Failure>& failures,
+                    const std::vector<Notice>& warnings, const std::vector<Notice>& skipped,
+                    const std::string& summaryLine) {
+  for (const auto& failure : failures) std::fprintf(stream, "%s\n", describe(failure).c_str());
+  for (const auto& notice : warnings) {
+    std::fprintf(stream, "warning: %s: %s\n", notice.path.c_str(), notice.text.c_str());
+  }
+  for (const auto& notice : skipped) {
+    std::fprintf(stream, "skipped: %s: %s\n", notice.path.c_str(), notice.text.c_str());
+  }
+  std::fprintf(stream, "%s\n", summaryLine.c_str());
+}
+
+}  // namespace drovanta

@@ -1,0 +1,48 @@
+#include "cli/source_rows.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "selection/emlx_name_filter.h"
+#include "selection/path_logger.h"
+#include "shellutil/path_helpers.h"
+
+namespace drovanta {
+
+AbsoluteSources MakeSourcesAbsolute(const std::vector<std::string>& sources) {
+  AbsoluteSources result;
+  for (const auto& source : sources) {
+    std::string path = MakeAbsolutePath(source);
+    // The entry itself must exist; a link whose target is gone is still a SOURCE file, and
+    // its conversion reports the missing message like any other.
+    std::error_code error;
+    if (!std::filesystem::exists(std::filesystem::symlink_status(path, error))) {
+      result.missing = source;
+      return result;
+    }
+    result.paths.push_back(std::move(path));
+  }
+  return result;
+}
+
+SourceRows CollectSourceRows(const std::vector<std::string>& absoluteSources) {
+  SourceRows result;
+  for (const auto& source : absoluteSources) {
+    std::error_code error;
+    if (!std::filesystem::is_directory(source, error)) {
+      result.rows.push_back(source);
+      continue;
+    }
+    pathLogger scanner;
+    scanner.PathLogInit();
+    scanner.fullFileNamesOnly(true);
+    if (auto failure = scanner.LogPath(source)) result.failures.push_back(std::move(*failure));
+    for (const auto& path : scanner.fullFileNames()->values()) {
+      if (HasEmlxName(path)) result.rows.push_back(path);
+    }
+    scanner.Terminate();
+  }
+  return result;
+}
+
+}  // namespace drovanta

@@ -1,0 +1,102 @@
+"""Bad input and unwritable output: each problem is reported as "path: reason", the rest of the
+run is converted, the exit status is 1 and no mailbox holds a partial record."""
+
+import os
+import random
+import resource
+import signal
+import unittest
+
+from cli_support import (CORPUS, CliTestCase, emlx_bytes, make_message, read_mbox, write_file)
+
+
+def limit_file_size(limit):
+    """Runs in the child before exec: writes past `limit` bytes fail with EFBIG (as on a full
+    disk) instead of killing the process."""
+    def apply():
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+    return apply
+
+
+class FailureTest(CliTestCase):
+    def setUp(self):
+        super().setUp()
+        self.rng = random.Random(11)
+
+    def message(self, *parts, number=1, attachment=False):
+        return write_file(self.path(*parts),
+                          emlx_bytes(make_message(number, self.rng, attachment=attachment)))
+
+    def test_missing_and_unreadable_messages_fail_alone(self):
+        good = [self.message("src", "1.emlx", number=1), self.message("src", "2.emlx", number=2)]
+        missing = self.path("src", "gone.emlx")
+        os.symlink(self.path("src", "nowhere.emlx"), missing)  # the entry exists, its file not
+        looping = self.path("src", "loop.emlx")
+        os.symlink(looping, looping)  # cannot be opened, even by root
+        result = self.run_tool("-o", "out", good[0], missing, looping, good[1])
+        self.assertEqual(result.returncode, 1, result.stderr)
+        lines = result.stderr.decode().splitlines()
+        self.assertEqual(lines[:2], [f"{missing}: No such file or directory",
+                                     f"{looping}: Too many levels of symbolic links"])
+        self.assert_summary(result.stderr, converted=2, failed=2, mailboxes=1)
+        self.assertEqual(len(lines), 3)
+        box = os.path.join(self.path("out"), os.path.relpath(self.path("src"), "/"), "src.mbox")
+        self.assert_same_messages(read_mbox(box), good)
+
+    def test_a_mailbox_that_cannot_be_created_fails_its_messages_only(self):
+        good = self.message("src", "A", "1.emlx", number=1)
+        blocked = [self.message("src", "B", "2.emlx", number=2),
+                   self.message("src", "B", "3.emlx", number=3)]
+        mirror = os.path.relpath(self.path("src"), "/")
+        # A regular file stands where folder B's mailbox folder should be made.
+        write_file(self.path("out", mirror, "B"), b"in the way\n")
+        result = self.run_tool("-q", "-o", "out", "src")
+        self.assertEqual(result.returncode, 1, result.stderr)
+        lines = result.stderr.decode().splitlines()
+        self.assertEqual(lines[:2], [
+            f"{path}: cannot create output folder {self.path('out', mirror, 'B')}/: File exists"
+            for path in blocked])
+        self.assertEqual(len(lines), 3, result.stderr)
+        self.assert_summary(result.stderr, converted=1, failed=2, mailboxes=1)
+        self.assert_same_messages(read_mbox(self.path("out", mirror, "A", "A.mbox")), [good])
+
+    def test_a_record_cut_short_is_taken_back_out_of_the_mailbox(self):
+        small = [self.message("src", f"{n}.emlx", number=n) for n in (1, 2)]
+        big = write_file(self.path("src", "3.emlx"),
+                         emlx_bytes(make_message(3, self.rng) + b"X" * 200_000 + b"\n"))
+        last = self.message("src", "4.emlx", number=4)
+        box = os.path.join(self.path("out"), os.path.relpath(self.path("src"), "/"), "src.mbox")
+        os.makedirs(os.path.dirname(box))
+        # The big record does not fit under the limit; the small ones do, before and after it.
+        result = self.run_tool("-o", "out", "src", preexec_fn=limit_file_size(100_000))
+        self.assertEqual(result.returncode, 1, result.stderr)
+        lines = result.stderr.decode().splitlines()
+        self.assertEqual(lines[0], f"{big}: cannot write mailbox {box}: File too large")
+        self.assertEqual(len(lines), 2, result.stderr)
+        self.assert_summary(result.stderr, converted=3, failed=1, mailboxes=1)
+        self.assert_same_messages(read_mbox(box), small + [last])
+
+    def test_a_sidecar_is_skipped_and_a_missing_attachment_warned_without_failing(self):
+        good = self.message("src", "1.emlx", number=1)
+        sidecar = write_file(self.path("src", "._1.emlx"),
+                             b"\x00\x05\x16\x07\x00\x02\x00\x00Mac OS X        " + b"\x00" * 64)
+        stub = os.path.abspath(os.path.join(CORPUS, "partial-emlx-converter", "test", "__testdata", "input",
+                            "Messages", "114893.partial.emlx"))
+        self.assertTrue(os.path.exists(stub), stub)
+        result = self.run_tool("-o", "out", "src", stub)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        lines = result.stderr.decode().splitlines()
+        self.assertEqual(len(lines), 6, result.stderr)
+        # Four stripped parts without their attachment folder: one line each, one message warned.
+        self.assertEqual(lines[:4], [f"warning: {stub}: attachment of part {part} not found"
+                                     for part in ("2.2", "2.4", "2.6", "2.8")])
+        self.assertEqual(lines[4],
+                         f"skipped: {sidecar}: not a message: AppleDouble metadata file")
+        self.assert_summary(result.stderr, converted=2, skipped=1, warnings=1, mailboxes=2)
+        box = os.path.join(self.path("out"), os.path.relpath(self.path("src"), "/"), "src.mbox")
+        self.assert_same_messages(read_mbox(box), [good])
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,95 @@
+"""Usage errors, --help, --version and the dry run: exact texts and exit statuses, and nothing
+written where nothing should be."""
+
+import os
+import random
+import unittest
+
+from cli_support import CliTestCase, emlx_bytes, make_message, write_file
+
+TRY = "Try 'emlx2mbox --help' for more information.\n"
+
+
+class UsageTest(CliTestCase):
+    def setUp(self):
+        super().setUp()
+        self.message = write_file(self.path("src", "1.emlx"),
+                                  emlx_bytes(make_message(1, random.Random(1))))
+
+    def assert_usage_error(self, args, text):
+        result = self.run_tool(*args)
+        self.assertEqual((result.returncode, result.stdout, result.stderr.decode()),
+                         (2, b"", f"emlx2mbox: {text}\n{TRY}"), args)
+
+    def test_bad_command_lines_exit_2_with_the_reason(self):
+        cases = [
+            ([], "no destination folder given (-o DEST)"),
+            (["src"], "no destination folder given (-o DEST)"),
+            (["-o", "out"], "no SOURCE given"),
+            (["src", "-o"], "option '-o' needs a value"),
+            (["src", "--output"], "option '--output' needs a value"),
+            (["-o", "out", "src", "--eol"], "option '--eol' needs a value"),
+            (["-o", "out", "-o", "other", "src"], "the destination is given more than once"),
+            (["--output=", "src"], "the destination is empty"),
+            (["-o", "out", "--frobnicate", "src"], "unknown option '--frobnicate'"),
+            (["-o", "out", "-x", "src"], "unknown option '-x'"),
+            (["-o", "out", "--eol", "cr", "src"], "--eol must be lf or crlf, not 'cr'"),
+            (["-o", "out", "--eol=CRLF", "src"], "--eol must be lf or crlf, not 'CRLF'"),
+            (["-o", "out", "--layout", "maildir", "src"],
+             "--layout must be apple or folders, not 'maildir'"),
+            (["-o", "out", "--flags=yes", "src"], "option '--flags' takes no value"),
+        ]
+        for args, text in cases:
+            self.assert_usage_error(args, text)
+        self.assertFalse(os.path.exists(self.path("out")))
+
+    def test_missing_source_and_uncreatable_destination_exit_2_before_writing(self):
+        result = self.run_tool("-o", "out", "src", "no-such-folder")
+        self.assertEqual((result.returncode, result.stderr.decode()),
+                         (2, "emlx2mbox: no-such-folder: no such file or folder\n"))
+        self.assertFalse(os.path.exists(self.path("out")))
+
+        write_file(self.path("file"), b"a regular file\n")
+        result = self.run_tool("-o", "file/out", "src")
+        self.assertEqual((result.returncode, result.stderr.decode()),
+                         (2, f"emlx2mbox: {self.path('file', 'out')}: "
+                             "cannot create the destination folder\n"))
+
+    def test_help_and_version_need_nothing_else(self):
+        result = self.run_tool("--version")
+        self.assertEqual((result.returncode, result.stdout, result.stderr),
+                         (0, b"emlx2mbox 2.07\n", b""))
+        result = self.run_tool("-o", "out", "--help", "--bogus-after-help")
+        self.assertEqual(result.returncode, 2)  # an unknown option is still an error
+        result = self.run_tool("--help")
+        self.assertEqual((result.returncode, result.stderr), (0, b""))
+        text = result.stdout.decode()
+        self.assertTrue(text.startswith("Usage: emlx2mbox [OPTIONS] -o DEST SOURCE...\n"))
+        for documented in ("--layout apple", "--flags", "--eol crlf|lf", "--dry-run", "--quiet",
+                           "PATH: REASON", "warning: PATH: TEXT", "skipped: PATH: TEXT",
+                           "N converted, N failed, N skipped, N warnings; N mailboxes, "
+                           "N bytes written in S seconds"):
+            self.assertIn(documented, text)
+
+    def test_dry_run_shows_each_mailbox_and_writes_nothing(self):
+        write_file(self.path("src", "Acct", "Box.mbox", "Messages", "2.emlx"),
+                   emlx_bytes(make_message(2, random.Random(2))))
+        for layout, box in (("folders", os.path.join("Messages", "Messages.mbox")),
+                            ("apple", os.path.join("Acct", "Box.mbox"))):
+            result = self.run_tool("--dry-run", "--layout", layout, "-o", "out/new", "src")
+            self.assertEqual(result.returncode, 0, result.stderr)
+            src = self.path("src")
+            mirror = os.path.relpath(src, "/")
+            self.assertEqual(result.stdout.decode().splitlines(), [
+                f"{src}/1.emlx -> {self.path('out', 'new', mirror, 'src.mbox')}",
+                f"{src}/Acct/Box.mbox/Messages/2.emlx -> "
+                + (self.path("out", "new", box) if layout == "apple" else
+                   self.path("out", "new", mirror, "Acct", "Box.mbox", box)),
+            ])
+            self.assertEqual(result.stderr.decode(),
+                             "2 messages into 2 mailboxes; nothing written (dry run)\n")
+            self.assertFalse(os.path.exists(self.path("out")))
+
+
+if __name__ == "__main__":
+    unittest.main()
