@@ -44,12 +44,21 @@ Failure aboutMessage(Failure failure, const std::string& messagePath, const char
   return failure;
 }
 
-// EnsureFolderExists answers only yes or no; the reason is asked of the file system again.
+// EnsureFolderExists answers only yes or no; the reason is looked for again: most often a file
+// stands where one of the folders should be.
 Failure folderNotCreated(const std::string& folder) {
+  namespace fs = std::filesystem;
   std::error_code error;
-  std::filesystem::create_directories(folder, error);
-  std::string reason = error ? error.message() : "not a folder";
-  return Failure{FailureCode::FolderNotCreated, folder, std::move(reason)};
+  for (fs::path level(folder); !level.empty(); level = level.parent_path()) {
+    if (fs::exists(level, error) && !fs::is_directory(level, error)) {
+      return Failure{FailureCode::FolderNotCreated, folder,
+                     "a file stands in the way: " + level.string()};
+    }
+    if (level == level.parent_path()) break;
+  }
+  fs::create_directories(folder, error);
+  return Failure{FailureCode::FolderNotCreated, folder,
+                 error ? error.message() : std::string("not a folder")};
 }
 
 class Run {
