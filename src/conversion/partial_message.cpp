@@ -6,7 +6,6 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <mutex>
 #include <optional>
 #include <system_error>
@@ -238,13 +237,17 @@ std::vector<LeafPart> collectLeafParts(std::string_view bytes) {
 }
 
 std::string readWholeFile(const fs::path& file, std::error_code& error) {
-  std::ifstream in(file, std::ios::binary);
+  std::ifstream in(file, std::ios::binary | std::ios::ate);
   if (!in) {
     error = std::make_error_code(std::errc::permission_denied);
     return {};
   }
-  std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  if (in.bad()) error = std::make_error_code(std::errc::io_error);
+  const std::streamoff size = in.tellg();
+  in.seekg(0);
+  std::string bytes(size > 0 ? static_cast<std::size_t>(size) : 0, '\0');
+  if (!in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()))) {
+    error = std::make_error_code(std::errc::io_error);
+  }
   return bytes;
 }
 
