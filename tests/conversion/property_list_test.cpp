@@ -50,15 +50,6 @@ TEST(PropertyList, OnlyTheTopLevelDictionaryCounts) {
   EXPECT_EQ(p.dateSent, 1303394185.0);
 }
 
-TEST(PropertyList, KeyOnlyOwnsTheValueRightAfterIt) {
-  // "date-received" is followed by a string, so the integer after it belongs to nobody.
-  const EmlxProperties p =
-      ParsePropertyList(plist("<key>date-received</key><string>x</string><integer>12</integer>"
-                              "<key>flags</key><true/><integer>3</integer>"));
-  EXPECT_FALSE(p.dateReceived);
-  EXPECT_FALSE(p.flags);
-}
-
 TEST(PropertyList, ToleratesWhiteSpaceAndComments) {
   const EmlxProperties p = ParsePropertyList(
       "<plist>\n<!-- <dict><key>flags</key><integer>1</integer> -->\r\n<dict >\r\n"
@@ -72,7 +63,9 @@ TEST(PropertyList, MalformedValuesArePassedOver) {
   const EmlxProperties p =
       ParsePropertyList(plist("<key>date-received</key><integer>12abc</integer>"
                               "<key>date-sent</key><real>nan</real>"
-                              "<key>flags</key><integer>-1</integer>"));
+                              "<key>flags</key><integer>-1</integer>"
+                              // A key owns only the value right after it.
+                              "<key>date-received</key><string>x</string><integer>12</integer>"));
   EXPECT_FALSE(p.dateReceived);
   EXPECT_FALSE(p.dateSent);
   EXPECT_FALSE(p.flags);

@@ -125,15 +125,5 @@ TEST(BuildSeparatorLine, FailuresNameThePathAndTheReason) {
   EXPECT_EQ(describe(unreadable.failure()), directory + ": Is a directory");
 }
 
-TEST(BuildSeparatorLine, EmptyFileStillGetsALine) {
-  TempFolder folder;
-  const std::string path = folder.write("empty.emlx", "");
-  fs::last_write_time(
-      path, std::chrono::file_clock::from_sys(std::chrono::sys_seconds(std::chrono::seconds(0))));
-  const Outcome<std::string> line = BuildSeparatorLine(path);
-  ASSERT_TRUE(line.ok());
-  EXPECT_EQ(*line, "From MAILER-DAEMON Thu Jan 01 00:00:00 1970");
-}
-
 }  // namespace
 }  // namespace drovanta
