@@ -365,16 +365,16 @@ bool MailMessage::LoadFromFile(const std::string& path) {
   std::size_t want = kFirstChunk;
   EmlxFrame frame;
   std::size_t headerEnd = std::string_view::npos;
+  bool wholeFile = false;
   for (;;) {
     if (!file.readAt(bytes.size(), want - bytes.size(), bytes, state_->loadError)) return false;
     frame = FrameEmlx(bytes, isEmlx);
     headerEnd =
         headerBlockEnd(std::string_view(bytes).substr(frame.messageBegin, frame.messageLength));
-    const bool wholeFile = bytes.size() < want || bytes.size() >= file.size();
+    wholeFile = bytes.size() < want || bytes.size() >= file.size();
     if (headerEnd != std::string_view::npos || wholeFile || want >= kHeaderLimit) break;
     want = std::min(want * 2, kHeaderLimit);
   }
-  const bool wholeFile = bytes.size() >= file.size();
 
   std::string_view block = std::string_view(bytes).substr(frame.messageBegin, frame.messageLength);
   if (headerEnd != std::string_view::npos) {
