@@ -201,5 +201,17 @@ TEST_F(CorpusFraming, BytesAfterTheCountAreNotPartOfTheMessage) {
   EXPECT_LT(frame.messageBegin + frame.messageLength, large.size());
 }
 
+TEST_F(CorpusFraming, TruncatedFilesStayInsideTheirBytes) {
+  // Every prefix of a real file, as a copy cut short would leave it.
+  const std::string bytes = load(std::string(kMessages) + "114862.emlx");
+  for (std::size_t n = 0; n <= bytes.size(); ++n) {
+    const std::string_view cut = std::string_view(bytes).substr(0, n);
+    const EmlxFrame frame = FrameEmlx(cut, true);
+    ASSERT_LE(frame.messageBegin + frame.messageLength, n) << n;
+    if (frame.framed) ASSERT_EQ(frame.messageBegin, 11u) << n;
+    ASSERT_TRUE(frame.propertyList.empty() || frame.propertyList.ends_with("</plist>")) << n;
+  }
+}
+
 }  // namespace
 }  // namespace drovanta
