@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -179,14 +180,13 @@ class PartCollector {
         std::unique(part.strippedHeaders.begin(), part.strippedHeaders.end(),
                     [](const Span& a, const Span& b) { return a.begin == b.begin; }),
         part.strippedHeaders.end());
-    if (anyHeader) part.body = findBody(bytes_, *anyHeader, boundary);
-
     if (GMIME_IS_MESSAGE_PART(object) && part.strippedHeaders.empty()) {
       // An attached message that kept its body: its parts nest under its own number.
       GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(object));
       if (inner != nullptr) collectMessage(inner, number, boundary);
       return;
     }
+    if (anyHeader) part.body = findBody(bytes_, *anyHeader, boundary);
     parts_.push_back(std::move(part));
   }
 
@@ -227,7 +227,7 @@ std::vector<LeafPart> collectLeafParts(std::string_view bytes) {
   ensureGMimeReady();
   GRef<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(bytes.data(), bytes.size()));
   GRef<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
-  // Keeps the parts as windows onto the stream, so header offsets are those of `bytes`.
+  // Leaves the bodies in the stream instead of copying them; offsets are those of `bytes`.
   g_mime_parser_set_persist_stream(parser.get(), TRUE);
   GRef<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), nullptr));
   if (message.get() == nullptr) return {};
@@ -237,9 +237,11 @@ std::vector<LeafPart> collectLeafParts(std::string_view bytes) {
 }
 
 std::string readWholeFile(const fs::path& file, std::error_code& error) {
+  errno = 0;
   std::ifstream in(file, std::ios::binary | std::ios::ate);
   if (!in) {
-    error = std::make_error_code(std::errc::permission_denied);
+    error = errno != 0 ? std::error_code(errno, std::generic_category())
+                       : std::make_error_code(std::errc::io_error);
     return {};
   }
   const std::streamoff size = in.tellg();
