@@ -208,7 +208,9 @@ TEST_F(CorpusFraming, TruncatedFilesStayInsideTheirBytes) {
     const std::string_view cut = std::string_view(bytes).substr(0, n);
     const EmlxFrame frame = FrameEmlx(cut, true);
     ASSERT_LE(frame.messageBegin + frame.messageLength, n) << n;
-    if (frame.framed) ASSERT_EQ(frame.messageBegin, 11u) << n;
+    if (frame.framed) {
+      ASSERT_EQ(frame.messageBegin, 11u) << n;
+    }
     ASSERT_TRUE(frame.propertyList.empty() || frame.propertyList.ends_with("</plist>")) << n;
   }
 }
