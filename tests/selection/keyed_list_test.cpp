@@ -39,10 +39,26 @@ TEST(KeyedList, DuplicateKeyFailsAndLeavesTheListUnchanged) {
   EXPECT_EQ(list.Count(), 3);
 }
 
+TEST(KeyedList, KeysThatShareTheirBytesStayApart) {
+  // Keys lie back to back in one buffer: "K1" + "K12" must not be mistaken for "K1K1" and so on.
+  KeyedList<std::string> list;
+  for (const char* key : {"K1", "K12", "K123", "", "K1K1", "2K1"}) {
+    ASSERT_FALSE(list.Add(key, key)) << key;
+  }
+  for (const char* key : {"K1", "K12", "K123", "", "K1K1", "2K1"}) {
+    EXPECT_TRUE(list.Contains(key)) << key;
+    EXPECT_TRUE(list.Add("again", key)) << key;
+  }
+  for (const char* key : {"K", "K11", "K1K12", "12", "K1231"}) {
+    EXPECT_FALSE(list.Contains(key)) << key;
+  }
+  EXPECT_EQ(list.Count(), 6);
+}
+
 TEST(KeyedList, AMillionEntriesStayAddressableAndUnique) {
   constexpr long kEntries = 1'000'000;
+  // Grown step by step, as a walk does, which rebuilds the key table many times on the way.
   KeyedList<std::string> list;
-  list.reserve(kEntries);
   for (long k = 1; k <= kEntries; ++k) {
     const std::string number = std::to_string(k);
     std::string key = "K";
