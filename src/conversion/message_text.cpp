@@ -25,11 +25,30 @@ namespace {
 constexpr std::string_view kAppleDoubleMagic{"\x00\x05\x16\x07", 4};
 constexpr std::string_view kFromLine = "From ";
 
-// A whole file, read once into a buffer that is not zero-filled first.
-struct FileBytes {
-  std::unique_ptr<char[]> data;
-  std::size_t size = 0;
-  std::string_view view() const { return {data.get(), size}; }
+// A whole file, read once. The buffer is kept from one message to the next: fresh memory for
+// every message costs a page fault per page, which is more than the reading itself. Very large
+// buffers are let go so that one huge message does not pin its size for the rest of a session.
+class FileBuffer {
+ public:
+  char* reserve(std::size_t size) {
+    if (size > capacity_ || capacity_ > kKeptCapacity) {
+      data_.reset();  // free before allocating, so two big buffers never coexist
+      capacity_ = size == 0 ? 1 : size;
+      data_.reset(new char[capacity_]);
+    }
+    return data_.get();
+  }
+  void releaseIfLarge() {
+    if (capacity_ > kKeptCapacity) {
+      data_.reset();
+      capacity_ = 0;
+    }
+  }
+
+ private:
+  static constexpr std::size_t kKeptCapacity = std::size_t{64} << 20;
+  std::unique_ptr<char[]> data_;
+  std::size_t capacity_ = 0;
 };
 
 class FileDescriptor {
@@ -52,7 +71,8 @@ Failure readFailure(const std::string& path, int error) {
   return Failure{code, path, std::strerror(error)};
 }
 
-Outcome<FileBytes> readWholeFile(const std::string& path) {
+// Reads the whole file into `buffer` and gives its bytes.
+Outcome<std::string_view> readWholeFile(const std::string& path, FileBuffer& buffer) {
   const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (file.get() < 0) return readFailure(path, errno);
   struct stat status {};
@@ -61,114 +81,108 @@ Outcome<FileBytes> readWholeFile(const std::string& path) {
   if (!S_ISREG(status.st_mode)) {
     return Failure{FailureCode::MessageUnreadable, path, "Not a regular file"};
   }
-  FileBytes bytes;
   const auto expected = static_cast<std::size_t>(status.st_size);
-  bytes.data.reset(new char[expected == 0 ? 1 : expected]);
+  char* const data = buffer.reserve(expected);
+  std::size_t size = 0;
   // Bytes appended after the size was taken are left for the next run; a file that shrank
   // gives what it still holds.
-  while (bytes.size < expected) {
-    const ssize_t got = ::read(file.get(), bytes.data.get() + bytes.size, expected - bytes.size);
+  while (size < expected) {
+    const ssize_t got = ::read(file.get(), data + size, expected - size);
     if (got < 0) {
       if (errno == EINTR) continue;
       return readFailure(path, errno);
     }
     if (got == 0) break;
-    bytes.size += static_cast<std::size_t>(got);
+    size += static_cast<std::size_t>(got);
   }
-  return bytes;
+  return std::string_view(data, size);
 }
 
-// The next place in the message where a line matching ^>*From  starts, so that one more ">"
-// goes in front of it (mboxrd). A line starts at the start of the message or after any CR or
-// LF, because readers split lines at LF and a lone LF stays inside our lines.
-class QuoteFinder {
+// Finds the bytes the text builder must look at: every CR, and every "F" with a space four bytes
+// later (the only places where a "From " line can begin). Tests 16 bytes at a time, so that
+// long runs without either (base64 above all) cost no more than a copy.
+class CandidateScanner {
  public:
-  explicit QuoteFinder(std::string_view message) : message_(message) {}
+  explicit CandidateScanner(std::string_view bytes) : data_(bytes.data()), size_(bytes.size()) {}
 
-  std::size_t next() {
-    for (;;) {
-      const std::size_t hit = message_.find(kFromLine, searchFrom_);
-      if (hit == std::string_view::npos) {
-        searchFrom_ = message_.size();
-        return std::string_view::npos;
-      }
-      searchFrom_ = hit + 1;
-      std::size_t lineStart = hit;
-      while (lineStart > 0 && message_[lineStart - 1] == '>') --lineStart;
-      if (lineStart == 0 || message_[lineStart - 1] == '\n' || message_[lineStart - 1] == '\r') {
-        searchFrom_ = hit + kFromLine.size();
-        return lineStart;
-      }
+  // The first candidate at or after `from`, or npos.
+  std::size_t next(std::size_t from) const {
+    using Block = unsigned char __attribute__((vector_size(16)));
+    std::size_t at = from;
+    for (; at + 20 <= size_; at += 16) {
+      Block here;
+      Block fourOn;
+      std::memcpy(&here, data_ + at, sizeof here);
+      std::memcpy(&fourOn, data_ + at + 4, sizeof fourOn);
+      const auto hits = (here == '\r') | ((here == 'F') & (fourOn == ' '));
+      std::uint64_t lanes[2];
+      std::memcpy(lanes, &hits, sizeof lanes);
+      if ((lanes[0] | lanes[1]) != 0) break;
     }
+    for (; at < size_; ++at) {
+      if (isCandidate(at)) return at;
+    }
+    return std::string_view::npos;
   }
 
  private:
-  std::string_view message_;
-  std::size_t searchFrom_ = 0;
-};
-
-std::size_t countCarriageReturns(std::string_view bytes) {
-  std::size_t count = 0;
-  const char* at = bytes.data();
-  const char* const end = at + bytes.size();
-  while (at < end) {
-    const void* cr = std::memchr(at, '\r', static_cast<std::size_t>(end - at));
-    if (cr == nullptr) break;
-    ++count;
-    at = static_cast<const char*>(cr) + 1;
+  bool isCandidate(std::size_t at) const {
+    return data_[at] == '\r' || (data_[at] == 'F' && at + 4 < size_ && data_[at + 4] == ' ');
   }
-  return count;
-}
+
+  const char* data_;
+  std::size_t size_;
+};
 
 // Builds the message text: `prefix` (already in its final form), then the message line by line.
 // A line ends at CR or CR LF; a LF on its own is an ordinary character. Each line is appended
-// with the record's line end and reported. Copies runs between candidates, never single bytes.
+// with the record's line end and reported. Lines matching ^>*From  get one more ">" (mboxrd);
+// for that a line starts at the start of the message or after any CR or LF, because readers
+// split lines at LF. Copies runs between candidates, never single bytes.
 std::string buildText(std::string_view message, std::string_view prefix, LineEnds lineEnds,
                       const std::function<void(std::uint64_t)>& lineRead) {
   const std::string_view lineEnd = lineEnds == LineEnds::CrLf ? "\r\n" : "\n";
   std::string text;
-  // Every CR may grow by one byte; a few quotes fit in the slack, more only cost a regrowth.
-  const std::size_t growth = lineEnds == LineEnds::CrLf ? countCarriageReturns(message) : 0;
-  text.reserve(prefix.size() + message.size() + growth + lineEnd.size() + 64);
+  // Lone CRs and quotes make the text longer; an eighth more covers all but odd files, which
+  // only pay for one regrowth.
+  text.reserve(prefix.size() + message.size() + message.size() / 8 + 64);
   text.append(prefix);
 
-  const auto report = [&] {
-    if (lineRead) lineRead(text.size());
-  };
   const char* const base = message.data();
   const std::size_t size = message.size();
-  const auto findCr = [&](std::size_t from) {
-    const void* cr = from < size ? std::memchr(base + from, '\r', size - from) : nullptr;
-    return cr == nullptr ? std::string_view::npos
-                         : static_cast<std::size_t>(static_cast<const char*>(cr) - base);
-  };
-
-  QuoteFinder quotes(message);
-  std::size_t quote = quotes.next();
-  std::size_t cr = findCr(0);
+  const CandidateScanner scanner(message);
   std::size_t copied = 0;  // message bytes before this offset are in `text`
+  std::size_t at = 0;
   for (;;) {
-    if (quote < cr) {
-      text.append(base + copied, quote - copied);
-      text.push_back('>');
-      copied = quote;
-      quote = quotes.next();
+    const std::size_t candidate = scanner.next(at);
+    if (candidate == std::string_view::npos) break;
+    if (base[candidate] == '\r') {
+      text.append(base + copied, candidate - copied);
+      text.append(lineEnd);
+      copied = candidate + 1;
+      if (copied < size && base[copied] == '\n') ++copied;
+      if (lineRead) lineRead(text.size());
+      at = copied;
       continue;
     }
-    if (cr == std::string_view::npos) break;
-    text.append(base + copied, cr - copied);
-    text.append(lineEnd);
-    copied = cr + 1;
-    if (copied < size && base[copied] == '\n') ++copied;
-    report();
-    cr = findCr(copied);
+    at = candidate + 1;
+    if (message.compare(candidate, kFromLine.size(), kFromLine) != 0) continue;
+    // Only ">" lie between the line start and "From ", and a line start, a CR or an earlier
+    // "From " sits before any of them, so the line start is never before `copied`.
+    std::size_t lineStart = candidate;
+    while (lineStart > 0 && base[lineStart - 1] == '>') --lineStart;
+    if (lineStart == 0 || base[lineStart - 1] == '\n' || base[lineStart - 1] == '\r') {
+      text.append(base + copied, lineStart - copied);
+      text.push_back('>');
+      copied = lineStart;
+    }
   }
   if (copied < size) {
     text.append(base + copied, size - copied);
     // In LF mode a LF already closes the text; the CR LF mode keeps the rule that a LF is part
     // of the line, so the line still gets its CR LF.
     if (lineEnds == LineEnds::CrLf || base[size - 1] != '\n') text.append(lineEnd);
-    report();
+    if (lineRead) lineRead(text.size());
   }
   return text;
 }
@@ -177,9 +191,13 @@ std::string buildText(std::string_view message, std::string_view prefix, LineEnd
 
 Outcome<MessageText> ReadMessageText(const std::string& messagePath, const ReadProgress& progress,
                                      const RecordOptions& options) {
-  Outcome<FileBytes> file = readWholeFile(messagePath);
+  thread_local FileBuffer buffer;
+  const struct ReleaseLarge {
+    ~ReleaseLarge() { buffer.releaseIfLarge(); }
+  } releaseLarge;
+  const Outcome<std::string_view> file = readWholeFile(messagePath, buffer);
   if (!file) return file.failure();
-  const std::string_view bytes = file->view();
+  const std::string_view bytes = *file;
 
   MessageText result;
   if (bytes.substr(0, kAppleDoubleMagic.size()) == kAppleDoubleMagic) {

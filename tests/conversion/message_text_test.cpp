@@ -144,6 +144,31 @@ TEST(MessageTextQuotingTest, ManyCandidatesInALongMessage) {
   EXPECT_EQ(recorded.lines.size(), 4001U);
 }
 
+// The scan looks at many bytes at a time; line ends and "From " lines at every offset within
+// and across its blocks, and right at the end of the file, are all found.
+TEST(MessageTextQuotingTest, CandidatesAtEveryOffsetAndAtTheEnd) {
+  TempFolder temp;
+  for (std::size_t k = 0; k < 50; ++k) {
+    const std::string pad(k, 'a');
+    const struct {
+      std::string file;
+      std::string text;
+    } cases[] = {
+        {pad + "\n>From b\rc", pad + "\n>>From b\r\nc\r\n"},
+        {pad + "\rFrom ", pad + "\r\n>From \r\n"},
+        {pad + "\nFrom", pad + "\nFrom\r\n"},
+        {pad + "\r", pad + "\r\n"},
+        {"From " + pad + "\r\nFFrom x", ">From " + pad + "\r\nFFrom x\r\n"},
+    };
+    for (const auto& c : cases) {
+      Recorded recorded;
+      const auto text = read(temp.write("offset.eml", c.file), recorded);
+      ASSERT_TRUE(text);
+      EXPECT_EQ(text->text, c.text) << k;
+    }
+  }
+}
+
 TEST(MessageTextReadTest, MissingFileAndFolderAreFailuresNamingThePath) {
   TempFolder temp;
   Recorded recorded;
