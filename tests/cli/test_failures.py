@@ -19,6 +19,14 @@ def limit_file_size(limit):
     return apply
 
 
+def unprivileged():
+    """Runs in the child before exec: as root, become "nobody", for whom permission bits hold."""
+    if os.geteuid() == 0:
+        os.setgroups([])
+        os.setgid(65534)
+        os.setuid(65534)
+
+
 class FailureTest(CliTestCase):
     def setUp(self):
         super().setUp()
@@ -44,6 +52,23 @@ class FailureTest(CliTestCase):
         box = os.path.join(self.path("out"), os.path.relpath(self.path("src"), "/"), "src.mbox")
         self.assert_same_messages(read_mbox(box), good)
 
+    def test_unlistable_folder_and_unreadable_file_fail_and_the_rest_converts(self):
+        os.chmod(self.tmp, 0o777)  # the unprivileged run writes out/ here
+        first = self.message("src", "A", "1.emlx", number=1)
+        unreadable = self.message("src", "A", "2.emlx", number=2)
+        os.chmod(unreadable, 0)
+        self.message("src", "B", "3.emlx", number=3)
+        os.chmod(self.path("src", "B"), 0)
+        result = self.run_tool("-o", "out", "src", preexec_fn=unprivileged)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        folder = self.path("src", "B") + "/"
+        self.assertEqual(result.stderr.decode().splitlines()[:2], [
+            f"{folder}: cannot list folder {folder}: Permission denied",
+            f"{unreadable}: Permission denied"])
+        self.assert_summary(result.stderr, converted=1, failed=2, mailboxes=1)
+        box = os.path.join(self.path("out"), os.path.relpath(self.path("src", "A"), "/"), "A.mbox")
+        self.assert_same_messages(read_mbox(box), [first])
+
     def test_a_mailbox_that_cannot_be_created_fails_its_messages_only(self):
         good = self.message("src", "A", "1.emlx", number=1)
         blocked = [self.message("src", "B", "2.emlx", number=2),
@@ -54,8 +79,9 @@ class FailureTest(CliTestCase):
         result = self.run_tool("-q", "-o", "out", "src")
         self.assertEqual(result.returncode, 1, result.stderr)
         lines = result.stderr.decode().splitlines()
+        folder = self.path("out", mirror, "B")
         self.assertEqual(lines[:2], [
-            f"{path}: cannot create output folder {self.path('out', mirror, 'B')}/: File exists"
+            f"{path}: cannot create output folder {folder}/: a file stands in the way: {folder}"
             for path in blocked])
         self.assertEqual(len(lines), 3, result.stderr)
         self.assert_summary(result.stderr, converted=1, failed=2, mailboxes=1)
