@@ -15,7 +15,7 @@ enum class EntryKind { SubFolder, File };
 
 Failure unlistable(const std::string& folder, const std::error_code& error) {
   return Failure{FailureCode::FolderUnlistable, folder,
-                 "cannot list folder " + folder + ": " + error.message()};
+                 "cannot list the folder: " + error.message()};
 }
 
 // One pass over the folder's entries, keeping those of the wanted kind. Subfolders are real

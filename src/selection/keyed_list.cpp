@@ -77,7 +77,7 @@ bool KeySet::contains(std::string_view key) const {
 template <typename T>
 MaybeFailure KeyedList<T>::Add(T value, const std::string& key) {
   if (!keys_.insert(key)) {
-    return Failure{FailureCode::DuplicateKey, key, "key already in list: " + key};
+    return Failure{FailureCode::DuplicateKey, key, "key already in list"};
   }
   values_.push_back(std::move(value));
   return std::nullopt;

@@ -17,16 +17,15 @@ std::string key(std::int32_t number) {
 
 Failure notReady(const std::string& folder) {
   return Failure{FailureCode::ScannerNotReady, folder,
-                 "cannot walk " + folder +
-                     ": the scanner has no file-system service (PathLogInit "
-                     "was not called, or Terminate was)"};
+                 "cannot walk the folder: the scanner has no file-system service (PathLogInit "
+                 "was not called, or Terminate was)"};
 }
 
 // The lists were dropped under the walk (Terminate or PathLogInit from a yield): the queue no
 // longer holds the folder the walk was about to visit.
 Failure queueLost(const std::string& folder) {
   return Failure{FailureCode::ScannerNotReady, folder,
-                 "cannot walk " + folder + ": the scanner was reset during the walk"};
+                 "cannot walk the folder: the scanner was reset during the walk"};
 }
 
 template <typename List>
