@@ -107,17 +107,13 @@ class CandidateScanner {
 
   // The first candidate at or after `from`, or npos.
   std::size_t next(std::size_t from) const {
-    using Block = unsigned char __attribute__((vector_size(16)));
     std::size_t at = from;
-    for (; at + 20 <= size_; at += 16) {
-      Block here;
-      Block fourOn;
-      std::memcpy(&here, data_ + at, sizeof here);
-      std::memcpy(&fourOn, data_ + at + 4, sizeof fourOn);
-      const auto hits = (here == '\r') | ((here == 'F') & (fourOn == ' '));
-      std::uint64_t lanes[2];
-      std::memcpy(lanes, &hits, sizeof lanes);
-      if ((lanes[0] | lanes[1]) != 0) break;
+    // 64 bytes per test while nothing turns up, then 16, then byte by byte to the candidate.
+    for (; at + 64 + 4 <= size_; at += 64) {
+      if (any(hits(at) | hits(at + 16) | hits(at + 32) | hits(at + 48))) break;
+    }
+    for (; at + 16 + 4 <= size_; at += 16) {
+      if (any(hits(at))) break;
     }
     for (; at < size_; ++at) {
       if (isCandidate(at)) return at;
@@ -126,6 +122,23 @@ class CandidateScanner {
   }
 
  private:
+  using Block = unsigned char __attribute__((vector_size(16)));
+  using Mask = signed char __attribute__((vector_size(16)));  // what comparing Blocks gives
+
+  // Lanes set where the 16 bytes from `at` hold a candidate; reads up to at + 20.
+  Mask hits(std::size_t at) const {
+    Block here;
+    Block fourOn;
+    std::memcpy(&here, data_ + at, sizeof here);
+    std::memcpy(&fourOn, data_ + at + 4, sizeof fourOn);
+    return (here == '\r') | ((here == 'F') & (fourOn == ' '));
+  }
+  static bool any(Mask mask) {
+    std::uint64_t lanes[2];
+    std::memcpy(lanes, &mask, sizeof lanes);
+    return (lanes[0] | lanes[1]) != 0;
+  }
+
   bool isCandidate(std::size_t at) const {
     return data_[at] == '\r' || (data_[at] == 'F' && at + 4 < size_ && data_[at + 4] == ' ');
   }

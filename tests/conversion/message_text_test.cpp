@@ -148,8 +148,9 @@ TEST(MessageTextQuotingTest, ManyCandidatesInALongMessage) {
 // and across its blocks, and right at the end of the file, are all found.
 TEST(MessageTextQuotingTest, CandidatesAtEveryOffsetAndAtTheEnd) {
   TempFolder temp;
-  for (std::size_t k = 0; k < 50; ++k) {
+  for (std::size_t k = 0; k < 140; ++k) {
     const std::string pad(k, 'a');
+    const std::string tail(80, 'z');
     const struct {
       std::string file;
       std::string text;
@@ -159,6 +160,7 @@ TEST(MessageTextQuotingTest, CandidatesAtEveryOffsetAndAtTheEnd) {
         {pad + "\nFrom", pad + "\nFrom\r\n"},
         {pad + "\r", pad + "\r\n"},
         {"From " + pad + "\r\nFFrom x", ">From " + pad + "\r\nFFrom x\r\n"},
+        {pad + "\rFrom x" + tail, pad + "\r\n>From x" + tail + "\r\n"},
     };
     for (const auto& c : cases) {
       Recorded recorded;
