@@ -15,12 +15,15 @@ namespace {
 constexpr const char* kCompletionCaption = "EMLX to MBOX Converter";
 constexpr std::size_t kFailuresShown = 5;
 
-// The run's displays. Per-line values are kept here and put on screen just before the window
-// yields, so a large message costs one label update per repaint rather than one per line.
+// The run's displays. Their values are kept here and put on screen just before the window
+// repaints, so a run costs one display update per repaint rather than one per line or message.
 class WindowObserver : public ConversionObserver {
  public:
   explicit WindowObserver(frmStep1& form)
-      : form_(form), flushToken_(form.addDisplayFlush([this] { showLineValues(); })) {}
+      : form_(form), flushToken_(form.addDisplayFlush([this] {
+          showLineValues();
+          showRowValues();
+        })) {}
   ~WindowObserver() override { form_.removeDisplayFlush(flushToken_); }
   WindowObserver(const WindowObserver&) = delete;
   WindowObserver& operator=(const WindowObserver&) = delete;
@@ -33,7 +36,7 @@ class WindowObserver : public ConversionObserver {
       grid.setRow(row);
       grid.setCol(0);
     }
-    form_.DoEventsNow();
+    form_.DoEventsAtBoundary();
   }
 
   void messageOpened(std::uint64_t /*fileLength*/) override {
@@ -72,14 +75,21 @@ class WindowObserver : public ConversionObserver {
 
  private:
   void messageDone(long row) {
-    showLineValues();
     // The row count is read again: the list may have changed under the run.
-    const long rows = form_.grdFiles1->Rows();
-    form_.ProgressBar1->setValue(static_cast<double>(row + 1) / static_cast<double>(rows) * 100);
-    form_.LblProgessCurrent->setText(QStringLiteral("Message ") + QString::number(row + 1) +
-                                     QStringLiteral(" (of ") + QString::number(rows) +
+    doneRow_ = row;
+    doneRows_ = form_.grdFiles1->Rows();
+    rowValuesPending_ = true;
+    form_.DoEventsAtBoundary();
+  }
+
+  void showRowValues() {
+    if (!rowValuesPending_) return;
+    rowValuesPending_ = false;
+    form_.ProgressBar1->setValue(static_cast<double>(doneRow_ + 1) /
+                                 static_cast<double>(doneRows_) * 100);
+    form_.LblProgessCurrent->setText(QStringLiteral("Message ") + QString::number(doneRow_ + 1) +
+                                     QStringLiteral(" (of ") + QString::number(doneRows_) +
                                      QLatin1Char(')'));
-    form_.DoEventsNow();
   }
 
   frmStep1& form_;
@@ -87,6 +97,9 @@ class WindowObserver : public ConversionObserver {
   std::uint64_t textLength_ = 0;
   std::uint64_t fileLength_ = 0;
   bool lineValuesPending_ = false;
+  long doneRow_ = 0;
+  long doneRows_ = 1;
+  bool rowValuesPending_ = false;
 };
 
 }  // namespace
@@ -134,7 +147,8 @@ void ConvertCommand(frmStep1& form) {
   {
     WindowObserver observer(form);
     summary = RunConversion(rows, destination, observer);
-    observer.showLineValues();
+    // The displays end on the run's final values, whenever the last repaint was.
+    form.DoEventsNow();
   }
   const CompletionMessage message = CompletionMessageFor(summary);
   platform.messageBox({message.text, kCompletionCaption, MessageButtons::Ok,

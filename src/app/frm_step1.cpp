@@ -201,6 +201,12 @@ void frmStep1::DoEventsNow() {
   yieldNow();
 }
 
+void frmStep1::DoEventsAtBoundary() {
+  if (std::chrono::steady_clock::now() - lastYield_ >= yieldInterval_) return yieldNow();
+  platform_.doEvents();
+  if (platform_.programEnded()) throw ProgramEnded{};
+}
+
 void frmStep1::yieldNow() {
   for (const auto& [token, flush] : displayFlushes_) flush();
   grdFiles1->syncView();

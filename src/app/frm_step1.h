@@ -38,8 +38,11 @@ class frmStep1 : public QWidget {
   // Lets the window handle every pending event, at most about 60 times a second: calls in
   // between return at once. Throws ProgramEnded when the program ended meanwhile.
   void DoEvents();
-  // The same, whatever the time since the last one (message boundaries, final values).
+  // The same, whatever the time since the last one (final values).
   void DoEventsNow();
+  // Between two messages: handles pending input every time, but refreshes the displays only
+  // when DoEvents would, so a run of many small messages is not bound by repainting.
+  void DoEventsAtBoundary();
   // The least time between two yields; zero makes every DoEvents yield.
   void setYieldInterval(std::chrono::microseconds interval) { yieldInterval_ = interval; }
   // Runs before each yield so that displays show their latest values when the window repaints;
