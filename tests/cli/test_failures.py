@@ -63,7 +63,7 @@ class FailureTest(CliTestCase):
         self.assertEqual(result.returncode, 1, result.stderr)
         folder = self.path("src", "B") + "/"
         self.assertEqual(result.stderr.decode().splitlines()[:2], [
-            f"{folder}: cannot list folder {folder}: Permission denied",
+            f"{folder}: cannot list the folder: Permission denied",
             f"{unreadable}: Permission denied"])
         self.assert_summary(result.stderr, converted=1, failed=2, mailboxes=1)
         box = os.path.join(self.path("out"), os.path.relpath(self.path("src", "A"), "/"), "A.mbox")
