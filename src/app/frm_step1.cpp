@@ -45,9 +45,14 @@ QColor toColour(Rgb colour) {
 }
 
 QFont fontFor(ControlFont font) {
-  // Tahoma where installed, else the closest sans-serif; the window's own font likewise.
-  QFont result(font == ControlFont::Window ? QStringLiteral("MS Sans Serif")
-                                           : QStringLiteral("Tahoma"));
+  // Tahoma (or, for the window's own font, MS Sans Serif) where installed; else the nearest
+  // sans-serif faces by width, so the texts fit the fixed layout.
+  QFont result;
+  const QStringList standIns = {QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
+                                QStringLiteral("DejaVu Sans Condensed")};
+  result.setFamilies(QStringList{font == ControlFont::Window ? QStringLiteral("MS Sans Serif")
+                                                             : QStringLiteral("Tahoma")} +
+                     standIns);
   result.setStyleHint(QFont::SansSerif);
   result.setPointSizeF(font == ControlFont::Title ? 14.25 : 8.25);
   result.setWeight(font == ControlFont::Bold || font == ControlFont::Title ? QFont::Bold

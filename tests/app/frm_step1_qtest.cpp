@@ -113,6 +113,12 @@ class FrmStep1Test : public QObject {
                  used.family().contains("Sans"),
              qPrintable(used.family()));
 
+    // Every label's text fits on one line in its width, the notice included.
+    for (QLabel* label : window.form->findChildren<QLabel*>()) {
+      const int width = label->fontMetrics().horizontalAdvance(label->text());
+      QVERIFY2(width <= label->width(), qPrintable(label->objectName()));
+    }
+
     auto* label3 = control<QLabel>(window, "Label3");
     QCOMPARE(label3->palette().color(QPalette::WindowText), QColor(128, 0, 0));
     QVERIFY(!label3->autoFillBackground());
