@@ -14,7 +14,8 @@
 namespace drovanta {
 
 // The rows a run converts. The row count is read once at the start; the path of row i is read
-// at the start of turn i, so a window's list can change under a running conversion.
+// at the start of turn i, so a window's list can change under a running conversion; a row that
+// is gone by then should read as empty text, which the run passes over.
 class RowSource {
  public:
   virtual ~RowSource() = default;
