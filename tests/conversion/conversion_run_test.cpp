@@ -293,18 +293,18 @@ TEST(ConversionRun, AppleDoubleFilesAreSkippedWithoutMakingFolders) {
 
 TEST(ConversionRun, APlacerChoosesTheMailboxAndItsFolderIsCreated) {
   TempFolder temp;
-  const std::string special = temp.write("In/special.emlx", emlx(message("special")));
+  const std::string picked = temp.write("In/picked.emlx", emlx(message("picked")));
   const std::string usual = temp.write("In/usual.emlx", emlx(message("usual")));
   RunOptions options;
   std::vector<std::string> asked;
   options.placer = [&](const std::string& destination,
                        const std::string& path) -> std::optional<MailboxPlace> {
     asked.push_back(destination);
-    if (path != special) return std::nullopt;
+    if (path != picked) return std::nullopt;
     return MailboxPlace{destination + "Chosen/Deeper/", destination + "Chosen/Deeper/Mine.mbox"};
   };
   RecordingObserver observer;
-  VectorRowSource rows({special, usual});
+  VectorRowSource rows({picked, usual});
   const RunSummary summary = RunConversion(rows, temp.str() + "/Out", observer, options);
   EXPECT_EQ(asked, (Lines{temp.str() + "/Out/", temp.str() + "/Out/"}));
   EXPECT_EQ(summary.mailboxes, (Lines{temp.str() + "/Out/Chosen/Deeper/Mine.mbox",
