@@ -61,16 +61,9 @@ class WindowObserver : public ConversionObserver {
     lineValuesPending_ = false;
     form_.LblByteRead->setText(QString::number(textLength_) + QStringLiteral(" Bytes out of ") +
                                QString::number(fileLength_) + QStringLiteral(" Total Bytes."));
-    // Rounded half to even; a text that grew longer than its file stays at the full bar.
-    const double percent = fileLength_ == 0 ? 100.0
-                                            : static_cast<double>(textLength_) /
-                                                  static_cast<double>(fileLength_) * 100;
-    const int previous = std::fegetround();
-    std::fesetround(FE_TONEAREST);
-    const double rounded = std::nearbyint(percent);
-    std::fesetround(previous);
-    form_.EmlProgress->setValue(
-        std::clamp(rounded, form_.EmlProgress->Min(), form_.EmlProgress->Max()));
+    // A text grown longer than its file keeps the bar full instead of leaving its range.
+    form_.EmlProgress->setValue(std::clamp(MessageReadPercent(textLength_, fileLength_),
+                                           form_.EmlProgress->Min(), form_.EmlProgress->Max()));
   }
 
  private:
@@ -103,6 +96,16 @@ class WindowObserver : public ConversionObserver {
 };
 
 }  // namespace
+
+double MessageReadPercent(std::uint64_t textLength, std::uint64_t fileLength) {
+  if (fileLength == 0) return 100;
+  const double percent = static_cast<double>(textLength) / static_cast<double>(fileLength) * 100;
+  const int previous = std::fegetround();
+  std::fesetround(FE_TONEAREST);
+  const double rounded = std::nearbyint(percent);
+  std::fesetround(previous);
+  return rounded;
+}
 
 long GridRowSource::rowCount() {
   return form_.grdFiles1->Rows();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,10 @@ class GridRowSource : public RowSource {
  private:
   frmStep1& form_;
 };
+
+// How much of a message file has been read, in whole percent rounded half to even. The text can
+// grow longer than its file (line ends added), so the result can pass 100; the bar clamps it.
+double MessageReadPercent(std::uint64_t textLength, std::uint64_t fileLength);
 
 // The completion box's text and icon for a run's summary.
 struct CompletionMessage {

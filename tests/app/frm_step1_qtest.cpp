@@ -54,6 +54,14 @@ class FrmStep1Test : public QObject {
     QCOMPARE(window.form->children().indexOf(control(window, "Shape1")), 1);
   }
 
+  void shownCentred() {
+    WindowFixture window;
+    const QPoint centre = QGuiApplication::primaryScreen()->availableGeometry().center();
+    const QPoint offset = window.form->geometry().center() - centre;
+    QVERIFY2(std::abs(offset.x()) <= 2 && std::abs(offset.y()) <= 2,
+             qPrintable(QString("%1,%2").arg(offset.x()).arg(offset.y())));
+  }
+
   void layoutIsFixed() {
     WindowFixture window;
     const QRect grid = control(window, "grdFiles1")->geometry();
