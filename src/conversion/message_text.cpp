@@ -38,17 +38,31 @@ class FileBuffer {
     }
     return data_.get();
   }
-  void releaseIfLarge() {
-    if (capacity_ > kKeptCapacity) {
-      data_.reset();
-      capacity_ = 0;
+  bool busy() const { return busy_; }
+
+  // Marks the buffer in use for one read.
+  class Lease {
+   public:
+    explicit Lease(FileBuffer& buffer) : buffer_(buffer) { buffer_.busy_ = true; }
+    ~Lease() {
+      buffer_.busy_ = false;
+      if (buffer_.capacity_ > kKeptCapacity) {
+        buffer_.data_.reset();
+        buffer_.capacity_ = 0;
+      }
     }
-  }
+    Lease(const Lease&) = delete;
+    Lease& operator=(const Lease&) = delete;
+
+   private:
+    FileBuffer& buffer_;
+  };
 
  private:
   static constexpr std::size_t kKeptCapacity = std::size_t{64} << 20;
   std::unique_ptr<char[]> data_;
   std::size_t capacity_ = 0;
+  bool busy_ = false;
 };
 
 class FileDescriptor {
@@ -204,10 +218,12 @@ std::string buildText(std::string_view message, std::string_view prefix, LineEnd
 
 Outcome<MessageText> ReadMessageText(const std::string& messagePath, const ReadProgress& progress,
                                      const RecordOptions& options) {
-  thread_local FileBuffer buffer;
-  const struct ReleaseLarge {
-    ~ReleaseLarge() { buffer.releaseIfLarge(); }
-  } releaseLarge;
+  // A window may start another conversion while it handles events during a progress report;
+  // that read gets a buffer of its own instead of overwriting the one this read still uses.
+  thread_local FileBuffer kept;
+  FileBuffer ownBuffer;
+  FileBuffer& buffer = kept.busy() ? ownBuffer : kept;
+  const FileBuffer::Lease lease(buffer);
   const Outcome<std::string_view> file = readWholeFile(messagePath, buffer);
   if (!file) return file.failure();
   const std::string_view bytes = *file;

@@ -171,6 +171,26 @@ TEST(MessageTextQuotingTest, CandidatesAtEveryOffsetAndAtTheEnd) {
   }
 }
 
+// The window handles events during progress reports, and a second conversion may run inside
+// them; the first read must come out unharmed.
+TEST(MessageTextReadTest, ReadStartedInsideAProgressReportLeavesTheOuterReadIntact) {
+  TempFolder temp;
+  const std::string outer = temp.write("outer.eml", "one\rtwo\rthree\r");
+  const std::string inner = temp.write("inner.eml", std::string(100000, 'x') + "\r\n");
+  std::string innerText;
+  ReadProgress progress;
+  progress.lineRead = [&](std::uint64_t) {
+    if (!innerText.empty()) return;
+    const auto nested = ReadMessageText(inner, {});
+    ASSERT_TRUE(nested);
+    innerText = nested->text;
+  };
+  const auto text = ReadMessageText(outer, progress);
+  ASSERT_TRUE(text);
+  EXPECT_EQ(text->text, "one\r\ntwo\r\nthree\r\n");
+  EXPECT_EQ(innerText, std::string(100000, 'x') + "\r\n");
+}
+
 TEST(MessageTextReadTest, MissingFileAndFolderAreFailuresNamingThePath) {
   TempFolder temp;
   Recorded recorded;
