@@ -41,57 +41,37 @@ void skipWithoutCorpus() {
   if (!fs::exists(kPartialData)) GTEST_SKIP() << "no corpus at " << kCorpus;
 }
 
-TEST(MessageTextProgressTest, LfOnlyFileIsOneLineReportedOnceWithTwoMore) {
+// One report per line as the record defines lines, each the length of the text so far.
+TEST(MessageTextProgressTest, ReportsFollowLinesInEveryShape) {
+  std::string lfOnly;
+  while (lfOnly.size() < 4096) lfOnly += "0123456789abcde\n";
+  const struct {
+    std::string file;
+    LineEnds lineEnds;
+    std::string text;
+    std::vector<std::uint64_t> lines;
+  } cases[] = {
+      // LF alone is no line end: one line, reported once with the CR LF added.
+      {lfOnly, LineEnds::CrLf, lfOnly + "\r\n", {4098}},
+      // A CR LF file ends at its own length.
+      {"ab\r\n\r\ncde\r\n", LineEnds::CrLf, "ab\r\n\r\ncde\r\n", {4, 6, 11}},
+      // Lone CRs grow by one each; a last line without line end gets one.
+      {"a\rbb\rccc", LineEnds::CrLf, "a\r\nbb\r\nccc\r\n", {3, 7, 12}},
+      {"", LineEnds::CrLf, "", {}},
+      {"ab\r\ncd\rFrom x", LineEnds::Lf, "ab\ncd\n>From x\n", {3, 6, 14}},
+  };
   TempFolder temp;
-  std::string body;
-  while (body.size() < 4096) body += "0123456789abcde\n";
-  ASSERT_EQ(body.size(), 4096U);
-  Recorded recorded;
-  const auto text = read(temp.write("lf.eml", body), recorded);
-  ASSERT_TRUE(text);
-  EXPECT_EQ(recorded.opened, std::vector<std::uint64_t>{4096});
-  EXPECT_EQ(recorded.lines, std::vector<std::uint64_t>{4098});
-  EXPECT_EQ(text->text, body + "\r\n");
-  EXPECT_EQ(text->fileLength, 4096U);
-}
-
-TEST(MessageTextProgressTest, CrLfFileReportsEveryLineAndEndsAtItsOwnLength) {
-  TempFolder temp;
-  Recorded recorded;
-  const auto text = read(temp.write("crlf.eml", "ab\r\n\r\ncde\r\n"), recorded);
-  ASSERT_TRUE(text);
-  EXPECT_EQ(recorded.opened, std::vector<std::uint64_t>{11});
-  EXPECT_EQ(recorded.lines, (std::vector<std::uint64_t>{4, 6, 11}));
-}
-
-TEST(MessageTextProgressTest, LoneCrLinesGrowByOneEachAndAFinalLineGetsItsLineEnd) {
-  TempFolder temp;
-  Recorded recorded;
-  const auto text = read(temp.write("cr.eml", "a\rbb\rccc"), recorded);
-  ASSERT_TRUE(text);
-  EXPECT_EQ(text->text, "a\r\nbb\r\nccc\r\n");
-  EXPECT_EQ(recorded.lines, (std::vector<std::uint64_t>{3, 7, 12}));
-}
-
-TEST(MessageTextProgressTest, EmptyFileGivesEmptyTextAndNoLines) {
-  TempFolder temp;
-  Recorded recorded;
-  const auto text = read(temp.write("empty.eml", ""), recorded);
-  ASSERT_TRUE(text);
-  EXPECT_EQ(text->text, "");
-  EXPECT_EQ(recorded.opened, std::vector<std::uint64_t>{0});
-  EXPECT_TRUE(recorded.lines.empty());
-}
-
-TEST(MessageTextProgressTest, LfModeReportsTheShorterText) {
-  TempFolder temp;
-  Recorded recorded;
-  RecordOptions lf;
-  lf.lineEnds = LineEnds::Lf;
-  const auto text = read(temp.write("crlf.eml", "ab\r\ncd\rFrom x"), recorded, lf);
-  ASSERT_TRUE(text);
-  EXPECT_EQ(text->text, "ab\ncd\n>From x\n");
-  EXPECT_EQ(recorded.lines, (std::vector<std::uint64_t>{3, 6, 14}));
+  for (const auto& c : cases) {
+    RecordOptions options;
+    options.lineEnds = c.lineEnds;
+    Recorded recorded;
+    const auto text = read(temp.write("shape.eml", c.file), recorded, options);
+    ASSERT_TRUE(text);
+    EXPECT_EQ(text->text, c.text);
+    EXPECT_EQ(text->fileLength, c.file.size());
+    EXPECT_EQ(recorded.opened, std::vector<std::uint64_t>{c.file.size()});
+    EXPECT_EQ(recorded.lines, c.lines) << c.text;
+  }
 }
 
 TEST(MessageTextQuotingTest, OnlyLinesStartingWithQuotesThenFromSpaceGainAQuote) {
