@@ -46,9 +46,9 @@ QImage DrawProgramPicture(int size) {
   return image;
 }
 
-QImage IconImageFor(const IconImage& spec) {
-  QImage image = DrawProgramPicture(spec.size);
-  if (spec.bitsPerPixel == 8) {
+QImage IconImageFor(const IconImage& format) {
+  QImage image = DrawProgramPicture(format.size);
+  if (format.bitsPerPixel == 8) {
     // A palette image keeps one fully transparent entry for the background.
     image = image.convertToFormat(QImage::Format_Indexed8, Qt::ThresholdAlphaDither);
   } else {
@@ -59,8 +59,8 @@ QImage IconImageFor(const IconImage& spec) {
 
 QIcon ProgramIcon() {
   QIcon icon;
-  for (const auto& spec : kIconImages) {
-    if (spec.bitsPerPixel == 32) icon.addPixmap(QPixmap::fromImage(IconImageFor(spec)));
+  for (const auto& format : kIconImages) {
+    if (format.bitsPerPixel == 32) icon.addPixmap(QPixmap::fromImage(IconImageFor(format)));
   }
   return icon;
 }
@@ -68,11 +68,11 @@ QIcon ProgramIcon() {
 QByteArray ProgramIconFile() {
   constexpr int kCount = static_cast<int>(std::size(kIconImages));
   std::vector<QByteArray> images;
-  for (const auto& spec : kIconImages) {
+  for (const auto& format : kIconImages) {
     QByteArray png;
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
-    IconImageFor(spec).save(&buffer, "PNG");
+    IconImageFor(format).save(&buffer, "PNG");
     images.push_back(png);
   }
   QByteArray file;
@@ -91,13 +91,13 @@ QByteArray ProgramIconFile() {
   put16(kCount);
   quint32 offset = 6 + 16 * kCount;
   for (int i = 0; i < kCount; ++i) {
-    const auto& spec = kIconImages[i];
-    file.append(static_cast<char>(spec.size >= 256 ? 0 : spec.size));
-    file.append(static_cast<char>(spec.size >= 256 ? 0 : spec.size));
+    const auto& format = kIconImages[i];
+    file.append(static_cast<char>(format.size >= 256 ? 0 : format.size));
+    file.append(static_cast<char>(format.size >= 256 ? 0 : format.size));
     file.append(static_cast<char>(0));  // 256 colours or more
     file.append(static_cast<char>(0));
     put16(1);  // planes
-    put16(static_cast<quint16>(spec.bitsPerPixel));
+    put16(static_cast<quint16>(format.bitsPerPixel));
     put32(static_cast<quint32>(images[static_cast<std::size_t>(i)].size()));
     put32(offset);
     offset += static_cast<quint32>(images[static_cast<std::size_t>(i)].size());

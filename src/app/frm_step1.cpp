@@ -85,26 +85,26 @@ frmStep1::frmStep1(WindowPlatform& platform, QWidget* parent)
 
 void frmStep1::createControls() {
   std::map<std::string, QWidget*> containers;
-  for (const ControlSpec& spec : MainWindowControls()) {
-    QWidget* parent = spec.container ? containers.at(spec.container) : this;
-    const QString text = QString::fromUtf8(spec.text);
+  for (const ControlEntry& entry : MainWindowControls()) {
+    QWidget* parent = entry.container ? containers.at(entry.container) : this;
+    const QString text = QString::fromUtf8(entry.text);
     QWidget* control = nullptr;
-    switch (spec.kind) {
+    switch (entry.kind) {
       case ControlKind::Rectangle:
         control =
-            new ShapeRectangle(toColour(spec.backColour), toColour(spec.borderColour), parent);
+            new ShapeRectangle(toColour(entry.backColour), toColour(entry.borderColour), parent);
         break;
       case ControlKind::Label: {
         auto* label = new QLabel(text, parent);
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         label->setTextFormat(Qt::PlainText);
         QPalette palette = label->palette();
-        if (spec.foreColour != kNoColour)
-          palette.setColor(QPalette::WindowText, toColour(spec.foreColour));
-        if (spec.backColour != kNoColour)
-          palette.setColor(QPalette::Window, toColour(spec.backColour));
+        if (entry.foreColour != kNoColour)
+          palette.setColor(QPalette::WindowText, toColour(entry.foreColour));
+        if (entry.backColour != kNoColour)
+          palette.setColor(QPalette::Window, toColour(entry.backColour));
         label->setPalette(palette);
-        label->setAutoFillBackground(!spec.transparent);
+        label->setAutoFillBackground(!entry.transparent);
         control = label;
         break;
       }
@@ -131,7 +131,7 @@ void frmStep1::createControls() {
       }
       case ControlKind::Picture: {
         auto* picture = new QLabel(parent);
-        picture->setPixmap(QPixmap::fromImage(DrawProgramPicture(TwipsToPixels(spec.width))));
+        picture->setPixmap(QPixmap::fromImage(DrawProgramPicture(TwipsToPixels(entry.width))));
         control = picture;
         break;
       }
@@ -141,21 +141,21 @@ void frmStep1::createControls() {
       case ControlKind::Panel: {
         control = new QWidget(parent);
         QPalette palette = control->palette();
-        palette.setColor(QPalette::Window, toColour(spec.backColour));
+        palette.setColor(QPalette::Window, toColour(entry.backColour));
         control->setPalette(palette);
         control->setAutoFillBackground(true);
         break;
       }
     }
-    control->setObjectName(QString::fromUtf8(spec.name));
-    control->setGeometry(TwipsToPixels(spec.left), TwipsToPixels(spec.top),
-                         TwipsToPixels(spec.width), TwipsToPixels(spec.height));
-    if (spec.font != ControlFont::None) control->setFont(fontFor(spec.font));
-    control->setEnabled(spec.enabled);
-    if (spec.kind != ControlKind::Button && spec.kind != ControlKind::Grid) {
+    control->setObjectName(QString::fromUtf8(entry.name));
+    control->setGeometry(TwipsToPixels(entry.left), TwipsToPixels(entry.top),
+                         TwipsToPixels(entry.width), TwipsToPixels(entry.height));
+    if (entry.font != ControlFont::None) control->setFont(fontFor(entry.font));
+    control->setEnabled(entry.enabled);
+    if (entry.kind != ControlKind::Button && entry.kind != ControlKind::Grid) {
       control->setFocusPolicy(Qt::NoFocus);
     }
-    containers[spec.name] = control;
+    containers[entry.name] = control;
   }
 
   auto find = [&](const char* name) { return containers.at(name); };

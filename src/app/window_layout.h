@@ -33,7 +33,7 @@ inline constexpr Rgb rgb(int r, int g, int b) {
   return (r << 16) | (g << 8) | b;
 }
 
-struct ControlSpec {
+struct ControlEntry {
   const char* name;
   ControlKind kind;
   const char* container;         // nullptr: the window itself
@@ -48,7 +48,7 @@ struct ControlSpec {
 };
 
 // Every control of the main window, bottom of the stacking order first.
-std::span<const ControlSpec> MainWindowControls();
+std::span<const ControlEntry> MainWindowControls();
 
 // The controls that take the keyboard focus, in the order Tab moves through them.
 std::span<const char* const> MainWindowFocusOrder();
