@@ -104,26 +104,6 @@ TEST(MessageTextQuotingTest, OnlyLinesStartingWithQuotesThenFromSpaceGainAQuote)
   EXPECT_EQ(recorded.lines.back(), text->text.size());
 }
 
-// Quotes come from a search over the whole message; a long message with many candidates, some
-// of them at the very end, checks that no run is copied twice or skipped.
-TEST(MessageTextQuotingTest, ManyCandidatesInALongMessage) {
-  TempFolder temp;
-  std::string file;
-  std::string expected;
-  for (int i = 0; i < 2000; ++i) {
-    const std::string n = std::to_string(i);
-    file += "From " + n + "\n>From " + n + "\rFrom" + n + "\r\nxFrom \n";
-    expected += ">From " + n + "\n>>From " + n + "\r\nFrom" + n + "\r\nxFrom \n";
-  }
-  file += "From ";
-  expected += ">From \r\n";
-  Recorded recorded;
-  const auto text = read(temp.write("many.eml", file), recorded);
-  ASSERT_TRUE(text);
-  EXPECT_EQ(text->text, expected);
-  EXPECT_EQ(recorded.lines.size(), 4001U);
-}
-
 // The scan looks at many bytes at a time; line ends and "From " lines at every offset within
 // and across its blocks, and right at the end of the file, are all found.
 TEST(MessageTextQuotingTest, CandidatesAtEveryOffsetAndAtTheEnd) {
