@@ -22,17 +22,17 @@ Failure unwritable(const std::string& mailboxPath, int error) {
 // record leaves no empty file behind.
 int openForAppend(const std::string& mailboxPath, bool& created) {
   created = false;
-  for (;;) {
-    int fd = ::open(mailboxPath.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-    if (fd >= 0 || errno != ENOENT) return fd;
-    fd = ::open(mailboxPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      created = true;
-      return fd;
-    }
-    // Created by someone else in between: open it as an existing file.
-    if (errno != EEXIST) return fd;
+  int fd = ::open(mailboxPath.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  if (fd >= 0 || errno != ENOENT) return fd;
+  fd = ::open(mailboxPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd >= 0) {
+    created = true;
+    return fd;
   }
+  if (errno != EEXIST) return fd;
+  // Created by someone else in between, or a link whose target is missing (O_EXCL does not
+  // follow links): open as plain append mode does, creating the target.
+  return ::open(mailboxPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
 }
 
 // Writes every byte of the buffers, going on after short writes.

@@ -76,6 +76,16 @@ TEST(MailboxRecordTest, AppendKeepsEveryEarlierByte) {
   EXPECT_EQ(readFile(mailbox), earlier + kSeparator + "\r\nY: 2\r\n\r\nnew\r\n\r\n");
 }
 
+// A mailbox path that is a link to a missing file once made the append loop for ever.
+TEST(MailboxRecordTest, LinkToMissingMailboxCreatesItsTarget) {
+  TempFolder temp;
+  const std::string target = temp.str() + "/target.mbox";
+  const std::string link = temp.str() + "/Inbox.mbox";
+  fs::create_symlink(target, link);
+  ASSERT_FALSE(AppendRecord(link, kSeparator, "X: 1\r\n"));
+  EXPECT_EQ(readFile(target), std::string(kSeparator) + "\r\nX: 1\r\n\r\n");
+}
+
 // A write call that passes at most `perCall` bytes to the real writev, and fails with ENOSPC
 // once `budget` bytes have been written.
 RecordWriteCall limitedWriter(std::size_t perCall, std::size_t budget, int* calls = nullptr) {
