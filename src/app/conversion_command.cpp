@@ -151,7 +151,7 @@ void ConvertCommand(frmStep1& form) {
     WindowObserver observer(form);
     summary = RunConversion(rows, destination, observer);
     // The displays end on the run's final values, whenever the last repaint was.
-    form.DoEventsNow();
+    form.refreshDisplays();
   }
   const CompletionMessage message = CompletionMessageFor(summary);
   platform.messageBox({message.text, kCompletionCaption, MessageButtons::Ok,

@@ -212,9 +212,13 @@ void frmStep1::DoEventsAtBoundary() {
   if (platform_.programEnded()) throw ProgramEnded{};
 }
 
-void frmStep1::yieldNow() {
+void frmStep1::refreshDisplays() {
   for (const auto& [token, flush] : displayFlushes_) flush();
   grdFiles1->syncView();
+}
+
+void frmStep1::yieldNow() {
+  refreshDisplays();
   platform_.doEvents();
   lastYield_ = std::chrono::steady_clock::now();
   if (platform_.programEnded()) throw ProgramEnded{};

@@ -43,6 +43,8 @@ class frmStep1 : public QWidget {
   // Between two messages: handles pending input every time, but refreshes the displays only
   // when DoEvents would, so a run of many small messages is not bound by repainting.
   void DoEventsAtBoundary();
+  // Puts the latest values on the displays without handling any event (before a final box).
+  void refreshDisplays();
   // The least time between two yields; zero makes every DoEvents yield.
   void setYieldInterval(std::chrono::microseconds interval) { yieldInterval_ = interval; }
   // Runs before each yield so that displays show their latest values when the window repaints;

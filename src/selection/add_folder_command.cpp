@@ -75,6 +75,7 @@ void AddFolderCommand(frmStep1& form) {
     }
   }
   pointer.restore();
+  form.refreshDisplays();
   form.CmdConvert2PDF->setEnabled(added > 0);
   platform.messageBox({std::to_string(added) + " Files Added to List.", kApplicationTitle,
                        MessageButtons::Ok, MessageIcon::None, MessageAnswer::Ok});

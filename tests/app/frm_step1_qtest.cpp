@@ -62,6 +62,28 @@ class FrmStep1Test : public QObject {
              qPrintable(QString("%1,%2").arg(offset.x()).arg(offset.y())));
   }
 
+  void yieldsAreThrottledButFinalValuesShow() {
+    ScriptedPlatform platform;
+    frmStep1 form(platform);
+    form.show();
+    for (int i = 0; i < 1000; ++i) form.DoEvents();
+    // A thousand calls in a row take far less than the 1/60 s between two yields.
+    QVERIFY2(platform.yields <= 2, qPrintable(QString::number(platform.yields)));
+    form.DoEventsNow();
+    const long before = platform.yields;
+    form.DoEventsNow();
+    QCOMPARE(platform.yields, before + 1);
+
+    // The grid shows the current cell once the displays are refreshed, without a yield.
+    form.AddFileToList("/m/1.emlx");
+    form.AddFileToList("/m/2.emlx");
+    form.AddFileToList("/m/3.emlx");
+    const long yields = platform.yields;
+    form.refreshDisplays();
+    QCOMPARE(form.grdFiles1->currentIndex().row(), 2);
+    QCOMPARE(platform.yields, yields);
+  }
+
   void layoutIsFixed() {
     WindowFixture window;
     const QRect grid = control(window, "grdFiles1")->geometry();
