@@ -18,10 +18,14 @@ struct ReadProgress {
 };
 
 struct MessageText {
-  std::string text;                // line ends normalised, "From " lines quoted, ends with a line end
-  std::uint64_t fileLength = 0;    // length of the message bytes the text was made from
-  std::vector<Notice> warnings;    // parts of a partial message that could not be put back
-  bool notAMessage = false;        // an AppleDouble sidecar: nothing to convert
+  // Line ends normalised, "From " lines quoted, ends with a line end unless empty. In LF mode a
+  // message whose last byte is a LF gets no second one.
+  std::string text;
+  // Length of the message bytes the text was made from: without an .emlx file's count line and
+  // property list; for a partial message, the rebuilt message's length.
+  std::uint64_t fileLength = 0;
+  std::vector<Notice> warnings;  // parts of a partial message that could not be put back
+  bool notAMessage = false;      // an AppleDouble sidecar: nothing to convert
 };
 
 // Reads one message file whole: frames an .emlx file, puts back the parts of a partial message,
