@@ -83,10 +83,12 @@ class frmStep1 : public QWidget {
   // unexpected failure is shown instead of reaching the event loop.
   void runCommand(const std::function<void()>& command);
   void yieldNow();
+  // A monotonic clock cheap enough to read after every line of a message.
+  static std::chrono::nanoseconds now();
 
   WindowPlatform& platform_;
   std::chrono::microseconds yieldInterval_{16667};
-  std::chrono::steady_clock::time_point lastYield_{};
+  std::chrono::nanoseconds lastYield_{std::chrono::nanoseconds::min() / 2};
   std::vector<std::pair<int, std::function<void()>>> displayFlushes_;
   int nextFlushToken_ = 0;
 };
