@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -171,13 +172,27 @@ TEST(MailboxRecordTest, UnopenableMailboxIsAFailureNamingItAndNothingIsWritten) 
 }
 
 // Python's mailbox module, a reader independent of ours, splits our records where we mean it
-// to: one message per record, quoted "From " lines left inside their message.
-TEST(MailboxRecordTest, PythonMailboxReadsEveryRecord) {
+// to: one message per record, quoted "From " lines left inside their message. It also reads
+// the flag headers: flagged.emlx is read and answered (its own, folded, headers said O and F).
+TEST(MailboxRecordTest, PythonMailboxReadsEveryRecordAndItsFlags) {
   if (std::system("python3 -c 'import mailbox' >/dev/null 2>&1") != 0) {
     GTEST_SKIP() << "python3 not available";
   }
   TempFolder temp;
-  for (const char* mode : {"crlf", "lf"}) {
+  const std::string script =
+      temp.write("read.py",
+                 "import mailbox,sys\n"
+                 "box=mailbox.mbox(sys.argv[1],create=False)\n"
+                 "msgs=list(box)\n"
+                 "raw=[m.as_bytes() for m in msgs]\n"
+                 "print(len(msgs))\n"
+                 "print(sum(1 for m in raw if b'>From here' in m))\n"
+                 "print(sum(1 for m in raw if b'>>>From y' in m))\n"
+                 "print([''.join(f for f in m.get_flags() if f in 'ROAFTD')\n"
+                 "       for m in msgs if m['Subject']=='hi'])\n");
+  const std::map<std::string, std::string> flagsByMode = {
+      {"crlf", "['OF']"}, {"lf", "['OF']"}, {"flags-crlf", "['ROA']"}, {"flags-lf", "['ROA']"}};
+  for (const auto& [mode, flags] : flagsByMode) {
     const std::string mailbox = temp.str() + "/all." + mode + ".mbox";
     int records = 0;
     for (const auto& entry : fs::directory_iterator(kRecordData / "input")) {
@@ -187,21 +202,13 @@ TEST(MailboxRecordTest, PythonMailboxReadsEveryRecord) {
       ASSERT_FALSE(AppendRecord(mailbox, kSeparator, text->text, options));
       ++records;
     }
-    const std::string script =
-        "import mailbox,sys\n"
-        "box=mailbox.mbox(sys.argv[1],create=False)\n"
-        "msgs=[m.as_bytes() for m in box]\n"
-        "print(len(msgs))\n"
-        "print(sum(1 for m in msgs if b'>From here' in m))\n"
-        "print(sum(1 for m in msgs if b'>>>From y' in m))\n";
-    const std::string scriptPath = temp.write("read.py", script);
-    FILE* pipe = ::popen(("python3 " + scriptPath + " " + mailbox).c_str(), "r");
+    FILE* pipe = ::popen(("python3 " + script + " " + mailbox).c_str(), "r");
     ASSERT_NE(pipe, nullptr);
     char line[64] = {};
     std::string out;
     while (std::fgets(line, sizeof line, pipe) != nullptr) out += line;
     ASSERT_EQ(::pclose(pipe), 0) << out;
-    EXPECT_EQ(out, std::to_string(records) + "\n1\n1\n") << mode;
+    EXPECT_EQ(out, std::to_string(records) + "\n1\n1\n" + flags + "\n") << mode;
   }
 }
 
