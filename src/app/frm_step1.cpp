@@ -218,7 +218,12 @@ void frmStep1::DoEventsNow() {
 }
 
 void frmStep1::DoEventsAtBoundary() {
-  if (now() - lastYield_ >= yieldInterval_) return yieldNow();
+  const auto sinceYield = now() - lastYield_;
+  if (sinceYield >= yieldInterval_) return yieldNow();
+  // Input waits at most a quarter of the repaint interval; checking for it after every one of
+  // thousands of small messages would cost more than the messages.
+  if (now() - lastInput_ < yieldInterval_ / 4) return;
+  lastInput_ = now();
   platform_.doEvents();
   if (platform_.programEnded()) throw ProgramEnded{};
 }
@@ -232,6 +237,7 @@ void frmStep1::yieldNow() {
   refreshDisplays();
   platform_.doEvents();
   lastYield_ = now();
+  lastInput_ = lastYield_;
   if (platform_.programEnded()) throw ProgramEnded{};
 }
 

@@ -40,8 +40,8 @@ class frmStep1 : public QWidget {
   void DoEvents();
   // The same, whatever the time since the last one (final values).
   void DoEventsNow();
-  // Between two messages: handles pending input every time, but refreshes the displays only
-  // when DoEvents would, so a run of many small messages is not bound by repainting.
+  // Between two messages: handles pending input within a few milliseconds, but refreshes the
+  // displays only when DoEvents would, so a run of many small messages is not bound by painting.
   void DoEventsAtBoundary();
   // Puts the latest values on the displays without handling any event (before a final box).
   void refreshDisplays();
@@ -89,6 +89,7 @@ class frmStep1 : public QWidget {
   WindowPlatform& platform_;
   std::chrono::microseconds yieldInterval_{16667};
   std::chrono::nanoseconds lastYield_{std::chrono::nanoseconds::min() / 2};
+  std::chrono::nanoseconds lastInput_{std::chrono::nanoseconds::min() / 2};
   std::vector<std::pair<int, std::function<void()>>> displayFlushes_;
   int nextFlushToken_ = 0;
 };
