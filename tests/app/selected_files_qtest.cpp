@@ -135,6 +135,20 @@ class SelectedFilesTest : public QObject {
     QVERIFY(!window.form->CmdConvert2PDF->isEnabled());
   }
 
+  void addFilesShowsAnyOtherDialogError() {
+    WindowFixture window;
+    window.form->AddFileToList("/old/1.emlx");
+    OpenFileResult failed;
+    failed.error = 28663;
+    failed.errorDescription = "The dialog could not be created";
+    window.platform.queueOpenResult(failed);
+    WindowFixture::click(window.form->cmdAdd);
+    QCOMPARE(window.platform.boxes.size(), std::size_t(1));
+    QCOMPARE(window.platform.boxes[0].text, std::string("28663:The dialog could not be created"));
+    QVERIFY(window.platform.boxes[0].icon == MessageIcon::Exclamation);
+    QCOMPARE(window.listEntries(), Strings{""});
+  }
+
   void addFolderAppendsMessagesOnly() {
     TempFolder tree;
     tree.write("Inbox/1.emlx", "x");
