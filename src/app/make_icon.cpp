@@ -1,6 +1,5 @@
 // Writes the program's .ico file (for the Windows resource) from the drawing in artwork.cpp.
 #include <QFile>
-#include <QGuiApplication>
 #include <cstdio>
 
 #include "app/artwork.h"
@@ -10,8 +9,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: drovanta-make-icon OUTPUT.ico\n");
     return 2;
   }
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  QGuiApplication app(argc, argv);
+  // Drawing into images needs no display, so no application object is made.
   QFile out(QString::fromLocal8Bit(argv[1]));
   if (!out.open(QIODevice::WriteOnly) || out.write(drovanta::ProgramIconFile()) < 0) {
     std::fprintf(stderr, "%s: cannot write the icon\n", argv[1]);
