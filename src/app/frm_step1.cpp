@@ -218,12 +218,12 @@ void frmStep1::DoEventsNow() {
 }
 
 void frmStep1::DoEventsAtBoundary() {
-  const auto sinceYield = now() - lastYield_;
-  if (sinceYield >= yieldInterval_) return yieldNow();
+  const auto time = now();
+  if (time - lastYield_ >= yieldInterval_) return yieldNow();
   // Input waits at most a quarter of the repaint interval; checking for it after every one of
   // thousands of small messages would cost more than the messages.
-  if (now() - lastInput_ < yieldInterval_ / 4) return;
-  lastInput_ = now();
+  if (time - lastInput_ < yieldInterval_ / 4) return;
+  lastInput_ = time;
   platform_.doEvents();
   if (platform_.programEnded()) throw ProgramEnded{};
 }

@@ -38,7 +38,7 @@ class frmStep1 : public QWidget {
   // Lets the window handle every pending event, at most about 60 times a second: calls in
   // between return at once. Throws ProgramEnded when the program ended meanwhile.
   void DoEvents();
-  // The same, whatever the time since the last one (final values).
+  // The same, whatever the time since the last one.
   void DoEventsNow();
   // Between two messages: handles pending input within a few milliseconds, but refreshes the
   // displays only when DoEvents would, so a run of many small messages is not bound by painting.
