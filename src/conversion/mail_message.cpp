@@ -21,7 +21,8 @@ namespace drovanta {
 
 namespace {
 
-constexpr std::size_t kFirstChunk = 64 * 1024;
+// Most header blocks fit; a longer one doubles the read until its empty line is in.
+constexpr std::size_t kFirstChunk = 16 * 1024;
 // A header block larger than this is not a real one; what was read is parsed as it is.
 constexpr std::size_t kHeaderLimit = 1024 * 1024;
 // The property list is a few hundred bytes at the end of the file.
@@ -212,15 +213,192 @@ const char* firstMailbox(InternetAddressList* list) {
   return nullptr;
 }
 
-std::string senderOf(GMimeMessage* message) {
-  if (message != nullptr) {
-    for (InternetAddressList* list :
-         {g_mime_message_get_from(message), g_mime_message_get_sender(message)}) {
-      const char* address = firstMailbox(list);
-      if (address != nullptr && usableAddress(address)) return address;
+// The header fields the separator line needs, found as GMime's message parser finds them, so
+// that no GMime message (a header list, a MIME part, their objects) is built for each file.
+struct HeaderFields {
+  // False when GMime would make no message of the block: its last line is cut off inside a
+  // field name. A block whose first line is not a field (nor an mbox From line) gives no
+  // message either, which reads the same as a block without fields.
+  bool isMessage = true;
+  std::vector<std::string_view> from;  // raw values (after the colon), in order
+  std::vector<std::string_view> sender;
+  std::optional<std::string_view> returnPath;  // the first field of that name counts
+  std::optional<std::string_view> date;
+};
+
+bool isBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+bool isControl(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return byte < 0x20 || byte == 0x7F;
+}
+
+bool equalsIgnoringCase(std::string_view text, std::string_view lowerName) {
+  if (text.size() != lowerName.size()) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] + 32) : text[i];
+    if (c != lowerName[i]) return false;
+  }
+  return true;
+}
+
+enum class FieldName { Colon, Invalid, CutOff };
+
+// Scans a field name from the start of `line`: blanks may stand between the name and its colon
+// but not inside the name, and no control character may. `stop` is where the scan stopped.
+FieldName scanFieldName(std::string_view line, std::size_t& stop) {
+  stop = 0;
+  if (line.starts_with(':')) return FieldName::Invalid;  // a field needs a name
+  bool blank = false;
+  for (; stop < line.size(); ++stop) {
+    const char c = line[stop];
+    if (c == ':') return FieldName::Colon;
+    if (isBlank(c)) {
+      blank = true;
+    } else if (blank || isControl(c)) {
+      return FieldName::Invalid;
     }
-    if (const char* returnPath = g_mime_object_get_header(GMIME_OBJECT(message), "Return-Path")) {
-      std::string_view path(returnPath);
+  }
+  return FieldName::CutOff;
+}
+
+// An mbox "From " line (or ">From ") may stand before the first field; GMime passes over it.
+bool isMboxFromLine(std::string_view scanned) {
+  if (scanned.starts_with('>')) scanned.remove_prefix(1);
+  return scanned.starts_with("From ");
+}
+
+// Splits the header block into fields the way GMime does: a line that starts with a blank
+// continues the open field; any other line starts a new one; an invalid field after the first
+// valid one is dropped; an empty line ends the block. A value keeps its folds and line ends
+// and ends at a NUL byte, as GMime's copy of it does.
+HeaderFields findHeaderFields(std::string_view block) {
+  HeaderFields fields;
+  std::size_t validFields = 0;
+  std::size_t fieldBegin = std::string_view::npos;  // the open field, if any
+  std::size_t fieldColon = 0;
+  bool fieldValid = false;
+
+  const auto closeField = [&](std::size_t end) {
+    if (fieldBegin == std::string_view::npos) return;
+    const std::size_t begin = fieldBegin;
+    fieldBegin = std::string_view::npos;
+    if (!fieldValid) return;
+    ++validFields;
+    std::string_view name = block.substr(begin, fieldColon - begin);
+    while (!name.empty() && isBlank(name.back())) name.remove_suffix(1);
+    std::string_view value = block.substr(fieldColon + 1, end - fieldColon - 1);
+    value = value.substr(0, value.find('\0'));
+    if (equalsIgnoringCase(name, "from")) {
+      fields.from.push_back(value);
+    } else if (equalsIgnoringCase(name, "sender")) {
+      fields.sender.push_back(value);
+    } else if (equalsIgnoringCase(name, "return-path")) {
+      if (!fields.returnPath) fields.returnPath = value;
+    } else if (equalsIgnoringCase(name, "date")) {
+      if (!fields.date) fields.date = value;
+    }
+  };
+
+  std::size_t pos = 0;
+  while (pos < block.size()) {
+    const void* lf = std::memchr(block.data() + pos, '\n', block.size() - pos);
+    const std::size_t lineEnd =
+        lf == nullptr ? block.size()
+                      : static_cast<std::size_t>(static_cast<const char*>(lf) - block.data()) + 1;
+    const std::string_view line = block.substr(pos, lineEnd - pos);
+    if (fieldBegin != std::string_view::npos && isBlank(line[0])) {
+      pos = lineEnd;  // a folded line of the open field
+      continue;
+    }
+    closeField(pos);
+    // An empty line ends the block (a CR alone at the very end reads as one too).
+    if (line[0] == '\n' || (line[0] == '\r' && (line.size() == 1 || line[1] == '\n'))) break;
+
+    std::size_t stop = 0;
+    const FieldName name = scanFieldName(line, stop);
+    if (name == FieldName::CutOff) {
+      fields = HeaderFields{};
+      fields.isMessage = false;
+      return fields;
+    }
+    if (name == FieldName::Invalid && validFields == 0) {
+      if (!isMboxFromLine(line.substr(0, stop))) return HeaderFields{};
+      pos = lineEnd;
+      continue;
+    }
+    fieldBegin = pos;
+    fieldColon = pos + stop;
+    fieldValid = name == FieldName::Colon;
+    pos = lineEnd;
+  }
+  closeField(pos);
+  return fields;
+}
+
+// A raw value as GMime hands it out: unfolded, encoded words decoded.
+struct DecodedValue {
+  char* decoded;
+  const char* text;
+  explicit DecodedValue(std::string_view raw) {
+    const std::string terminated(raw);
+    char* unfolded = g_mime_utils_header_unfold(terminated.c_str());
+    decoded = g_mime_utils_header_decode_text(nullptr, unfolded);
+    g_free(unfolded);
+    text = decoded != nullptr ? decoded : "";
+  }
+  ~DecodedValue() { g_free(decoded); }
+  DecodedValue(const DecodedValue&) = delete;
+  DecodedValue& operator=(const DecodedValue&) = delete;
+};
+
+// The addr-spec of the first mailbox in one address field, read from its raw value as GMime's
+// message reads it; empty when there is none. internet_address_list_parse gives nothing for a
+// list it cannot finish (an unclosed comment, say), where a message keeps the addresses read
+// before the fault, so such a field is read through a message of that field alone.
+std::string firstMailboxIn(const char* name, std::string_view raw) {
+  const std::string value(raw);
+  {
+    GObjectRef<InternetAddressList> list(internet_address_list_parse(nullptr, value.c_str()));
+    if (list.ptr != nullptr) {
+      const char* address = firstMailbox(list.ptr);
+      return address != nullptr ? address : "";
+    }
+  }
+  std::string text = std::string(name) + ":" + value;
+  if (!text.ends_with('\n')) text += '\n';
+  text += '\n';
+  GObjectRef<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(text.data(), text.size()));
+  GObjectRef<GMimeParser> parser(g_mime_parser_new_with_stream(stream.ptr));
+  GObjectRef<GMimeMessage> message(g_mime_parser_construct_message(parser.ptr, nullptr));
+  if (message.ptr == nullptr) return {};
+  const char* address =
+      firstMailbox(std::string_view(name) == "From" ? g_mime_message_get_from(message.ptr)
+                                                    : g_mime_message_get_sender(message.ptr));
+  return address != nullptr ? address : "";
+}
+
+// The first mailbox over all the fields of one name, as GMime joins their address lists.
+std::string firstMailboxOf(const char* name, const std::vector<std::string_view>& values) {
+  for (const std::string_view raw : values) {
+    std::string address = firstMailboxIn(name, raw);
+    if (!address.empty()) return address;
+  }
+  return {};
+}
+
+std::string senderOf(const HeaderFields& fields) {
+  if (fields.isMessage) {
+    for (const auto& [name, values] :
+         {std::pair{"From", &fields.from}, std::pair{"Sender", &fields.sender}}) {
+      const std::string address = firstMailboxOf(name, *values);
+      if (!address.empty() && usableAddress(address)) return address;
+    }
+    if (fields.returnPath) {
+      const DecodedValue returnPath(*fields.returnPath);
+      std::string_view path(returnPath.text);
       while (!path.empty() && (path.front() == ' ' || path.front() == '\t')) path.remove_prefix(1);
       while (!path.empty() && (path.back() == ' ' || path.back() == '\t')) path.remove_suffix(1);
       if (path.starts_with('<')) {
@@ -303,24 +481,21 @@ class FileReader {
     return true;
   }
 
-  // Reads up to `length` bytes at `offset` into `out` (appending); false on a read error.
-  bool readAt(std::size_t offset, std::size_t length, std::string& out, std::string& error) {
-    const std::size_t start = out.size();
-    out.resize(start + length);
-    std::size_t done = 0;
-    while (done < length) {
-      const ssize_t got =
-          ::pread(fd_, out.data() + start + done, length - done, static_cast<off_t>(offset + done));
-      if (got < 0 && errno == EINTR) continue;
-      if (got < 0) {
+  // Reads up to `length` bytes at `offset` into `into`; the count read is in `got`. False on a
+  // read error.
+  bool readAt(std::size_t offset, std::size_t length, char* into, std::size_t& got,
+              std::string& error) {
+    got = 0;
+    while (got < length) {
+      const ssize_t n = ::pread(fd_, into + got, length - got, static_cast<off_t>(offset + got));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
         error = std::strerror(errno);
-        out.resize(start + done);
         return false;
       }
-      if (got == 0) break;
-      done += static_cast<std::size_t>(got);
+      if (n == 0) break;
+      got += static_cast<std::size_t>(n);
     }
-    out.resize(start + done);
     return true;
   }
 
@@ -331,6 +506,25 @@ class FileReader {
   int fd_ = -1;
   std::size_t size_ = 0;
   std::int64_t mtime_ = 0;
+};
+
+// The start of the file, kept from one message to the next: a fresh zero-filled buffer for every
+// message cost more than reading it. It grows, keeping what it holds, up to kHeaderLimit.
+class HeadBuffer {
+ public:
+  char* reserve(std::size_t size, std::size_t keep) {
+    if (size > capacity_) {
+      std::unique_ptr<char[]> bigger(new char[size]);
+      if (keep > 0) std::memcpy(bigger.get(), data_.get(), keep);
+      data_ = std::move(bigger);
+      capacity_ = size;
+    }
+    return data_.get();
+  }
+
+ private:
+  std::unique_ptr<char[]> data_;
+  std::size_t capacity_ = 0;
 };
 
 }  // namespace
@@ -361,42 +555,40 @@ bool MailMessage::LoadFromFile(const std::string& path) {
 
   // Read the first chunk, growing it until the header block's empty line is in it.
   const bool isEmlx = HasEmlxName(path);
-  std::string bytes;
+  thread_local HeadBuffer head;
+  std::string_view bytes;
   std::size_t want = kFirstChunk;
   EmlxFrame frame;
   std::size_t headerEnd = std::string_view::npos;
   bool wholeFile = false;
   for (;;) {
-    if (!file.readAt(bytes.size(), want - bytes.size(), bytes, state_->loadError)) return false;
+    const std::size_t have = bytes.size();
+    char* const data = head.reserve(want, have);
+    std::size_t got = 0;
+    if (!file.readAt(have, want - have, data + have, got, state_->loadError)) return false;
+    bytes = std::string_view(data, have + got);
     frame = FrameEmlx(bytes, isEmlx);
-    headerEnd =
-        headerBlockEnd(std::string_view(bytes).substr(frame.messageBegin, frame.messageLength));
+    headerEnd = headerBlockEnd(bytes.substr(frame.messageBegin, frame.messageLength));
     wholeFile = bytes.size() < want || bytes.size() >= file.size();
     if (headerEnd != std::string_view::npos || wholeFile || want >= kHeaderLimit) break;
     want = std::min(want * 2, kHeaderLimit);
   }
 
-  std::string_view block = std::string_view(bytes).substr(frame.messageBegin, frame.messageLength);
+  std::string_view block = bytes.substr(frame.messageBegin, frame.messageLength);
   if (headerEnd != std::string_view::npos) {
     block = block.substr(0, headerEnd);
   } else if (!wholeFile) {
-    // Cut at the last whole line rather than hand GMime half a header.
+    // Cut at the last whole line rather than read half a header.
     const std::size_t lastLf = block.rfind('\n');
     block = block.substr(0, lastLf == std::string_view::npos ? 0 : lastLf + 1);
   }
 
   initGMime();
-  GObjectRef<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(block.data(), block.size()));
-  GObjectRef<GMimeParser> parser(g_mime_parser_new_with_stream(stream.ptr));
-  GObjectRef<GMimeMessage> message(g_mime_parser_construct_message(parser.ptr, nullptr));
-
-  state_->sender = senderOf(message.ptr);
+  const HeaderFields fields = findHeaderFields(block);
+  state_->sender = senderOf(fields);
 
   std::optional<std::int64_t> seconds;
-  if (message.ptr != nullptr) {
-    if (const char* date = g_mime_object_get_header(GMIME_OBJECT(message.ptr), "Date"))
-      seconds = parseDateHeader(date);
-  }
+  if (fields.isMessage && fields.date) seconds = parseDateHeader(DecodedValue(*fields.date).text);
   if (!seconds && isEmlx) {
     std::string_view plist;
     std::string tail;
@@ -408,8 +600,13 @@ bool MailMessage::LoadFromFile(const std::string& path) {
     } else {
       // Only the end of the file is read: the list follows the message.
       const std::size_t from = file.size() > kTailLimit ? file.size() - kTailLimit : 0;
+      tail.resize(file.size() - from);
+      std::size_t got = 0;
       std::string ignored;
-      if (file.readAt(from, file.size() - from, tail, ignored)) plist = lastPropertyList(tail);
+      if (file.readAt(from, tail.size(), tail.data(), got, ignored)) {
+        tail.resize(got);
+        plist = lastPropertyList(tail);
+      }
     }
     if (!plist.empty()) seconds = plistDate(plist);
   }
