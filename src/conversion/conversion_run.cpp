@@ -88,13 +88,16 @@ class Run {
     std::optional<MailboxPlace> place;
     if (options_.placer) place = options_.placer(destination_, path);
     if (!place) place = MailboxPlaceFor(destination_, path);
-    const bool folderReady = EnsureFolderExists(place->outputFolder);
+    // Messages come folder by folder: the folder made for the last one is not looked at again.
+    const bool folderReady =
+        place->outputFolder == readyFolder_ || EnsureFolderExists(place->outputFolder);
     observer_.yieldPoint();
     observer_.yieldPoint();
     observer_.yieldPoint();
     if (!folderReady) {
       return fail(row, path, folderNotCreated(place->outputFolder), "cannot create output folder");
     }
+    readyFolder_ = place->outputFolder;
 
     Outcome<std::string> separator = BuildSeparatorLine(path);
     if (!separator) return fail(row, path, separator.failure(), "cannot read");
@@ -152,6 +155,7 @@ class Run {
   const RunOptions& options_;
   RunSummary summary_;
   std::unordered_set<std::string> mailboxesSeen_;
+  std::string readyFolder_;  // the output folder last made or found
 };
 
 }  // namespace

@@ -22,7 +22,7 @@ namespace drovanta {
 namespace {
 
 // Most header blocks fit; a longer one doubles the read until its empty line is in.
-constexpr std::size_t kFirstChunk = 16 * 1024;
+constexpr std::size_t kFirstChunk = 8 * 1024;
 // A header block larger than this is not a real one; what was read is parsed as it is.
 constexpr std::size_t kHeaderLimit = 1024 * 1024;
 // The property list is a few hundred bytes at the end of the file.
@@ -179,6 +179,87 @@ std::optional<std::int64_t> parseDateHeader(const char* header) {
   return seconds;
 }
 
+bool isBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+bool isControl(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return byte < 0x20 || byte == 0x7F;
+}
+
+// The date form nearly every message carries, "[Ddd, ]D Mmm YYYY HH:MM:SS +HHMM" on one line
+// and nothing else, read without GMime; any other form (a comment, a zone name, a fold, a
+// two-digit year, an impossible day) is left to parseDateHeader. Reads the raw field value.
+std::optional<std::int64_t> parseCommonDate(std::string_view raw) {
+  while (!raw.empty() && (isBlank(raw.front()) || raw.front() == '\r' || raw.front() == '\n'))
+    raw.remove_prefix(1);
+  while (!raw.empty() && (isBlank(raw.back()) || raw.back() == '\r' || raw.back() == '\n'))
+    raw.remove_suffix(1);
+  std::size_t at = 0;
+  const auto digits = [&](std::size_t count, int& value) {
+    if (at + count > raw.size()) return false;
+    value = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+      const char c = raw[at + i];
+      if (c < '0' || c > '9') return false;
+      value = value * 10 + (c - '0');
+    }
+    at += count;
+    return true;
+  };
+  const auto literal = [&](char c) {
+    if (at >= raw.size() || raw[at] != c) return false;
+    ++at;
+    return true;
+  };
+  const auto nameOf = [&](const std::string_view* names, int count, int& index) {
+    if (at + 3 > raw.size()) return false;
+    for (index = 0; index < count; ++index) {
+      if (raw.substr(at, 3) == names[index]) {
+        at += 3;
+        return true;
+      }
+    }
+    return false;
+  };
+  static constexpr std::string_view kWeekdays[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
+  static constexpr std::string_view kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                 "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  int weekday = 0;
+  if (nameOf(kWeekdays, 7, weekday) && !(literal(',') && literal(' '))) return std::nullopt;
+  int day = 0;
+  if (!digits(2, day)) {
+    if (!digits(1, day)) return std::nullopt;
+  }
+  int month = 0;
+  int year = 0;
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+  int zoneHours = 0;
+  int zoneMinutes = 0;
+  if (!literal(' ') || !nameOf(kMonths, 12, month) || !literal(' ') || !digits(4, year) ||
+      !literal(' ') || !digits(2, hour) || !literal(':') || !digits(2, minute) || !literal(':') ||
+      !digits(2, second) || !literal(' ') || at >= raw.size())
+    return std::nullopt;
+  const char sign = raw[at++];
+  if ((sign != '+' && sign != '-') || !digits(2, zoneHours) || !digits(2, zoneMinutes) ||
+      at != raw.size())
+    return std::nullopt;
+  static constexpr int kMonthDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  ++month;
+  if (year < 1 || day < 1 || day > kMonthDays[month - 1] ||
+      (month == 2 && day == 29 && !isLeapYear(year)) || hour > 23 || minute > 59 || second > 59 ||
+      zoneHours > 23 || zoneMinutes > 59)
+    return std::nullopt;
+  const int zone = (sign == '-' ? -1 : 1) * (zoneHours * 3600 + zoneMinutes * 60);
+  const std::int64_t seconds =
+      daysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second - zone;
+  if (!inRange(seconds)) return std::nullopt;
+  return seconds;
+}
+
 // White space or control characters make an address useless on a separator line; this also
 // catches the UTF-8 forms of no-break and other Unicode spaces.
 bool usableAddress(std::string_view address) {
@@ -225,15 +306,6 @@ struct HeaderFields {
   std::optional<std::string_view> returnPath;  // the first field of that name counts
   std::optional<std::string_view> date;
 };
-
-bool isBlank(char c) {
-  return c == ' ' || c == '\t';
-}
-
-bool isControl(char c) {
-  const auto byte = static_cast<unsigned char>(c);
-  return byte < 0x20 || byte == 0x7F;
-}
 
 bool equalsIgnoringCase(std::string_view text, std::string_view lowerName) {
   if (text.size() != lowerName.size()) return false;
@@ -588,7 +660,10 @@ bool MailMessage::LoadFromFile(const std::string& path) {
   state_->sender = senderOf(fields);
 
   std::optional<std::int64_t> seconds;
-  if (fields.isMessage && fields.date) seconds = parseDateHeader(DecodedValue(*fields.date).text);
+  if (fields.isMessage && fields.date) {
+    seconds = parseCommonDate(*fields.date);
+    if (!seconds) seconds = parseDateHeader(DecodedValue(*fields.date).text);
+  }
   if (!seconds && isEmlx) {
     std::string_view plist;
     std::string tail;
