@@ -426,11 +426,61 @@ struct DecodedValue {
   DecodedValue& operator=(const DecodedValue&) = delete;
 };
 
+// The address forms nearly every message carries, "Display Name <local@domain>" or a bare
+// "local@domain", with plain words and atoms only, read without GMime. Anything else (quotes,
+// comments, encoded words, several addresses, 8-bit text, punycode domains, which GMime
+// decodes) is left to GMime: nullopt.
+std::optional<std::string_view> commonAddress(std::string_view raw) {
+  const auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  const auto isAlnum = [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+  };
+  while (!raw.empty() && isSpace(raw.front())) raw.remove_prefix(1);
+  while (!raw.empty() && isSpace(raw.back())) raw.remove_suffix(1);
+  if (raw.ends_with('>')) {
+    const std::size_t open = raw.find('<');
+    if (open == std::string_view::npos) return std::nullopt;
+    // A dot only right after a letter or digit ("John Q. Public").
+    for (std::size_t i = 0; i < open; ++i) {
+      const char c = raw[i];
+      if (c == '.' ? i == 0 || !isAlnum(raw[i - 1])
+                   : !isAlnum(c) && !isSpace(c) && c != '-' && c != '_' && c != '\'')
+        return std::nullopt;
+    }
+    raw = raw.substr(open + 1, raw.size() - open - 2);
+  }
+  // Dot-separated runs of letters, digits and a few atom characters, no empty run.
+  const auto dotAtom = [&](std::string_view text, std::string_view extra) {
+    if (text.empty() || text.front() == '.' || text.back() == '.') return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      const char c = text[i];
+      if (c == '.') {
+        if (text[i - 1] == '.') return false;
+      } else if (!isAlnum(c) && extra.find(c) == std::string_view::npos) {
+        return false;
+      }
+    }
+    return true;
+  };
+  const std::size_t at = raw.find('@');
+  if (at == std::string_view::npos) return std::nullopt;
+  const std::string_view local = raw.substr(0, at);
+  const std::string_view domain = raw.substr(at + 1);
+  if (!dotAtom(local, "_+-") || !dotAtom(domain, "-")) return std::nullopt;
+  for (std::size_t i = 0; i + 4 <= domain.size(); ++i) {
+    if ((domain[i] | 0x20) == 'x' && (domain[i + 1] | 0x20) == 'n' && domain[i + 2] == '-' &&
+        domain[i + 3] == '-')
+      return std::nullopt;
+  }
+  return raw;
+}
+
 // The addr-spec of the first mailbox in one address field, read from its raw value as GMime's
 // message reads it; empty when there is none. internet_address_list_parse gives nothing for a
 // list it cannot finish (an unclosed comment, say), where a message keeps the addresses read
 // before the fault, so such a field is read through a message of that field alone.
 std::string firstMailboxIn(const char* name, std::string_view raw) {
+  if (const auto address = commonAddress(raw)) return std::string(*address);
   const std::string value(raw);
   {
     GObjectRef<InternetAddressList> list(internet_address_list_parse(nullptr, value.c_str()));
