@@ -7,6 +7,7 @@
 #include <unordered_set>
 #include <utility>
 
+#include "conversion/file_bytes.h"
 #include "conversion/mailbox_record.h"
 #include "conversion/message_text.h"
 #include "conversion/separator_line.h"
@@ -99,7 +100,8 @@ class Run {
     }
     readyFolder_ = place->outputFolder;
 
-    Outcome<std::string> separator = BuildSeparatorLine(path);
+    // One read of the message file serves the separator line and the text.
+    Outcome<std::string> separator = BuildSeparatorLine(path, file_);
     if (!separator) return fail(row, path, separator.failure(), "cannot read");
     observer_.yieldPoint();
 
@@ -114,26 +116,25 @@ class Run {
       observer_.yieldPoint();
       observer_.lineRead(textLength, fileLength);
     };
-    Outcome<MessageText> message = ReadMessageText(path, progress, options_.record);
+    const MessageText message = ReadMessageText(path, file_.bytes(), progress, options_.record);
     observer_.yieldPoint();
-    if (!message) return fail(row, path, message.failure(), "cannot read");
-    if (message->notAMessage) return skip(row, path);
+    if (message.notAMessage) return skip(row, path);
 
-    MaybeFailure appended = AppendRecord(place->mailboxPath, *separator, message->text,
+    MaybeFailure appended = AppendRecord(place->mailboxPath, *separator, message.text,
                                          options_.record, [this] { observer_.yieldPoint(); });
     observer_.yieldPoint();
     if (appended) return fail(row, path, std::move(*appended), "cannot write mailbox");
 
     ++summary_.converted;
-    summary_.bytesRead += message->fileLength;
+    summary_.bytesRead += message.fileLength;
     const std::size_t lineEnd = options_.record.lineEnds == LineEnds::CrLf ? 2 : 1;
-    summary_.bytesWritten += separator->size() + message->text.size() + 2 * lineEnd;
+    summary_.bytesWritten += separator->size() + message.text.size() + 2 * lineEnd;
     if (mailboxesSeen_.insert(place->mailboxPath).second) {
       summary_.mailboxes.push_back(place->mailboxPath);
     }
     // Warnings only matter for a message that made it into its mailbox.
-    if (!message->warnings.empty()) ++summary_.warnings;
-    for (const Notice& notice : message->warnings) observer_.warned(row, notice);
+    if (!message.warnings.empty()) ++summary_.warnings;
+    for (const Notice& notice : message.warnings) observer_.warned(row, notice);
     observer_.turnFinished(row);
   }
 
@@ -156,6 +157,7 @@ class Run {
   RunSummary summary_;
   std::unordered_set<std::string> mailboxesSeen_;
   std::string readyFolder_;  // the output folder last made or found
+  FileBytes file_;           // the message file of the current turn
 };
 
 }  // namespace

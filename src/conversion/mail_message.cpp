@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "conversion/emlx_framing.h"
+#include "conversion/file_bytes.h"
 #include "conversion/property_list.h"
 #include "selection/emlx_name_filter.h"
 
@@ -22,7 +23,7 @@ namespace drovanta {
 namespace {
 
 // Most header blocks fit; a longer one doubles the read until its empty line is in.
-constexpr std::size_t kFirstChunk = 8 * 1024;
+constexpr std::size_t kFirstChunk = 4 * 1024;
 // A header block larger than this is not a real one; what was read is parsed as it is.
 constexpr std::size_t kHeaderLimit = 1024 * 1024;
 // The property list is a few hundred bytes at the end of the file.
@@ -649,6 +650,143 @@ class HeadBuffer {
   std::size_t capacity_ = 0;
 };
 
+// Where the header block and the property list are read from: the file itself, a chunk at a
+// time, or the bytes of the whole file read before. Both give the same views of the same bytes.
+class FileSource {
+ public:
+  virtual ~FileSource() = default;
+  // The first `length` bytes, or all of them when the file is shorter; false on a read error.
+  virtual bool first(std::size_t length, std::string_view& bytes, std::string& error) = 0;
+  // The last `length` bytes, or all of them; false on a read error.
+  virtual bool last(std::size_t length, std::string_view& bytes) = 0;
+  virtual std::size_t size() const = 0;
+  virtual std::int64_t mtime() const = 0;
+};
+
+class ChunkedFile : public FileSource {
+ public:
+  explicit ChunkedFile(FileReader& file) : file_(file) {}
+
+  bool first(std::size_t length, std::string_view& bytes, std::string& error) override {
+    const std::size_t have = head_.size();
+    char* const data = buffer().reserve(length, have);
+    std::size_t got = 0;
+    if (!file_.readAt(have, length - have, data + have, got, error)) return false;
+    head_ = std::string_view(data, have + got);
+    bytes = head_;
+    return true;
+  }
+  bool last(std::size_t length, std::string_view& bytes) override {
+    const std::size_t from = file_.size() > length ? file_.size() - length : 0;
+    tail_.resize(file_.size() - from);
+    std::size_t got = 0;
+    std::string ignored;
+    if (!file_.readAt(from, tail_.size(), tail_.data(), got, ignored)) return false;
+    tail_.resize(got);
+    bytes = tail_;
+    return true;
+  }
+  std::size_t size() const override { return file_.size(); }
+  std::int64_t mtime() const override { return file_.mtime(); }
+
+ private:
+  static HeadBuffer& buffer() {
+    thread_local HeadBuffer head;
+    return head;
+  }
+  FileReader& file_;
+  std::string_view head_;
+  std::string tail_;
+};
+
+class WholeFile : public FileSource {
+ public:
+  WholeFile(std::string_view bytes, std::int64_t mtime) : bytes_(bytes), mtime_(mtime) {}
+
+  bool first(std::size_t length, std::string_view& bytes, std::string&) override {
+    bytes = bytes_.substr(0, length);
+    return true;
+  }
+  bool last(std::size_t length, std::string_view& bytes) override {
+    bytes = bytes_.substr(bytes_.size() > length ? bytes_.size() - length : 0);
+    return true;
+  }
+  std::size_t size() const override { return bytes_.size(); }
+  std::int64_t mtime() const override { return mtime_; }
+
+ private:
+  std::string_view bytes_;
+  std::int64_t mtime_;
+};
+
+// Reads the whole regular file at `path` into `file`. On failure `error` says why.
+bool readWholeFile(const std::string& path, FileBytes& file, std::string& error) {
+  FileReader reader;
+  if (!reader.open(path, error)) return false;
+  char* const data = file.prepare(reader.size());
+  // Bytes appended after the size was taken are left for the next run; a file that shrank
+  // gives what it still holds.
+  std::size_t got = 0;
+  if (!reader.readAt(0, reader.size(), data, got, error)) return false;
+  file.setRead(got, reader.mtime());
+  return true;
+}
+
+// Reads the sender and the date of the message at `path` from `file`; false on a read error.
+bool loadMessage(const std::string& path, FileSource& file, std::string& sender, UtcDateTime& date,
+                 std::string& error) {
+  // Take the first chunk, growing it until the header block's empty line is in it.
+  const bool isEmlx = HasEmlxName(path);
+  std::string_view bytes;
+  std::size_t want = kFirstChunk;
+  EmlxFrame frame;
+  std::size_t headerEnd = std::string_view::npos;
+  bool wholeFile = false;
+  for (;;) {
+    if (!file.first(want, bytes, error)) return false;
+    frame = FrameEmlx(bytes, isEmlx);
+    headerEnd = headerBlockEnd(bytes.substr(frame.messageBegin, frame.messageLength));
+    wholeFile = bytes.size() < want || bytes.size() >= file.size();
+    if (headerEnd != std::string_view::npos || wholeFile || want >= kHeaderLimit) break;
+    want = std::min(want * 2, kHeaderLimit);
+  }
+
+  std::string_view block = bytes.substr(frame.messageBegin, frame.messageLength);
+  if (headerEnd != std::string_view::npos) {
+    block = block.substr(0, headerEnd);
+  } else if (!wholeFile) {
+    // Cut at the last whole line rather than read half a header.
+    const std::size_t lastLf = block.rfind('\n');
+    block = block.substr(0, lastLf == std::string_view::npos ? 0 : lastLf + 1);
+  }
+
+  initGMime();
+  const HeaderFields fields = findHeaderFields(block);
+  sender = senderOf(fields);
+
+  std::optional<std::int64_t> seconds;
+  if (fields.isMessage && fields.date) {
+    seconds = parseCommonDate(*fields.date);
+    if (!seconds) seconds = parseDateHeader(DecodedValue(*fields.date).text);
+  }
+  if (!seconds && isEmlx) {
+    std::string_view plist;
+    if (wholeFile) {
+      plist = !frame.propertyList.empty()
+                  ? frame.propertyList
+                  : lastPropertyList(bytes.substr(frame.messageBegin + frame.messageLength));
+      if (plist.empty() && !frame.framed) plist = lastPropertyList(bytes);
+    } else if (std::string_view tail; file.last(kTailLimit, tail)) {
+      // Only the end of the file is read: the list follows the message.
+      plist = lastPropertyList(tail);
+    }
+    if (!plist.empty()) seconds = plistDate(plist);
+  }
+  if (!seconds && inRange(file.mtime())) seconds = file.mtime();
+  date = fromEpochSeconds(seconds.value_or(0));
+  return true;
+}
+
 }  // namespace
 
 struct MailMessage::State {
@@ -674,70 +812,15 @@ bool MailMessage::LoadFromFile(const std::string& path) {
   *state_ = State{};
   FileReader file;
   if (!file.open(path, state_->loadError)) return false;
+  ChunkedFile source(file);
+  return loadMessage(path, source, state_->sender, state_->date, state_->loadError);
+}
 
-  // Read the first chunk, growing it until the header block's empty line is in it.
-  const bool isEmlx = HasEmlxName(path);
-  thread_local HeadBuffer head;
-  std::string_view bytes;
-  std::size_t want = kFirstChunk;
-  EmlxFrame frame;
-  std::size_t headerEnd = std::string_view::npos;
-  bool wholeFile = false;
-  for (;;) {
-    const std::size_t have = bytes.size();
-    char* const data = head.reserve(want, have);
-    std::size_t got = 0;
-    if (!file.readAt(have, want - have, data + have, got, state_->loadError)) return false;
-    bytes = std::string_view(data, have + got);
-    frame = FrameEmlx(bytes, isEmlx);
-    headerEnd = headerBlockEnd(bytes.substr(frame.messageBegin, frame.messageLength));
-    wholeFile = bytes.size() < want || bytes.size() >= file.size();
-    if (headerEnd != std::string_view::npos || wholeFile || want >= kHeaderLimit) break;
-    want = std::min(want * 2, kHeaderLimit);
-  }
-
-  std::string_view block = bytes.substr(frame.messageBegin, frame.messageLength);
-  if (headerEnd != std::string_view::npos) {
-    block = block.substr(0, headerEnd);
-  } else if (!wholeFile) {
-    // Cut at the last whole line rather than read half a header.
-    const std::size_t lastLf = block.rfind('\n');
-    block = block.substr(0, lastLf == std::string_view::npos ? 0 : lastLf + 1);
-  }
-
-  initGMime();
-  const HeaderFields fields = findHeaderFields(block);
-  state_->sender = senderOf(fields);
-
-  std::optional<std::int64_t> seconds;
-  if (fields.isMessage && fields.date) {
-    seconds = parseCommonDate(*fields.date);
-    if (!seconds) seconds = parseDateHeader(DecodedValue(*fields.date).text);
-  }
-  if (!seconds && isEmlx) {
-    std::string_view plist;
-    std::string tail;
-    if (wholeFile) {
-      plist = !frame.propertyList.empty() ? frame.propertyList
-                                          : lastPropertyList(std::string_view(bytes).substr(
-                                                frame.messageBegin + frame.messageLength));
-      if (plist.empty() && !frame.framed) plist = lastPropertyList(bytes);
-    } else {
-      // Only the end of the file is read: the list follows the message.
-      const std::size_t from = file.size() > kTailLimit ? file.size() - kTailLimit : 0;
-      tail.resize(file.size() - from);
-      std::size_t got = 0;
-      std::string ignored;
-      if (file.readAt(from, tail.size(), tail.data(), got, ignored)) {
-        tail.resize(got);
-        plist = lastPropertyList(tail);
-      }
-    }
-    if (!plist.empty()) seconds = plistDate(plist);
-  }
-  if (!seconds && inRange(file.mtime())) seconds = file.mtime();
-  state_->date = fromEpochSeconds(seconds.value_or(0));
-  return true;
+bool MailMessage::LoadFromFile(const std::string& path, FileBytes& file) {
+  *state_ = State{};
+  if (!readWholeFile(path, file, state_->loadError)) return false;
+  WholeFile source(file.bytes(), file.modified());
+  return loadMessage(path, source, state_->sender, state_->date, state_->loadError);
 }
 
 }  // namespace drovanta

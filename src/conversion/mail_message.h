@@ -6,6 +6,8 @@
 
 namespace drovanta {
 
+class FileBytes;
+
 // A moment in UTC, split into its calendar fields.
 struct UtcDateTime {
   int year = 1970;  // 1 to 9999
@@ -28,6 +30,8 @@ class MailMessage {
 
   // False when the file cannot be opened or read; the reason is in loadError().
   bool LoadFromFile(const std::string& path);
+  // The same, reading the whole file into `file`, so that the caller can use its bytes too.
+  bool LoadFromFile(const std::string& path, FileBytes& file);
   const std::string& loadError() const;
 
   // The Date header in UTC; else the property list's date-received (or date-sent); else the

@@ -226,8 +226,11 @@ Outcome<MessageText> ReadMessageText(const std::string& messagePath, const ReadP
   const FileBuffer::Lease lease(buffer);
   const Outcome<std::string_view> file = readWholeFile(messagePath, buffer);
   if (!file) return file.failure();
-  const std::string_view bytes = *file;
+  return ReadMessageText(messagePath, *file, progress, options);
+}
 
+MessageText ReadMessageText(const std::string& messagePath, std::string_view bytes,
+                            const ReadProgress& progress, const RecordOptions& options) {
   MessageText result;
   if (bytes.substr(0, kAppleDoubleMagic.size()) == kAppleDoubleMagic) {
     result.notAMessage = true;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "conversion/record_options.h"
@@ -32,5 +33,8 @@ struct MessageText {
 // normalises line ends, quotes "From " lines (mboxrd) and, when asked, writes the flag headers.
 Outcome<MessageText> ReadMessageText(const std::string& messagePath, const ReadProgress& progress,
                                      const RecordOptions& options = {});
+// The same for a message file already read whole (its bytes as read), so that it is read once.
+MessageText ReadMessageText(const std::string& messagePath, std::string_view fileBytes,
+                            const ReadProgress& progress, const RecordOptions& options = {});
 
 }  // namespace drovanta

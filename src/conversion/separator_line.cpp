@@ -55,9 +55,11 @@ std::string FormatTimestamp(const UtcDateTime& moment) {
   return text;
 }
 
-Outcome<std::string> BuildSeparatorLine(const std::string& messagePath) {
-  MailMessage message;
-  if (!message.LoadFromFile(messagePath)) {
+namespace {
+
+Outcome<std::string> separatorOf(const MailMessage& message, bool loaded,
+                                 const std::string& messagePath) {
+  if (!loaded) {
     std::error_code error;
     // A status error other than "not found" means the file may be there but cannot be reached.
     const bool missing = !std::filesystem::exists(messagePath, error) && !error;
@@ -66,6 +68,20 @@ Outcome<std::string> BuildSeparatorLine(const std::string& messagePath) {
   }
   const UtcDateTime date = message.MessageDate();
   return "From " + message.SenderAddress() + " " + FormatTimestamp(date);
+}
+
+}  // namespace
+
+Outcome<std::string> BuildSeparatorLine(const std::string& messagePath) {
+  MailMessage message;
+  const bool loaded = message.LoadFromFile(messagePath);
+  return separatorOf(message, loaded, messagePath);
+}
+
+Outcome<std::string> BuildSeparatorLine(const std::string& messagePath, FileBytes& file) {
+  MailMessage message;
+  const bool loaded = message.LoadFromFile(messagePath, file);
+  return separatorOf(message, loaded, messagePath);
 }
 
 }  // namespace drovanta

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+namespace drovanta {
+
+// A message file read whole, so that one read serves both the separator line and the text. The
+// storage is kept from one file to the next: fresh memory for every message costs a page fault
+// per page. A very large buffer is let go at the next file, so that one huge message does not
+// pin its size for the rest of a run.
+class FileBytes {
+ public:
+  // Room for `size` bytes, contents undefined; what the buffer held before is gone.
+  char* prepare(std::size_t size) {
+    if (size > capacity_ || capacity_ > kKeptCapacity) {
+      data_.reset();  // free before allocating, so that two big buffers never coexist
+      capacity_ = size == 0 ? 1 : size;
+      data_.reset(new char[capacity_]);
+    }
+    size_ = 0;
+    return data_.get();
+  }
+  // Records how many bytes were read into the prepared room and the file's modification time.
+  void setRead(std::size_t size, std::int64_t modified) {
+    size_ = size;
+    modified_ = modified;
+  }
+
+  std::string_view bytes() const { return {data_.get(), size_}; }
+  std::int64_t modified() const { return modified_; }
+
+ private:
+  static constexpr std::size_t kKeptCapacity = std::size_t{64} << 20;
+  std::unique_ptr<char[]> data_;
+  std::size_t capacity_ = 0;
+  std::size_t size_ = 0;
+  std::int64_t modified_ = 0;
+};
+
+}  // namespace drovanta
