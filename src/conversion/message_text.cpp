@@ -1,9 +1,6 @@
 #include "conversion/message_text.h"
 
 #include <fcntl.h>
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -115,30 +112,6 @@ Outcome<std::string_view> readWholeFile(const std::string& path, FileBuffer& buf
   return std::string_view(data, size);
 }
 
-#if defined(__x86_64__)
-// The 64-byte loop of CandidateScanner::next, 32 bytes per compare: from `at`, steps 64 bytes
-// at a time while no byte in the step is a CR or an "F" with a space four bytes later, and
-// stops at the first step that holds one or when fewer than 68 bytes remain.
-__attribute__((target("avx2"))) std::size_t quietBlocksAvx2(const char* data, std::size_t at,
-                                                            std::size_t size) {
-  const __m256i cr = _mm256_set1_epi8('\r');
-  const __m256i f = _mm256_set1_epi8('F');
-  const __m256i space = _mm256_set1_epi8(' ');
-  const auto hits = [&](const char* p) __attribute__((target("avx2"))) {
-    const __m256i here = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-    const __m256i fourOn = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 4));
-    return _mm256_or_si256(
-        _mm256_cmpeq_epi8(here, cr),
-        _mm256_and_si256(_mm256_cmpeq_epi8(here, f), _mm256_cmpeq_epi8(fourOn, space)));
-  };
-  for (; at + 64 + 4 <= size; at += 64) {
-    const __m256i any = _mm256_or_si256(hits(data + at), hits(data + at + 32));
-    if (!_mm256_testz_si256(any, any)) break;
-  }
-  return at;
-}
-#endif
-
 // Finds the bytes the text builder must look at: every CR, and every "F" with a space four bytes
 // later (the only places where a "From " line can begin). Tests 16 bytes at a time, so that
 // long runs without either (base64 above all) cost no more than a copy.
@@ -150,10 +123,6 @@ class CandidateScanner {
   std::size_t next(std::size_t from) const {
     std::size_t at = from;
     // 64 bytes per test while nothing turns up, then 16, then byte by byte to the candidate.
-#if defined(__x86_64__)
-    static const bool kHasAvx2 = __builtin_cpu_supports("avx2");
-    if (kHasAvx2) at = quietBlocksAvx2(data_, at, size_);
-#endif
     for (; at + 64 + 4 <= size_; at += 64) {
       if (any(hits(at) | hits(at + 16) | hits(at + 32) | hits(at + 48))) break;
     }
