@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 
+#include "conversion/file_bytes.h"
 #include "conversion/mail_message.h"
 #include "support/temp_folder.h"
 
@@ -111,6 +112,54 @@ TEST_F(MailMessageFieldsTest, DatesReadAsGMimeReadsThem) {
   EXPECT_EQ(dateOf("Wed, 29 Feb 2023 10:00:00 +0000"), kNoDate);
   EXPECT_EQ(dateOf("Wed, 31 Apr 2024 10:00:00 +0000"), kNoDate);
   EXPECT_EQ(dateOf("Fri, 01 Mar 2024 17:05:60 +0000"), kNoDate);
+}
+
+// The run reads each file whole once and hands the same bytes to the text; the sender and date
+// must come out as when only the header block and the end of the file are read.
+TEST_F(MailMessageFieldsTest, WholeFileReadGivesTheSameReading) {
+  const std::string plist =
+      "<?xml version=\"1.0\"?>\n<plist version=\"1.0\"><dict><key>date-received</key>"
+      "<integer>1565148386</integer></dict></plist>\n";
+  std::string longHeaders;
+  for (int i = 0; i < 3000; ++i) longHeaders += "Received: from relay" + std::to_string(i) + "\n";
+  const std::string body = std::string(300000, 'x') + "\n";
+  const struct {
+    const char* name;
+    std::string bytes;
+    Reading expected;
+  } cases[] = {
+      {"late-from.eml",
+       longHeaders + "From: late@example.com\n\nbody\n",
+       {"late@example.com", kNoDate}},
+      {"tail.emlx", "12\nFrom: a@b.c\n" + body + plist, {"a@b.c", "2019-08-07 03:26:26"}},
+      {"big.emlx",
+       std::to_string(15 + body.size()) + "\nFrom: a@b.c\n\n" + body + plist,
+       {"a@b.c", "2019-08-07 03:26:26"}},
+      {"overshoot.emlx", "99999\nFrom: a@b.c\n\nx\n" + plist, {"a@b.c", "2019-08-07 03:26:26"}},
+      {"headers-only.eml", "From: a@b.c\nSubject: no body", {"a@b.c", kNoDate}},
+  };
+  FileBytes file;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = folder_.write(c.name, c.bytes);
+    using namespace std::chrono;
+    fs::last_write_time(path, file_clock::from_sys(sys_seconds(seconds(kModified))));
+    for (const bool whole : {false, true}) {
+      MailMessage message;
+      ASSERT_TRUE(whole ? message.LoadFromFile(path, file) : message.LoadFromFile(path));
+      const UtcDateTime d = message.MessageDate();
+      char date[32];
+      std::snprintf(date, sizeof date, "%04d-%02d-%02d %02d:%02d:%02d", d.year, d.month, d.day,
+                    d.hour, d.minute, d.second);
+      EXPECT_EQ(message.SenderAddress(), c.expected.sender) << whole;
+      EXPECT_EQ(date, c.expected.date) << whole;
+    }
+    EXPECT_EQ(file.bytes(), c.bytes);
+  }
+  // A file that cannot be read fails the same way.
+  MailMessage message;
+  EXPECT_FALSE(message.LoadFromFile(folder_.path().string(), file));
+  EXPECT_EQ(message.loadError(), "Is a directory");
 }
 
 }  // namespace
