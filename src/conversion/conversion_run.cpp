@@ -120,15 +120,16 @@ class Run {
     observer_.yieldPoint();
     if (message.notAMessage) return skip(row, path);
 
-    MaybeFailure appended = AppendRecord(place->mailboxPath, *separator, message.text,
-                                         options_.record, [this] { observer_.yieldPoint(); });
+    MaybeFailure appended =
+        AppendRecord(place->mailboxPath, *separator, message.borrowed, message.text,
+                     options_.record, [this] { observer_.yieldPoint(); });
     observer_.yieldPoint();
     if (appended) return fail(row, path, std::move(*appended), "cannot write mailbox");
 
     ++summary_.converted;
     summary_.bytesRead += message.fileLength;
     const std::size_t lineEnd = options_.record.lineEnds == LineEnds::CrLf ? 2 : 1;
-    summary_.bytesWritten += separator->size() + message.text.size() + 2 * lineEnd;
+    summary_.bytesWritten += separator->size() + message.textLength() + 2 * lineEnd;
     if (mailboxesSeen_.insert(place->mailboxPath).second) {
       summary_.mailboxes.push_back(place->mailboxPath);
     }

@@ -36,7 +36,7 @@ int openForAppend(const std::string& mailboxPath, bool& created) {
 }
 
 // Writes every byte of the buffers, going on after short writes.
-bool writeAll(int fd, std::array<iovec, 4> buffers, const RecordWriteCall& writeCall) {
+bool writeAll(int fd, std::array<iovec, 5> buffers, const RecordWriteCall& writeCall) {
   iovec* first = buffers.data();
   int count = static_cast<int>(buffers.size());
   while (count > 0) {
@@ -85,8 +85,8 @@ iovec buffer(std::string_view bytes) {
 }  // namespace
 
 MaybeFailure AppendRecordWith(const std::string& mailboxPath, std::string_view separatorLine,
-                              std::string_view messageText, const RecordOptions& options,
-                              const std::function<void()>& onOpened,
+                              std::string_view textHead, std::string_view textTail,
+                              const RecordOptions& options, const std::function<void()>& onOpened,
                               const RecordWriteCall& writeCall) {
   bool created = false;
   const int fd = openForAppend(mailboxPath, created);
@@ -107,8 +107,8 @@ MaybeFailure AppendRecordWith(const std::string& mailboxPath, std::string_view s
 
   // Separator, line end, text, line end: one gathered write, no copy of the text.
   const std::string_view lineEnd = options.lineEnds == LineEnds::CrLf ? "\r\n" : "\n";
-  const std::array<iovec, 4> buffers{buffer(separatorLine), buffer(lineEnd), buffer(messageText),
-                                     buffer(lineEnd)};
+  const std::array<iovec, 5> buffers{buffer(separatorLine), buffer(lineEnd), buffer(textHead),
+                                     buffer(textTail), buffer(lineEnd)};
   if (!writeAll(fd, buffers, writeCall)) {
     const int error = errno;
     // Cut the mailbox back so it holds only whole records.
@@ -129,11 +129,17 @@ MaybeFailure AppendRecordWith(const std::string& mailboxPath, std::string_view s
 }
 
 MaybeFailure AppendRecord(const std::string& mailboxPath, std::string_view separatorLine,
+                          std::string_view textHead, std::string_view textTail,
+                          const RecordOptions& options, const std::function<void()>& onOpened) {
+  return AppendRecordWith(
+      mailboxPath, separatorLine, textHead, textTail, options, onOpened,
+      [](int fd, const iovec* buffers, int count) { return ::writev(fd, buffers, count); });
+}
+
+MaybeFailure AppendRecord(const std::string& mailboxPath, std::string_view separatorLine,
                           std::string_view messageText, const RecordOptions& options,
                           const std::function<void()>& onOpened) {
-  return AppendRecordWith(
-      mailboxPath, separatorLine, messageText, options, onOpened,
-      [](int fd, const iovec* buffers, int count) { return ::writev(fd, buffers, count); });
+  return AppendRecord(mailboxPath, separatorLine, messageText, {}, options, onOpened);
 }
 
 }  // namespace drovanta

@@ -17,4 +17,10 @@ MaybeFailure AppendRecord(const std::string& mailboxPath, std::string_view separ
                           std::string_view messageText, const RecordOptions& options = {},
                           const std::function<void()>& onOpened = {});
 
+// The same with the message text in two pieces written one after the other: a text that borrows
+// the bytes of the message file as read, then its closing line end.
+MaybeFailure AppendRecord(const std::string& mailboxPath, std::string_view separatorLine,
+                          std::string_view textHead, std::string_view textTail,
+                          const RecordOptions& options, const std::function<void()>& onOpened);
+
 }  // namespace drovanta

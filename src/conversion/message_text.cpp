@@ -166,10 +166,24 @@ class CandidateScanner {
 // with the record's line end and reported. Lines matching ^>*From  get one more ">" (mboxrd);
 // for that a line starts at the start of the message or after any CR or LF, because readers
 // split lines at LF. Copies runs between candidates, never single bytes.
-std::string buildText(std::string_view message, std::string_view prefix, LineEnds lineEnds,
-                      const std::function<void(std::uint64_t)>& lineRead) {
+void buildText(std::string_view message, std::string_view prefix, LineEnds lineEnds,
+               const std::function<void(std::uint64_t)>& lineRead, bool mayBorrow,
+               MessageText& result) {
   const std::string_view lineEnd = lineEnds == LineEnds::CrLf ? "\r\n" : "\n";
-  std::string text;
+  const CandidateScanner scanner(message);
+  std::size_t at = 0;
+  if (mayBorrow && prefix.empty() && !message.empty()) {
+    // Most messages hold no CR and no "From " line: their text is the message itself plus the
+    // closing line end, and copying it would cost as much as reading it.
+    at = scanner.next(0);
+    if (at == std::string_view::npos) {
+      result.borrowed = message;
+      if (lineEnds == LineEnds::CrLf || message.back() != '\n') result.text = lineEnd;
+      if (lineRead) lineRead(result.textLength());
+      return;
+    }
+  }
+  std::string& text = result.text;
   // Lone CRs and quotes make the text longer; an eighth more covers all but odd files, which
   // only pay for one regrowth.
   text.reserve(prefix.size() + message.size() + message.size() / 8 + 64);
@@ -177,9 +191,7 @@ std::string buildText(std::string_view message, std::string_view prefix, LineEnd
 
   const char* const base = message.data();
   const std::size_t size = message.size();
-  const CandidateScanner scanner(message);
   std::size_t copied = 0;  // message bytes before this offset are in `text`
-  std::size_t at = 0;
   for (;;) {
     const std::size_t candidate = scanner.next(at);
     if (candidate == std::string_view::npos) break;
@@ -211,7 +223,6 @@ std::string buildText(std::string_view message, std::string_view prefix, LineEnd
     if (lineEnds == LineEnds::CrLf || base[size - 1] != '\n') text.append(lineEnd);
     if (lineRead) lineRead(text.size());
   }
-  return text;
 }
 
 }  // namespace
@@ -226,7 +237,11 @@ Outcome<MessageText> ReadMessageText(const std::string& messagePath, const ReadP
   const FileBuffer::Lease lease(buffer);
   const Outcome<std::string_view> file = readWholeFile(messagePath, buffer);
   if (!file) return file.failure();
-  return ReadMessageText(messagePath, *file, progress, options);
+  MessageText text = ReadMessageText(messagePath, *file, progress, options);
+  // The buffer is reused by the next read: the text must own its bytes.
+  if (!text.borrowed.empty()) text.text.insert(0, text.borrowed);
+  text.borrowed = {};
+  return text;
 }
 
 MessageText ReadMessageText(const std::string& messagePath, std::string_view bytes,
@@ -266,7 +281,10 @@ MessageText ReadMessageText(const std::string& messagePath, std::string_view byt
   }
 
   if (progress.opened) progress.opened(result.fileLength);
-  result.text = buildText(message, prefix, options.lineEnds, progress.lineRead);
+  // Only bytes of the caller's file can be borrowed, not a rebuilt or trimmed copy made here.
+  const bool mayBorrow = message.data() >= bytes.data() &&
+                         message.data() + message.size() <= bytes.data() + bytes.size();
+  buildText(message, prefix, options.lineEnds, progress.lineRead, mayBorrow, result);
   return result;
 }
 

@@ -20,13 +20,19 @@ struct ReadProgress {
 
 struct MessageText {
   // Line ends normalised, "From " lines quoted, ends with a line end unless empty. In LF mode a
-  // message whose last byte is a LF gets no second one.
+  // message whose last byte is a LF gets no second one. When `borrowed` is not empty, the text
+  // is `borrowed` followed by `text`.
   std::string text;
+  // A message that needs no change at all is not copied: read from bytes the caller keeps, the
+  // text borrows them here and `text` holds only the closing line end.
+  std::string_view borrowed;
   // Length of the message bytes the text was made from: without an .emlx file's count line and
   // property list; for a partial message, the rebuilt message's length.
   std::uint64_t fileLength = 0;
   std::vector<Notice> warnings;  // parts of a partial message that could not be put back
   bool notAMessage = false;      // an AppleDouble sidecar: nothing to convert
+
+  std::uint64_t textLength() const { return borrowed.size() + text.size(); }
 };
 
 // Reads one message file whole: frames an .emlx file, puts back the parts of a partial message,
@@ -34,6 +40,7 @@ struct MessageText {
 Outcome<MessageText> ReadMessageText(const std::string& messagePath, const ReadProgress& progress,
                                      const RecordOptions& options = {});
 // The same for a message file already read whole (its bytes as read), so that it is read once.
+// The result may borrow those bytes: keep them unchanged while the text is in use.
 MessageText ReadMessageText(const std::string& messagePath, std::string_view fileBytes,
                             const ReadProgress& progress, const RecordOptions& options = {});
 

@@ -17,10 +17,10 @@ namespace drovanta {
 // or fail part-way to check that a failed append leaves only whole records.
 using RecordWriteCall = std::function<ssize_t(int fd, const iovec* buffers, int count)>;
 
-// AppendRecord with the write call made explicit.
+// AppendRecord with the write call made explicit; the text is textHead followed by textTail.
 MaybeFailure AppendRecordWith(const std::string& mailboxPath, std::string_view separatorLine,
-                              std::string_view messageText, const RecordOptions& options,
-                              const std::function<void()>& onOpened,
+                              std::string_view textHead, std::string_view textTail,
+                              const RecordOptions& options, const std::function<void()>& onOpened,
                               const RecordWriteCall& writeCall);
 
 }  // namespace drovanta

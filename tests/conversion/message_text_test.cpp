@@ -314,5 +314,48 @@ TEST(MessageTextFlagsTest, ExistingHeadersAreReplacedInEveryLineEndShape) {
   }
 }
 
+// The run hands the bytes it read to the text builder; a message that needs no change is then
+// written from those bytes instead of a copy. Both ways must give the same text and reports.
+TEST(MessageTextBorrowTest, BorrowedTextEqualsTheOwnedTextAndOnlyWhenNothingChanges) {
+  TempFolder temp;
+  const struct {
+    std::string name;
+    std::string file;
+    LineEnds lineEnds;
+    bool borrows;
+  } cases[] = {
+      {"plain.eml", "Subject: a\n\nbody\n", LineEnds::CrLf, true},
+      {"plain-lf.eml", "Subject: a\n\nbody\n", LineEnds::Lf, true},
+      {"no-end.eml", "Subject: a\n\nbody", LineEnds::Lf, true},
+      {"framed.emlx", "17\nSubject: a\n\nbody\n<?xml version=\"1.0\"?>\n<plist></plist>\n",
+       LineEnds::CrLf, true},
+      {"crlf.eml", "Subject: a\r\n\r\nbody\r\n", LineEnds::CrLf, false},
+      {"quoted.eml", "Subject: a\n\nFrom here\n", LineEnds::CrLf, false},
+      {"empty.eml", "", LineEnds::CrLf, false},
+  };
+  for (const auto& c : cases) {
+    const std::string path = temp.write(c.name, c.file);
+    RecordOptions options;
+    options.lineEnds = c.lineEnds;
+    Recorded owned;
+    const auto expected = read(path, owned, options);
+    ASSERT_TRUE(expected) << c.name;
+    EXPECT_TRUE(expected->borrowed.empty()) << c.name;
+
+    const std::string bytes = readFile(path);
+    Recorded borrowedReports;
+    const MessageText text = ReadMessageText(path, bytes, borrowedReports.progress(), options);
+    EXPECT_EQ(!text.borrowed.empty(), c.borrows) << c.name;
+    if (c.borrows) {
+      EXPECT_GE(text.borrowed.data(), bytes.data()) << c.name;
+      EXPECT_LE(text.borrowed.data() + text.borrowed.size(), bytes.data() + bytes.size());
+    }
+    EXPECT_EQ(std::string(text.borrowed) + text.text, expected->text) << c.name;
+    EXPECT_EQ(text.textLength(), expected->text.size()) << c.name;
+    EXPECT_EQ(borrowedReports.lines, owned.lines) << c.name;
+    EXPECT_EQ(borrowedReports.opened, owned.opened) << c.name;
+  }
+}
+
 }  // namespace
 }  // namespace drovanta
