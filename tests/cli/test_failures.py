@@ -4,10 +4,13 @@ run is converted, the exit status is 1 and no mailbox holds a partial record."""
 import os
 import random
 import resource
+import shutil
 import signal
+import subprocess
 import unittest
 
-from cli_support import (CORPUS, CliTestCase, emlx_bytes, make_message, read_mbox, write_file)
+from cli_support import (CORPUS, EMLX2MBOX, CliTestCase, emlx_bytes, make_message, read_mbox,
+                         write_file)
 
 
 def limit_file_size(limit):
@@ -59,7 +62,10 @@ class FailureTest(CliTestCase):
         os.chmod(unreadable, 0)
         self.message("src", "B", "3.emlx", number=3)
         os.chmod(self.path("src", "B"), 0)
-        result = self.run_tool("-o", "out", "src", preexec_fn=unprivileged)
+        # A copy the unprivileged user can reach, wherever the build folder lies.
+        tool = shutil.copy(EMLX2MBOX, self.path("emlx2mbox"))
+        result = subprocess.run([tool, "-o", "out", "src"], capture_output=True, cwd=self.tmp,
+                                preexec_fn=unprivileged, timeout=120)
         self.assertEqual(result.returncode, 1, result.stderr)
         folder = self.path("src", "B") + "/"
         self.assertEqual(result.stderr.decode().splitlines()[:2], [
