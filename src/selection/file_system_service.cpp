@@ -1,69 +1,127 @@
 #include "selection/file_system_service.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <algorithm>
-#include <filesystem>
+#include <cerrno>
+#include <memory>
 #include <system_error>
+#include <utility>
 
 #include "selection/natural_order.h"
 
 namespace drovanta {
 namespace {
 
-namespace fs = std::filesystem;
-
-enum class EntryKind { SubFolder, File };
-
-Failure unlistable(const std::string& folder, const std::error_code& error) {
+Failure unlistable(const std::string& folder, int error) {
   return Failure{FailureCode::FolderUnlistable, folder,
-                 "cannot list the folder: " + error.message()};
+                 "cannot list the folder: " + std::generic_category().message(error)};
 }
 
-// One pass over the folder's entries, keeping those of the wanted kind. Subfolders are real
-// folders only: a link to a folder is neither descended into nor recorded, so a link to an
-// ancestor cannot make the walk endless. Files are regular files reached directly or through a
-// link; devices, pipes and dangling links are left out (reading a pipe would block the run).
-Outcome<std::vector<std::string>> listEntries(const std::string& folder, EntryKind kind) {
-  std::error_code error;
-  fs::directory_iterator entries(fs::path(folder), error);
-  if (error) return unlistable(folder, error);
+enum class EntryKind { SubFolder, File, Neither };
 
-  std::vector<std::string> names;
-  const fs::directory_iterator end;
-  while (entries != end) {
-    const fs::directory_entry& entry = *entries;
-    std::error_code ignored;
-    bool wanted = false;
-    if (kind == EntryKind::SubFolder) {
-      wanted = !entry.is_symlink(ignored) && entry.is_directory(ignored);
-    } else {
-      wanted = entry.is_regular_file(ignored);
+// Subfolders are real folders only: a link to a folder is neither descended into nor recorded,
+// so a link to an ancestor cannot make the walk endless. Files are regular files reached
+// directly or through a link; devices, pipes and dangling links are left out (reading a pipe
+// would block the run). The entry's type from the listing decides without a stat call, except
+// for links and file systems that do not report types.
+EntryKind kindOf(int folderHandle, const dirent& entry) {
+  struct stat info {};
+  unsigned char type = entry.d_type;
+  if (type == DT_UNKNOWN) {
+    if (::fstatat(folderHandle, entry.d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+      return EntryKind::Neither;
     }
-    if (wanted) names.push_back(entry.path().filename().string());
-    entries.increment(error);
-    if (error) break;
+    if (S_ISDIR(info.st_mode)) return EntryKind::SubFolder;
+    if (S_ISREG(info.st_mode)) return EntryKind::File;
+    if (!S_ISLNK(info.st_mode)) return EntryKind::Neither;
+    type = DT_LNK;
   }
-  // An error while reading on (the folder removed meanwhile, an I/O error) also fails.
-  if (error) return unlistable(folder, error);
+  switch (type) {
+    case DT_DIR:
+      return EntryKind::SubFolder;
+    case DT_REG:
+      return EntryKind::File;
+    case DT_LNK:
+      return ::fstatat(folderHandle, entry.d_name, &info, 0) == 0 && S_ISREG(info.st_mode)
+                 ? EntryKind::File
+                 : EntryKind::Neither;
+    default:
+      return EntryKind::Neither;
+  }
+}
 
+struct FolderListing {
+  std::vector<std::string> subFolders;
+  std::vector<std::string> files;
+};
+
+void sortNaturally(std::vector<std::string>& names) {
   std::sort(names.begin(), names.end(),
             [](const std::string& a, const std::string& b) { return NaturalLess(a, b); });
-  return names;
+}
+
+// One pass over the folder's entries, each kept as a subfolder, a file or neither.
+Outcome<FolderListing> listFolder(const std::string& folder) {
+  const std::unique_ptr<DIR, int (*)(DIR*)> entries(::opendir(folder.c_str()), &::closedir);
+  if (!entries) return unlistable(folder, errno);
+  const int handle = ::dirfd(entries.get());
+
+  FolderListing listing;
+  for (;;) {
+    errno = 0;
+    const dirent* entry = ::readdir(entries.get());
+    if (entry == nullptr) break;
+    const char* name = entry->d_name;
+    if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+    switch (kindOf(handle, *entry)) {
+      case EntryKind::SubFolder:
+        listing.subFolders.emplace_back(name);
+        break;
+      case EntryKind::File:
+        listing.files.emplace_back(name);
+        break;
+      case EntryKind::Neither:
+        break;
+    }
+  }
+  // An error while reading on (the folder removed meanwhile, an I/O error) also fails.
+  if (errno != 0) return unlistable(folder, errno);
+
+  sortNaturally(listing.subFolders);
+  sortNaturally(listing.files);
+  return listing;
 }
 
 }  // namespace
 
 bool DiskFileSystem::FolderExists(const std::string& path) {
   if (path.empty()) return false;
-  std::error_code ignored;
-  return fs::is_directory(fs::path(path), ignored);
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 Outcome<std::vector<std::string>> DiskFileSystem::SubFolderNames(const std::string& folder) {
-  return listEntries(folder, EntryKind::SubFolder);
+  filesKept_ = false;
+  auto listing = listFolder(folder);
+  if (!listing) return listing.failure();
+  keptFolder_ = folder;
+  keptFiles_ = std::move(listing->files);
+  filesKept_ = true;
+  return std::move(listing->subFolders);
 }
 
 Outcome<std::vector<std::string>> DiskFileSystem::FileNames(const std::string& folder) {
-  return listEntries(folder, EntryKind::File);
+  if (filesKept_ && folder == keptFolder_) {
+    filesKept_ = false;
+    return std::move(keptFiles_);
+  }
+  filesKept_ = false;
+  auto listing = listFolder(folder);
+  if (!listing) return listing.failure();
+  return std::move(listing->files);
 }
 
 }  // namespace drovanta

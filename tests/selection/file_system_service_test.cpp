@@ -68,6 +68,42 @@ TEST(DiskFileSystem, SkipsLinksToFoldersButKeepsLinksToFiles) {
   EXPECT_EQ(*files, (Names{"link.emlx", "own.emlx"}));
 }
 
+// Subfolders and files come from one read of the folder; the files are kept only for the
+// FileNames call that follows SubFolderNames on the same folder, so a folder that changes is
+// seen afresh on the next listing.
+TEST(DiskFileSystem, OneReadServesBothListsAndAChangedFolderIsReadAgain) {
+  testing::TempFolder temp;
+  temp.write("A/1.emlx", "x");
+  temp.write("A/Sub/2.emlx", "x");
+  temp.write("B/3.emlx", "x");
+  const std::string a = temp.str() + "/A/";
+  const std::string b = temp.str() + "/B/";
+
+  DiskFileSystem disk;
+  ASSERT_TRUE(disk.SubFolderNames(a).ok());
+  temp.write("A/4.emlx", "x");
+  // The files of the read that listed the subfolders.
+  EXPECT_EQ(*disk.FileNames(a), (Names{"1.emlx"}));
+  // Asked again, the folder is read again.
+  EXPECT_EQ(*disk.FileNames(a), (Names{"1.emlx", "4.emlx"}));
+
+  fs::create_directory(temp.path() / "A" / "New");
+  EXPECT_EQ(*disk.SubFolderNames(a), (Names{"New", "Sub"}));
+  temp.write("A/5.emlx", "x");
+  ASSERT_TRUE(disk.SubFolderNames(b).ok());
+  // Another folder listed since: A's files are read afresh, and B's kept files are not A's.
+  EXPECT_EQ(*disk.FileNames(a), (Names{"1.emlx", "4.emlx", "5.emlx"}));
+  EXPECT_EQ(*disk.FileNames(b), (Names{"3.emlx"}));
+
+  // A folder removed after its subfolders were listed fails when listed again.
+  ASSERT_TRUE(disk.SubFolderNames(b).ok());
+  fs::remove_all(temp.path() / "B");
+  EXPECT_FALSE(disk.SubFolderNames(b).ok());
+  const auto gone = disk.FileNames(b);
+  ASSERT_FALSE(gone.ok());
+  EXPECT_EQ(describe(gone.failure()), b + ": cannot list the folder: No such file or directory");
+}
+
 TEST(DiskFileSystem, AFolderThatCannotBeListedFailsNamingItAndTheReason) {
   testing::TempFolder temp;
   const std::string file = temp.write("notAFolder.emlx", "x");
