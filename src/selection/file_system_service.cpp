@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <memory>
 #include <system_error>
@@ -58,11 +57,6 @@ struct FolderListing {
   std::vector<std::string> files;
 };
 
-void sortNaturally(std::vector<std::string>& names) {
-  std::sort(names.begin(), names.end(),
-            [](const std::string& a, const std::string& b) { return NaturalLess(a, b); });
-}
-
 // One pass over the folder's entries, each kept as a subfolder, a file or neither.
 Outcome<FolderListing> listFolder(const std::string& folder) {
   const std::unique_ptr<DIR, int (*)(DIR*)> entries(::opendir(folder.c_str()), &::closedir);
@@ -90,8 +84,8 @@ Outcome<FolderListing> listFolder(const std::string& folder) {
   // An error while reading on (the folder removed meanwhile, an I/O error) also fails.
   if (errno != 0) return unlistable(folder, errno);
 
-  sortNaturally(listing.subFolders);
-  sortNaturally(listing.files);
+  SortNaturally(listing.subFolders);
+  SortNaturally(listing.files);
   return listing;
 }
 

@@ -1,10 +1,37 @@
 #include "selection/natural_order.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <utility>
+
 namespace drovanta {
 namespace {
 
 bool isDigit(char c) {
   return c >= '0' && c <= '9';
+}
+
+// Leading runs of more digits than this saturate: their order is left to NaturalLess.
+constexpr std::size_t kExactDigits = 18;
+constexpr std::uint64_t kSaturated = (std::uint64_t{1} << 60) - 1;  // above 10^18 - 1
+
+// A number that orders two names as NaturalLess does whenever the numbers differ: first the
+// class of the first byte (none or below '0', a digit, above '9'; a digit against any other
+// byte compares bytewise), then within digits the value of the leading run.
+std::uint64_t leadingOrder(std::string_view name) {
+  if (name.empty()) return 0;
+  const auto first = static_cast<unsigned char>(name[0]);
+  if (first < '0') return 0;
+  if (first > '9') return std::uint64_t{2} << 62;
+  std::size_t i = 0;
+  while (i < name.size() && name[i] == '0') ++i;
+  std::uint64_t value = 0;
+  std::size_t digits = 0;
+  for (; i < name.size() && isDigit(name[i]); ++i, ++digits) {
+    if (digits < kExactDigits) value = value * 10 + static_cast<std::uint64_t>(name[i] - '0');
+  }
+  if (digits > kExactDigits) value = kSaturated;
+  return (std::uint64_t{1} << 62) | value;
 }
 
 }  // namespace
@@ -42,6 +69,23 @@ bool NaturalLess(std::string_view a, std::string_view b) {
     ++j;
   }
   return (a.size() - i) < (b.size() - j);
+}
+
+void SortNaturally(std::vector<std::string>& names) {
+  // Sorts (leading order, index) pairs, then moves the names into place once.
+  std::vector<std::pair<std::uint64_t, std::size_t>> order;
+  order.reserve(names.size());
+  for (std::size_t index = 0; index < names.size(); ++index) {
+    order.emplace_back(leadingOrder(names[index]), index);
+  }
+  std::sort(order.begin(), order.end(), [&names](const auto& a, const auto& b) {
+    if (a.first != b.first) return a.first < b.first;
+    return NaturalLess(names[a.second], names[b.second]);
+  });
+  std::vector<std::string> sorted;
+  sorted.reserve(names.size());
+  for (const auto& [leading, index] : order) sorted.push_back(std::move(names[index]));
+  names.swap(sorted);
 }
 
 }  // namespace drovanta

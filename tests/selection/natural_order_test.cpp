@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,51 @@ TEST(NaturalOrder, IsAStrictWeakOrderOverAMixedSet) {
       }
     }
   }
+}
+
+// The folder listing sorts with SortNaturally; it must give exactly the order of NaturalLess,
+// also where leading numbers tie, have leading zeros, or are too long for an integer.
+TEST(NaturalOrder, SortNaturallyGivesTheOrderOfNaturalLess) {
+  std::vector<std::string> names = {"",
+                                    "0",
+                                    "00",
+                                    "007.emlx",
+                                    "7.emlx",
+                                    "7.partial.emlx",
+                                    "999999999999999999",
+                                    "999999999999999999.emlx",
+                                    "1000000000000000000",
+                                    "0001000000000000000000",
+                                    "1000000000000000001",
+                                    "123456789012345678901234567890",
+                                    "123456789012345678901234567891",
+                                    ".hidden",
+                                    "/",
+                                    ":",
+                                    " 1",
+                                    "Info.plist",
+                                    "\xC3\xA9t\xC3\xA9",
+                                    "~"};
+  std::mt19937 random(20261207);
+  const std::string alphabet = "0123456789.:/aZ\x7F\xFF";
+  for (int n = 0; n < 3000; ++n) {
+    std::string name;
+    const auto length = random() % 24;
+    for (unsigned k = 0; k < length; ++k) name += alphabet[random() % alphabet.size()];
+    // Mostly message-like names, whose leading numbers often tie or run long.
+    if (n % 2 == 0) name = std::to_string(random() % 400) + (n % 4 == 0 ? ".emlx" : name);
+    names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  names.erase(std::unique(names.begin(), names.end()), names.end());
+  std::shuffle(names.begin(), names.end(), random);
+
+  std::vector<std::string> fast = names;
+  SortNaturally(fast);
+  EXPECT_EQ(fast, sorted(names));
+  std::vector<std::string> none;
+  SortNaturally(none);
+  EXPECT_TRUE(none.empty());
 }
 
 }  // namespace
