@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include "selection/emlx_name_filter.h"
 #include "selection/path_logger.h"
@@ -37,8 +38,11 @@ SourceRows CollectSourceRows(const std::vector<std::string>& absoluteSources) {
     scanner.PathLogInit();
     scanner.fullFileNamesOnly(true);
     if (auto failure = scanner.LogPath(source)) result.failures.push_back(std::move(*failure));
-    for (const auto& path : scanner.fullFileNames()->values()) {
-      if (HasEmlxName(path)) result.rows.push_back(path);
+    // The scanner is dropped next: its paths move into the rows instead of being copied.
+    auto paths = scanner.fullFileNames()->takeValues();
+    result.rows.reserve(result.rows.size() + paths.size());
+    for (auto& path : paths) {
+      if (HasEmlxName(path)) result.rows.push_back(std::move(path));
     }
     scanner.Terminate();
   }

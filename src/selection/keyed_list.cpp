@@ -95,6 +95,14 @@ void KeyedList<T>::reserve(long entries) {
   keys_.reserve(static_cast<std::size_t>(entries));
 }
 
+template <typename T>
+std::vector<T> KeyedList<T>::takeValues() {
+  std::vector<T> taken;
+  taken.swap(values_);
+  keys_ = KeySet();
+  return taken;
+}
+
 template class KeyedList<std::string>;
 template class KeyedList<std::int32_t>;
 

@@ -45,6 +45,8 @@ class KeyedList {
   void reserve(long entries);
 
   const std::vector<T>& values() const { return values_; }
+  // Hands the values over without copying them and leaves the list empty, keys included.
+  std::vector<T> takeValues();
 
  private:
   std::vector<T> values_;

@@ -34,6 +34,22 @@ std::shared_ptr<List> existing(std::shared_ptr<List>& field) {
   return field;
 }
 
+// The list itself, made when missing, for one step of the walk without copying its shared
+// pointer; the reference is not held across a yield, which may drop the list.
+template <typename List>
+List& listIn(std::shared_ptr<List>& field) {
+  if (!field) field = std::make_shared<List>();
+  return *field;
+}
+
+// One allocation for the joined path.
+std::string joined(const std::string& folder, const std::string& name) {
+  std::string path;
+  path.reserve(folder.size() + name.size() + 1);
+  path.append(folder).append(name);
+  return path;
+}
+
 }  // namespace
 
 pathLogger::pathLogger(ServiceFactory makeService, YieldPoint yieldPoint)
@@ -63,10 +79,10 @@ MaybeFailure pathLogger::LogPath(const std::string& strPARENT) {
 
   do {
     // Every step re-reads the fields: a yield may have run Terminate or PathLogInit.
-    const auto queue = pathNames();
-    if (position > queue->Count()) return queueLost(strPARENT);
+    const KeyedStringList& queue = listIn(pathNames_);
+    if (position > queue.Count()) return queueLost(strPARENT);
     // A copy: the queue grows (and may move its storage) while this folder is processed.
-    const std::string folder = queue->Item(position);
+    const std::string folder = queue.Item(position);
 
     if (!fileSystem_) return notReady(strPARENT);
     auto subFolders = fileSystem_->SubFolderNames(folder);
@@ -74,9 +90,9 @@ MaybeFailure pathLogger::LogPath(const std::string& strPARENT) {
     yield();
     for (const std::string& name : *subFolders) {
       ++queued;
-      if (auto failure = pathNames()->Add(folder + name + kPathSeparator, key(queued))) {
-        return failure;
-      }
+      std::string path = joined(folder, name);
+      path += kPathSeparator;
+      if (auto failure = listIn(pathNames_).Add(std::move(path), key(queued))) return failure;
       yield();
     }
 
@@ -88,17 +104,20 @@ MaybeFailure pathLogger::LogPath(const std::string& strPARENT) {
     if (fullFileNamesOnly_) {
       yield();
       for (const std::string& name : *files) {
-        if (auto failure = fullFileNames()->Add(folder + name, key(count_))) return failure;
+        if (auto failure = listIn(fullFileNames_).Add(joined(folder, name), key(count_))) {
+          return failure;
+        }
         ++count_;
         yield();
       }
     } else {
       yield();
-      for (const std::string& name : *files) {
+      for (std::string& name : *files) {
         const std::string fileKey = key(count_);
-        if (auto failure = fileNames()->Add(name, fileKey)) return failure;
-        if (auto failure = fullFileNames()->Add(folder + name, fileKey)) return failure;
-        if (auto failure = pathPointers()->Add(position, fileKey)) return failure;
+        std::string path = joined(folder, name);
+        if (auto failure = listIn(fileNames_).Add(std::move(name), fileKey)) return failure;
+        if (auto failure = listIn(fullFileNames_).Add(std::move(path), fileKey)) return failure;
+        if (auto failure = listIn(pathPointers_).Add(position, fileKey)) return failure;
         ++count_;
         yield();
       }

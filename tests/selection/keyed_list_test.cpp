@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace drovanta {
 namespace {
@@ -53,6 +54,19 @@ TEST(KeyedList, KeysThatShareTheirBytesStayApart) {
     EXPECT_FALSE(list.Contains(key)) << key;
   }
   EXPECT_EQ(list.Count(), 6);
+}
+
+TEST(KeyedList, TakingTheValuesEmptiesTheListKeysIncluded) {
+  KeyedList<std::string> list;
+  ASSERT_FALSE(list.Add("/mail/1.emlx", "K1"));
+  ASSERT_FALSE(list.Add("/mail/2.emlx", "K2"));
+  EXPECT_EQ(list.takeValues(), (std::vector<std::string>{"/mail/1.emlx", "/mail/2.emlx"}));
+  EXPECT_EQ(list.Count(), 0);
+  EXPECT_FALSE(list.Contains("K1"));
+  // The list is usable again, with the keys it held free once more.
+  ASSERT_FALSE(list.Add("/mail/3.emlx", "K1"));
+  EXPECT_EQ(list.Item(1), "/mail/3.emlx");
+  EXPECT_TRUE(list.takeValues().size() == 1 && list.takeValues().empty());
 }
 
 TEST(KeyedList, AMillionEntriesStayAddressableAndUnique) {
