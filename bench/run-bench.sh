@@ -50,11 +50,11 @@ best_of_3() {
 }
 
 cat_all() { xargs -0 cat < "$out/files.list" > "$out/cat.out"; }
-prepare='rm -f "$out/cat.out"'
+prepare='rm -f "$out/cat.out"; sync'
 cat_seconds=$(best_of_3 cat_all)
 
 convert() { "$tool" -q -o "$out/mbox" "$tree" 2> "$out/emlx2mbox.log"; }
-prepare='rm -rf "$out/mbox"'
+prepare='rm -rf "$out/mbox"; sync'
 tool_seconds=$(best_of_3 convert)
 tail -1 "$out/emlx2mbox.log"
 
