@@ -15,6 +15,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "bench_timing.h"
 #include "selection/keyed_list.h"
 #include "selection/path_logger.h"
 
@@ -23,16 +24,7 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-template <typename Work>
-double bestSeconds(int rounds, Work work) {
-  double best = 1e30;
-  for (int round = 0; round < rounds; ++round) {
-    const auto start = Clock::now();
-    work();
-    best = std::min(best, std::chrono::duration<double>(Clock::now() - start).count());
-  }
-  return best;
-}
+using drovanta::bench::bestSeconds;
 
 std::string key(long number) {
   std::string text = "K";

@@ -16,6 +16,7 @@
 #include <system_error>
 #include <vector>
 
+#include "bench_timing.h"
 #include "cli/source_rows.h"
 #include "selection/file_system_service.h"
 #include "selection/natural_order.h"
@@ -26,16 +27,7 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-template <typename Work>
-double bestSeconds(int rounds, Work work) {
-  double best = 1e30;
-  for (int round = 0; round < rounds; ++round) {
-    const auto start = Clock::now();
-    work();
-    best = std::min(best, std::chrono::duration<double>(Clock::now() - start).count());
-  }
-  return best;
-}
+using drovanta::bench::bestSeconds;
 
 // The least any walk must do: read every folder once and keep each file's full path, unsorted.
 void bareListing(const std::string& folder, std::vector<std::string>& found) {
