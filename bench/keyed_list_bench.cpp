@@ -22,7 +22,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
 using drovanta::bench::bestSeconds;
 

@@ -25,7 +25,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
 using drovanta::bench::bestSeconds;
 
