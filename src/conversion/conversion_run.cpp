@@ -7,6 +7,7 @@
 #include <unordered_set>
 #include <utility>
 
+#include "conversion/apple_double.h"
 #include "conversion/file_bytes.h"
 #include "conversion/mailbox_record.h"
 #include "conversion/message_text.h"
@@ -30,8 +31,7 @@ bool isNamedAppleDouble(const std::string& messagePath) {
   if (GetFileName(messagePath).rfind("._", 0) != 0) return false;
   std::ifstream file(messagePath, std::ios::binary);
   char magic[4] = {};
-  constexpr std::string_view kAppleDoubleMagic{"\x00\x05\x16\x07", 4};
-  return file.read(magic, sizeof magic) && std::string_view(magic, 4) == kAppleDoubleMagic;
+  return file.read(magic, sizeof magic) && StartsAsAppleDouble(std::string_view(magic, 4));
 }
 
 // Every failure of a turn names the message, so that each front-end can print "path: reason"

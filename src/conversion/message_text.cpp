@@ -11,6 +11,7 @@
 #include <string_view>
 #include <utility>
 
+#include "conversion/apple_double.h"
 #include "conversion/apple_flags.h"
 #include "conversion/emlx_framing.h"
 #include "conversion/partial_message.h"
@@ -21,8 +22,6 @@ namespace drovanta {
 
 namespace {
 
-// Finder metadata that copying to FAT, exFAT or network drives leaves beside each file.
-constexpr std::string_view kAppleDoubleMagic{"\x00\x05\x16\x07", 4};
 constexpr std::string_view kFromLine = "From ";
 
 // A whole file, read once. The buffer is kept from one message to the next: fresh memory for
@@ -247,7 +246,7 @@ Outcome<MessageText> ReadMessageText(const std::string& messagePath, const ReadP
 MessageText ReadMessageText(const std::string& messagePath, std::string_view bytes,
                             const ReadProgress& progress, const RecordOptions& options) {
   MessageText result;
-  if (bytes.substr(0, kAppleDoubleMagic.size()) == kAppleDoubleMagic) {
+  if (StartsAsAppleDouble(bytes)) {
     result.notAMessage = true;
     return result;
   }
