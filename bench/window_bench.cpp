@@ -14,9 +14,9 @@
 #include <functional>
 #include <string>
 
-#include "app/frm_step1.h"
-#include "app/scripted_platform.h"
 #include "selection/path_logger.h"
+#include "window/frm_step1.h"
+#include "window/scripted_platform.h"
 
 namespace fs = std::filesystem;
 using drovanta::frmStep1;

@@ -1,0 +1,69 @@
+#include "window/add_files_command.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <string>
+#include <vector>
+
+#include "shellutil/path_helpers.h"
+#include "window/step_window.h"
+#include "window/window_layout.h"
+
+namespace drovanta {
+namespace {
+
+constexpr long kExplorerMultiSelect = 0x80200;  // explorer-style dialog, multiple selection
+constexpr int kNameBufferSize = 1000;
+
+std::vector<std::string> splitAtNul(const std::string& text) {
+  std::vector<std::string> parts;
+  std::string::size_type start = 0;
+  for (;;) {
+    const auto end = text.find('\0', start);
+    if (end == std::string::npos) {
+      parts.push_back(text.substr(start));
+      return parts;
+    }
+    parts.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+}
+
+void showFailure(StepWindow& form, const std::string& text) {
+  form.platform().messageBox(
+      {text, kApplicationTitle, MessageButtons::Ok, MessageIcon::Exclamation, MessageAnswer::Ok});
+}
+
+}  // namespace
+
+void AddFilesCommand(StepWindow& form) {
+  form.ResetFileList();
+  const OpenFileResult picked = form.platform().showOpen(
+      {"", "Mail Messages (*.emlx)|*.emlx", kExplorerMultiSelect, kNameBufferSize});
+  if (picked.error == kBufferTooSmall) {
+    showFailure(form, "Please select only " + std::to_string(picked.maxFiles) + " files at a time");
+    return;
+  }
+  if (picked.error != 0) {
+    showFailure(form, std::to_string(picked.error) + ":" + picked.errorDescription);
+    return;
+  }
+  std::string result = picked.fileName;
+  if (result.empty()) return;
+  if (result.back() != '\0') result += '\0';
+  form.CmdConvert2PDF->setEnabled(true);
+  form.DoEvents();
+
+  // One pick: the full path then the closing NUL. Several: the folder first, then the names.
+  const std::vector<std::string> parts = splitAtNul(result);
+  const std::size_t last = parts.size() - 1;
+  const std::string prefix = last > 1 ? parts[0] + kPathSeparator : std::string();
+  for (std::size_t i = 0; i < last; ++i) {
+    form.DoEvents();
+    if (!prefix.empty() && i == 0) continue;
+    form.AddFileToList(prefix + parts[i]);
+    form.DoEvents();
+  }
+}
+
+}  // namespace drovanta

@@ -1,0 +1,86 @@
+#include "window/add_folder_command.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <memory>
+#include <string>
+
+#include "selection/emlx_name_filter.h"
+#include "selection/path_logger.h"
+#include "shellutil/path_helpers.h"
+#include "window/folder_picker.h"
+#include "window/step_window.h"
+#include "window/window_layout.h"
+
+namespace drovanta {
+namespace {
+
+// Puts the pointer back however the command ends, a program ended inside a yield included.
+class HourglassPointer {
+ public:
+  explicit HourglassPointer(WindowPlatform& platform) : platform_(platform) { show(); }
+  ~HourglassPointer() { restore(); }
+  void show() {
+    if (!active_) platform_.setMousePointer(MousePointer::Hourglass);
+    active_ = true;
+  }
+  void restore() {
+    if (active_) platform_.setMousePointer(MousePointer::Default);
+    active_ = false;
+  }
+
+ private:
+  WindowPlatform& platform_;
+  bool active_ = false;
+};
+
+}  // namespace
+
+void AddFolderCommand(StepWindow& form) {
+  WindowPlatform& platform = form.platform();
+  std::string folder = BrowseForFolder(platform, "Choose Source Folder...");
+  if (folder.empty()) return;
+  folder = AddSeparator(folder);
+
+  HourglassPointer pointer(platform);
+  std::shared_ptr<KeyedStringList> found;
+  MaybeFailure scanFailure;
+  {
+    auto scanner =
+        std::make_unique<pathLogger>(pathLogger::ServiceFactory{}, [&form] { form.DoEvents(); });
+    form.DoEvents();
+    scanner->PathLogInit();
+    scanner->fullFileNamesOnly(true);
+    scanFailure = scanner->LogPath(folder);
+    found = scanner->fullFileNames();
+    scanner->Terminate();
+    form.DoEvents();
+  }
+  if (scanFailure) {
+    // What was found before the failing folder is still added below.
+    pointer.restore();
+    platform.messageBox({"Some files could not be searched.\r\n" + describe(*scanFailure),
+                         kApplicationTitle, MessageButtons::Ok, MessageIcon::Exclamation,
+                         MessageAnswer::Ok});
+    pointer.show();
+  }
+
+  long added = 0;
+  if (found) {
+    for (const std::string& path : found->values()) {
+      form.DoEvents();
+      if (!HasEmlxName(path)) continue;
+      form.DoEvents();
+      form.AddFileToList(path);
+      form.DoEvents();
+      ++added;
+    }
+  }
+  pointer.restore();
+  form.refreshDisplays();
+  form.CmdConvert2PDF->setEnabled(added > 0);
+  platform.messageBox({std::to_string(added) + " Files Added to List.", kApplicationTitle,
+                       MessageButtons::Ok, MessageIcon::None, MessageAnswer::Ok});
+}
+
+}  // namespace drovanta

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "conversion/conversion_run.h"
+
+namespace drovanta {
+
+class StepWindow;
+
+// The list's rows as the run reads them: the row count and each row's text straight from the
+// grid, at the moment the run asks.
+class GridRowSource : public RowSource {
+ public:
+  explicit GridRowSource(StepWindow& form) : form_(form) {}
+  long rowCount() override;
+  std::string rowText(long row) override;
+
+ private:
+  StepWindow& form_;
+};
+
+// How much of a message file has been read, in whole percent rounded half to even. The text can
+// grow longer than its file (line ends added), so the result can pass 100; the bar clamps it.
+double MessageReadPercent(std::uint64_t textLength, std::uint64_t fileLength);
+
+// The completion box's text and icon for a run's summary.
+struct CompletionMessage {
+  std::string text;
+  bool failures = false;
+};
+CompletionMessage CompletionMessageFor(const RunSummary& summary);
+
+// The Convert command: asks for a destination folder and converts every listed message into
+// the mailbox files under it, showing its progress, then reports the end.
+void ConvertCommand(StepWindow& form);
+
+}  // namespace drovanta

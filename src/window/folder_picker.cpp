@@ -1,0 +1,18 @@
+#include "window/folder_picker.h"
+
+namespace drovanta {
+
+std::string BrowseForFolder(WindowPlatform& platform, const std::string& title) {
+  std::string path = platform.browseForFolder(title);
+  // The shell fills a fixed buffer: whatever follows the first NUL is not part of the path.
+  const auto end = path.find('\0');
+  if (end != std::string::npos) path.erase(end);
+  return path;
+}
+
+void ShellOpen(WindowPlatform& platform, const std::string& target) {
+  if (target.empty()) return;
+  platform.shellOpen(target);
+}
+
+}  // namespace drovanta

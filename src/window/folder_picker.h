@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+
+#include "window/window_platform.h"
+
+namespace drovanta {
+
+// Asks the user for a folder under the given title. Answers "" when nothing was chosen; the
+// answer never holds a NUL and keeps the trailing separator exactly as the dialog gave it.
+std::string BrowseForFolder(WindowPlatform& platform, const std::string& title);
+
+// Hands a document or web address to the default handler; an empty target does nothing.
+void ShellOpen(WindowPlatform& platform, const std::string& target);
+
+}  // namespace drovanta

@@ -1,0 +1,302 @@
+#include "window/frm_step1.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QPainter>
+#include <QScreen>
+#include <ctime>
+#include <exception>
+#include <map>
+
+#include "window/add_files_command.h"
+#include "window/add_folder_command.h"
+#include "window/artwork.h"
+#include "window/conversion_command.h"
+#include "window/folder_picker.h"
+#include "window/selected_files_list.h"
+#include "window/window_layout.h"
+
+namespace drovanta {
+namespace {
+
+// A filled rectangle with a one-pixel border, drawn beneath the other controls.
+class ShapeRectangle : public QWidget {
+ public:
+  ShapeRectangle(QColor fill, QColor border, QWidget* parent)
+      : QWidget(parent), fill_(fill), border_(border) {
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    painter.fillRect(rect(), fill_);
+    painter.setPen(border_);
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+  }
+
+ private:
+  QColor fill_;
+  QColor border_;
+};
+
+QColor toColour(Rgb colour) {
+  return QColor((colour >> 16) & 0xff, (colour >> 8) & 0xff, colour & 0xff);
+}
+
+QFont fontFor(ControlFont font) {
+  // Tahoma (or, for the window's own font, MS Sans Serif) where installed; else the nearest
+  // sans-serif faces by width, so the texts fit the fixed layout.
+  QFont result;
+  const QStringList standIns = {QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
+                                QStringLiteral("DejaVu Sans Condensed")};
+  result.setFamilies(QStringList{font == ControlFont::Window ? QStringLiteral("MS Sans Serif")
+                                                             : QStringLiteral("Tahoma")} +
+                     standIns);
+  result.setStyleHint(QFont::SansSerif);
+  result.setPointSizeF(font == ControlFont::Title ? 14.25 : 8.25);
+  result.setWeight(font == ControlFont::Bold || font == ControlFont::Title ? QFont::Bold
+                                                                           : QFont::Normal);
+  return result;
+}
+
+}  // namespace
+
+frmStep1::frmStep1(WindowPlatform& platform, QWidget* parent)
+    : QWidget(parent), platform_(platform) {
+  setObjectName(QStringLiteral("frmStep1"));
+  setWindowTitle(QString::fromUtf8(kApplicationTitle));
+  setWindowIcon(ProgramIcon());
+  setFont(fontFor(ControlFont::Window));
+  // The layout is fixed: the client area keeps its size and no control ever moves.
+  setFixedSize(TwipsToPixels(kClientWidth), TwipsToPixels(kClientHeight));
+  createControls();
+
+  // Window load: the list's column width.
+  grdFiles1->setColWidth(0, kListColumnWidth);
+
+  connect(cmdAdd, &QPushButton::clicked, this, [this] { cmdAdd_Click(); });
+  connect(CmdAddFolder, &QPushButton::clicked, this, [this] { CmdAddFolder_Click(); });
+  connect(cmdClear1, &QPushButton::clicked, this, [this] { cmdClear1_Click(); });
+  connect(CmdConvert2PDF, &QPushButton::clicked, this, [this] { CmdConvert2PDF_Click(); });
+  connect(CmdHelp, &QPushButton::clicked, this, [this] { CmdHelp_Click(); });
+  connect(cmdEnd, &QPushButton::clicked, this, [this] { cmdEnd_Click(); });
+}
+
+void frmStep1::createControls() {
+  std::map<std::string, QWidget*> containers;
+  for (const ControlEntry& entry : MainWindowControls()) {
+    QWidget* parent = entry.container ? containers.at(entry.container) : this;
+    const QString text = QString::fromUtf8(entry.text);
+    QWidget* control = nullptr;
+    switch (entry.kind) {
+      case ControlKind::Rectangle:
+        control =
+            new ShapeRectangle(toColour(entry.backColour), toColour(entry.borderColour), parent);
+        break;
+      case ControlKind::Label: {
+        auto* label = new QLabel(text, parent);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        label->setTextFormat(Qt::PlainText);
+        QPalette palette = label->palette();
+        if (entry.foreColour != kNoColour)
+          palette.setColor(QPalette::WindowText, toColour(entry.foreColour));
+        if (entry.backColour != kNoColour)
+          palette.setColor(QPalette::Window, toColour(entry.backColour));
+        label->setPalette(palette);
+        label->setAutoFillBackground(!entry.transparent);
+        control = label;
+        break;
+      }
+      case ControlKind::Button: {
+        auto* button = new QPushButton(text, parent);
+        button->setAutoDefault(false);
+        button->setDefault(false);
+        control = button;
+        break;
+      }
+      case ControlKind::Grid: {
+        auto* grid = new FlexGrid(parent);
+        grid->model().setColours(toColour(kGridCell), palette().color(QPalette::WindowText),
+                                 palette().color(QPalette::Button),
+                                 palette().color(QPalette::ButtonText));
+        QPalette gridPalette = grid->palette();
+        gridPalette.setColor(QPalette::Base, toColour(kGridOutside));
+        gridPalette.setColor(QPalette::Highlight, toColour(kGridSelectedCell));
+        gridPalette.setColor(QPalette::Inactive, QPalette::Highlight, toColour(kGridSelectedCell));
+        grid->setPalette(gridPalette);
+        grid->setStyleSheet(QStringLiteral("QTableView { gridline-color: rgb(192, 192, 192); }"));
+        control = grid;
+        break;
+      }
+      case ControlKind::Picture: {
+        auto* picture = new QLabel(parent);
+        picture->setPixmap(QPixmap::fromImage(DrawProgramPicture(TwipsToPixels(entry.width))));
+        control = picture;
+        break;
+      }
+      case ControlKind::ProgressBar:
+        control = new PreciseProgressBar(parent);
+        break;
+      case ControlKind::Panel: {
+        control = new QWidget(parent);
+        QPalette palette = control->palette();
+        palette.setColor(QPalette::Window, toColour(entry.backColour));
+        control->setPalette(palette);
+        control->setAutoFillBackground(true);
+        break;
+      }
+    }
+    control->setObjectName(QString::fromUtf8(entry.name));
+    control->setGeometry(TwipsToPixels(entry.left), TwipsToPixels(entry.top),
+                         TwipsToPixels(entry.width), TwipsToPixels(entry.height));
+    if (entry.font != ControlFont::None) control->setFont(fontFor(entry.font));
+    control->setEnabled(entry.enabled);
+    if (entry.kind != ControlKind::Button && entry.kind != ControlKind::Grid) {
+      control->setFocusPolicy(Qt::NoFocus);
+    }
+    containers[entry.name] = control;
+  }
+
+  auto find = [&](const char* name) { return containers.at(name); };
+  grdFiles1 = static_cast<FlexGrid*>(find("grdFiles1"));
+  lblCount1 = static_cast<QLabel*>(find("lblCount1"));
+  cmdAdd = static_cast<QPushButton*>(find("cmdAdd"));
+  CmdAddFolder = static_cast<QPushButton*>(find("CmdAddFolder"));
+  cmdClear1 = static_cast<QPushButton*>(find("cmdClear1"));
+  CmdConvert2PDF = static_cast<QPushButton*>(find("CmdConvert2PDF"));
+  CmdHelp = static_cast<QPushButton*>(find("CmdHelp"));
+  cmdEnd = static_cast<QPushButton*>(find("cmdEnd"));
+  EmlProgress = static_cast<PreciseProgressBar*>(find("EmlProgress"));
+  ProgressBar1 = static_cast<PreciseProgressBar*>(find("ProgressBar1"));
+  LblByteRead = static_cast<QLabel*>(find("LblByteRead"));
+  LblProgessCurrent = static_cast<QLabel*>(find("LblProgessCurrent"));
+
+  const auto order = MainWindowFocusOrder();
+  for (std::size_t i = 0; i + 1 < order.size(); ++i) {
+    setTabOrder(find(order[i]), find(order[i + 1]));
+  }
+}
+
+void frmStep1::showCentred() {
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect area = screen->availableGeometry();
+    move(area.center() - QPoint(width() / 2, height() / 2));
+  }
+  show();
+  activateWindow();
+  cmdAdd->setFocus(Qt::OtherFocusReason);
+}
+
+void frmStep1::ResetFileList() {
+  drovanta::ResetFileList(*this);
+}
+
+void frmStep1::AddFileToList(std::string path) {
+  drovanta::AddFileToList(*this, std::move(path));
+}
+
+std::chrono::nanoseconds frmStep1::now() {
+#ifdef CLOCK_MONOTONIC_COARSE
+  // A few milliseconds of resolution are plenty against 1/60 s, at a fraction of the cost.
+  timespec time{};
+  clock_gettime(CLOCK_MONOTONIC_COARSE, &time);
+  return std::chrono::seconds(time.tv_sec) + std::chrono::nanoseconds(time.tv_nsec);
+#else
+  return std::chrono::steady_clock::now().time_since_epoch();
+#endif
+}
+
+void frmStep1::DoEvents() {
+  if (now() - lastYield_ < yieldInterval_) return;
+  yieldNow();
+}
+
+void frmStep1::DoEventsNow() {
+  yieldNow();
+}
+
+void frmStep1::DoEventsAtBoundary() {
+  const auto time = now();
+  if (time - lastYield_ >= yieldInterval_) return yieldNow();
+  // Input waits at most a quarter of the repaint interval; checking for it after every one of
+  // thousands of small messages would cost more than the messages.
+  if (time - lastInput_ < yieldInterval_ / 4) return;
+  lastInput_ = time;
+  platform_.doEvents();
+  if (platform_.programEnded()) throw ProgramEnded{};
+}
+
+void frmStep1::refreshDisplays() {
+  for (const auto& [token, flush] : displayFlushes_) flush();
+  grdFiles1->syncView();
+}
+
+void frmStep1::yieldNow() {
+  refreshDisplays();
+  platform_.doEvents();
+  lastYield_ = now();
+  lastInput_ = lastYield_;
+  if (platform_.programEnded()) throw ProgramEnded{};
+}
+
+int frmStep1::addDisplayFlush(std::function<void()> flush) {
+  displayFlushes_.emplace_back(nextFlushToken_, std::move(flush));
+  return nextFlushToken_++;
+}
+
+void frmStep1::removeDisplayFlush(int token) {
+  std::erase_if(displayFlushes_, [token](const auto& entry) { return entry.first == token; });
+}
+
+void frmStep1::runCommand(const std::function<void()>& command) {
+  if (platform_.programEnded()) return;
+  try {
+    command();
+  } catch (const ProgramEnded&) {
+    // The program ended inside a yield of this command: nothing of it may run any more.
+  } catch (const std::exception& failure) {
+    if (platform_.programEnded()) return;
+    platform_.messageBox({std::string("The command could not be completed: ") + failure.what(),
+                          kApplicationTitle, MessageButtons::Ok, MessageIcon::Exclamation,
+                          MessageAnswer::Ok});
+  }
+}
+
+void frmStep1::cmdAdd_Click() {
+  runCommand([this] { AddFilesCommand(*this); });
+}
+
+void frmStep1::CmdAddFolder_Click() {
+  runCommand([this] { AddFolderCommand(*this); });
+}
+
+void frmStep1::cmdClear1_Click() {
+  runCommand([this] { ClearCommand(*this); });
+}
+
+void frmStep1::CmdConvert2PDF_Click() {
+  runCommand([this] { ConvertCommand(*this); });
+}
+
+void frmStep1::CmdHelp_Click() {
+  runCommand([this] { ShellOpen(platform_, kHelpAddress); });
+}
+
+void frmStep1::cmdEnd_Click() {
+  runCommand([this] {
+    const MessageAnswer answer =
+        platform_.messageBox({"Are you sure you want to exit now?", kApplicationTitle,
+                              MessageButtons::YesNo, MessageIcon::Question, MessageAnswer::Yes});
+    if (answer == MessageAnswer::Yes) close();
+  });
+}
+
+void frmStep1::closeEvent(QCloseEvent* event) {
+  // Closing by any route ends the program at once; there is nothing to save or confirm.
+  event->accept();
+  platform_.endProgram();
+}
+
+}  // namespace drovanta

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QLabel>
+#include <QPushButton>
+#include <QWidget>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "window/step_window.h"
+
+namespace drovanta {
+
+// The main window: its controls, the two list operations and the commands of its buttons. The
+// controls keep the names they are known by (also as objectName).
+class frmStep1 : public QWidget, public StepWindow {
+  Q_OBJECT
+
+ public:
+  explicit frmStep1(WindowPlatform& platform, QWidget* parent = nullptr);
+
+  WindowPlatform& platform() override { return platform_; }
+
+  // Centres the window on its screen and shows it with the focus on cmdAdd.
+  void showCentred();
+
+  // The list operations and yields the commands use (documented in StepWindow).
+  void ResetFileList() override;
+  void AddFileToList(std::string path) override;
+  void DoEvents() override;
+  void DoEventsNow() override;
+  void DoEventsAtBoundary() override;
+  void refreshDisplays() override;
+  int addDisplayFlush(std::function<void()> flush) override;
+  void removeDisplayFlush(int token) override;
+
+  // The least time between two yields; zero makes every DoEvents yield.
+  void setYieldInterval(std::chrono::microseconds interval) { yieldInterval_ = interval; }
+
+  // The commands, one per button.
+  void cmdAdd_Click();
+  void CmdAddFolder_Click();
+  void cmdClear1_Click();
+  void CmdConvert2PDF_Click();
+  void CmdHelp_Click();
+  void cmdEnd_Click();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void createControls();
+  // Runs one command to its end: a program ended inside it unwinds it quietly, and an
+  // unexpected failure is shown instead of reaching the event loop.
+  void runCommand(const std::function<void()>& command);
+  void yieldNow();
+  // A monotonic clock cheap enough to read after every line of a message.
+  static std::chrono::nanoseconds now();
+
+  WindowPlatform& platform_;
+  std::chrono::microseconds yieldInterval_{16667};
+  std::chrono::nanoseconds lastYield_{std::chrono::nanoseconds::min() / 2};
+  std::chrono::nanoseconds lastInput_{std::chrono::nanoseconds::min() / 2};
+  std::vector<std::pair<int, std::function<void()>>> displayFlushes_;
+  int nextFlushToken_ = 0;
+};
+
+}  // namespace drovanta

@@ -1,0 +1,131 @@
+#include "window/qt_platform.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QUrl>
+#include <cstdio>
+#include <cstdlib>
+
+#include "window/picked_files.h"
+
+namespace drovanta {
+namespace {
+
+QString fromUtf8(const std::string& text) {
+  return QString::fromStdString(text);
+}
+
+std::string toNative(const QString& path) {
+  return QDir::toNativeSeparators(path).toStdString();
+}
+
+QMessageBox::StandardButton toStandard(MessageAnswer answer) {
+  switch (answer) {
+    case MessageAnswer::Yes:
+      return QMessageBox::Yes;
+    case MessageAnswer::No:
+      return QMessageBox::No;
+    case MessageAnswer::Ok:
+      break;
+  }
+  return QMessageBox::Ok;
+}
+
+}  // namespace
+
+QString QtNameFilter(const std::string& filter) {
+  const QStringList parts = fromUtf8(filter).split(QLatin1Char('|'));
+  QStringList filters;
+  for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+    const QString& description = parts[i];
+    const QString patterns = QString(parts[i + 1]).replace(QLatin1Char(';'), QLatin1Char(' '));
+    // Qt reads the patterns from the parentheses; a description that shows them already is kept.
+    filters << (description.contains(QLatin1Char('(') + patterns + QLatin1Char(')'))
+                    ? description
+                    : description + QStringLiteral(" (") + patterns + QLatin1Char(')'));
+  }
+  return filters.join(QStringLiteral(";;"));
+}
+
+std::string QtPlatform::browseForFolder(const std::string& title) {
+  const QString folder = QFileDialog::getExistingDirectory(owner_, fromUtf8(title), QString(),
+                                                           QFileDialog::ShowDirsOnly);
+  return folder.isEmpty() ? std::string() : toNative(folder);
+}
+
+OpenFileResult QtPlatform::showOpen(const OpenFileRequest& request) {
+  const QStringList picked = QFileDialog::getOpenFileNames(
+      owner_, QString(), fromUtf8(request.fileName), QtNameFilter(request.filter));
+  std::vector<std::string> paths;
+  paths.reserve(static_cast<std::size_t>(picked.size()));
+  for (const auto& path : picked) paths.push_back(toNative(path));
+  return PickedFilesResult(paths, request.maxFileSize);
+}
+
+MessageAnswer QtPlatform::messageBox(const MessageBoxRequest& request) {
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  switch (request.icon) {
+    case MessageIcon::Information:
+      icon = QMessageBox::Information;
+      break;
+    case MessageIcon::Question:
+      icon = QMessageBox::Question;
+      break;
+    case MessageIcon::Exclamation:
+      icon = QMessageBox::Warning;
+      break;
+    case MessageIcon::None:
+      break;
+  }
+  const auto buttons = request.buttons == MessageButtons::YesNo
+                           ? QMessageBox::StandardButtons(QMessageBox::Yes | QMessageBox::No)
+                           : QMessageBox::StandardButtons(QMessageBox::Ok);
+  QString text = fromUtf8(request.text);
+  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  QMessageBox box(icon, fromUtf8(request.caption), text, buttons, owner_);
+  box.setDefaultButton(toStandard(request.defaultAnswer));
+  // The pointer shows the arrow over the box even while a command shows the hourglass.
+  if (hourglass_) QApplication::setOverrideCursor(Qt::ArrowCursor);
+  const int answer = box.exec();
+  if (hourglass_) QApplication::restoreOverrideCursor();
+  switch (answer) {
+    case QMessageBox::Yes:
+      return MessageAnswer::Yes;
+    case QMessageBox::No:
+      return MessageAnswer::No;
+    default:
+      // A Yes/No box closed by its title bar counts as No; an OK box can only be acknowledged.
+      return request.buttons == MessageButtons::YesNo ? MessageAnswer::No : MessageAnswer::Ok;
+  }
+}
+
+void QtPlatform::doEvents() {
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void QtPlatform::setMousePointer(MousePointer pointer) {
+  const bool hourglass = pointer == MousePointer::Hourglass;
+  if (hourglass == hourglass_) return;
+  hourglass_ = hourglass;
+  if (hourglass) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+  } else {
+    QApplication::restoreOverrideCursor();
+  }
+}
+
+void QtPlatform::shellOpen(const std::string& target) {
+  QDesktopServices::openUrl(QUrl(fromUtf8(target)));
+}
+
+void QtPlatform::endProgram() {
+  // Every record is appended in one write and every file is closed between steps, so ending the
+  // process here leaves no partial record; no command code may run after this point.
+  std::fflush(nullptr);
+  std::_Exit(0);
+}
+
+}  // namespace drovanta

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "window/window_platform.h"
+
+namespace drovanta {
+
+// A platform that answers from queues filled in advance and records every request, for tests
+// and benchmarks driving the real window offscreen. An empty queue means the user cancelled (or,
+// for a message box, pressed its default button). Pending Qt events are still processed, so
+// real widgets repaint and real clicks arrive.
+class ScriptedPlatform : public WindowPlatform {
+ public:
+  // Answers of the folder-browse dialog, in order.
+  void queueFolder(std::string folder) { folders_.push_back(std::move(folder)); }
+  // Files picked in the open-file dialog; the result is built as the dialog builds it, within
+  // the buffer size the command asks for.
+  void queuePickedFiles(std::vector<std::string> paths);
+  // A result handed back exactly as given.
+  void queueOpenResult(OpenFileResult result);
+  void queueAnswer(MessageAnswer answer) { answers_.push_back(answer); }
+  // Runs at every yield until it returns true, then is dropped; the next one waits its turn.
+  void onYield(std::function<bool()> action) { yieldActions_.push_back(std::move(action)); }
+
+  std::string browseForFolder(const std::string& title) override;
+  OpenFileResult showOpen(const OpenFileRequest& request) override;
+  MessageAnswer messageBox(const MessageBoxRequest& request) override;
+  void doEvents() override;
+  void setMousePointer(MousePointer pointer) override { pointers.push_back(pointer); }
+  void shellOpen(const std::string& target) override { opened.push_back(target); }
+  void endProgram() override { ++endRequests; }
+  bool programEnded() const override { return endRequests > 0; }
+
+  // What the window asked for, in order.
+  std::vector<std::string> folderTitles;
+  std::vector<OpenFileRequest> openRequests;
+  std::vector<MessageBoxRequest> boxes;
+  std::vector<MousePointer> pointers;
+  std::vector<std::string> opened;
+  long yields = 0;
+  int endRequests = 0;
+  int pendingYieldActions() const { return static_cast<int>(yieldActions_.size()); }
+
+ private:
+  struct OpenAnswer {
+    bool picked = false;
+    std::vector<std::string> paths;
+    OpenFileResult result;
+  };
+  std::deque<std::string> folders_;
+  std::deque<OpenAnswer> openAnswers_;
+  std::deque<MessageAnswer> answers_;
+  std::deque<std::function<bool()>> yieldActions_;
+};
+
+}  // namespace drovanta

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+#include "window/flex_grid.h"
+#include "window/precise_progress_bar.h"
+#include "window/window_platform.h"
+
+class QLabel;
+class QPushButton;
+
+namespace drovanta {
+
+// Thrown out of a yield when the program ended inside it, so that the command that yielded
+// unwinds without running another step. Caught at the top of every command.
+struct ProgramEnded {};
+
+// What the button commands need of the main window: its controls, the two list operations and
+// the yields. The window implements it; the commands see only this, so they never depend on the
+// window class that calls them.
+class StepWindow {
+ public:
+  virtual ~StepWindow() = default;
+
+  virtual WindowPlatform& platform() = 0;
+
+  // The selected-files list: the grid is its only store.
+  virtual void ResetFileList() = 0;
+  virtual void AddFileToList(std::string path) = 0;
+
+  // Lets the window handle every pending event, at most about 60 times a second: calls in
+  // between return at once. Throws ProgramEnded when the program ended meanwhile.
+  virtual void DoEvents() = 0;
+  // The same, whatever the time since the last one.
+  virtual void DoEventsNow() = 0;
+  // Between two messages: handles pending input within a few milliseconds, but refreshes the
+  // displays only when DoEvents would, so a run of many small messages is not bound by painting.
+  virtual void DoEventsAtBoundary() = 0;
+  // Puts the latest values on the displays without handling any event (before a final box).
+  virtual void refreshDisplays() = 0;
+  // Runs before each yield so that displays show their latest values when the window repaints;
+  // removed by the returned token's owner through removeDisplayFlush.
+  virtual int addDisplayFlush(std::function<void()> flush) = 0;
+  virtual void removeDisplayFlush(int token) = 0;
+
+  // Controls the commands write to or read from; the names are the ones users and tests know.
+  FlexGrid* grdFiles1 = nullptr;
+  QLabel* lblCount1 = nullptr;
+  QPushButton* cmdAdd = nullptr;
+  QPushButton* CmdAddFolder = nullptr;
+  QPushButton* cmdClear1 = nullptr;
+  QPushButton* CmdConvert2PDF = nullptr;
+  QPushButton* CmdHelp = nullptr;
+  QPushButton* cmdEnd = nullptr;
+  PreciseProgressBar* EmlProgress = nullptr;
+  PreciseProgressBar* ProgressBar1 = nullptr;
+  QLabel* LblByteRead = nullptr;
+  QLabel* LblProgessCurrent = nullptr;
+};
+
+}  // namespace drovanta

@@ -1,0 +1,235 @@
+// The selected-files list and the commands that fill and empty it, on the real window.
+#include "support/temp_folder.h"
+#include "window/picked_files.h"
+#include "window_fixture.h"
+
+using namespace drovanta;
+using drovanta::testing::TempFolder;
+using drovanta::testing::WindowFixture;
+using Strings = std::vector<std::string>;
+
+class SelectedFilesTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void addAndResetKeepTheGridAsTheStore() {
+    WindowFixture window;
+    window.form->AddFileToList("/mail/Inbox/1.emlx");
+    QCOMPARE(window.form->grdFiles1->Rows(), 1L);
+    QCOMPARE(window.countText(), std::string("1 files"));
+    window.form->AddFileToList(" /mail/Inbox/1.emlx ");
+    window.form->AddFileToList(" /mail/Inbox/1.emlx ");
+    QCOMPARE(window.listEntries(),
+             (Strings{"/mail/Inbox/1.emlx", " /mail/Inbox/1.emlx ", " /mail/Inbox/1.emlx "}));
+    QCOMPARE(window.countText(), std::string("3 files"));
+    QCOMPARE(window.form->grdFiles1->Row(), 2L);  // the current cell follows the new row
+
+    window.form->CmdConvert2PDF->setEnabled(true);
+    window.form->ResetFileList();
+    QCOMPARE(window.listEntries(), Strings{""});
+    QCOMPARE(window.countText(), std::string("0 files"));
+    QVERIFY(window.form->CmdConvert2PDF->isEnabled());
+    window.form->ResetFileList();
+    QCOMPARE(window.listEntries(), Strings{""});
+  }
+
+  void clearAsksAndHonoursTheAnswer() {
+    WindowFixture window;
+    WindowFixture::click(window.form->cmdClear1);
+    QVERIFY(window.platform.boxes.empty());  // an empty list is not cleared
+
+    window.form->AddFileToList("/a/1.emlx");
+    window.form->AddFileToList("/a/2.emlx");
+    window.platform.queueAnswer(MessageAnswer::No);
+    WindowFixture::click(window.form->cmdClear1);
+    QCOMPARE(window.platform.boxes.size(), std::size_t(1));
+    const MessageBoxRequest& box = window.platform.boxes[0];
+    QCOMPARE(box.text, std::string("Do you want to clear all the files in the list\r\n Proceed?"));
+    QCOMPARE(box.caption, std::string("Drovanta EMLX to MBOX Converter"));
+    QVERIFY(box.buttons == MessageButtons::YesNo && box.icon == MessageIcon::Question);
+    QVERIFY(box.defaultAnswer == MessageAnswer::Yes);
+    QCOMPARE(window.listEntries(), (Strings{"/a/1.emlx", "/a/2.emlx"}));
+    QCOMPARE(window.form->grdFiles1->Row(), 0L);
+
+    window.platform.queueAnswer(MessageAnswer::Yes);
+    WindowFixture::click(window.form->cmdClear1);
+    QCOMPARE(window.listEntries(), Strings{""});
+    QCOMPARE(window.countText(), std::string("0 files"));
+  }
+
+  void pickedFilesTakeTheDialogsForm() {
+    const auto one = PickedFilesResult({"/m/a.emlx"}, 1000);
+    QCOMPARE(one.fileName, std::string("/m/a.emlx"));
+    const auto several = PickedFilesResult({"/m/In/a.emlx", "/m/In/b.emlx"}, 1000);
+    QCOMPARE(several.fileName, std::string("/m/In\0a.emlx\0b.emlx", 19));
+    const auto root = PickedFilesResult({"/a.emlx", "/b.emlx"}, 1000);
+    QCOMPARE(root.fileName, std::string("/\0a.emlx\0b.emlx", 15));
+    const auto drive = PickedFilesResult({"C:\\a.emlx", "C:\\b.emlx"}, 1000, '\\');
+    QCOMPARE(drive.fileName, std::string("C:\\\0a.emlx\0b.emlx", 17));
+    // "/m/In" + NUL + 3 x ("x.emlx" + NUL) + NUL = 28 characters: 27 is one too few.
+    const Strings three = {"/m/In/a.emlx", "/m/In/b.emlx", "/m/In/c.emlx"};
+    QCOMPARE(PickedFilesResult(three, 28).error, 0);
+    const auto tooMany = PickedFilesResult(three, 27);
+    QCOMPARE(tooMany.error, kBufferTooSmall);
+    QCOMPARE(tooMany.maxFiles, 2);
+    QVERIFY(tooMany.fileName.empty());
+  }
+
+  void addFilesReplacesTheList() {
+    WindowFixture window;
+    window.form->AddFileToList("/old/1.emlx");
+
+    // Cancel: the list is emptied all the same, Convert keeps its state.
+    WindowFixture::click(window.form->cmdAdd);
+    QCOMPARE(window.listEntries(), Strings{""});
+    QCOMPARE(window.countText(), std::string("0 files"));
+    QVERIFY(!window.form->CmdConvert2PDF->isEnabled());
+    QCOMPARE(window.platform.openRequests.size(), std::size_t(1));
+    const OpenFileRequest& request = window.platform.openRequests[0];
+    QCOMPARE(request.fileName, std::string());
+    QCOMPARE(request.filter, std::string("Mail Messages (*.emlx)|*.emlx"));
+    QCOMPARE(request.flags, 0x80200L);
+    QCOMPARE(request.maxFileSize, 1000);
+
+    window.platform.queuePickedFiles({"/mail/In box/Note.txt"});
+    WindowFixture::click(window.form->cmdAdd);
+    QCOMPARE(window.listEntries(), Strings{"/mail/In box/Note.txt"});
+    QVERIFY(window.form->CmdConvert2PDF->isEnabled());
+
+    window.platform.queuePickedFiles({"/mail/In/3.emlx", "/mail/In/1.EMLX", "/mail/In/2.emlx"});
+    WindowFixture::click(window.form->cmdAdd);
+    QCOMPARE(window.listEntries(),
+             (Strings{"/mail/In/3.emlx", "/mail/In/1.EMLX", "/mail/In/2.emlx"}));
+    QCOMPARE(window.countText(), std::string("3 files"));
+  }
+
+  void addFilesFromARootFolderDoublesTheSeparator() {
+    WindowFixture window;
+    window.platform.queuePickedFiles({"/a.emlx", "/b.emlx"});
+    WindowFixture::click(window.form->cmdAdd);
+    QCOMPARE(window.listEntries(), (Strings{"//a.emlx", "//b.emlx"}));
+  }
+
+  void addFilesTakesAResultEndingInNulOnce() {
+    WindowFixture window;
+    OpenFileResult result;
+    result.fileName = std::string("/m\0a.emlx\0b.emlx\0", 17);
+    window.platform.queueOpenResult(result);
+    WindowFixture::click(window.form->cmdAdd);
+    QCOMPARE(window.listEntries(), (Strings{"/m/a.emlx", "/m/b.emlx"}));
+  }
+
+  void addFilesReportsTooManyNames() {
+    WindowFixture window;
+    Strings picked;
+    for (int i = 0; i < 200; ++i)
+      picked.push_back("/mail/Inbox/" + std::to_string(100000 + i) + ".emlx");
+    window.platform.queuePickedFiles(picked);
+    WindowFixture::click(window.form->cmdAdd);
+    // "/mail/Inbox" + NUL, then 12 characters per name, and the closing NUL: 82 fit in 1000.
+    QCOMPARE(window.platform.boxes.size(), std::size_t(1));
+    QCOMPARE(window.platform.boxes[0].text, std::string("Please select only 82 files at a time"));
+    QVERIFY(window.platform.boxes[0].icon == MessageIcon::Exclamation);
+    QCOMPARE(window.platform.boxes[0].caption, std::string("Drovanta EMLX to MBOX Converter"));
+    QCOMPARE(window.listEntries(), Strings{""});
+    QVERIFY(!window.form->CmdConvert2PDF->isEnabled());
+  }
+
+  void addFilesShowsAnyOtherDialogError() {
+    WindowFixture window;
+    window.form->AddFileToList("/old/1.emlx");
+    OpenFileResult failed;
+    failed.error = 28663;
+    failed.errorDescription = "The dialog could not be created";
+    window.platform.queueOpenResult(failed);
+    WindowFixture::click(window.form->cmdAdd);
+    QCOMPARE(window.platform.boxes.size(), std::size_t(1));
+    QCOMPARE(window.platform.boxes[0].text, std::string("28663:The dialog could not be created"));
+    QVERIFY(window.platform.boxes[0].icon == MessageIcon::Exclamation);
+    QCOMPARE(window.listEntries(), Strings{""});
+  }
+
+  void addFolderAppendsMessagesOnly() {
+    TempFolder tree;
+    tree.write("Inbox/1.emlx", "x");
+    tree.write("Inbox/2.EMLX", "x");
+    tree.write("Inbox/Deep/Er/3.Emlx", "x");
+    tree.write("Inbox/.emlx", "x");
+    tree.write("Inbox/4.emlx.bak", "x");
+    tree.write("Inbox/5.eml", "x");
+    tree.write("Inbox/emlx", "x");
+    WindowFixture window;
+    window.form->AddFileToList("/earlier/0.emlx");
+
+    WindowFixture::click(window.form->CmdAddFolder);  // cancelled
+    QCOMPARE(window.platform.folderTitles, Strings{"Choose Source Folder..."});
+    QVERIFY(window.platform.pointers.empty());
+    QVERIFY(window.platform.boxes.empty());
+
+    const std::string root = tree.str() + "/Inbox";
+    window.platform.queueFolder(root);
+    WindowFixture::click(window.form->CmdAddFolder);
+    const Strings entries = window.listEntries();
+    QCOMPARE(entries.size(), std::size_t(5));
+    QCOMPARE(entries[0], std::string("/earlier/0.emlx"));
+    const Strings added(entries.begin() + 1, entries.end());
+    for (const char* name : {"/.emlx", "/1.emlx", "/2.EMLX", "/Deep/Er/3.Emlx"}) {
+      QVERIFY2(std::count(added.begin(), added.end(), root + name) == 1, name);
+    }
+    QCOMPARE(added.back(), root + "/Deep/Er/3.Emlx");  // the subfolder is walked after its parent
+    QCOMPARE(window.countText(), std::string("5 files"));
+    QCOMPARE(window.platform.boxes.back().text, std::string("4 Files Added to List."));
+    QVERIFY(window.platform.boxes.back().icon == MessageIcon::None);
+    QVERIFY(window.platform.boxes.back().buttons == MessageButtons::Ok);
+    QVERIFY(window.form->CmdConvert2PDF->isEnabled());
+    QVERIFY((window.platform.pointers ==
+             std::vector<MousePointer>{MousePointer::Hourglass, MousePointer::Default}));
+
+    // The same folder again, with its trailing separator: every file a second time.
+    window.platform.queueFolder(root + "/");
+    WindowFixture::click(window.form->CmdAddFolder);
+    QCOMPARE(window.listEntries().size(), std::size_t(9));
+    QCOMPARE(window.listEntries()[5], added[0]);
+    QCOMPARE(window.platform.boxes.back().text, std::string("4 Files Added to List."));
+  }
+
+  void addFolderWithoutMessagesDisablesConvert() {
+    TempFolder tree;
+    tree.write("Empty/readme.txt", "x");
+    WindowFixture window;
+    window.platform.queuePickedFiles({"/mail/1.emlx"});
+    WindowFixture::click(window.form->cmdAdd);
+    QVERIFY(window.form->CmdConvert2PDF->isEnabled());
+
+    window.platform.queueFolder(tree.str() + "/Empty");
+    WindowFixture::click(window.form->CmdAddFolder);
+    QCOMPARE(window.platform.boxes.back().text, std::string("0 Files Added to List."));
+    QVERIFY(!window.form->CmdConvert2PDF->isEnabled());
+    QCOMPARE(window.listEntries(), Strings{"/mail/1.emlx"});
+  }
+
+  void clearConfirmedUnderARunningAddFolder() {
+    TempFolder tree;
+    for (int i = 1; i <= 6; ++i) tree.write("In/" + std::to_string(i) + ".emlx", "x");
+    WindowFixture window;
+    window.platform.queueFolder(tree.str() + "/In");
+    window.platform.queueAnswer(MessageAnswer::Yes);
+    // Once three entries are in, the user clicks Clear and confirms.
+    window.platform.onYield([&] {
+      if (window.form->grdFiles1->Rows() < 3) return false;
+      WindowFixture::click(window.form->cmdClear1);
+      return true;
+    });
+    WindowFixture::click(window.form->CmdAddFolder);
+    QCOMPARE(window.platform.boxes.size(), std::size_t(2));
+    QCOMPARE(window.platform.boxes[0].text.substr(0, 23), std::string("Do you want to clear al"));
+    // The remaining entries went into the emptied list from row 0 on; the count still says 6.
+    QCOMPARE(window.listEntries(), (Strings{tree.str() + "/In/4.emlx", tree.str() + "/In/5.emlx",
+                                            tree.str() + "/In/6.emlx"}));
+    QCOMPARE(window.countText(), std::string("3 files"));
+    QCOMPARE(window.platform.boxes[1].text, std::string("6 Files Added to List."));
+  }
+};
+
+QTEST_MAIN(SelectedFilesTest)
+#include "selected_files_qtest.moc"
