@@ -15,6 +15,8 @@ class ConversionObserver {
 
   // A plain yield point between two steps of the run.
   virtual void yieldPoint() {}
+  // Asked before each row: true ends the run there, so the last record written is whole.
+  virtual bool stopRequested() { return false; }
   // Turn `row` (0-based) begins: the window moves its list's current cell to that row.
   virtual void turnStarted(long /*row*/) {}
   // The message file is open, before its first line is read; fileLength is the length of the

@@ -73,7 +73,14 @@ class Run {
 
   RunSummary go() {
     const long rowCount = rows_.rowCount();
-    for (long row = 0; row < rowCount; ++row) turn(row);
+    for (long row = 0; row < rowCount; ++row) {
+      if (observer_.stopRequested()) {
+        summary_.stopped = true;
+        summary_.notReached = rowCount - row;
+        break;
+      }
+      turn(row);
+    }
     return std::move(summary_);
   }
 

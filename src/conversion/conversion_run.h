@@ -46,8 +46,10 @@ struct RunOptions {
 struct RunSummary {
   long converted = 0;
   long failed = 0;
-  long skipped = 0;   // not messages (AppleDouble sidecars)
-  long warnings = 0;  // messages converted with something missing (each may warn more than once)
+  long skipped = 0;      // not messages (AppleDouble sidecars)
+  long warnings = 0;     // messages converted with something missing (each may warn more than once)
+  bool stopped = false;  // the observer asked the run to stop before its last row
+  long notReached = 0;   // rows the stopped run did not come to
   std::uint64_t bytesRead = 0;         // message bytes of the converted messages
   std::uint64_t bytesWritten = 0;      // record bytes appended
   std::vector<std::string> mailboxes;  // each mailbox written, in the order first written
@@ -65,7 +67,8 @@ struct RunSummary {
 // Each turn starts with turnStarted and, unless its row is empty, ends with exactly one of
 // turnFinished (after any warned calls), turnFailed or turnSkipped. An output folder that cannot
 // be created fails the turn before the message is read. Files named "._*" that start with the
-// AppleDouble magic are skipped before any folder is made for them.
+// AppleDouble magic are skipped before any folder is made for them. When the observer asks to
+// stop, the run ends before the next row and counts the rows it did not come to.
 RunSummary RunConversion(RowSource& rows, const std::string& destinationFolder,
                          ConversionObserver& observer, const RunOptions& options = {});
 

@@ -252,6 +252,46 @@ TEST(ConversionRun, MessagesOfOneFolderShareAMailboxAndASecondRunAppends) {
             "b'Text\\r\\n>From the start of a line\\r\\n>>From quoted\\r\\n\\r\\n'");
 }
 
+TEST(ConversionRun, AStopAskedForInsideATurnEndsTheRunAfterThatRecord) {
+  TempFolder temp;
+  VectorRowSource rows({temp.write("Box/1.emlx", emlx(message("one"))),
+                        temp.write("Box/2.emlx", emlx(message("two", "a\r\nb\r\nc\r\n"))),
+                        temp.write("Box/3.emlx", emlx(message("three"))),
+                        temp.write("Box/4.emlx", emlx(message("four")))});
+  // The stop is asked for while the second message is being read.
+  class StoppingObserver : public RecordingObserver {
+   public:
+    void lineRead(std::uint64_t textLength, std::uint64_t fileLength) override {
+      RecordingObserver::lineRead(textLength, fileLength);
+      if (started == 1) stop = true;
+    }
+    void turnStarted(long row) override {
+      RecordingObserver::turnStarted(row);
+      started = row;
+    }
+    bool stopRequested() override { return stop; }
+    long started = -1;
+    bool stop = false;
+  } observer;
+  const RunSummary summary = RunConversion(rows, temp.str() + "/Out", observer);
+  EXPECT_EQ(observer.turns(), (Lines{"start 0", "finished 0", "start 1", "finished 1"}));
+  EXPECT_TRUE(summary.stopped);
+  EXPECT_EQ(summary.converted, 2);
+  EXPECT_EQ(summary.failed, 0);
+  EXPECT_EQ(summary.notReached, 2);
+
+  // A run that is not asked to stop says so.
+  RecordingObserver plain;
+  const RunSummary whole = RunConversion(rows, temp.str() + "/Out2", plain);
+  EXPECT_FALSE(whole.stopped);
+  EXPECT_EQ(whole.notReached, 0);
+
+  if (!pythonMailboxAvailable()) GTEST_SKIP() << "python3 mailbox module not available";
+  const MailboxContent content = readWithPython(temp.str() + "/Out" + temp.str() + "/Box/Box.mbox");
+  EXPECT_EQ(content.subjects, (Lines{"one", "two"}));
+  EXPECT_EQ(content.bodies[1], "b'a\\r\\nb\\r\\nc\\r\\n\\r\\n'");
+}
+
 TEST(ConversionRun, LfRecordsAreCountedAsWritten) {
   TempFolder temp;
   VectorRowSource rows({temp.write("A/1.emlx", emlx(message("crlf"))),
