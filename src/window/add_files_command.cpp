@@ -13,7 +13,6 @@ namespace drovanta {
 namespace {
 
 constexpr long kExplorerMultiSelect = 0x80200;  // explorer-style dialog, multiple selection
-constexpr int kNameBufferSize = 1000;
 
 std::vector<std::string> splitAtNul(const std::string& text) {
   std::vector<std::string> parts;
@@ -37,19 +36,16 @@ void showFailure(StepWindow& form, const std::string& text) {
 }  // namespace
 
 void AddFilesCommand(StepWindow& form) {
-  form.ResetFileList();
-  const OpenFileResult picked = form.platform().showOpen(
-      {"", "Mail Messages (*.emlx)|*.emlx", kExplorerMultiSelect, kNameBufferSize});
-  if (picked.error == kBufferTooSmall) {
-    showFailure(form, "Please select only " + std::to_string(picked.maxFiles) + " files at a time");
-    return;
-  }
+  const OpenFileResult picked =
+      form.platform().showOpen({"", "Mail Messages (*.emlx)|*.emlx", kExplorerMultiSelect});
   if (picked.error != 0) {
     showFailure(form, std::to_string(picked.error) + ":" + picked.errorDescription);
     return;
   }
   std::string result = picked.fileName;
+  // A cancelled dialog leaves the list as it was; only a pick replaces it.
   if (result.empty()) return;
+  form.ResetFileList();
   if (result.back() != '\0') result += '\0';
   form.CmdConvert2PDF->setEnabled(true);
   form.DoEvents();

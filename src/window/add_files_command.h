@@ -4,8 +4,8 @@ namespace drovanta {
 
 class StepWindow;
 
-// The add-files command: empties the list, lets the user pick message files in the open-file
-// dialog and puts each picked file into the list as a full path.
+// The add-files command: lets the user pick message files in the open-file dialog and replaces
+// the list with them, each as a full path. Cancelling leaves the list as it was.
 void AddFilesCommand(StepWindow& form);
 
 }  // namespace drovanta

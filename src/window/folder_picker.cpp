@@ -10,9 +10,9 @@ std::string BrowseForFolder(WindowPlatform& platform, const std::string& title) 
   return path;
 }
 
-void ShellOpen(WindowPlatform& platform, const std::string& target) {
-  if (target.empty()) return;
-  platform.shellOpen(target);
+bool ShellOpen(WindowPlatform& platform, const std::string& target) {
+  if (target.empty()) return false;
+  return platform.shellOpen(target);
 }
 
 }  // namespace drovanta

@@ -10,7 +10,8 @@ namespace drovanta {
 // answer never holds a NUL and keeps the trailing separator exactly as the dialog gave it.
 std::string BrowseForFolder(WindowPlatform& platform, const std::string& title);
 
-// Hands a document or web address to the default handler; an empty target does nothing.
-void ShellOpen(WindowPlatform& platform, const std::string& target);
+// Hands a document or web address to the default handler; false when nothing could take it.
+// An empty target does nothing.
+bool ShellOpen(WindowPlatform& platform, const std::string& target);
 
 }  // namespace drovanta

@@ -281,7 +281,13 @@ void frmStep1::CmdConvert2PDF_Click() {
 }
 
 void frmStep1::CmdHelp_Click() {
-  runCommand([this] { ShellOpen(platform_, kHelpAddress); });
+  runCommand([this] {
+    if (ShellOpen(platform_, kHelpAddress)) return;
+    // Without a browser the user still learns where the page is.
+    platform_.messageBox(
+        {std::string("The help page could not be opened. Its address is:\r\n") + kHelpAddress,
+         kApplicationTitle, MessageButtons::Ok, MessageIcon::Information, MessageAnswer::Ok});
+  });
 }
 
 void frmStep1::cmdEnd_Click() {

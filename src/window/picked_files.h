@@ -9,10 +9,8 @@
 namespace drovanta {
 
 // What the open-file dialog hands back for the files the user picked (all in one folder): one
-// full path; or the folder, then each name, separated by NULs. When the names do not fit
-// maxFileSize characters (every terminating NUL counted, the closing one too), the result is
-// the buffer error with the number of picked names that would have fitted.
-OpenFileResult PickedFilesResult(const std::vector<std::string>& pickedPaths, int maxFileSize,
+// full path; or the folder, then each name, separated by NULs. Any number of names fits.
+OpenFileResult PickedFilesResult(const std::vector<std::string>& pickedPaths,
                                  char separator = kPathSeparator);
 
 }  // namespace drovanta

@@ -62,7 +62,7 @@ OpenFileResult QtPlatform::showOpen(const OpenFileRequest& request) {
   std::vector<std::string> paths;
   paths.reserve(static_cast<std::size_t>(picked.size()));
   for (const auto& path : picked) paths.push_back(toNative(path));
-  return PickedFilesResult(paths, request.maxFileSize);
+  return PickedFilesResult(paths);
 }
 
 MessageAnswer QtPlatform::messageBox(const MessageBoxRequest& request) {
@@ -117,8 +117,8 @@ void QtPlatform::setMousePointer(MousePointer pointer) {
   }
 }
 
-void QtPlatform::shellOpen(const std::string& target) {
-  QDesktopServices::openUrl(QUrl(fromUtf8(target)));
+bool QtPlatform::shellOpen(const std::string& target) {
+  return QDesktopServices::openUrl(QUrl(fromUtf8(target)));
 }
 
 void QtPlatform::endProgram() {

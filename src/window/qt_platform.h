@@ -19,7 +19,7 @@ class QtPlatform : public WindowPlatform {
   MessageAnswer messageBox(const MessageBoxRequest& request) override;
   void doEvents() override;
   void setMousePointer(MousePointer pointer) override;
-  void shellOpen(const std::string& target) override;
+  bool shellOpen(const std::string& target) override;
   [[noreturn]] void endProgram() override;
 
  private:

@@ -27,7 +27,7 @@ OpenFileResult ScriptedPlatform::showOpen(const OpenFileRequest& request) {
   if (openAnswers_.empty()) return {};
   OpenAnswer answer = std::move(openAnswers_.front());
   openAnswers_.pop_front();
-  return answer.picked ? PickedFilesResult(answer.paths, request.maxFileSize) : answer.result;
+  return answer.picked ? PickedFilesResult(answer.paths) : answer.result;
 }
 
 MessageAnswer ScriptedPlatform::messageBox(const MessageBoxRequest& request) {

@@ -17,8 +17,7 @@ class ScriptedPlatform : public WindowPlatform {
  public:
   // Answers of the folder-browse dialog, in order.
   void queueFolder(std::string folder) { folders_.push_back(std::move(folder)); }
-  // Files picked in the open-file dialog; the result is built as the dialog builds it, within
-  // the buffer size the command asks for.
+  // Files picked in the open-file dialog; the result is built as the dialog builds it.
   void queuePickedFiles(std::vector<std::string> paths);
   // A result handed back exactly as given.
   void queueOpenResult(OpenFileResult result);
@@ -31,7 +30,10 @@ class ScriptedPlatform : public WindowPlatform {
   MessageAnswer messageBox(const MessageBoxRequest& request) override;
   void doEvents() override;
   void setMousePointer(MousePointer pointer) override { pointers.push_back(pointer); }
-  void shellOpen(const std::string& target) override { opened.push_back(target); }
+  bool shellOpen(const std::string& target) override {
+    opened.push_back(target);
+    return shellOpenWorks;
+  }
   void endProgram() override { ++endRequests; }
   bool programEnded() const override { return endRequests > 0; }
 
@@ -41,6 +43,7 @@ class ScriptedPlatform : public WindowPlatform {
   std::vector<MessageBoxRequest> boxes;
   std::vector<MousePointer> pointers;
   std::vector<std::string> opened;
+  bool shellOpenWorks = true;  // false: as on a desktop without a browser
   long yields = 0;
   int endRequests = 0;
   int pendingYieldActions() const { return static_cast<int>(yieldActions_.size()); }

@@ -22,19 +22,14 @@ struct OpenFileRequest {
   std::string fileName;  // preset name; "" so that a cancel returns ""
   std::string filter;    // "description|pattern" pairs joined by "|"
   long flags = 0;
-  int maxFileSize = 0;  // characters the returned names may take, terminating NULs included
 };
-
-// The dialog's error when the picked names do not fit the buffer.
-inline constexpr int kBufferTooSmall = 20476;
 
 struct OpenFileResult {
   // One picked file: its full path. Several: the folder, then each name, separated by NULs.
   // "" when the user cancelled.
   std::string fileName;
-  int error = 0;  // 0, kBufferTooSmall, or another dialog error
+  int error = 0;  // 0, or the dialog's error
   std::string errorDescription;
-  int maxFiles = 0;  // with kBufferTooSmall: how many of the picked names would have fitted
 };
 
 enum class MousePointer { Default, Hourglass };
@@ -54,8 +49,9 @@ class WindowPlatform {
   // Handles every pending window event (repaint, clicks, keys), then returns.
   virtual void doEvents() = 0;
   virtual void setMousePointer(MousePointer pointer) = 0;
-  // Hands a document or web address to the user's default handler; reports nothing.
-  virtual void shellOpen(const std::string& target) = 0;
+  // Hands a document or web address to the user's default handler: false when no handler
+  // could be started (no browser), true once one has it; it is not waited for.
+  virtual bool shellOpen(const std::string& target) = 0;
   // Ends the program at once. A platform that returns (the test one) must answer true from
   // programEnded() from then on, so that the interrupted command unwinds without resuming.
   virtual void endProgram() = 0;

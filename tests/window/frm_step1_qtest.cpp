@@ -236,6 +236,18 @@ class FrmStep1Test : public QObject {
     QCOMPARE(window.platform.boxes.size(), std::size_t(1));
   }
 
+  void helpThatCannotBeOpenedShowsItsAddress() {
+    WindowFixture window;
+    window.platform.shellOpenWorks = false;
+    WindowFixture::click(window.form->CmdHelp);
+    QCOMPARE(window.platform.opened.size(), std::size_t(1));
+    QCOMPARE(window.platform.boxes.size(), std::size_t(1));
+    const MessageBoxRequest& box = window.platform.boxes[0];
+    QVERIFY2(box.text.ends_with("\r\n" + window.platform.opened[0]), box.text.c_str());
+    QCOMPARE(box.caption, std::string("Drovanta EMLX to MBOX Converter"));
+    QVERIFY(box.icon == MessageIcon::Information && box.buttons == MessageButtons::Ok);
+  }
+
   void exitAnsweredYesEndsTheProgram() {
     WindowFixture window;
     window.form->AddFileToList("/mail/1.emlx");

@@ -106,8 +106,7 @@ class QtPlatformTest : public QObject {
       several = dialog->fileMode() == QFileDialog::ExistingFiles;
       dialog->reject();
     });
-    const OpenFileResult result =
-        platform.showOpen({"", "Mail Messages (*.emlx)|*.emlx", 0x80200, 1000});
+    const OpenFileResult result = platform.showOpen({"", "Mail Messages (*.emlx)|*.emlx", 0x80200});
     QCOMPARE(result.fileName, std::string());
     QCOMPARE(result.error, 0);
     QCOMPARE(filters, QStringList{"Mail Messages (*.emlx)"});

@@ -58,38 +58,35 @@ class SelectedFilesTest : public QObject {
   }
 
   void pickedFilesTakeTheDialogsForm() {
-    const auto one = PickedFilesResult({"/m/a.emlx"}, 1000);
+    const auto one = PickedFilesResult({"/m/a.emlx"});
     QCOMPARE(one.fileName, std::string("/m/a.emlx"));
-    const auto several = PickedFilesResult({"/m/In/a.emlx", "/m/In/b.emlx"}, 1000);
+    const auto several = PickedFilesResult({"/m/In/a.emlx", "/m/In/b.emlx"});
     QCOMPARE(several.fileName, std::string("/m/In\0a.emlx\0b.emlx", 19));
-    const auto root = PickedFilesResult({"/a.emlx", "/b.emlx"}, 1000);
+    const auto root = PickedFilesResult({"/a.emlx", "/b.emlx"});
     QCOMPARE(root.fileName, std::string("/\0a.emlx\0b.emlx", 15));
-    const auto drive = PickedFilesResult({"C:\\a.emlx", "C:\\b.emlx"}, 1000, '\\');
+    const auto drive = PickedFilesResult({"C:\\a.emlx", "C:\\b.emlx"}, '\\');
     QCOMPARE(drive.fileName, std::string("C:\\\0a.emlx\0b.emlx", 17));
-    // "/m/In" + NUL + 3 x ("x.emlx" + NUL) + NUL = 28 characters: 27 is one too few.
-    const Strings three = {"/m/In/a.emlx", "/m/In/b.emlx", "/m/In/c.emlx"};
-    QCOMPARE(PickedFilesResult(three, 28).error, 0);
-    const auto tooMany = PickedFilesResult(three, 27);
-    QCOMPARE(tooMany.error, kBufferTooSmall);
-    QCOMPARE(tooMany.maxFiles, 2);
-    QVERIFY(tooMany.fileName.empty());
   }
 
-  void addFilesReplacesTheList() {
+  void addFilesReplacesTheListButCancelKeepsIt() {
     WindowFixture window;
-    window.form->AddFileToList("/old/1.emlx");
-
-    // Cancel: the list is emptied all the same, Convert keeps its state.
+    Strings earlier;
+    for (int i = 0; i < 300; ++i) earlier.push_back("/old/" + std::to_string(i) + ".emlx");
+    window.platform.queuePickedFiles(earlier);
     WindowFixture::click(window.form->cmdAdd);
-    QCOMPARE(window.listEntries(), Strings{""});
-    QCOMPARE(window.countText(), std::string("0 files"));
-    QVERIFY(!window.form->CmdConvert2PDF->isEnabled());
-    QCOMPARE(window.platform.openRequests.size(), std::size_t(1));
-    const OpenFileRequest& request = window.platform.openRequests[0];
+    QCOMPARE(window.listEntries().size(), std::size_t(300));
+
+    // Cancel: the 300 entries, the count and the Convert button stay as they were.
+    WindowFixture::click(window.form->cmdAdd);
+    QCOMPARE(window.listEntries(), earlier);
+    QCOMPARE(window.countText(), std::string("300 files"));
+    QVERIFY(window.form->CmdConvert2PDF->isEnabled());
+    QVERIFY(window.platform.boxes.empty());
+    QCOMPARE(window.platform.openRequests.size(), std::size_t(2));
+    const OpenFileRequest& request = window.platform.openRequests[1];
     QCOMPARE(request.fileName, std::string());
     QCOMPARE(request.filter, std::string("Mail Messages (*.emlx)|*.emlx"));
     QCOMPARE(request.flags, 0x80200L);
-    QCOMPARE(request.maxFileSize, 1000);
 
     window.platform.queuePickedFiles({"/mail/In box/Note.txt"});
     WindowFixture::click(window.form->cmdAdd);
@@ -119,20 +116,17 @@ class SelectedFilesTest : public QObject {
     QCOMPARE(window.listEntries(), (Strings{"/m/a.emlx", "/m/b.emlx"}));
   }
 
-  void addFilesReportsTooManyNames() {
+  void addFilesTakesEveryPickedFile() {
     WindowFixture window;
     Strings picked;
-    for (int i = 0; i < 200; ++i)
+    for (int i = 0; i < 150; ++i)
       picked.push_back("/mail/Inbox/" + std::to_string(100000 + i) + ".emlx");
     window.platform.queuePickedFiles(picked);
     WindowFixture::click(window.form->cmdAdd);
-    // "/mail/Inbox" + NUL, then 12 characters per name, and the closing NUL: 82 fit in 1000.
-    QCOMPARE(window.platform.boxes.size(), std::size_t(1));
-    QCOMPARE(window.platform.boxes[0].text, std::string("Please select only 82 files at a time"));
-    QVERIFY(window.platform.boxes[0].icon == MessageIcon::Exclamation);
-    QCOMPARE(window.platform.boxes[0].caption, std::string("Drovanta EMLX to MBOX Converter"));
-    QCOMPARE(window.listEntries(), Strings{""});
-    QVERIFY(!window.form->CmdConvert2PDF->isEnabled());
+    QVERIFY(window.platform.boxes.empty());
+    QCOMPARE(window.listEntries(), picked);
+    QCOMPARE(window.countText(), std::string("150 files"));
+    QVERIFY(window.form->CmdConvert2PDF->isEnabled());
   }
 
   void addFilesShowsAnyOtherDialogError() {
@@ -146,7 +140,7 @@ class SelectedFilesTest : public QObject {
     QCOMPARE(window.platform.boxes.size(), std::size_t(1));
     QCOMPARE(window.platform.boxes[0].text, std::string("28663:The dialog could not be created"));
     QVERIFY(window.platform.boxes[0].icon == MessageIcon::Exclamation);
-    QCOMPARE(window.listEntries(), Strings{""});
+    QCOMPARE(window.listEntries(), Strings{"/old/1.emlx"});
   }
 
   void addFolderAppendsMessagesOnly() {
