@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cfenv>
 #include <cmath>
+#include <utility>
 
 #include "shellutil/path_helpers.h"
 #include "window/folder_picker.h"
@@ -19,18 +20,27 @@ constexpr std::size_t kFailuresShown = 5;
 
 // The run's displays. Their values are kept here and put on screen just before the window
 // repaints, so a run costs one display update per repaint rather than one per line or message.
+// While it lives, Escape on the window asks whether to stop; a Yes stops the run before its
+// next row, so the record being written is finished first.
 class WindowObserver : public ConversionObserver {
  public:
-  explicit WindowObserver(StepWindow& form)
-      : form_(form), flushToken_(form.addDisplayFlush([this] {
+  WindowObserver(StepWindow& form, long rowCount)
+      : form_(form),
+        rowCount_(rowCount),
+        flushToken_(form.addDisplayFlush([this] {
           showLineValues();
           showRowValues();
-        })) {}
-  ~WindowObserver() override { form_.removeDisplayFlush(flushToken_); }
+        })),
+        outerStop_(std::exchange(form.askToStopConversion, [this] { askToStop(); })) {}
+  ~WindowObserver() override {
+    form_.askToStopConversion = std::move(outerStop_);
+    form_.removeDisplayFlush(flushToken_);
+  }
   WindowObserver(const WindowObserver&) = delete;
   WindowObserver& operator=(const WindowObserver&) = delete;
 
   void yieldPoint() override { form_.DoEvents(); }
+  bool stopRequested() override { return stopRequested_; }
 
   void turnStarted(long row) override {
     FlexGrid& grid = *form_.grdFiles1;
@@ -54,7 +64,10 @@ class WindowObserver : public ConversionObserver {
     lineValuesPending_ = true;
   }
 
-  void turnFinished(long row) override { messageDone(row); }
+  void turnFinished(long row) override {
+    ++converted_;
+    messageDone(row);
+  }
   void turnFailed(long row, const Failure& /*failure*/) override { messageDone(row); }
   void turnSkipped(long row, const Notice& /*notice*/) override { messageDone(row); }
 
@@ -69,6 +82,17 @@ class WindowObserver : public ConversionObserver {
   }
 
  private:
+  void askToStop() {
+    if (asking_ || stopRequested_) return;
+    asking_ = true;
+    const MessageAnswer answer = form_.platform().messageBox(
+        {"Stop converting? " + std::to_string(converted_) + " of " + std::to_string(rowCount_) +
+             " messages are converted.",
+         kApplicationTitle, MessageButtons::YesNo, MessageIcon::Question, MessageAnswer::No});
+    asking_ = false;
+    if (answer == MessageAnswer::Yes) stopRequested_ = true;
+  }
+
   void messageDone(long row) {
     // The row count is read again: the list may have changed under the run.
     doneRow_ = row;
@@ -88,7 +112,12 @@ class WindowObserver : public ConversionObserver {
   }
 
   StepWindow& form_;
+  const long rowCount_;
   int flushToken_;
+  std::function<void()> outerStop_;  // a run this one was started inside of
+  long converted_ = 0;
+  bool asking_ = false;
+  bool stopRequested_ = false;
   std::uint64_t textLength_ = 0;
   std::uint64_t fileLength_ = 0;
   bool lineValuesPending_ = false;
@@ -119,21 +148,31 @@ std::string GridRowSource::rowText(long row) {
 }
 
 CompletionMessage CompletionMessageFor(const RunSummary& summary) {
-  if (summary.failed == 0) {
+  const bool failures = summary.failed > 0;
+  if (!summary.stopped && !failures) {
+    if (summary.converted == 0) {
+      // Nothing was written, so nothing may be reported as exported.
+      return {"There are no files in the list to convert.", kApplicationTitle, false};
+    }
     return {
         "Export Completed Successfully !\r\nYour data has been successfully exported to .mbox "
         "format (Compatible for Entourage, Thunderbird, Eudora, Mac Mail).",
-        false};
+        kCompletionCaption, false};
   }
-  std::string text = "Export finished with errors.\r\n" + std::to_string(summary.converted) +
-                     " message(s) converted, " + std::to_string(summary.failed) +
-                     " message(s) failed:";
+  std::string text =
+      summary.stopped ? "Converting was stopped.\r\n" : "Export finished with errors.\r\n";
+  text += std::to_string(summary.converted) + " message(s) converted, " +
+          std::to_string(summary.failed) + " message(s) failed";
+  if (summary.stopped) {
+    text += ", " + std::to_string(summary.notReached) + " message(s) not converted";
+  }
+  text += failures ? ":" : ".";
   const std::size_t shown = std::min(kFailuresShown, summary.failures.size());
   for (std::size_t i = 0; i < shown; ++i) text += "\r\n" + describe(summary.failures[i]);
   if (summary.failures.size() > shown) {
     text += "\r\n... and " + std::to_string(summary.failures.size() - shown) + " more.";
   }
-  return {text, true};
+  return {text, kCompletionCaption, failures};
 }
 
 void ConvertCommand(StepWindow& form) {
@@ -150,13 +189,13 @@ void ConvertCommand(StepWindow& form) {
   GridRowSource rows(form);
   RunSummary summary;
   {
-    WindowObserver observer(form);
+    WindowObserver observer(form, rows.rowCount());
     summary = RunConversion(rows, destination, observer);
     // The displays end on the run's final values, whenever the last repaint was.
     form.refreshDisplays();
   }
   const CompletionMessage message = CompletionMessageFor(summary);
-  platform.messageBox({message.text, kCompletionCaption, MessageButtons::Ok,
+  platform.messageBox({message.text, message.caption, MessageButtons::Ok,
                        message.failures ? MessageIcon::Exclamation : MessageIcon::Information,
                        MessageAnswer::Ok});
 }

@@ -26,9 +26,10 @@ class GridRowSource : public RowSource {
 // grow longer than its file (line ends added), so the result can pass 100; the bar clamps it.
 double MessageReadPercent(std::uint64_t textLength, std::uint64_t fileLength);
 
-// The completion box's text and icon for a run's summary.
+// The closing box of a run: its text, caption and whether it reports failures.
 struct CompletionMessage {
   std::string text;
+  std::string caption;
   bool failures = false;
 };
 CompletionMessage CompletionMessageFor(const RunSummary& summary);

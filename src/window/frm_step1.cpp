@@ -5,6 +5,7 @@
 #include <QHeaderView>
 #include <QPainter>
 #include <QScreen>
+#include <QShortcut>
 #include <ctime>
 #include <exception>
 #include <map>
@@ -82,6 +83,12 @@ frmStep1::frmStep1(WindowPlatform& platform, QWidget* parent)
   connect(CmdConvert2PDF, &QPushButton::clicked, this, [this] { CmdConvert2PDF_Click(); });
   connect(CmdHelp, &QPushButton::clicked, this, [this] { CmdHelp_Click(); });
   connect(cmdEnd, &QPushButton::clicked, this, [this] { cmdEnd_Click(); });
+
+  // Escape asks a running conversion whether to stop; at any other time it does nothing.
+  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  connect(escape, &QShortcut::activated, this, [this] {
+    if (const auto ask = askToStopConversion) ask();
+  });
 }
 
 void frmStep1::createControls() {

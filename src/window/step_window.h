@@ -45,6 +45,10 @@ class StepWindow {
   virtual int addDisplayFlush(std::function<void()> flush) = 0;
   virtual void removeDisplayFlush(int token) = 0;
 
+  // Set while a conversion runs, empty otherwise: Escape calls it to ask whether to stop.
+  std::function<void()> askToStopConversion;
+  bool conversionRunning() const { return static_cast<bool>(askToStopConversion); }
+
   // Controls the commands write to or read from; the names are the ones users and tests know.
   FlexGrid* grdFiles1 = nullptr;
   QLabel* lblCount1 = nullptr;

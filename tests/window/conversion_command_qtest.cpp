@@ -146,15 +146,84 @@ class ConversionCommandTest : public QObject {
     QCOMPARE(highest, 100.0);
   }
 
-  void emptyListWritesNothing() {
+  void emptyListIsNotReportedAsExported() {
     TempFolder tree;
+    const Strings paths = copyThreeMessages(tree);
     WindowFixture window;
-    window.form->CmdConvert2PDF->setEnabled(true);
+    fillList(window, paths);
     window.platform.queueFolder(tree.str() + "/Out");
     WindowFixture::click(window.form->CmdConvert2PDF);
-    QVERIFY(!fs::exists(tree.path() / "Out") || fs::is_empty(tree.path() / "Out"));
-    QCOMPARE(window.platform.boxes.size(), std::size_t(1));
-    QVERIFY(window.platform.boxes[0].icon == MessageIcon::Information);
+    QVERIFY(window.platform.boxes[0].text.starts_with("Export Completed Successfully !"));
+
+    // The list cleared (Convert stays enabled), then Convert once more into another folder.
+    window.platform.queueAnswer(MessageAnswer::Yes);
+    WindowFixture::click(window.form->cmdClear1);
+    QVERIFY(window.form->CmdConvert2PDF->isEnabled());
+    window.platform.queueFolder(tree.str() + "/Again");
+    WindowFixture::click(window.form->CmdConvert2PDF);
+    QCOMPARE(window.platform.boxes.size(), std::size_t(3));
+    const MessageBoxRequest& box = window.platform.boxes[2];
+    QCOMPARE(box.text, std::string("There are no files in the list to convert."));
+    QCOMPARE(box.caption, std::string("Drovanta EMLX to MBOX Converter"));
+    QVERIFY(box.icon == MessageIcon::Information && box.buttons == MessageButtons::Ok);
+    QVERIFY(!fs::exists(tree.path() / "Again"));
+  }
+
+  void escapeStopsTheRunAfterTheRecordBeingWritten() {
+    TempFolder tree;
+    Strings paths = copyThreeMessages(tree);
+    for (const char* name : {"4.emlx", "5.emlx"}) {
+      paths.push_back(tree.write(std::string("Mail/Inbox/") + name,
+                                 drovanta::testing::readFile(kCorpus / "1.emlx")));
+    }
+    WindowFixture window;
+    QApplication::setActiveWindow(window.form.get());
+    QVERIFY(QTest::qWaitForWindowActive(window.form.get()));
+    fillList(window, paths);
+    window.platform.queueFolder(tree.str() + "/Out");
+    window.platform.queueAnswer(MessageAnswer::No);
+    window.platform.queueAnswer(MessageAnswer::Yes);
+    // Escape while the second message is read, answered No; again during the third, then Yes.
+    auto escapeDuringRow = [&window](long row) {
+      return [&window, row] {
+        if (window.form->grdFiles1->currentIndex().row() != row) return false;
+        QTest::keyClick(window.form->windowHandle(), Qt::Key_Escape);
+        return true;
+      };
+    };
+    window.platform.onYield(escapeDuringRow(1));
+    window.platform.onYield(escapeDuringRow(2));
+    WindowFixture::click(window.form->CmdConvert2PDF);
+
+    QCOMPARE(window.platform.boxes.size(), std::size_t(3));
+    for (std::size_t i : {0, 1}) {
+      const MessageBoxRequest& question = window.platform.boxes[i];
+      QCOMPARE(question.text,
+               "Stop converting? " + std::to_string(i + 1) + " of 5 messages are converted.");
+      QCOMPARE(question.caption, std::string("Drovanta EMLX to MBOX Converter"));
+      QVERIFY(question.icon == MessageIcon::Question);
+      QVERIFY(question.buttons == MessageButtons::YesNo);
+      QVERIFY(question.defaultAnswer == MessageAnswer::No);
+    }
+    const MessageBoxRequest& closing = window.platform.boxes[2];
+    QCOMPARE(closing.text, std::string("Converting was stopped.\r\n3 message(s) converted, 0 "
+                                       "message(s) failed, 2 message(s) not converted."));
+    QVERIFY(closing.icon == MessageIcon::Information);
+    QCOMPARE(window.form->LblProgessCurrent->text(), QStringLiteral("Message 3 (of 5)"));
+
+    // Three whole records, byte for byte those of a run over the first three rows alone.
+    const fs::path inbox = fs::path(tree.str()).relative_path() / "Mail/Inbox/Inbox.mbox";
+    const fs::path mailbox = fs::path(tree.str() + "/Out") / inbox;
+    QCOMPARE(readMailbox(mailbox).size(), std::size_t(3));
+    VectorRowSource firstThree({paths[0], paths[1], paths[2]});
+    ConversionObserver quiet;
+    QCOMPARE(RunConversion(firstThree, tree.str() + "/Reference", quiet).converted, 3L);
+    QVERIFY(drovanta::testing::readFile(mailbox) ==
+            drovanta::testing::readFile(fs::path(tree.str() + "/Reference") / inbox));
+    // Escape after the run asks nothing.
+    QTest::keyClick(window.form->windowHandle(), Qt::Key_Escape);
+    QCOMPARE(window.platform.boxes.size(), std::size_t(3));
+    QVERIFY(!window.form->conversionRunning());
   }
 
   void failuresAreNotReportedAsSuccess() {
@@ -194,6 +263,15 @@ class ConversionCommandTest : public QObject {
     QVERIFY(message.text.find("/m/4.emlx: No such file or directory") != std::string::npos);
     QVERIFY(message.text.find("/m/5.emlx") == std::string::npos);
     QVERIFY(message.text.find("... and 2 more.") != std::string::npos);
+
+    // A stopped run counts what it did not come to, and lists its failures too.
+    summary.stopped = true;
+    summary.notReached = 4;
+    const CompletionMessage stopped = CompletionMessageFor(summary);
+    QVERIFY(stopped.failures);
+    QVERIFY2(stopped.text.starts_with("Converting was stopped.\r\n1 message(s) converted, 7 "
+                                      "message(s) failed, 4 message(s) not converted:\r\n/m/0"),
+             stopped.text.c_str());
   }
 
   void exitAnsweredNoLetsTheRunFinish() {
