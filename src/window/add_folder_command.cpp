@@ -36,12 +36,8 @@ class HourglassPointer {
 
 }  // namespace
 
-void AddFolderCommand(StepWindow& form) {
+long AddMessagesBelow(StepWindow& form, const std::string& folder) {
   WindowPlatform& platform = form.platform();
-  std::string folder = BrowseForFolder(platform, "Choose Source Folder...");
-  if (folder.empty()) return;
-  folder = AddSeparator(folder);
-
   HourglassPointer pointer(platform);
   std::shared_ptr<KeyedStringList> found;
   MaybeFailure scanFailure;
@@ -76,11 +72,20 @@ void AddFolderCommand(StepWindow& form) {
       ++added;
     }
   }
-  pointer.restore();
+  return added;
+}
+
+void ReportFilesAdded(StepWindow& form, long added) {
   form.refreshDisplays();
   form.CmdConvert2PDF->setEnabled(added > 0);
-  platform.messageBox({std::to_string(added) + " Files Added to List.", kApplicationTitle,
-                       MessageButtons::Ok, MessageIcon::None, MessageAnswer::Ok});
+  form.platform().messageBox({std::to_string(added) + " Files Added to List.", kApplicationTitle,
+                              MessageButtons::Ok, MessageIcon::None, MessageAnswer::Ok});
+}
+
+void AddFolderCommand(StepWindow& form) {
+  const std::string folder = BrowseForFolder(form.platform(), "Choose Source Folder...");
+  if (folder.empty()) return;
+  ReportFilesAdded(form, AddMessagesBelow(form, AddSeparator(folder)));
 }
 
 }  // namespace drovanta

@@ -3,9 +3,13 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QShortcut>
+#include <QStyle>
+#include <QTimer>
+#include <QWindow>
 #include <ctime>
 #include <exception>
 #include <map>
@@ -13,10 +17,13 @@
 #include "window/add_files_command.h"
 #include "window/add_folder_command.h"
 #include "window/artwork.h"
+#include "window/colour_contrast.h"
 #include "window/conversion_command.h"
+#include "window/drop_command.h"
 #include "window/folder_picker.h"
+#include "window/list_drop_target.h"
 #include "window/selected_files_list.h"
-#include "window/window_layout.h"
+#include "window/window_placement.h"
 
 namespace drovanta {
 namespace {
@@ -41,6 +48,36 @@ class ShapeRectangle : public QWidget {
   QColor fill_;
   QColor border_;
 };
+
+// Enter presses the focused button, as Space does; no button is the window's default, so
+// nothing else answers Enter.
+class EnterPressesButton : public QObject {
+ public:
+  using QObject::QObject;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::KeyPress) return false;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+    if (!enter || key->isAutoRepeat() || (key->modifiers() & ~Qt::KeypadModifier)) return false;
+    auto* button = qobject_cast<QPushButton*>(watched);
+    if (button == nullptr || !button->isEnabled()) return false;
+    button->click();
+    return true;
+  }
+};
+
+// A position or length of the fixed layout moved or grown by a change of its container's size.
+int movedBy(int position, int change, Anchor anchor) {
+  if (anchor == Anchor::Far) return position + change;
+  if (anchor == Anchor::Centre) return position + change / 2;
+  return position;
+}
+
+int grownBy(int length, int change, Anchor anchor) {
+  return anchor == Anchor::Stretch ? length + change : length;
+}
 
 QColor toColour(Rgb colour) {
   return QColor((colour >> 16) & 0xff, (colour >> 8) & 0xff, colour & 0xff);
@@ -70,8 +107,10 @@ frmStep1::frmStep1(WindowPlatform& platform, QWidget* parent)
   setWindowTitle(QString::fromUtf8(kApplicationTitle));
   setWindowIcon(ProgramIcon());
   setFont(fontFor(ControlFont::Window));
-  // The layout is fixed: the client area keeps its size and no control ever moves.
-  setFixedSize(TwipsToPixels(kClientWidth), TwipsToPixels(kClientHeight));
+  // The layout is fixed: the client area keeps its size and no control moves, unless the
+  // window does not fit its screen (placeWithin).
+  fixedSize_ = QSize(TwipsToPixels(kClientWidth), TwipsToPixels(kClientHeight));
+  setFixedSize(fixedSize_);
   createControls();
 
   // Window load: the list's column width.
@@ -89,6 +128,13 @@ frmStep1::frmStep1(WindowPlatform& platform, QWidget* parent)
   connect(escape, &QShortcut::activated, this, [this] {
     if (const auto ask = askToStopConversion) ask();
   });
+
+  // Files and folders dropped onto the list are added, except while a conversion runs.
+  new ListDropTarget(
+      grdFiles1->viewport(), [this] { return conversionRunning(); },
+      [this](std::vector<std::string> paths) {
+        runCommand([this, &paths] { AddDroppedCommand(*this, paths); });
+      });
 }
 
 void frmStep1::createControls() {
@@ -130,8 +176,11 @@ void frmStep1::createControls() {
                                  palette().color(QPalette::ButtonText));
         QPalette gridPalette = grid->palette();
         gridPalette.setColor(QPalette::Base, toColour(kGridOutside));
+        // The current cell keeps its grey; its text takes a colour that can be read on it.
         gridPalette.setColor(QPalette::Highlight, toColour(kGridSelectedCell));
-        gridPalette.setColor(QPalette::Inactive, QPalette::Highlight, toColour(kGridSelectedCell));
+        gridPalette.setColor(
+            QPalette::HighlightedText,
+            ReadableTextOn(toColour(kGridSelectedCell), palette().color(QPalette::WindowText)));
         grid->setPalette(gridPalette);
         grid->setStyleSheet(QStringLiteral("QTableView { gridline-color: rgb(192, 192, 192); }"));
         control = grid;
@@ -156,8 +205,10 @@ void frmStep1::createControls() {
       }
     }
     control->setObjectName(QString::fromUtf8(entry.name));
-    control->setGeometry(TwipsToPixels(entry.left), TwipsToPixels(entry.top),
+    const QRect geometry(TwipsToPixels(entry.left), TwipsToPixels(entry.top),
                          TwipsToPixels(entry.width), TwipsToPixels(entry.height));
+    control->setGeometry(geometry);
+    placedControls_.push_back({control, geometry, AnchorsOf(entry.name)});
     if (entry.font != ControlFont::None) control->setFont(fontFor(entry.font));
     control->setEnabled(entry.enabled);
     if (entry.kind != ControlKind::Button && entry.kind != ControlKind::Grid) {
@@ -180,6 +231,9 @@ void frmStep1::createControls() {
   LblByteRead = static_cast<QLabel*>(find("LblByteRead"));
   LblProgessCurrent = static_cast<QLabel*>(find("LblProgessCurrent"));
 
+  auto* enterPresses = new EnterPressesButton(this);
+  for (QPushButton* button : findChildren<QPushButton*>()) button->installEventFilter(enterPresses);
+
   const auto order = MainWindowFocusOrder();
   for (std::size_t i = 0; i + 1 < order.size(); ++i) {
     setTabOrder(find(order[i]), find(order[i + 1]));
@@ -187,13 +241,59 @@ void frmStep1::createControls() {
 }
 
 void frmStep1::showCentred() {
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    const QRect area = screen->availableGeometry();
-    move(area.center() - QPoint(width() / 2, height() / 2));
-  }
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  if (screen) placeWithin(screen->availableGeometry());
   show();
   activateWindow();
   cmdAdd->setFocus(Qt::OtherFocusReason);
+  if (!screen) return;
+  // A window manager adds its frame only once the window is shown: where the frame turns out
+  // larger than expected and reaches outside the screen, the window is placed once more.
+  QTimer::singleShot(0, this, [this, area = screen->availableGeometry()] {
+    if (!area.contains(frameGeometry())) placeWithin(area);
+  });
+}
+
+QMargins frmStep1::expectedFrame() const {
+  if (const QWindow* window = windowHandle(); window && !window->frameMargins().isNull()) {
+    return window->frameMargins();
+  }
+  // Not shown yet: a title bar and a thin border, as most window managers draw them.
+  const int border = style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, this);
+  return QMargins(border, style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this) + border,
+                  border, border);
+}
+
+void frmStep1::placeWithin(const QRect& available) {
+  const QSize minimum(TwipsToPixels(kMinimumClientWidth), TwipsToPixels(kMinimumClientHeight));
+  const WindowPlacement place = PlaceWindow(fixedSize_, minimum, expectedFrame(), available);
+  if (place.resizable) {
+    setMinimumSize(minimum);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+  } else {
+    setFixedSize(fixedSize_);
+  }
+  setGeometry(place.client);
+}
+
+void frmStep1::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  followWindowSize();
+}
+
+void frmStep1::followWindowSize() {
+  // Each control follows the change of its container's size; containers come first.
+  std::map<const QWidget*, QSize> changes{{this, size() - fixedSize_}};
+  for (const PlacedControl& placed : placedControls_) {
+    const QSize change = changes.at(placed.control->parentWidget());
+    const QRect fixed = placed.fixedGeometry;
+    const QRect geometry(movedBy(fixed.x(), change.width(), placed.anchors.horizontal),
+                         movedBy(fixed.y(), change.height(), placed.anchors.vertical),
+                         grownBy(fixed.width(), change.width(), placed.anchors.horizontal),
+                         grownBy(fixed.height(), change.height(), placed.anchors.vertical));
+    placed.control->setGeometry(geometry);
+    changes[placed.control] = geometry.size() - fixed.size();
+  }
 }
 
 void frmStep1::ResetFileList() {

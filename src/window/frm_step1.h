@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "window/step_window.h"
+#include "window/window_layout.h"
 
 namespace drovanta {
 
@@ -24,6 +25,9 @@ class frmStep1 : public QWidget, public StepWindow {
 
   // Centres the window on its screen and shows it with the focus on cmdAdd.
   void showCentred();
+  // Centres the window within `available`, frame included. Where the fixed layout does not fit,
+  // the window is made smaller and resizable, the list giving up or taking the room.
+  void placeWithin(const QRect& available);
 
   // The list operations and yields the commands use (documented in StepWindow).
   void ResetFileList() override;
@@ -48,9 +52,19 @@ class frmStep1 : public QWidget, public StepWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
+  // A control with its place in the fixed layout and how it follows a resized window.
+  struct PlacedControl {
+    QWidget* control;
+    QRect fixedGeometry;
+    ControlAnchors anchors;
+  };
+
   void createControls();
+  void followWindowSize();
+  QMargins expectedFrame() const;
   // Runs one command to its end: a program ended inside it unwinds it quietly, and an
   // unexpected failure is shown instead of reaching the event loop.
   void runCommand(const std::function<void()>& command);
@@ -59,6 +73,8 @@ class frmStep1 : public QWidget, public StepWindow {
   static std::chrono::nanoseconds now();
 
   WindowPlatform& platform_;
+  QSize fixedSize_;
+  std::vector<PlacedControl> placedControls_;
   std::chrono::microseconds yieldInterval_{16667};
   std::chrono::nanoseconds lastYield_{std::chrono::nanoseconds::min() / 2};
   std::chrono::nanoseconds lastInput_{std::chrono::nanoseconds::min() / 2};

@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <cmath>
+#include <string_view>
 
 namespace drovanta {
 
@@ -54,7 +55,41 @@ constexpr std::array kControls = {
 constexpr std::array<const char*, 7> kFocusOrder = {
     "cmdAdd", "cmdClear1", "CmdAddFolder", "grdFiles1", "CmdConvert2PDF", "cmdEnd", "CmdHelp"};
 
+struct NamedAnchors {
+  const char* name;
+  ControlAnchors anchors;
+};
+
+using A = Anchor;
+constexpr std::array kAnchors = {
+    NamedAnchors{"Shape2", {A::Stretch, A::Near}},
+    NamedAnchors{"Shape1", {A::Stretch, A::Far}},
+    NamedAnchors{"lblTitle", {A::Stretch, A::Near}},
+    NamedAnchors{"cmdClear1", {A::Far, A::Near}},
+    NamedAnchors{"lblCount1", {A::Stretch, A::Near}},
+    NamedAnchors{"grdFiles1", {A::Stretch, A::Stretch}},
+    NamedAnchors{"Label4", {A::Near, A::Far}},
+    NamedAnchors{"Image1", {A::Near, A::Far}},
+    NamedAnchors{"LblProgessCurrent", {A::Stretch, A::Far}},
+    NamedAnchors{"Label3", {A::Near, A::Far}},
+    NamedAnchors{"EmlProgress", {A::Stretch, A::Far}},
+    NamedAnchors{"Label1", {A::Near, A::Far}},
+    NamedAnchors{"LblByteRead", {A::Stretch, A::Far}},
+    NamedAnchors{"Label2", {A::Near, A::Far}},
+    NamedAnchors{"ProgressBar1", {A::Stretch, A::Far}},
+    NamedAnchors{"CmdConvert2PDF", {A::Centre, A::Far}},
+    NamedAnchors{"Picture3", {A::Stretch, A::Far}},
+    NamedAnchors{"cmdEnd", {A::Far, A::Near}},  // within Picture3
+};
+
 }  // namespace
+
+ControlAnchors AnchorsOf(const char* name) {
+  for (const NamedAnchors& entry : kAnchors) {
+    if (std::string_view(entry.name) == name) return entry.anchors;
+  }
+  return {};
+}
 
 std::span<const ControlEntry> MainWindowControls() {
   return kControls;

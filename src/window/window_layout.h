@@ -53,6 +53,20 @@ std::span<const ControlEntry> MainWindowControls();
 // The controls that take the keyboard focus, in the order Tab moves through them.
 std::span<const char* const> MainWindowFocusOrder();
 
+// Where the fixed layout does not fit the screen, the window can be resized: the list takes the
+// room gained or lost, the controls below it move with the bottom edge, and those at the right
+// edge move or stretch with it. Near stays, Far moves by the whole change, Centre by half of it.
+enum class Anchor { Near, Stretch, Far, Centre };
+struct ControlAnchors {
+  Anchor horizontal = Anchor::Near;
+  Anchor vertical = Anchor::Near;
+};
+ControlAnchors AnchorsOf(const char* name);
+
+// The smallest client area: the list two rows high, and the buttons of the top row apart.
+inline constexpr int kMinimumClientWidth = 7200;
+inline constexpr int kMinimumClientHeight = 5310;
+
 // The list grid's colours.
 inline constexpr Rgb kGridCell = rgb(255, 255, 191);
 inline constexpr Rgb kGridSelectedCell = rgb(224, 224, 224);

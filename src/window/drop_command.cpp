@@ -1,0 +1,25 @@
+#include "window/drop_command.h"
+
+#include "selection/file_system_service.h"
+#include "shellutil/path_helpers.h"
+#include "window/add_folder_command.h"
+#include "window/step_window.h"
+
+namespace drovanta {
+
+void AddDroppedCommand(StepWindow& form, const std::vector<std::string>& paths) {
+  DiskFileSystem disk;
+  long added = 0;
+  for (const std::string& path : paths) {
+    if (disk.FolderExists(path)) {
+      added += AddMessagesBelow(form, AddSeparator(path));
+    } else {
+      form.AddFileToList(path);
+      ++added;
+    }
+    form.DoEvents();
+  }
+  ReportFilesAdded(form, added);
+}
+
+}  // namespace drovanta
