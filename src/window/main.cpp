@@ -1,5 +1,8 @@
 // The window program: one window, no arguments, no settings.
 #include <QApplication>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
 
 #include "window/frm_step1.h"
 #include "window/qt_platform.h"
@@ -9,12 +12,54 @@
 #include <windows.h>
 #endif
 
+namespace {
+
+// The one line a user without a desktop session sees, naming the command-line tool that sits
+// beside this program and works without one.
+std::string commandLineTool;
+
+[[noreturn]] void endForWantOfADisplay() {
+  std::fprintf(stderr,
+               "drovanta-emlx2mbox: no display could be opened; the window needs a desktop "
+               "session. The command line works without one: %s --help\n",
+               commandLineTool.c_str());
+  // Called from inside Qt's start-up too, where nothing may be unwound or destroyed.
+  std::fflush(stderr);
+  std::_Exit(2);
+}
+
+bool isSet(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0';
+}
+
+// Qt's own words when no platform plugin starts point at reinstalling; the real cause is a
+// missing display, so they are replaced by ours. Anything else Qt says while starting is kept.
+void startUpMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  if (type == QtFatalMsg) endForWantOfADisplay();
+  if (context.category != nullptr && QByteArray(context.category).startsWith("qt.qpa")) return;
+  std::fprintf(stderr, "%s\n", qPrintable(message));
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  const std::string program = argc > 0 ? argv[0] : "";
+  const auto folderEnd = program.rfind('/');
+  commandLineTool =
+      folderEnd == std::string::npos ? "emlx2mbox" : program.substr(0, folderEnd + 1) + "emlx2mbox";
 #ifdef _WIN32
   // With the manifest this lets the controls draw in the system's visual style.
   InitCommonControls();
+#elif !defined(__APPLE__)
+  // Without X11 or Wayland and with no platform asked for, Qt has nothing to open.
+  if (!isSet("DISPLAY") && !isSet("WAYLAND_DISPLAY") && !isSet("QT_QPA_PLATFORM")) {
+    endForWantOfADisplay();
+  }
 #endif
+  const QtMessageHandler qtMessages = qInstallMessageHandler(startUpMessages);
   QApplication app(argc, argv);
+  qInstallMessageHandler(qtMessages);
   drovanta::QtPlatform platform;
   drovanta::frmStep1 window(platform);
   platform.setOwner(&window);

@@ -6,13 +6,38 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QtEndian>
+#include <cmath>
 
 #include "window/artwork.h"
 #include "window/window_layout.h"
+#include "window/window_placement.h"
 #include "window_fixture.h"
 
 using namespace drovanta;
 using drovanta::testing::WindowFixture;
+
+namespace {
+
+// The contrast ratio of two colours by the web's accessibility guidelines.
+double contrast(const QColor& a, const QColor& b) {
+  auto luminance = [](const QColor& colour) {
+    auto linear = [](double c) {
+      return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(colour.redF()) + 0.7152 * linear(colour.greenF()) +
+           0.0722 * linear(colour.blueF());
+  };
+  const double la = luminance(a);
+  const double lb = luminance(b);
+  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// The controls that must never overlap or leave the client area, whatever its size.
+const QStringList kOwnPlaceControls = {"cmdAdd",         "CmdAddFolder", "cmdClear1",
+                                       "grdFiles1",      "EmlProgress",  "ProgressBar1",
+                                       "CmdConvert2PDF", "CmdHelp",      "cmdEnd"};
+
+}  // namespace
 
 class FrmStep1Test : public QObject {
   Q_OBJECT
@@ -186,6 +211,158 @@ class FrmStep1Test : public QObject {
     QCOMPARE(picture.pixelColor(40, picture.height() - 10), QColor(255, 255, 255));
     QCOMPARE(picture.pixelColor(400, 8), QColor(255, 255, 191));
     QCOMPARE(picture.pixelColor(400, 24), QColor(224, 224, 224));  // the current cell
+  }
+
+  void currentRowTextIsReadable_data() {
+    QTest::addColumn<QColor>("windowText");
+    QTest::newRow("dark text") << QColor(0, 0, 0);
+    QTest::newRow("light text of a dark theme") << QColor(240, 240, 240);
+  }
+
+  void currentRowTextIsReadable() {
+    QFETCH(QColor, windowText);
+    const QPalette original = QApplication::palette();
+    QPalette theme = original;
+    theme.setColor(QPalette::WindowText, windowText);
+    QApplication::setPalette(theme);
+    WindowFixture window;
+    QApplication::setPalette(original);
+    FlexGrid* grid = window.form->grdFiles1;
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+      QCOMPARE(grid->palette().color(group, QPalette::Highlight), QColor(224, 224, 224));
+      const double ratio = contrast(grid->palette().color(group, QPalette::HighlightedText),
+                                    grid->palette().color(group, QPalette::Highlight));
+      QVERIFY2(ratio >= 4.5, qPrintable(QString::number(ratio)));
+    }
+    // As drawn: the darkest pixel of the current row's text against its grey.
+    window.form->AddFileToList("/mail/Inbox/1.emlx");
+    window.form->AddFileToList("/mail/Inbox/WWWWWWWWWWWWWWWWWWWW.emlx");
+    window.form->refreshDisplays();
+    const QImage picture = grid->viewport()->grab().toImage();
+    const QRect row = grid->visualRect(grid->model().index(1, 0));
+    QColor darkest(255, 255, 255);
+    for (int y = row.top() + 2; y < row.bottom() - 1; ++y) {
+      for (int x = row.left() + 2; x < 200; ++x) {
+        const QColor pixel = picture.pixelColor(x, y);
+        if (pixel.lightness() < darkest.lightness()) darkest = pixel;
+      }
+    }
+    QCOMPARE(picture.pixelColor(row.left() + 300, row.center().y()), QColor(224, 224, 224));
+    QVERIFY2(contrast(darkest, QColor(224, 224, 224)) >= 4.5, qPrintable(darkest.name()));
+  }
+
+  void enterPressesTheFocusedButton() {
+    WindowFixture window;
+    QApplication::setActiveWindow(window.form.get());
+    QVERIFY(QTest::qWaitForWindowActive(window.form.get()));
+    window.form->AddFileToList("/mail/1.emlx");
+    window.platform.queueAnswer(MessageAnswer::No);
+    window.form->cmdClear1->setFocus();
+    QTest::keyClick(window.form->windowHandle(), Qt::Key_Return);
+    QCOMPARE(window.platform.boxes.size(), std::size_t(1));
+    QVERIFY(window.platform.boxes[0].text.starts_with("Do you want to clear"));
+
+    // The keypad's Enter too; a disabled button takes no focus and so no Enter.
+    window.platform.queueAnswer(MessageAnswer::No);
+    window.form->cmdEnd->setFocus();
+    QTest::keyClick(window.form->windowHandle(), Qt::Key_Enter, Qt::KeypadModifier);
+    QCOMPARE(window.platform.boxes.size(), std::size_t(2));
+    QCOMPARE(window.platform.boxes[1].text, std::string("Are you sure you want to exit now?"));
+    QCOMPARE(window.platform.endRequests, 0);
+    // With a modifier Enter is not a press.
+    QTest::keyClick(window.form->windowHandle(), Qt::Key_Return, Qt::ControlModifier);
+    QCOMPARE(window.platform.boxes.size(), std::size_t(2));
+  }
+
+  void placementCentresAndKeepsTheFrameInside() {
+    // A 1280 x 1024 screen at a scale of 2.5, with a 40-pixel panel: the fixed layout at 240 DPI
+    // is wider and taller than the room left.
+    const QSize client(TwipsToPixels(kClientWidth, 240), TwipsToPixels(kClientHeight, 240));
+    const QSize minimum(TwipsToPixels(kMinimumClientWidth, 240),
+                        TwipsToPixels(kMinimumClientHeight, 240));
+    const QMargins frame(10, 75, 10, 10);
+    const QRect screen(0, 40, 1280, 984);
+    const WindowPlacement tight = PlaceWindow(client, minimum, frame, screen);
+    QVERIFY(tight.resizable);
+    QVERIFY(screen.contains(tight.client.marginsAdded(frame)));
+    QCOMPARE(tight.client.size(), QSize(1260, 899));
+    QVERIFY(tight.client.width() >= minimum.width() && tight.client.height() >= minimum.height());
+
+    // Where it fits: centred, fixed, its frame inside even near the area's edge.
+    const WindowPlacement roomy = PlaceWindow(client, minimum, frame, QRect(0, 0, 1920, 1200));
+    QVERIFY(!roomy.resizable);
+    QCOMPARE(roomy.client, QRect(QPoint(281, 77), client));
+    // Centred, the title bar would stand above the area: the window moves down just enough.
+    const WindowPlacement low = PlaceWindow(client, minimum, frame, QRect(0, 0, 1920, 1140));
+    QCOMPARE(low.client, QRect(QPoint(281, 75), client));
+    // Too small even for the minimum: the title bar stays on the screen.
+    const WindowPlacement cramped = PlaceWindow(client, minimum, frame, QRect(0, 0, 800, 600));
+    QCOMPARE(cramped.client, QRect(QPoint(10, 75), minimum));
+  }
+
+  void aWindowTooLargeForItsScreenShrinksAndGivesTheListTheRoom() {
+    WindowFixture window;
+    const QRect grid = window.form->grdFiles1->geometry();
+    const QSize fixed = window.form->size();
+    const QRect available(100, 50, fixed.width() - 40, fixed.height() - 30);
+    window.form->placeWithin(available);
+    QApplication::processEvents();
+    QVERIFY2(available.contains(window.form->frameGeometry()),
+             qPrintable(QString("%1,%2 %3x%4")
+                            .arg(window.form->frameGeometry().x())
+                            .arg(window.form->frameGeometry().y())
+                            .arg(window.form->frameGeometry().width())
+                            .arg(window.form->frameGeometry().height())));
+    QVERIFY(window.form->maximumWidth() > fixed.width());
+    auto checkLayout = [&](QSize size) {
+      QCOMPARE(window.form->size(), size);
+      const QSize change = size - fixed;
+      QCOMPARE(window.form->grdFiles1->geometry(),
+               grid.adjusted(0, 0, change.width(), change.height()));
+      QList<QRect> taken;
+      for (const QString& name : kOwnPlaceControls) {
+        auto* control = window.form->findChild<QWidget*>(name);
+        const QRect place(control->mapTo(window.form.get(), QPoint(0, 0)), control->size());
+        QVERIFY2(window.form->rect().contains(place), qPrintable(name));
+        for (const QRect& other : taken) QVERIFY2(!other.intersects(place), qPrintable(name));
+        taken.append(place);
+      }
+      // Exit keeps its distance from the right edge, the bottom band from the bottom.
+      QCOMPARE(window.form->cmdEnd->mapTo(window.form.get(), QPoint(0, 0)).x(),
+               size.width() - (fixed.width() - 440));
+      QCOMPARE(window.form->findChild<QWidget*>("Picture3")->y(),
+               size.height() - (fixed.height() - 384));
+    };
+    checkLayout(window.form->size());
+    QVERIFY(window.form->width() < fixed.width());
+    // The user makes it larger: the list takes the room.
+    window.form->resize(fixed.width() + 200, fixed.height() + 150);
+    QApplication::processEvents();
+    checkLayout(QSize(fixed.width() + 200, fixed.height() + 150));
+  }
+
+  void withoutADisplayOneClearLine() {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+      environment.remove(name);
+    auto run = [](const QProcessEnvironment& env) {
+      QProcess program;
+      program.setProcessEnvironment(env);
+      program.start(QStringLiteral(DROVANTA_WINDOW_PROGRAM), {});
+      program.waitForFinished(30000);
+      return std::make_pair(program.exitCode(), QString::fromUtf8(program.readAllStandardError()));
+    };
+    const auto [status, message] = run(environment);
+    QCOMPARE(status, 2);
+    QVERIFY2(message.contains("needs a desktop session") && message.contains("emlx2mbox --help") &&
+                 message.count('\n') == 1,
+             qPrintable(message));
+    // A platform asked for that cannot start: the same line instead of Qt's own.
+    environment.insert("QT_QPA_PLATFORM", "xcb");
+    const auto [xcbStatus, xcbMessage] = run(environment);
+    QCOMPARE(xcbStatus, 2);
+    QVERIFY2(xcbMessage.endsWith(message) && !xcbMessage.contains("einstall"),
+             qPrintable(xcbMessage));
   }
 
   void focusOrderAndStart() {
