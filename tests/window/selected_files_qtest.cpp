@@ -1,4 +1,9 @@
 // The selected-files list and the commands that fill and empty it, on the real window.
+#include <QDropEvent>
+#include <QLabel>
+#include <QMimeData>
+#include <QUrl>
+
 #include "support/temp_folder.h"
 #include "window/picked_files.h"
 #include "window_fixture.h"
@@ -7,6 +12,38 @@ using namespace drovanta;
 using drovanta::testing::TempFolder;
 using drovanta::testing::WindowFixture;
 using Strings = std::vector<std::string>;
+
+namespace {
+
+// Drags the paths (as a file manager offers them: copy or move) over the list and drops them.
+// Answers whether the list took the drag; a refused drag is not dropped.
+bool dropOnTheList(WindowFixture& window, const Strings& paths, const char* scheme = nullptr) {
+  QMimeData data;
+  QList<QUrl> urls;
+  for (const auto& path : paths) {
+    urls << (scheme ? QUrl(QString::fromStdString(scheme + path))
+                    : QUrl::fromLocalFile(QString::fromStdString(path)));
+  }
+  data.setUrls(urls);
+  QWidget* list = window.form->grdFiles1->viewport();
+  const QPoint at = list->rect().center();
+  const Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction;
+  QDragEnterEvent enter(at, offered, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(list, &enter);
+  QDragMoveEvent move(at, offered, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(list, &move);
+  if (!enter.isAccepted() || !move.isAccepted()) {
+    // Refused with no action, so the pointer shows that nothing can be dropped here.
+    if (move.dropAction() != Qt::IgnoreAction) qFatal("a refused drag must offer no action");
+    return false;
+  }
+  if (enter.dropAction() != Qt::CopyAction) qFatal("a drop onto the list must copy");
+  QDropEvent drop(QPointF(at), offered, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(list, &drop);
+  return drop.isAccepted();
+}
+
+}  // namespace
 
 class SelectedFilesTest : public QObject {
   Q_OBJECT
@@ -200,6 +237,80 @@ class SelectedFilesTest : public QObject {
     QCOMPARE(window.platform.boxes.back().text, std::string("0 Files Added to List."));
     QVERIFY(!window.form->CmdConvert2PDF->isEnabled());
     QCOMPARE(window.listEntries(), Strings{"/mail/1.emlx"});
+  }
+
+  void droppedFoldersAndFilesAreAppended() {
+    TempFolder tree;
+    const std::string box = tree.str() + "/Box";
+    tree.write("Box/1.emlx", "x");
+    tree.write("Box/Deep/2.EMLX", "x");
+    tree.write("Box/note.txt", "x");
+    const std::string text = tree.write("Loose/readme.txt", "x");
+    const std::string message = tree.write("Loose/9.emlx", "x");
+    WindowFixture window;
+    window.form->AddFileToList("/earlier/0.emlx");
+
+    // A folder: its messages only, as Add Folder adds them, below the earlier entry.
+    QVERIFY(dropOnTheList(window, {box}));
+    QTRY_COMPARE(window.platform.boxes.size(), std::size_t(1));
+    QCOMPARE(window.platform.boxes[0].text, std::string("2 Files Added to List."));
+    QVERIFY(window.platform.boxes[0].icon == MessageIcon::None);
+    QCOMPARE(window.listEntries(),
+             (Strings{"/earlier/0.emlx", box + "/1.emlx", box + "/Deep/2.EMLX"}));
+    QVERIFY(window.form->CmdConvert2PDF->isEnabled());
+    QCOMPARE(window.countText(), std::string("3 files"));
+
+    // Files: each as Add Files takes it, whatever its name.
+    QVERIFY(dropOnTheList(window, {text, message}));
+    QTRY_COMPARE(window.platform.boxes.size(), std::size_t(2));
+    QCOMPARE(window.platform.boxes[1].text, std::string("2 Files Added to List."));
+    QCOMPARE(window.listEntries().size(), std::size_t(5));
+    QCOMPARE(window.listEntries()[3], text);
+
+    // A mix, in the order dropped.
+    QVERIFY(dropOnTheList(window, {message, box}));
+    QTRY_COMPARE(window.platform.boxes.size(), std::size_t(3));
+    QCOMPARE(window.platform.boxes[2].text, std::string("3 Files Added to List."));
+    const Strings entries = window.listEntries();
+    QCOMPARE(Strings(entries.begin() + 5, entries.end()),
+             (Strings{message, box + "/1.emlx", box + "/Deep/2.EMLX"}));
+
+    // A folder without messages: nothing added and Convert disabled, as after Add Folder.
+    tree.write("Empty/readme.txt", "x");
+    QVERIFY(dropOnTheList(window, {tree.str() + "/Empty"}));
+    QTRY_COMPARE(window.platform.boxes.size(), std::size_t(4));
+    QCOMPARE(window.platform.boxes[3].text, std::string("0 Files Added to List."));
+    QVERIFY(!window.form->CmdConvert2PDF->isEnabled());
+    // Web addresses are not files: such a drag is refused.
+    QVERIFY(!dropOnTheList(window, {"//example.org/1.emlx"}, "http:"));
+  }
+
+  void dropsAreRefusedWhileConverting() {
+    TempFolder tree;
+    const Strings paths = {tree.write("In/1.emlx", "Subject: one\r\n\r\nx\r\n"),
+                           tree.write("In/2.emlx", "Subject: two\r\n\r\nx\r\n")};
+    const std::string more = tree.write("More/3.emlx", "x");
+    WindowFixture window;
+    for (const auto& path : paths) window.form->AddFileToList(path);
+    window.form->CmdConvert2PDF->setEnabled(true);
+    window.platform.queueFolder(tree.str() + "/Out");
+    int refused = 0;
+    window.platform.onYield([&] {
+      // Once the first message is in its mailbox.
+      if (window.form->LblProgessCurrent->text() != QStringLiteral("Message 1 (of 2)"))
+        return false;
+      if (!dropOnTheList(window, {more})) ++refused;
+      return true;
+    });
+    WindowFixture::click(window.form->CmdConvert2PDF);
+    QApplication::processEvents();
+    QCOMPARE(refused, 1);
+    QCOMPARE(window.listEntries(), paths);
+    QCOMPARE(window.platform.boxes.size(), std::size_t(1));
+    QVERIFY(window.platform.boxes[0].text.starts_with("Export Completed Successfully !"));
+    // After the run the same drop is taken.
+    QVERIFY(dropOnTheList(window, {more}));
+    QTRY_COMPARE(window.listEntries().size(), std::size_t(3));
   }
 
   void clearConfirmedUnderARunningAddFolder() {

@@ -1,0 +1,51 @@
+// The window on a 1280 x 1024 screen at a scale of 2.5, where its fixed layout does not fit.
+#include <QDir>
+#include <QFile>
+#include <QScreen>
+
+#include "window_fixture.h"
+
+using namespace drovanta;
+using drovanta::testing::WindowFixture;
+
+class ScaledScreenTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void theWholeWindowStaysOnTheScreen() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    QCOMPARE(screen->geometry().size(), QSize(512, 410));  // 1280 x 1024 at 2.5
+    WindowFixture window;
+    const QRect frame = window.form->frameGeometry();
+    QVERIFY2(screen->availableGeometry().contains(frame), qPrintable(QString("%1,%2 %3x%4")
+                                                                         .arg(frame.x())
+                                                                         .arg(frame.y())
+                                                                         .arg(frame.width())
+                                                                         .arg(frame.height())));
+    // Help and Exit are whole inside the window, and it can be resized.
+    for (QWidget* button : {static_cast<QWidget*>(window.form->CmdHelp),
+                            static_cast<QWidget*>(window.form->cmdEnd)}) {
+      const QRect place(button->mapTo(window.form.get(), QPoint(0, 0)), button->size());
+      QVERIFY(window.form->rect().contains(place));
+    }
+    QVERIFY(window.form->minimumSize() != window.form->maximumSize());
+  }
+};
+
+int main(int argc, char** argv) {
+  // The offscreen platform reads its screens from a file; a window frame is drawn around windows.
+  const QString config = QDir::temp().filePath(
+      QStringLiteral("drovanta-scaled-screen-%1.json").arg(QCoreApplication::applicationPid()));
+  QFile file(config);
+  if (!file.open(QIODevice::WriteOnly)) return 1;
+  file.write(R"({"windowFrameMargins": true, "screens": [{"name": "scaled", "x": 0, "y": 0,
+      "width": 1280, "height": 1024, "logicalDpi": 240, "logicalBaseDpi": 96, "dpr": 1}]})");
+  file.close();
+  qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + config.toUtf8());
+  QApplication app(argc, argv);
+  QFile::remove(config);
+  ScaledScreenTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "scaled_screen_qtest.moc"
