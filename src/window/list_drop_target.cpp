@@ -40,7 +40,7 @@ bool ListDropTarget::eventFilter(QObject* /*watched*/, QEvent* event) {
                        !DroppedPaths(*drop->mimeData()).empty() &&
                        (drop->possibleActions() & Qt::CopyAction);
   if (!takesIt) {
-    drop->setDropAction(Qt::IgnoreAction);
+    // Left unaccepted, the drag shows the pointer's no-drop shape.
     drop->ignore();
     return true;
   }
