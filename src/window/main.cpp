@@ -14,10 +14,11 @@
 
 namespace {
 
-// The one line a user without a desktop session sees, naming the command-line tool that sits
-// beside this program and works without one.
+// The command-line tool beside this program, named to a user who has no desktop session.
 std::string commandLineTool;
 
+// One line that says what is missing and what works without it, instead of Qt's advice to
+// reinstall; then the status for a start that could not be made.
 [[noreturn]] void endForWantOfADisplay() {
   std::fprintf(stderr,
                "drovanta-emlx2mbox: no display could be opened; the window needs a desktop "
@@ -28,13 +29,16 @@ std::string commandLineTool;
   std::_Exit(2);
 }
 
+#if !defined(_WIN32) && !defined(__APPLE__)
 bool isSet(const char* name) {
   const char* value = std::getenv(name);
   return value != nullptr && *value != '\0';
 }
+#endif
 
-// Qt's own words when no platform plugin starts point at reinstalling; the real cause is a
-// missing display, so they are replaced by ours. Anything else Qt says while starting is kept.
+// While Qt starts: a fatal message is a platform plugin that could not start, so a display that
+// could not be opened; the platform plugins' warnings that come before it are dropped with it.
+// Anything else Qt says while starting is kept.
 void startUpMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
   if (type == QtFatalMsg) endForWantOfADisplay();
   if (context.category != nullptr && QByteArray(context.category).startsWith("qt.qpa")) return;
