@@ -25,8 +25,8 @@ class frmStep1 : public QWidget, public StepWindow {
 
   // Centres the window on its screen and shows it with the focus on cmdAdd.
   void showCentred();
-  // Centres the window within `available`, frame included. Where the fixed layout does not fit,
-  // the window is made smaller and resizable, the list giving up or taking the room.
+  // Centres the window within `available`, its frame kept inside. Where the fixed layout does not
+  // fit, the window is made smaller and resizable, the list giving up or taking the room.
   void placeWithin(const QRect& available);
 
   // The list operations and yields the commands use (documented in StepWindow).
