@@ -123,10 +123,13 @@ class QtPlatformTest : public QObject {
     platform.queueFolder(longest);
     QCOMPARE(BrowseForFolder(platform, "t"), longest);
 
-    ShellOpen(platform, "");
+    QVERIFY(!ShellOpen(platform, ""));
     QVERIFY(platform.opened.empty());
-    ShellOpen(platform, "http://example.org/emlx-to-mbox.html");
+    QVERIFY(ShellOpen(platform, "http://example.org/emlx-to-mbox.html"));
     QCOMPARE(platform.opened.size(), std::size_t(1));
+    // What the platform answers is handed back: no handler, no success.
+    platform.shellOpenWorks = false;
+    QVERIFY(!ShellOpen(platform, "http://example.org/emlx-to-mbox.html"));
   }
 };
 
