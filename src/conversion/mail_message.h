@@ -1,26 +1,16 @@
 #pragma once
 
-#include <cstdint>
 #include <memory>
 #include <string>
+
+#include "conversion/utc_date_time.h"
 
 namespace drovanta {
 
 class FileBytes;
 
-// A moment in UTC, split into its calendar fields.
-struct UtcDateTime {
-  int year = 1970;  // 1 to 9999
-  int month = 1;    // 1 to 12
-  int day = 1;
-  int hour = 0;
-  int minute = 0;
-  int second = 0;
-  int weekday = 4;  // 0 Sunday .. 6 Saturday
-};
-
-// One message's sender and date, read from its header block with GMime. Only the header block
-// is parsed, never a whole large message. GMime stays inside this class.
+// One message's sender and date, read from its header block. Only the header block is read,
+// never a whole large message; the property list only when the Date field gives no date.
 class MailMessage {
  public:
   MailMessage();
