@@ -1,142 +1,87 @@
 #include "conversion/property_list.h"
 
-#include <charconv>
+#include <plist/plist.h>
+
 #include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <memory>
+#include <string>
 
 namespace drovanta {
 
 namespace {
 
-bool isSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
+struct PlistDeleter {
+  void operator()(void* node) const { plist_free(node); }
+};
+using PlistRef = std::unique_ptr<void, PlistDeleter>;
 
-std::string_view trim(std::string_view text) {
+struct FreeDeleter {
+  void operator()(void* memory) const { std::free(memory); }
+};
+
+std::string_view trimmed(std::string_view text) {
+  const auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
   while (!text.empty() && isSpace(text.front())) text.remove_prefix(1);
   while (!text.empty() && isSpace(text.back())) text.remove_suffix(1);
   return text;
 }
 
-// One markup item of the XML text: a tag, or the character data before the next tag.
-struct Tag {
-  std::string_view name;  // element name without "<", "/" and attributes
-  bool closing = false;   // "</name>"
-  bool empty = false;     // "<name/>"
-  bool markup = false;    // "<?...?>", "<!...>" or a comment: carries no value
-};
+// A property-list integer is signed 64-bit; libplist hands its bits over as unsigned and
+// saturates one too large to all ones, which reads as -1 here.
+std::optional<std::int64_t> integerOf(plist_t node) {
+  if (plist_get_node_type(node) != PLIST_UINT) return std::nullopt;
+  std::uint64_t bits = 0;
+  plist_get_uint_val(node, &bits);
+  return static_cast<std::int64_t>(bits);
+}
 
-// Walks the tags of the text in order. Malformed input ends the walk; it never reads past the
-// end of the text.
-class TagReader {
- public:
-  explicit TagReader(std::string_view xml) : xml_(xml) {}
-
-  bool next(Tag& tag) {
-    const std::size_t open = xml_.find('<', pos_);
-    if (open == std::string_view::npos) return false;
-    if (xml_.substr(open, 4) == "<!--") {
-      const std::size_t close = xml_.find("-->", open + 4);
-      if (close == std::string_view::npos) return false;
-      pos_ = close + 3;
-      tag = Tag{{}, false, false, true};
-      return true;
-    }
-    const std::size_t close = xml_.find('>', open + 1);
-    if (close == std::string_view::npos) return false;
-    std::string_view body = xml_.substr(open + 1, close - open - 1);
-    pos_ = close + 1;
-    tag = Tag{};
-    if (!body.empty() && (body.front() == '?' || body.front() == '!')) {
-      tag.markup = true;
-      return true;
-    }
-    if (!body.empty() && body.front() == '/') {
-      tag.closing = true;
-      body.remove_prefix(1);
-    }
-    if (!body.empty() && body.back() == '/') {
-      tag.empty = true;
-      body.remove_suffix(1);
-    }
-    std::size_t nameEnd = 0;
-    while (nameEnd < body.size() && !isSpace(body[nameEnd])) ++nameEnd;
-    tag.name = body.substr(0, nameEnd);
-    return true;
-  }
-
-  // The character data from the current position to the next tag.
-  std::string_view text() {
-    std::size_t open = xml_.find('<', pos_);
-    if (open == std::string_view::npos) open = xml_.size();
-    const std::string_view data = xml_.substr(pos_, open - pos_);
-    pos_ = open;
-    return trim(data);
-  }
-
- private:
-  std::string_view xml_;
-  std::size_t pos_ = 0;
-};
-
-std::optional<double> parseNumber(std::string_view text) {
-  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+std::optional<double> numberOf(plist_t node) {
+  if (const auto integer = integerOf(node)) return static_cast<double>(*integer);
+  if (plist_get_node_type(node) != PLIST_REAL) return std::nullopt;
   double value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value))
-    return std::nullopt;
+  plist_get_real_val(node, &value);
+  if (!std::isfinite(value)) return std::nullopt;
   return value;
 }
 
-std::optional<std::uint64_t> parseUnsigned(std::string_view text) {
-  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-  std::uint64_t value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  return value;
+std::optional<std::uint64_t> flagsOf(plist_t node) {
+  const auto integer = integerOf(node);
+  if (!integer || *integer < 0) return std::nullopt;
+  return static_cast<std::uint64_t>(*integer);
 }
 
 }  // namespace
 
-EmlxProperties ParsePropertyList(std::string_view xml) {
+EmlxProperties ParsePropertyList(std::string_view list) {
   EmlxProperties properties;
-  TagReader reader(xml);
-  Tag tag;
-  // Depth 1 is inside the top-level dictionary; deeper values are passed over.
-  int depth = 0;
-  std::string_view key;
-  while (reader.next(tag)) {
-    if (tag.markup) continue;
-    const bool container = tag.name == "dict" || tag.name == "array";
-    if (depth == 0) {
-      if (tag.name == "dict" && !tag.closing && !tag.empty) depth = 1;
-      continue;
-    }
-    if (depth > 1) {
-      if (container && !tag.empty) depth += tag.closing ? -1 : 1;
-      continue;
-    }
-    if (tag.closing) {
-      if (tag.name == "dict") break;  // the end of the top-level dictionary
-      continue;
-    }
-    if (tag.name == "key") {
-      key = tag.empty ? std::string_view() : reader.text();
-      continue;
-    }
-    const std::string_view owner = key;
-    key = {};
-    if (container) {
-      if (!tag.empty) depth = 2;
-      continue;
-    }
-    if (tag.empty || (tag.name != "integer" && tag.name != "real")) continue;
-    const std::string_view value = reader.text();
-    if (owner == "date-received") {
-      properties.dateReceived = parseNumber(value);
-    } else if (owner == "date-sent") {
-      properties.dateSent = parseNumber(value);
-    } else if (owner == "flags" && tag.name == "integer") {
-      properties.flags = parseUnsigned(value);
+  if (list.empty() || list.size() > std::numeric_limits<std::uint32_t>::max()) return properties;
+  // A terminated copy: the list is a view into file bytes, and a parser that looks one byte
+  // past a truncated list must find the end there.
+  const std::string text(list);
+  plist_t parsed = nullptr;
+  plist_from_memory(text.data(), static_cast<std::uint32_t>(text.size()), &parsed);
+  const PlistRef root(parsed);
+  if (root == nullptr || plist_get_node_type(root.get()) != PLIST_DICT) return properties;
+
+  plist_dict_iter iterator = nullptr;
+  plist_dict_new_iter(root.get(), &iterator);
+  const std::unique_ptr<void, FreeDeleter> ownedIterator(iterator);
+  for (;;) {
+    char* rawKey = nullptr;
+    plist_t value = nullptr;
+    plist_dict_next_item(root.get(), iterator, &rawKey, &value);
+    const std::unique_ptr<char, FreeDeleter> ownedKey(rawKey);
+    if (value == nullptr) break;
+    // Keys are matched without the white space a hand-edited list may put around them.
+    const std::string_view key = trimmed(rawKey != nullptr ? rawKey : "");
+    if (key == "date-received") {
+      properties.dateReceived = numberOf(value);
+    } else if (key == "date-sent") {
+      properties.dateSent = numberOf(value);
+    } else if (key == "flags") {
+      properties.flags = flagsOf(value);
     }
   }
   return properties;

@@ -13,8 +13,8 @@ struct EmlxProperties {
   std::optional<std::uint64_t> flags;  // Apple Mail's 64-bit message flags
 };
 
-// Reads the top-level dictionary of an Apple property list given as XML text. Unknown keys and
-// malformed values are passed over.
-EmlxProperties ParsePropertyList(std::string_view xml);
+// Reads the top-level dictionary of an Apple property list (XML or binary) with libplist. A
+// list libplist rejects gives no values; so do keys whose value is of another type.
+EmlxProperties ParsePropertyList(std::string_view list);
 
 }  // namespace drovanta
