@@ -55,15 +55,6 @@ std::size_t trailingPlistStart(std::string_view text) {
   }
 }
 
-// The property list that follows the message: from its "<?xml" to its last "</plist>".
-std::string_view plistAfterMessage(std::string_view tail) {
-  const std::size_t begin = tail.find(kPlistStart);
-  if (begin == std::string_view::npos) return {};
-  const std::size_t end = tail.rfind(kPlistEnd);
-  if (end == std::string_view::npos || end < begin) return {};
-  return tail.substr(begin, end + kPlistEnd.size() - begin);
-}
-
 std::string_view trimTrailingSpace(std::string_view text) {
   while (!text.empty() && isSpace(text.back())) text.remove_suffix(1);
   return text;
@@ -71,27 +62,48 @@ std::string_view trimTrailingSpace(std::string_view text) {
 
 }  // namespace
 
+std::string_view PropertyListAfterMessage(std::string_view afterMessage) {
+  const std::size_t begin = afterMessage.find(kPlistStart);
+  if (begin == std::string_view::npos) return {};
+  const std::size_t end = afterMessage.rfind(kPlistEnd);
+  if (end == std::string_view::npos || end < begin) return {};
+  return afterMessage.substr(begin, end + kPlistEnd.size() - begin);
+}
+
 EmlxFrame FrameEmlx(std::string_view fileBytes, bool isEmlxName) {
   EmlxFrame whole;
   whole.messageLength = fileBytes.size();
   if (!isEmlxName) return whole;
 
+  // Without a count line, a property list that ends the file is cut off as from an overshooting
+  // count; the rest is the message.
+  const auto uncounted = [&] {
+    EmlxFrame frame = whole;
+    const std::size_t plistStart = trailingPlistStart(fileBytes);
+    if (plistStart != std::string_view::npos) {
+      frame.propertyList = trimTrailingSpace(fileBytes.substr(plistStart));
+      frame.messageLength = plistStart;
+    }
+    return frame;
+  };
   const void* lf = std::memchr(fileBytes.data(), '\n', fileBytes.size());
-  if (lf == nullptr) return whole;
+  if (lf == nullptr) return uncounted();
   const std::size_t lineEnd =
       static_cast<std::size_t>(static_cast<const char*>(lf) - fileBytes.data());
   std::size_t count = 0;
-  if (!parseCountLine(fileBytes.substr(0, lineEnd), count)) return whole;
+  if (!parseCountLine(fileBytes.substr(0, lineEnd), count)) return uncounted();
 
   EmlxFrame frame;
   frame.framed = true;
   frame.messageBegin = lineEnd + 1;
   const std::size_t remaining = fileBytes.size() - frame.messageBegin;
   frame.messageLength = count < remaining ? count : remaining;
+  constexpr std::size_t kNoEnd = std::numeric_limits<std::size_t>::max();
+  frame.countedEnd = count < kNoEnd - frame.messageBegin ? frame.messageBegin + count : kNoEnd;
 
   std::string_view message = fileBytes.substr(frame.messageBegin, frame.messageLength);
   frame.propertyList =
-      plistAfterMessage(fileBytes.substr(frame.messageBegin + frame.messageLength));
+      PropertyListAfterMessage(fileBytes.substr(frame.messageBegin + frame.messageLength));
   if (frame.propertyList.empty()) {
     // A count that overshoots swallows the property list; a message followed by its own list
     // is trusted as counted.

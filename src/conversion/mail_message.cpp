@@ -88,8 +88,14 @@ bool loadMessage(const std::string& path, FileSource& file, std::string& sender,
                   : lastPropertyList(bytes.substr(frame.messageBegin + frame.messageLength));
       if (plist.empty() && !frame.framed) plist = lastPropertyList(bytes);
     } else if (std::string_view tail; file.last(kTailLimit, tail)) {
-      // Only the end of the file is read: the list follows the message.
-      plist = lastPropertyList(tail);
+      // Only the end of the file is read. The list starts where the count says the message
+      // ends, whether or not the message ends with a line end; else (no count, or one that
+      // overshoots the list) it is the last list in the file.
+      const std::size_t tailBegin = file.size() - std::min(file.size(), kTailLimit);
+      if (frame.framed && frame.countedEnd >= tailBegin &&
+          frame.countedEnd - tailBegin < tail.size())
+        plist = PropertyListAfterMessage(tail.substr(frame.countedEnd - tailBegin));
+      if (plist.empty()) plist = lastPropertyList(tail);
     }
     if (!plist.empty()) seconds = plistDate(plist);
   }

@@ -101,6 +101,27 @@ TEST(EmlxFraming, XmlDeclarationMustOpenALineToBeCut) {
   EXPECT_EQ(messageOf(bytes, FrameEmlx(bytes, true)), message);
 }
 
+TEST(EmlxFraming, WithoutCountLineATrailingPropertyListIsCutOff) {
+  for (const std::string& lineEnd : {std::string("\n"), std::string("\r\n")}) {
+    const std::string message = "Subject: x" + lineEnd + lineEnd + "body" + lineEnd;
+    for (const std::string& after : {std::string(), std::string("\n")}) {
+      const std::string bytes = message + kPlist + after;
+      const EmlxFrame frame = FrameEmlx(bytes, true);
+      EXPECT_FALSE(frame.framed);
+      EXPECT_EQ(messageOf(bytes, frame), message);
+      EXPECT_EQ(frame.propertyList, kPlist);
+    }
+  }
+  // A list that does not end the file, or a name that is not an .emlx name: taken whole.
+  for (const auto& [bytes, isEmlxName] :
+       {std::pair{"Subject: x\n\n" + kPlist + "\nmore text\n", true},
+        std::pair{"Subject: x\n\n" + kPlist, false}}) {
+    const EmlxFrame frame = FrameEmlx(bytes, isEmlxName);
+    EXPECT_EQ(frame.messageLength, bytes.size());
+    EXPECT_TRUE(frame.propertyList.empty());
+  }
+}
+
 // Real Apple Mail files.
 class CorpusFraming : public ::testing::Test {
  protected:
@@ -179,15 +200,18 @@ TEST_F(CorpusFraming, CountLargerThanFileWithoutPropertyList) {
   }
 }
 
-TEST_F(CorpusFraming, FilesWithoutCountLineAreTakenWhole) {
-  for (const std::string& file :
-       {std::string(kTerhechte) + "broken2.emlx", std::string(kSkip) + "invalid.emlx"}) {
-    SCOPED_TRACE(file);
-    const std::string bytes = load(file);
-    const EmlxFrame frame = FrameEmlx(bytes, true);
-    EXPECT_FALSE(frame.framed);
-    EXPECT_EQ(frame.messageLength, bytes.size());
-  }
+TEST_F(CorpusFraming, FilesWithoutCountLineLoseOnlyTheirTrailingPropertyList) {
+  const std::string invalid = load(std::string(kSkip) + "invalid.emlx");
+  EXPECT_FALSE(FrameEmlx(invalid, true).framed);
+  EXPECT_EQ(FrameEmlx(invalid, true).messageLength, invalid.size());
+
+  const std::string broken = load(std::string(kTerhechte) + "broken2.emlx");
+  const EmlxFrame frame = FrameEmlx(broken, true);
+  EXPECT_FALSE(frame.framed);
+  EXPECT_EQ(frame.messageBegin, 0u);
+  EXPECT_TRUE(messageOf(broken, frame).starts_with("Mime-Version: 1.0\n"));
+  EXPECT_EQ(broken.substr(frame.messageLength, 5), "<?xml");
+  EXPECT_EQ(ParsePropertyList(frame.propertyList).dateReceived, 1581000000.0);
 }
 
 TEST_F(CorpusFraming, BytesAfterTheCountAreNotPartOfTheMessage) {

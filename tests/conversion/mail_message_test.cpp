@@ -53,6 +53,28 @@ TEST_F(MailMessageTest, UnreadableDateFallsBackToPropertyListThenModificationTim
   }
 }
 
+// The list follows the counted message directly when the message has no final line end; it is
+// found there whether the loader reads the whole file or only its start and its end.
+TEST_F(MailMessageTest, PropertyListRightAfterAMessageWithoutFinalLineEnd) {
+  const std::string plist =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
+      "\t<key>date-received</key>\n\t<integer>1262304000</integer>\n</dict>\n</plist>\n";
+  for (const std::size_t size : {200u, 5000u, 300000u}) {
+    SCOPED_TRACE(size);
+    std::string message = "From: a@example.com\nSubject: no final line end\n\n";
+    message += std::string(size - message.size(), 'x');
+    const std::string path =
+        folder_.write("n.emlx", std::to_string(message.size()) + "\n" + message + plist);
+    setModified(path, 978307200);  // 2001-01-01, the file time a lost list would give
+    FileBytes file;
+    for (const bool whole : {false, true}) {
+      MailMessage reader;
+      ASSERT_TRUE(whole ? reader.LoadFromFile(path, file) : reader.LoadFromFile(path));
+      EXPECT_EQ(fieldsOf(reader.MessageDate()), (Fields{2010, 1, 1, 0, 0, 0})) << whole;
+    }
+  }
+}
+
 // The run reads each file whole once and hands the same bytes to the text; the sender and date
 // must come out as when only the header block and the end of the file are read.
 TEST_F(MailMessageFieldsTest, WholeFileReadGivesTheSameReading) {
