@@ -1,11 +1,7 @@
 #include "conversion/rfc5322_date.h"
 
-#include <gmime/gmime.h>
+#include <array>
 
-#include <chrono>
-#include <string>
-
-#include "conversion/gmime_setup.h"
 #include "conversion/header_fields.h"
 #include "conversion/utc_date_time.h"
 
@@ -13,172 +9,170 @@ namespace drovanta {
 
 namespace {
 
-struct DateTimeRef {
-  GDateTime* ptr;
-  ~DateTimeRef() {
-    if (ptr != nullptr) g_date_time_unref(ptr);
+bool isWhite(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+bool isDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+bool isLetter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// Index of `token` in `names` (lower case), regardless of case; -1 when it is none of them.
+template <std::size_t N>
+int indexOf(std::string_view token, const std::array<std::string_view, N>& names) {
+  for (std::size_t i = 0; i < N; ++i) {
+    if (token.size() != names[i].size()) continue;
+    bool same = true;
+    for (std::size_t k = 0; k < token.size() && same; ++k) same = (token[k] | 0x20) == names[i][k];
+    if (same) return static_cast<int>(i);
   }
+  return -1;
+}
+
+constexpr std::array<std::string_view, 7> kDayNames = {"mon", "tue", "wed", "thu",
+                                                       "fri", "sat", "sun"};
+constexpr std::array<std::string_view, 12> kMonthNames = {"jan", "feb", "mar", "apr", "may", "jun",
+                                                          "jul", "aug", "sep", "oct", "nov", "dec"};
+// The zone names RFC 5322 gives a meaning; their offsets from UTC in hours.
+constexpr std::array<std::string_view, 10> kZoneNames = {"ut",  "gmt", "est", "edt", "cst",
+                                                         "cdt", "mst", "mdt", "pst", "pdt"};
+constexpr std::array<int, 10> kZoneHours = {0, 0, -5, -4, -6, -5, -7, -6, -8, -7};
+
+// Walks the text token by token.
+class Cursor {
+ public:
+  explicit Cursor(std::string_view text) : text_(text) {}
+
+  // Skips folding white space and comments (nested, with quoted pairs). False when a comment is
+  // left open; `skipped` says whether anything was passed over.
+  bool skipSpaceAndComments(bool* skipped = nullptr) {
+    const std::size_t from = at_;
+    for (;;) {
+      while (at_ < text_.size() && isWhite(text_[at_])) ++at_;
+      if (at_ == text_.size() || text_[at_] != '(') break;
+      int depth = 0;
+      do {
+        if (at_ == text_.size()) return false;
+        const char c = text_[at_++];
+        if (c == '\\') {
+          if (at_ < text_.size()) ++at_;
+        } else if (c == '(') {
+          ++depth;
+        } else if (c == ')') {
+          --depth;
+        }
+      } while (depth > 0);
+    }
+    if (skipped != nullptr) *skipped = at_ > from;
+    return true;
+  }
+
+  std::string_view letters() { return run(isLetter); }
+  std::string_view digits() { return run(isDigit); }
+
+  bool take(char c) {
+    if (at_ == text_.size() || text_[at_] != c) return false;
+    ++at_;
+    return true;
+  }
+  char peek() const { return at_ < text_.size() ? text_[at_] : '\0'; }
+  bool atEnd() const { return at_ == text_.size(); }
+
+ private:
+  std::string_view run(bool (*belongs)(char)) {
+    const std::size_t from = at_;
+    while (at_ < text_.size() && belongs(text_[at_])) ++at_;
+    return text_.substr(from, at_ - from);
+  }
+
+  std::string_view text_;
+  std::size_t at_ = 0;
 };
 
-bool isMonthName(std::string_view token) {
-  static constexpr std::string_view kMonths[] = {"jan", "feb", "mar", "apr", "may", "jun",
-                                                 "jul", "aug", "sep", "oct", "nov", "dec"};
-  if (token.size() < 3) return false;
-  char lower[3];
-  for (int i = 0; i < 3; ++i)
-    lower[i] = static_cast<char>(token[i] >= 'A' && token[i] <= 'Z' ? token[i] + 32 : token[i]);
-  for (const auto month : kMonths)
-    if (month == std::string_view(lower, 3)) return true;
-  return false;
+int valueOf(std::string_view digits) {
+  int value = 0;
+  for (const char c : digits) value = value * 10 + (c - '0');
+  return value;
 }
 
-bool allDigits(std::string_view token) {
-  if (token.empty()) return false;
-  for (const char c : token)
-    if (c < '0' || c > '9') return false;
-  return true;
+// A two-digit number (hour, minute, second) with the white space and comments after it.
+bool twoDigits(Cursor& in, int& value, bool* spaceAfter = nullptr) {
+  const std::string_view digits = in.digits();
+  if (digits.size() != 2) return false;
+  value = valueOf(digits);
+  return in.skipSpaceAndComments(spaceAfter);
 }
 
-// The year written after the month name ("1 Mar 24 ..."): where it is and the year it means.
-// Two-digit years read as RFC 5322 says (00-49 the 2000s, 50-99 the 1900s), three-digit years
-// plus 1900.
-struct WrittenYear {
-  std::size_t begin = 0;
-  std::size_t length = 0;
-  int year = 0;
-};
-
-std::optional<WrittenYear> findWrittenYear(std::string_view date) {
-  // In "[ddd,] d mmm yy ..." the year follows the month, which follows the day; in the ctime
-  // form "ddd mmm d hh:mm:ss yyyy" a day follows the month, and GMime reads it correctly.
-  std::string_view previous;
-  bool afterDayAndMonth = false;
-  std::size_t i = 0;
-  const auto separator = [](char c) {
-    return c == ' ' || c == '\t' || c == ',' || c == '\r' || c == '\n';
-  };
-  while (i < date.size()) {
-    while (i < date.size() && separator(date[i])) ++i;
-    const std::size_t begin = i;
-    while (i < date.size() && !separator(date[i])) ++i;
-    const std::string_view token = date.substr(begin, i - begin);
-    if (token.empty()) break;
-    if (afterDayAndMonth) {
-      if (!allDigits(token) || token.size() < 2 || token.size() > 4) return std::nullopt;
-      int value = 0;
-      for (const char c : token) value = value * 10 + (c - '0');
-      if (token.size() == 2) value += value < 50 ? 2000 : 1900;
-      if (token.size() == 3) value += 1900;
-      return WrittenYear{begin, token.size(), value};
-    }
-    afterDayAndMonth = isMonthName(token) && allDigits(previous) && previous.size() <= 2;
-    previous = token;
+// The zone's offset from UTC in seconds. A numeric zone is a sign and four digits after white
+// space; one beyond +-23:59 is no real zone and, like a military or unknown name, means -0000.
+std::optional<int> zoneOffset(Cursor& in, bool spaceBefore) {
+  if (in.peek() == '+' || in.peek() == '-') {
+    const int sign = in.peek() == '-' ? -1 : 1;
+    in.take(in.peek());
+    const std::string_view digits = in.digits();
+    if (!spaceBefore || digits.size() != 4) return std::nullopt;
+    const int hours = valueOf(digits.substr(0, 2));
+    const int minutes = valueOf(digits.substr(2));
+    if (hours > 23 || minutes > 59) return 0;
+    return sign * (hours * 3600 + minutes * 60);
   }
-  return std::nullopt;
-}
-
-bool isBlank(char c) {
-  return c == ' ' || c == '\t';
-}
-
-// The Date header as seconds since the epoch, or nothing when GMime cannot read it. GMime reads
-// two-digit years 50-69 as 2050-2069 and rejects three-digit years and years before 1969, so it
-// is handed a stand-in year of the same leap kind; the written year is put back afterwards.
-std::optional<std::int64_t> parseDateHeader(const char* header) {
-  std::string date(header);
-  const auto written = findWrittenYear(date);
-  if (written)
-    date.replace(written->begin, written->length,
-                 std::chrono::year{written->year}.is_leap() ? "2000" : "2001");
-  EnsureGMime();
-  DateTimeRef parsed{g_mime_utils_header_decode_date(date.c_str())};
-  if (parsed.ptr == nullptr) return std::nullopt;
-  std::int64_t seconds = g_date_time_to_unix(parsed.ptr);
-  if (written) {
-    seconds = SecondsSinceEpoch(
-                  written->year, g_date_time_get_month(parsed.ptr),
-                  g_date_time_get_day_of_month(parsed.ptr), g_date_time_get_hour(parsed.ptr),
-                  g_date_time_get_minute(parsed.ptr), g_date_time_get_second(parsed.ptr)) -
-              g_date_time_get_utc_offset(parsed.ptr) / G_TIME_SPAN_SECOND;
-  }
-  if (!InUtcRange(seconds)) return std::nullopt;
-  return seconds;
-}
-
-// The date form nearly every message carries, "[Ddd, ]D Mmm YYYY HH:MM:SS +HHMM" on one line
-// and nothing else, read without GMime; any other form (a comment, a zone name, a fold, a
-// two-digit year, an impossible day) is left to parseDateHeader. Reads the raw field value.
-std::optional<std::int64_t> parseCommonDate(std::string_view raw) {
-  while (!raw.empty() && (isBlank(raw.front()) || raw.front() == '\r' || raw.front() == '\n'))
-    raw.remove_prefix(1);
-  while (!raw.empty() && (isBlank(raw.back()) || raw.back() == '\r' || raw.back() == '\n'))
-    raw.remove_suffix(1);
-  std::size_t at = 0;
-  const auto digits = [&](std::size_t count, int& value) {
-    if (at + count > raw.size()) return false;
-    value = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-      const char c = raw[at + i];
-      if (c < '0' || c > '9') return false;
-      value = value * 10 + (c - '0');
-    }
-    at += count;
-    return true;
-  };
-  const auto literal = [&](char c) {
-    if (at >= raw.size() || raw[at] != c) return false;
-    ++at;
-    return true;
-  };
-  const auto nameOf = [&](const std::string_view* names, int count, int& index) {
-    if (at + 3 > raw.size()) return false;
-    for (index = 0; index < count; ++index) {
-      if (raw.substr(at, 3) == names[index]) {
-        at += 3;
-        return true;
-      }
-    }
-    return false;
-  };
-  static constexpr std::string_view kWeekdays[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
-  static constexpr std::string_view kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                                 "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  int weekday = 0;
-  if (nameOf(kWeekdays, 7, weekday) && !(literal(',') && literal(' '))) return std::nullopt;
-  int day = 0;
-  if (!digits(2, day)) {
-    if (!digits(1, day)) return std::nullopt;
-  }
-  int month = 0;
-  int year = 0;
-  int hour = 0;
-  int minute = 0;
-  int second = 0;
-  int zoneHours = 0;
-  int zoneMinutes = 0;
-  if (!literal(' ') || !nameOf(kMonths, 12, month) || !literal(' ') || !digits(4, year) ||
-      !literal(' ') || !digits(2, hour) || !literal(':') || !digits(2, minute) || !literal(':') ||
-      !digits(2, second) || !literal(' ') || at >= raw.size())
-    return std::nullopt;
-  const char sign = raw[at++];
-  if ((sign != '+' && sign != '-') || !digits(2, zoneHours) || !digits(2, zoneMinutes) ||
-      at != raw.size())
-    return std::nullopt;
-  ++month;
-  if (year < 1 || !IsCalendarDate(year, month, day) || hour > 23 || minute > 59 || second > 59 ||
-      zoneHours > 23 || zoneMinutes > 59)
-    return std::nullopt;
-  const int zone = (sign == '-' ? -1 : 1) * (zoneHours * 3600 + zoneMinutes * 60);
-  const std::int64_t seconds = SecondsSinceEpoch(year, month, day, hour, minute, second) - zone;
-  if (!InUtcRange(seconds)) return std::nullopt;
-  return seconds;
+  const std::string_view name = in.letters();
+  if (name.empty()) return std::nullopt;
+  const int known = indexOf(name, kZoneNames);
+  return known < 0 ? 0 : kZoneHours[static_cast<std::size_t>(known)] * 3600;
 }
 
 }  // namespace
 
+std::optional<std::int64_t> ParseRfc5322Date(std::string_view text) {
+  Cursor in(text);
+  if (!in.skipSpaceAndComments()) return std::nullopt;
+  // [day-of-week ","]: the name is checked, not that it matches the date.
+  if (isLetter(in.peek())) {
+    if (indexOf(in.letters(), kDayNames) < 0 || !in.skipSpaceAndComments() || !in.take(',') ||
+        !in.skipSpaceAndComments())
+      return std::nullopt;
+  }
+  const std::string_view dayDigits = in.digits();
+  if (dayDigits.empty() || dayDigits.size() > 2 || !in.skipSpaceAndComments()) return std::nullopt;
+  const int month = indexOf(in.letters(), kMonthNames) + 1;
+  if (month == 0 || !in.skipSpaceAndComments()) return std::nullopt;
+  // Two-digit years are 1950 to 2049, three-digit years count from 1900.
+  const std::string_view yearDigits = in.digits();
+  if (yearDigits.size() < 2 || yearDigits.size() > 9 || !in.skipSpaceAndComments())
+    return std::nullopt;
+  int year = valueOf(yearDigits);
+  if (yearDigits.size() == 2) year += year < 50 ? 2000 : 1900;
+  if (yearDigits.size() == 3) year += 1900;
+
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+  bool spaceBeforeZone = false;
+  if (!twoDigits(in, hour) || !in.take(':') || !in.skipSpaceAndComments() ||
+      !twoDigits(in, minute, &spaceBeforeZone))
+    return std::nullopt;
+  if (in.take(':') && (!in.skipSpaceAndComments() || !twoDigits(in, second, &spaceBeforeZone)))
+    return std::nullopt;
+  const std::optional<int> zone = zoneOffset(in, spaceBeforeZone);
+  if (!zone || !in.skipSpaceAndComments() || !in.atEnd()) return std::nullopt;
+
+  const int day = valueOf(dayDigits);
+  if (year > 9999 || !IsCalendarDate(year, month, day) || hour > 23 || minute > 59 || second > 60)
+    return std::nullopt;
+  // A leap second reads as the first second of the next minute, as POSIX time counts it.
+  const std::int64_t seconds = SecondsSinceEpoch(year, month, day, hour, minute, second) - *zone;
+  if (!InUtcRange(seconds)) return std::nullopt;
+  return seconds;
+}
+
 std::optional<std::int64_t> ReadDateField(std::string_view raw) {
-  if (const auto seconds = parseCommonDate(raw)) return seconds;
-  return parseDateHeader(DecodedFieldValue(raw).c_str());
+  if (const auto seconds = ParseRfc5322Date(raw)) return seconds;
+  // Encoded words have no place in a Date field, but some mailers put the whole date in one.
+  if (raw.find("=?") == std::string_view::npos) return std::nullopt;
+  return ParseRfc5322Date(DecodedFieldValue(raw));
 }
 
 }  // namespace drovanta

@@ -28,6 +28,14 @@ TEST_F(MailMessageTest, UnreadableDateFallsBackToPropertyListThenModificationTim
   const std::string emlx = std::to_string(message.size()) + "\n" + message + plist;
   const Fields received{2019, 8, 7, 3, 26, 26};
   EXPECT_EQ(fieldsOf(load("r.emlx", emlx).MessageDate()), received);
+  // Dates outside the standard's forms are as unreadable as an impossible day.
+  for (const char* date : {"Tue, 7 Aug 2007 10:56:21 -600", "Tue, 7 Aug 2007 06:09:22 PM EDT"}) {
+    SCOPED_TRACE(date);
+    const std::string other = "From: a@b.c\nDate: " + std::string(date) + "\n\nbody\n";
+    EXPECT_EQ(
+        fieldsOf(load("d.emlx", std::to_string(other.size()) + "\n" + other + plist).MessageDate()),
+        received);
+  }
   // The same message with an overshooting count: the list lies inside the counted range.
   EXPECT_EQ(fieldsOf(load("o.emlx", "99999\n" + message + plist).MessageDate()), received);
   // A large body: the list is found by reading the end of the file only.
