@@ -30,17 +30,40 @@ bool equalsIgnoringCase(std::string_view text, std::string_view lowerName) {
 
 enum class FieldName { Colon, Invalid, CutOff };
 
-// Scans a field name from the start of `line`: blanks may stand between the name and its colon
-// but not inside the name, and no control character may. `stop` is where the scan stopped.
-FieldName scanFieldName(std::string_view line, std::size_t& stop) {
-  stop = 0;
-  if (line.starts_with(':')) return FieldName::Invalid;  // a field needs a name
+// Where the line that starts at `pos` ends, its line end included: after a LF, a CR LF or a lone
+// CR, or at the end of `text`.
+std::size_t lineEndAfter(std::string_view text, std::size_t pos) {
+  const void* lf = std::memchr(text.data() + pos, '\n', text.size() - pos);
+  const std::size_t lfAt =
+      lf == nullptr ? text.size()
+                    : static_cast<std::size_t>(static_cast<const char*>(lf) - text.data());
+  const void* cr = std::memchr(text.data() + pos, '\r', lfAt - pos);
+  if (cr == nullptr) return lf == nullptr ? text.size() : lfAt + 1;
+  const std::size_t crAt = static_cast<std::size_t>(static_cast<const char*>(cr) - text.data());
+  return crAt + 1 == lfAt ? lfAt + 1 : crAt + 1;
+}
+
+bool isLineEnd(char c) {
+  return c == '\r' || c == '\n';
+}
+
+// Scans a field name from `pos`: blanks, and folds (a line end and a blank), may stand between
+// the name and its colon but not inside the name, and no control character may. `stop` is
+// where the scan stopped.
+FieldName scanFieldName(std::string_view block, std::size_t pos, std::size_t& stop) {
+  stop = pos;
+  if (block[pos] == ':') return FieldName::Invalid;  // a field needs a name
   bool blank = false;
-  for (; stop < line.size(); ++stop) {
-    const char c = line[stop];
+  for (; stop < block.size(); ++stop) {
+    const char c = block[stop];
     if (c == ':') return FieldName::Colon;
     if (isBlank(c)) {
       blank = true;
+    } else if (isLineEnd(c)) {
+      const std::size_t next = lineEndAfter(block, stop);
+      if (next == block.size() || !isBlank(block[next])) return FieldName::Invalid;
+      blank = true;
+      stop = next;
     } else if (blank || isControl(c)) {
       return FieldName::Invalid;
     }
@@ -57,17 +80,10 @@ bool isMboxFromLine(std::string_view scanned) {
 }  // namespace
 
 std::size_t HeaderBlockEnd(std::string_view message) {
-  std::size_t pos = 0;
-  if (message.starts_with("\n")) return 1;
-  if (message.starts_with("\r\n")) return 2;
-  while (pos < message.size()) {
-    const void* lf = std::memchr(message.data() + pos, '\n', message.size() - pos);
-    if (lf == nullptr) return std::string_view::npos;
-    const std::size_t at = static_cast<std::size_t>(static_cast<const char*>(lf) - message.data());
-    if (at + 1 < message.size() && message[at + 1] == '\n') return at + 2;
-    if (at + 2 < message.size() && message[at + 1] == '\r' && message[at + 2] == '\n')
-      return at + 3;
-    pos = at + 1;
+  for (std::size_t pos = 0; pos < message.size();) {
+    if (isLineEnd(message[pos])) return lineEndAfter(message, pos);  // the empty line
+    pos = lineEndAfter(message, pos);
+    if (pos == message.size() || !isLineEnd(message[pos - 1])) break;  // a last line cut short
   }
   return std::string_view::npos;
 }
@@ -86,7 +102,7 @@ HeaderFields FindHeaderFields(std::string_view block) {
     if (!fieldValid) return;
     ++validFields;
     std::string_view name = block.substr(begin, fieldColon - begin);
-    while (!name.empty() && isBlank(name.back())) name.remove_suffix(1);
+    name = name.substr(0, name.find_first_of(" \t\r\n"));  // without the blanks and folds
     std::string_view value = block.substr(fieldColon + 1, end - fieldColon - 1);
     value = value.substr(0, value.find('\0'));
     if (equalsIgnoringCase(name, "from")) {
@@ -102,35 +118,30 @@ HeaderFields FindHeaderFields(std::string_view block) {
 
   std::size_t pos = 0;
   while (pos < block.size()) {
-    const void* lf = std::memchr(block.data() + pos, '\n', block.size() - pos);
-    const std::size_t lineEnd =
-        lf == nullptr ? block.size()
-                      : static_cast<std::size_t>(static_cast<const char*>(lf) - block.data()) + 1;
-    const std::string_view line = block.substr(pos, lineEnd - pos);
-    if (fieldBegin != std::string_view::npos && isBlank(line[0])) {
-      pos = lineEnd;  // a folded line of the open field
+    if (fieldBegin != std::string_view::npos && isBlank(block[pos])) {
+      pos = lineEndAfter(block, pos);  // a folded line of the open field
       continue;
     }
     closeField(pos);
-    // An empty line ends the block (a CR alone at the very end reads as one too).
-    if (line[0] == '\n' || (line[0] == '\r' && (line.size() == 1 || line[1] == '\n'))) break;
+    if (isLineEnd(block[pos])) break;  // the empty line that ends the block
 
     std::size_t stop = 0;
-    const FieldName name = scanFieldName(line, stop);
+    const FieldName name = scanFieldName(block, pos, stop);
     if (name == FieldName::CutOff) {
       fields = HeaderFields{};
       fields.isMessage = false;
       return fields;
     }
     if (name == FieldName::Invalid && validFields == 0) {
-      if (!isMboxFromLine(line.substr(0, stop))) return HeaderFields{};
-      pos = lineEnd;
+      if (!isMboxFromLine(block.substr(pos, stop - pos))) return HeaderFields{};
+      pos = lineEndAfter(block, stop);
       continue;
     }
     fieldBegin = pos;
-    fieldColon = pos + stop;
+    fieldColon = stop;
     fieldValid = name == FieldName::Colon;
-    pos = lineEnd;
+    // The field goes on from the line its colon (or the fault) is on.
+    pos = stop < block.size() ? lineEndAfter(block, stop) : block.size();
   }
   closeField(pos);
   return fields;

@@ -71,8 +71,8 @@ bool loadMessage(const std::string& path, FileSource& file, std::string& sender,
     block = block.substr(0, headerEnd);
   } else if (!wholeFile) {
     // Cut at the last whole line rather than read half a header.
-    const std::size_t lastLf = block.rfind('\n');
-    block = block.substr(0, lastLf == std::string_view::npos ? 0 : lastLf + 1);
+    const std::size_t lastLineEnd = block.find_last_of("\r\n");
+    block = block.substr(0, lastLineEnd == std::string_view::npos ? 0 : lastLineEnd + 1);
   }
 
   const HeaderFields fields = FindHeaderFields(block);

@@ -1,6 +1,8 @@
 // The message reader finds From, Sender, Return-Path and Date in the header block itself and
 // hands GMime only their values. These cases pin the readings of GMime's own message parser that
 // the field scan and its shortcuts for the common forms must keep.
+#include "conversion/header_fields.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -11,6 +13,74 @@ namespace drovanta {
 namespace {
 
 using namespace drovanta::testing;
+
+// The field values found in a block, From's first, then Date's.
+std::pair<std::string, std::string> fromAndDate(std::string_view block) {
+  const HeaderFields fields = FindHeaderFields(block);
+  return {fields.from.empty() ? "(none)" : std::string(fields.from.front()),
+          fields.date ? std::string(*fields.date) : "(none)"};
+}
+
+TEST(HeaderFields, EachLineEndEndsAHeaderLine) {
+  for (const std::string eol : {"\n", "\r\n", "\r"}) {
+    SCOPED_TRACE(::testing::PrintToString(eol));
+    const std::string header = "Return-Path: <bounce@example.net>" + eol + "From: a@example.com" +
+                               eol + "Date: Fri, 21 Nov 1997" + eol + " 09:55:06 -0600" + eol;
+    const std::string message = header + eol + "From: body@example.com" + eol;
+    EXPECT_EQ(HeaderBlockEnd(message), header.size() + eol.size());
+    EXPECT_EQ(fromAndDate(message), std::pair(std::string(" a@example.com") + eol,
+                                              " Fri, 21 Nov 1997" + eol + " 09:55:06 -0600" + eol));
+  }
+  // The first line may already be the empty one; a block with no empty line has no end.
+  EXPECT_EQ(HeaderBlockEnd("\rbody"), 1u);
+  EXPECT_EQ(HeaderBlockEnd("\r\nbody"), 2u);
+  EXPECT_EQ(HeaderBlockEnd("From: a\rSubject: b\r"), std::string_view::npos);
+  EXPECT_EQ(HeaderBlockEnd("From: a\nSubject: b"), std::string_view::npos);
+}
+
+TEST(HeaderFields, BlanksAndFoldsBeforeTheColon) {
+  for (const std::string eol : {"\n", "\r\n", "\r"}) {
+    SCOPED_TRACE(::testing::PrintToString(eol));
+    // The obsolete syntax allows white space before a field name's colon, folds included.
+    EXPECT_EQ(fromAndDate("From" + eol + " : <a@example.com>" + eol + "From: b@example.com" + eol +
+                          "Date\t" + eol + "\t" + eol + " :x" + eol + eol)
+                  .first,
+              " <a@example.com>" + eol);
+    EXPECT_EQ(fromAndDate("Subject: s" + eol + "Date" + eol + "\t :x" + eol + eol).second,
+              "x" + eol);
+    // A name whose next line is no fold, or a name with a blank inside, is no field.
+    EXPECT_EQ(fromAndDate("Subject: s" + eol + "From" + eol + ": <a@example.com>" + eol +
+                          "Fr om: <b@example.com>" + eol + eol)
+                  .first,
+              "(none)");
+  }
+}
+
+// The example of obsolete white space and comments in the appendix of RFC 5322.
+TEST_F(MailMessageFieldsTest, ObsoleteWhiteSpaceAndCommentsExample) {
+  const Reading reading = read(
+      "From  : John Doe <jdoe@machine(comment).  example>\r\n"
+      "To    : Mary Smith\r\n"
+      "  \r\n"
+      "          <mary@example.net>\r\n"
+      "Subject     : Saying Hello\r\n"
+      "Date  : Fri, 21 Nov 1997 09(comment):   55  :  06 -0600\r\n"
+      "Message-ID  : <1234   @   local(blah)  .machine .example>\r\n"
+      "\r\n"
+      "Testing.\r\n");
+  EXPECT_EQ(reading.sender, "jdoe@machine.example");
+  EXPECT_EQ(reading.date, "1997-11-21 15:55:06");
+}
+
+// Old Mac files end their lines with CR alone: the header is read line by line as for any other
+// line end, so the sender is From's and the date is the Date field's.
+TEST_F(MailMessageFieldsTest, MessageWithCrLineEnds) {
+  const Reading reading = read(
+      "Return-Path: <bounce@example.net>\rFrom: Ann <ann@example.com>\r"
+      "Date: Tue, 1 Jul 2003 10:52:37 +0200\rSubject: old Mac\r\rFrom: body@example.com\r");
+  EXPECT_EQ(reading.sender, "ann@example.com");
+  EXPECT_EQ(reading.date, "2003-07-01 08:52:37");
+}
 
 TEST_F(MailMessageFieldsTest, FieldsSplitAsAMessageParserSplitsThem) {
   // Every From field adds to one address list; the first mailbox in it counts.
