@@ -30,18 +30,32 @@ bool equalsIgnoringCase(std::string_view text, std::string_view lowerName) {
 
 enum class FieldName { Colon, Invalid, CutOff };
 
-// Where the line that starts at `pos` ends, its line end included: after a LF, a CR LF or a lone
-// CR, or at the end of `text`.
-std::size_t lineEndAfter(std::string_view text, std::size_t pos) {
-  const void* lf = std::memchr(text.data() + pos, '\n', text.size() - pos);
-  const std::size_t lfAt =
-      lf == nullptr ? text.size()
-                    : static_cast<std::size_t>(static_cast<const char*>(lf) - text.data());
-  const void* cr = std::memchr(text.data() + pos, '\r', lfAt - pos);
-  if (cr == nullptr) return lf == nullptr ? text.size() : lfAt + 1;
-  const std::size_t crAt = static_cast<std::size_t>(static_cast<const char*>(cr) - text.data());
-  return crAt + 1 == lfAt ? lfAt + 1 : crAt + 1;
-}
+// Finds where lines end in a text: after a LF, a CR LF or a lone CR. Each kind of line end is
+// searched for only once over the text, so text without CR costs one search per line.
+class LineEnds {
+ public:
+  explicit LineEnds(std::string_view text)
+      : text_(text), nextLf_(find('\n', 0)), nextCr_(find('\r', 0)) {}
+
+  // Where the line that starts at `pos` ends, its line end included, or the end of the text.
+  std::size_t after(std::size_t pos) {
+    if (nextLf_ < pos) nextLf_ = find('\n', pos);
+    if (nextCr_ < pos) nextCr_ = find('\r', pos);
+    if (nextCr_ < nextLf_) return nextCr_ + 1 == nextLf_ ? nextLf_ + 1 : nextCr_ + 1;
+    return nextLf_ == text_.size() ? nextLf_ : nextLf_ + 1;
+  }
+
+ private:
+  std::size_t find(char c, std::size_t from) const {
+    const void* at = std::memchr(text_.data() + from, c, text_.size() - from);
+    return at == nullptr ? text_.size()
+                         : static_cast<std::size_t>(static_cast<const char*>(at) - text_.data());
+  }
+
+  std::string_view text_;
+  std::size_t nextLf_;  // the first LF at or after the last search, or the text's size
+  std::size_t nextCr_;
+};
 
 bool isLineEnd(char c) {
   return c == '\r' || c == '\n';
@@ -60,7 +74,8 @@ FieldName scanFieldName(std::string_view block, std::size_t pos, std::size_t& st
     if (isBlank(c)) {
       blank = true;
     } else if (isLineEnd(c)) {
-      const std::size_t next = lineEndAfter(block, stop);
+      const std::size_t next =
+          stop + (c == '\r' && stop + 1 < block.size() && block[stop + 1] == '\n' ? 2 : 1);
       if (next == block.size() || !isBlank(block[next])) return FieldName::Invalid;
       blank = true;
       stop = next;
@@ -80,9 +95,25 @@ bool isMboxFromLine(std::string_view scanned) {
 }  // namespace
 
 std::size_t HeaderBlockEnd(std::string_view message) {
+  // Most header blocks have LF line ends only: the first empty line is the first LF LF, found
+  // line by line. Only when a CR stands before it are lone CRs and CR LFs looked at.
+  std::size_t lfEnd = std::string_view::npos;
   for (std::size_t pos = 0; pos < message.size();) {
-    if (isLineEnd(message[pos])) return lineEndAfter(message, pos);  // the empty line
-    pos = lineEndAfter(message, pos);
+    if (message[pos] == '\n') {
+      lfEnd = pos + 1;
+      break;
+    }
+    const void* lf = std::memchr(message.data() + pos, '\n', message.size() - pos);
+    if (lf == nullptr) break;
+    pos = static_cast<std::size_t>(static_cast<const char*>(lf) - message.data()) + 1;
+  }
+  const std::size_t checked = lfEnd == std::string_view::npos ? message.size() : lfEnd;
+  if (std::memchr(message.data(), '\r', checked) == nullptr) return lfEnd;
+
+  LineEnds lines(message);
+  for (std::size_t pos = 0; pos < message.size();) {
+    if (isLineEnd(message[pos])) return lines.after(pos);  // the empty line
+    pos = lines.after(pos);
     if (pos == message.size() || !isLineEnd(message[pos - 1])) break;  // a last line cut short
   }
   return std::string_view::npos;
@@ -102,7 +133,11 @@ HeaderFields FindHeaderFields(std::string_view block) {
     if (!fieldValid) return;
     ++validFields;
     std::string_view name = block.substr(begin, fieldColon - begin);
-    name = name.substr(0, name.find_first_of(" \t\r\n"));  // without the blanks and folds
+    if (isBlank(name.back()) || isLineEnd(name.back())) {
+      std::size_t nameEnd = 0;  // before the blanks and folds that may follow the name
+      while (!isBlank(name[nameEnd]) && !isLineEnd(name[nameEnd])) ++nameEnd;
+      name = name.substr(0, nameEnd);
+    }
     std::string_view value = block.substr(fieldColon + 1, end - fieldColon - 1);
     value = value.substr(0, value.find('\0'));
     if (equalsIgnoringCase(name, "from")) {
@@ -116,10 +151,11 @@ HeaderFields FindHeaderFields(std::string_view block) {
     }
   };
 
+  LineEnds lines(block);
   std::size_t pos = 0;
   while (pos < block.size()) {
     if (fieldBegin != std::string_view::npos && isBlank(block[pos])) {
-      pos = lineEndAfter(block, pos);  // a folded line of the open field
+      pos = lines.after(pos);  // a folded line of the open field
       continue;
     }
     closeField(pos);
@@ -134,14 +170,14 @@ HeaderFields FindHeaderFields(std::string_view block) {
     }
     if (name == FieldName::Invalid && validFields == 0) {
       if (!isMboxFromLine(block.substr(pos, stop - pos))) return HeaderFields{};
-      pos = lineEndAfter(block, stop);
+      pos = lines.after(stop);
       continue;
     }
     fieldBegin = pos;
     fieldColon = stop;
     fieldValid = name == FieldName::Colon;
     // The field goes on from the line its colon (or the fault) is on.
-    pos = stop < block.size() ? lineEndAfter(block, stop) : block.size();
+    pos = stop < block.size() ? lines.after(stop) : block.size();
   }
   closeField(pos);
   return fields;

@@ -1,6 +1,7 @@
 #include "conversion/rfc5322_date.h"
 
 #include <array>
+#include <cstdint>
 
 #include "conversion/header_fields.h"
 #include "conversion/utc_date_time.h"
@@ -19,25 +20,33 @@ bool isLetter(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
-// Index of `token` in `names` (lower case), regardless of case; -1 when it is none of them.
+// A name of one to four letters as one number, regardless of case; 0 for any other token.
+constexpr std::uint32_t packed(std::string_view token) {
+  if (token.size() > 4) return 0;
+  std::uint32_t key = 0;
+  for (const char c : token) key = key << 8 | static_cast<unsigned char>(c | 0x20);
+  return key;
+}
+
+// Index of `token` in `names` (packed), regardless of case; -1 when it is none of them.
 template <std::size_t N>
-int indexOf(std::string_view token, const std::array<std::string_view, N>& names) {
-  for (std::size_t i = 0; i < N; ++i) {
-    if (token.size() != names[i].size()) continue;
-    bool same = true;
-    for (std::size_t k = 0; k < token.size() && same; ++k) same = (token[k] | 0x20) == names[i][k];
-    if (same) return static_cast<int>(i);
-  }
+int indexOf(std::string_view token, const std::array<std::uint32_t, N>& names) {
+  const std::uint32_t key = packed(token);
+  for (std::size_t i = 0; i < N; ++i)
+    if (names[i] == key) return static_cast<int>(i);
   return -1;
 }
 
-constexpr std::array<std::string_view, 7> kDayNames = {"mon", "tue", "wed", "thu",
-                                                       "fri", "sat", "sun"};
-constexpr std::array<std::string_view, 12> kMonthNames = {"jan", "feb", "mar", "apr", "may", "jun",
-                                                          "jul", "aug", "sep", "oct", "nov", "dec"};
+constexpr std::array<std::uint32_t, 7> kDayNames = {packed("mon"), packed("tue"), packed("wed"),
+                                                    packed("thu"), packed("fri"), packed("sat"),
+                                                    packed("sun")};
+constexpr std::array<std::uint32_t, 12> kMonthNames = {
+    packed("jan"), packed("feb"), packed("mar"), packed("apr"), packed("may"), packed("jun"),
+    packed("jul"), packed("aug"), packed("sep"), packed("oct"), packed("nov"), packed("dec")};
 // The zone names RFC 5322 gives a meaning; their offsets from UTC in hours.
-constexpr std::array<std::string_view, 10> kZoneNames = {"ut",  "gmt", "est", "edt", "cst",
-                                                         "cdt", "mst", "mdt", "pst", "pdt"};
+constexpr std::array<std::uint32_t, 10> kZoneNames = {
+    packed("ut"),  packed("gmt"), packed("est"), packed("edt"), packed("cst"),
+    packed("cdt"), packed("mst"), packed("mdt"), packed("pst"), packed("pdt")};
 constexpr std::array<int, 10> kZoneHours = {0, 0, -5, -4, -6, -5, -7, -6, -8, -7};
 
 // Walks the text token by token.
@@ -69,8 +78,8 @@ class Cursor {
     return true;
   }
 
-  std::string_view letters() { return run(isLetter); }
-  std::string_view digits() { return run(isDigit); }
+  std::string_view letters() { return run<isLetter>(); }
+  std::string_view digits() { return run<isDigit>(); }
 
   bool take(char c) {
     if (at_ == text_.size() || text_[at_] != c) return false;
@@ -81,7 +90,8 @@ class Cursor {
   bool atEnd() const { return at_ == text_.size(); }
 
  private:
-  std::string_view run(bool (*belongs)(char)) {
+  template <bool (*belongs)(char)>
+  std::string_view run() {
     const std::size_t from = at_;
     while (at_ < text_.size() && belongs(text_[at_])) ++at_;
     return text_.substr(from, at_ - from);
