@@ -95,6 +95,24 @@ TEST(PropertyList, GarbageNeverCrashes) {
   EXPECT_FALSE(ParsePropertyList("</dict></plist><dict").dateReceived);
 }
 
+TEST(PropertyList, BinaryListsReadAsXmlOnes) {
+  // {date-received: 1565148386, date-sent: 1565148386.5, flags: 8590132225}, as Python's
+  // plistlib writes it in Apple's binary format.
+  const std::string binary(
+      "\x62\x70\x6c\x69\x73\x74\x30\x30\xd3\x01\x02\x03\x04\x05\x06\x5d\x64\x61\x74\x65\x2d\x72"
+      "\x65\x63\x65\x69\x76\x65\x64\x59\x64\x61\x74\x65\x2d\x73\x65\x6e\x74\x55\x66\x6c\x61\x67"
+      "\x73\x12\x5d\x4a\x44\xe2\x23\x41\xd7\x52\x91\x38\xa0\x00\x00\x13\x00\x00\x00\x02\x00\x03"
+      "\x04\x01\x08\x0f\x1d\x27\x2d\x32\x3b\x00\x00\x00\x00\x00\x00\x01\x01\x00\x00\x00\x00\x00"
+      "\x00\x00\x07\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x44",
+      107);
+  const EmlxProperties p = ParsePropertyList(binary);
+  EXPECT_EQ(p.dateReceived, 1565148386.0);
+  EXPECT_EQ(p.dateSent, 1565148386.5);
+  EXPECT_EQ(p.flags, 8590132225u);
+  // Cut short, it is no list.
+  EXPECT_FALSE(ParsePropertyList(binary.substr(0, 60)).dateReceived);
+}
+
 TEST(PropertyList, RealFilesFromTheCorpus) {
   const std::filesystem::path root = DROVANTA_CORPUS_DIR;
   if (!std::filesystem::is_directory(root)) GTEST_SKIP() << "no corpus at " << root;
