@@ -1,5 +1,6 @@
 #include "conversion/separator_line.h"
 
+#include <chrono>
 #include <filesystem>
 #include <system_error>
 
@@ -11,11 +12,11 @@ constexpr const char* kWeekdays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "
 constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                    "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
-// 0 Sunday .. 6 Saturday for a proleptic Gregorian date (Sakamoto's method).
-int weekdayOf(int year, int month, int day) {
-  static constexpr int kOffsets[] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
-  if (month < 3) year -= 1;
-  return (year + year / 4 - year / 100 + year / 400 + kOffsets[month - 1] + day) % 7;
+// 0 Sunday .. 6 Saturday; a day past the month's end (clamped fields) counts on into the next.
+unsigned weekdayOf(int year, int month, int day) {
+  using namespace std::chrono;
+  const auto date = std::chrono::year{year} / static_cast<unsigned>(month) / 1;
+  return weekday{sys_days{date} + days{day - 1}}.c_encoding();
 }
 
 void appendDigits(std::string& out, int value, int width) {
