@@ -3,6 +3,7 @@
 #include <unordered_set>
 
 #include "conversion/mailbox_naming.h"
+#include "shellutil/path_helpers.h"
 
 namespace drovanta {
 
@@ -14,7 +15,8 @@ std::size_t PrintDryRun(std::FILE* stream, const std::vector<std::string>& rows,
     if (placer) place = placer(destinationFolder, row);
     if (!place) place = MailboxPlaceFor(destinationFolder, row);
     mailboxes.insert(place->mailboxPath);
-    std::fprintf(stream, "%s -> %s\n", row.c_str(), place->mailboxPath.c_str());
+    std::fprintf(stream, "%s -> %s\n", PrintableText(row).c_str(),
+                 PrintableText(place->mailboxPath).c_str());
   }
   return mailboxes.size();
 }

@@ -13,6 +13,7 @@
 #include "cli/progress_line.h"
 #include "cli/run_report.h"
 #include "cli/source_rows.h"
+#include "cli/stop_signals.h"
 #include "conversion/apple_layout.h"
 #include "conversion/conversion_run.h"
 #include "shellutil/folder_creation.h"
@@ -47,7 +48,7 @@ int Run(const std::vector<std::string>& args) {
   const auto sources = MakeSourcesAbsolute(options.sources);
   if (sources.missing) {
     std::fprintf(stderr, "%s: %s: no such file or folder\n", kProgramName,
-                 sources.missing->c_str());
+                 PrintableText(*sources.missing).c_str());
     return kExitUsage;
   }
   const std::string destination = MakeAbsolutePath(options.destination);
@@ -65,7 +66,7 @@ int Run(const std::vector<std::string>& args) {
     const auto mailboxes = PrintDryRun(stdout, collected.rows, destination, runOptions.placer);
     std::fflush(stdout);
     for (const auto& failure : collected.failures) {
-      std::fprintf(stderr, "%s\n", describe(failure).c_str());
+      std::fprintf(stderr, "%s\n", PrintableText(describe(failure)).c_str());
     }
     std::fprintf(stderr, "%zu messages into %zu mailboxes; nothing written (dry run)\n",
                  collected.rows.size(), mailboxes);
@@ -74,13 +75,16 @@ int Run(const std::vector<std::string>& args) {
 
   if (!EnsureFolderExists(destination)) {
     std::fprintf(stderr, "%s: %s: cannot create the destination folder\n", kProgramName,
-                 destination.c_str());
+                 PrintableText(destination).c_str());
     return kExitUsage;
   }
 
   const long total = static_cast<long>(collected.rows.size());
   ProgressLine progress(total, !options.quiet && ::isatty(STDERR_FILENO), stderr);
   VectorRowSource rows(collected.rows);
+  static StopRequest stop;  // the signal handlers keep pointing at it
+  InstallStopSignals(stop);
+  runOptions.stop = &stop;
   RunSummary summary = RunConversion(rows, destination, progress, runOptions);
   progress.clear();
 
@@ -91,8 +95,15 @@ int Run(const std::vector<std::string>& args) {
 
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  PrintRunReport(stderr, failures, progress.warnings(), progress.skipped(),
+  std::string interruption;
+  if (summary.stopped) {
+    interruption = std::string(kProgramName) + ": interrupted by " + SignalName(stop.reason()) +
+                   "; " + std::to_string(summary.notReached) + " of " + std::to_string(total) +
+                   " messages not converted";
+  }
+  PrintRunReport(stderr, failures, progress.warnings(), progress.skipped(), interruption,
                  SummaryLine(summary, seconds));
+  if (summary.stopped) return ExitStatusForSignal(stop.reason());
   return summary.failed == 0 ? kExitConverted : kExitSomeFailed;
 }
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <string>
 
+#include "shellutil/path_helpers.h"
+
 namespace drovanta {
 namespace {
 
@@ -62,6 +64,13 @@ void ProgressLine::turnSkipped(long /*row*/, const Notice& notice) {
 
 void ProgressLine::warned(long /*row*/, const Notice& notice) {
   warnings_.push_back(notice);
+}
+
+void ProgressLine::mailboxBusy(long /*row*/, const std::string& mailboxPath) {
+  clear();
+  std::fprintf(stream_, "waiting: %s: another program is writing to it\n",
+               PrintableText(mailboxPath).c_str());
+  std::fflush(stream_);
 }
 
 void ProgressLine::turnDone() {

@@ -23,6 +23,8 @@ class ProgressLine : public ConversionObserver {
   void turnFailed(long row, const Failure& failure) override;
   void turnSkipped(long row, const Notice& notice) override;
   void warned(long row, const Notice& notice) override;
+  // Said at once, even when the line is not shown: the run seems to stand still.
+  void mailboxBusy(long row, const std::string& mailboxPath) override;
 
   // Wipes the line so that the report starts on a clean line.
   void clear();

@@ -1,5 +1,7 @@
 #include "cli/run_report.h"
 
+#include "shellutil/path_helpers.h"
+
 namespace drovanta {
 
 std::string SummaryLine(const RunSummary& summary, double seconds) {
@@ -15,14 +17,19 @@ std::string SummaryLine(const RunSummary& summary, double seconds) {
 
 void PrintRunReport(std::FILE* stream, const std::vector<Failure>& failures,
                     const std::vector<Notice>& warnings, const std::vector<Notice>& skipped,
-                    const std::string& summaryLine) {
-  for (const auto& failure : failures) std::fprintf(stream, "%s\n", describe(failure).c_str());
+                    const std::string& interruption, const std::string& summaryLine) {
+  for (const auto& failure : failures) {
+    std::fprintf(stream, "%s\n", PrintableText(describe(failure)).c_str());
+  }
   for (const auto& notice : warnings) {
-    std::fprintf(stream, "warning: %s: %s\n", notice.path.c_str(), notice.text.c_str());
+    std::fprintf(stream, "warning: %s: %s\n", PrintableText(notice.path).c_str(),
+                 PrintableText(notice.text).c_str());
   }
   for (const auto& notice : skipped) {
-    std::fprintf(stream, "skipped: %s: %s\n", notice.path.c_str(), notice.text.c_str());
+    std::fprintf(stream, "skipped: %s: %s\n", PrintableText(notice.path).c_str(),
+                 PrintableText(notice.text).c_str());
   }
+  if (!interruption.empty()) std::fprintf(stream, "%s\n", interruption.c_str());
   std::fprintf(stream, "%s\n", summaryLine.c_str());
 }
 

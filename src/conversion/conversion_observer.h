@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "shellutil/failure.h"
 
@@ -30,8 +31,11 @@ class ConversionObserver {
   virtual void turnFailed(long /*row*/, const Failure& /*failure*/) {}
   // Row `row` is not a message (an AppleDouble sidecar) and was left out; not a failure.
   virtual void turnSkipped(long /*row*/, const Notice& /*notice*/) {}
-  // Row `row` was converted, but something of it could not be restored (a missing attachment).
+  // Row `row` was converted, but something of it could not be restored (a missing attachment),
+  // or its mailbox had to be mended first (the notice then names the mailbox).
   virtual void warned(long /*row*/, const Notice& /*notice*/) {}
+  // Another program has been writing to the mailbox for a while; the run waits for it.
+  virtual void mailboxBusy(long /*row*/, const std::string& /*mailboxPath*/) {}
 };
 
 }  // namespace drovanta

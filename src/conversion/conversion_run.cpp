@@ -74,9 +74,9 @@ class Run {
   RunSummary go() {
     const long rowCount = rows_.rowCount();
     for (long row = 0; row < rowCount; ++row) {
-      if (observer_.stopRequested()) {
+      if (stopAsked()) {
         summary_.stopped = true;
-        summary_.notReached = rowCount - row;
+        summary_.notReached += rowCount - row;
         break;
       }
       turn(row);
@@ -126,24 +126,47 @@ class Run {
     const MessageText message = ReadMessageText(path, file_.bytes(), progress, options_.record);
     observer_.yieldPoint();
     if (message.notAMessage) return skip(row, path);
+    if (stopRequestedNow()) return leaveOut();
 
-    MaybeFailure appended =
-        AppendRecord(place->mailboxPath, *separator, message.borrowed, message.text,
-                     options_.record, [this] { observer_.yieldPoint(); });
+    std::size_t mended = 0;
+    AppendHooks hooks;
+    hooks.opened = [this] { observer_.yieldPoint(); };
+    hooks.waitingForLock = [&] { observer_.mailboxBusy(row, place->mailboxPath); };
+    hooks.tailMended = [&](std::size_t added) { mended = added; };
+    hooks.stop = options_.stop;
+    MaybeFailure appended = AppendRecord(place->mailboxPath, *separator, message.borrowed,
+                                         message.text, options_.record, hooks);
     observer_.yieldPoint();
+    if (appended && appended->code == FailureCode::Interrupted) return leaveOut();
     if (appended) return fail(row, path, std::move(*appended), "cannot write mailbox");
 
     ++summary_.converted;
     summary_.bytesRead += message.fileLength;
     const std::size_t lineEnd = options_.record.lineEnds == LineEnds::CrLf ? 2 : 1;
-    summary_.bytesWritten += separator->size() + message.textLength() + 2 * lineEnd;
+    summary_.bytesWritten += mended + separator->size() + message.textLength() + 2 * lineEnd;
     if (mailboxesSeen_.insert(place->mailboxPath).second) {
       summary_.mailboxes.push_back(place->mailboxPath);
     }
     // Warnings only matter for a message that made it into its mailbox.
-    if (!message.warnings.empty()) ++summary_.warnings;
+    if (!message.warnings.empty() || mended != 0) ++summary_.warnings;
     for (const Notice& notice : message.warnings) observer_.warned(row, notice);
+    if (mended != 0) {
+      observer_.warned(row, Notice{place->mailboxPath,
+                                   "did not end with a complete record; new records start after "
+                                   "an empty line"});
+    }
     observer_.turnFinished(row);
+  }
+
+  // Asked before each row: by the observer, or by a stop request made at any time.
+  bool stopAsked() { return observer_.stopRequested() || stopRequestedNow(); }
+  bool stopRequestedNow() const { return options_.stop != nullptr && options_.stop->stopping(); }
+
+  // A stop request came while the turn's message was read or written: its record is left out
+  // (or was cut back) and the run ends.
+  void leaveOut() {
+    summary_.stopped = true;
+    ++summary_.notReached;
   }
 
   void fail(long row, const std::string& path, Failure failure, const char* what) {

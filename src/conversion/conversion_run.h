@@ -9,6 +9,7 @@
 #include "conversion/conversion_observer.h"
 #include "conversion/mailbox_naming.h"
 #include "conversion/record_options.h"
+#include "conversion/stop_request.h"
 #include "shellutil/failure.h"
 
 namespace drovanta {
@@ -41,15 +42,20 @@ using MailboxPlacer = std::function<std::optional<MailboxPlace>(
 struct RunOptions {
   RecordOptions record;
   MailboxPlacer placer;  // empty: the default naming
+  // Asked between turns and while a record is written; null: the run cannot be stopped.
+  const StopRequest* stop = nullptr;
 };
 
 struct RunSummary {
   long converted = 0;
   long failed = 0;
   long skipped = 0;      // not messages (AppleDouble sidecars)
-  long warnings = 0;     // messages converted with something missing (each may warn more than once)
-  bool stopped = false;  // the observer asked the run to stop before its last row
-  long notReached = 0;   // rows the stopped run did not come to
+  long warnings = 0;     // messages converted with a warning (each may warn more than once)
+  // The run was asked to stop (by the observer or a stop request) before its last row.
+  bool stopped = false;
+  // Rows the stopped run did not convert: those it did not come to, and one whose record it
+  // left out or cut back when the request came while it was read or written.
+  long notReached = 0;
   std::uint64_t bytesRead = 0;         // message bytes of the converted messages
   std::uint64_t bytesWritten = 0;      // record bytes appended
   std::vector<std::string> mailboxes;  // each mailbox written, in the order first written
@@ -68,7 +74,10 @@ struct RunSummary {
 // turnFinished (after any warned calls), turnFailed or turnSkipped. An output folder that cannot
 // be created fails the turn before the message is read. Files named "._*" that start with the
 // AppleDouble magic are skipped before any folder is made for them. When the observer asks to
-// stop, the run ends before the next row and counts the rows it did not come to.
+// stop, the run ends before the next row and counts the rows it did not come to. A stop request
+// (options.stop) also ends it during a turn: a message read but not yet written is left out,
+// and a record abandoned half-way by a second request is cut back; that turn ends without a
+// call and counts as not reached, not as failed.
 RunSummary RunConversion(RowSource& rows, const std::string& destinationFolder,
                          ConversionObserver& observer, const RunOptions& options = {});
 

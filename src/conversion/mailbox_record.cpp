@@ -6,7 +6,9 @@
 
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "conversion/record_writer.h"
 
@@ -14,17 +16,38 @@ namespace drovanta {
 
 namespace {
 
+// How long another writer may hold the lock before the caller hears that the append waits.
+constexpr auto kLockNoteAfter = std::chrono::seconds(2);
+constexpr auto kLockRetryPause = std::chrono::milliseconds(10);
+// A mailbox created here is its owner's alone, as mail delivery agents create them.
+constexpr mode_t kNewMailboxMode = 0600;
+// openLocked's answer for a path that names something other than a regular file.
+constexpr int kNotAFile = -1;
+
 Failure unwritable(const std::string& mailboxPath, int error) {
   return Failure{FailureCode::MailboxUnwritable, mailboxPath, std::strerror(error)};
+}
+
+bool stopping(const AppendHooks& hooks) {
+  return hooks.stop != nullptr && hooks.stop->stopping();
+}
+
+// Opens for reading too where allowed, so that the end of the mailbox can be looked at.
+int openExisting(const std::string& mailboxPath, int flags) {
+  const int fd = ::open(mailboxPath.c_str(), O_RDWR | flags);
+  if (fd >= 0 || errno != EACCES) return fd;
+  return ::open(mailboxPath.c_str(), O_WRONLY | flags);
 }
 
 // Opens the mailbox for appending and says whether this call created it, so that a failed first
 // record leaves no empty file behind.
 int openForAppend(const std::string& mailboxPath, bool& created) {
+  // Never blocks on a special file (a FIFO without a reader); no effect on a regular one.
+  constexpr int kAppend = O_APPEND | O_CLOEXEC | O_NONBLOCK;
   created = false;
-  int fd = ::open(mailboxPath.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  int fd = openExisting(mailboxPath, kAppend);
   if (fd >= 0 || errno != ENOENT) return fd;
-  fd = ::open(mailboxPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  fd = ::open(mailboxPath.c_str(), O_RDWR | kAppend | O_CREAT | O_EXCL, kNewMailboxMode);
   if (fd >= 0) {
     created = true;
     return fd;
@@ -32,11 +55,67 @@ int openForAppend(const std::string& mailboxPath, bool& created) {
   if (errno != EEXIST) return fd;
   // Created by someone else in between, or a link whose target is missing (O_EXCL does not
   // follow links): open as plain append mode does, creating the target.
-  return ::open(mailboxPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  return ::open(mailboxPath.c_str(), O_RDWR | kAppend | O_CREAT, kNewMailboxMode);
 }
 
-// Writes every byte of the buffers, going on after short writes.
-bool writeAll(int fd, std::array<iovec, 5> buffers, const RecordWriteCall& writeCall) {
+// Takes the write lock on the whole file, waiting while another writer holds it. It is tried
+// without blocking first so that the wait can be told after a while; then it is waited for.
+// 0, EINTR when a stop was asked for during the wait, or the error. A file system without
+// locks (ENOLCK) is written as before, unlocked.
+int lockWholeFile(int fd, const AppendHooks& hooks, bool tellWait) {
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  const auto tellAt = std::chrono::steady_clock::now() + kLockNoteAfter;
+  while (::fcntl(fd, F_SETLK, &lock) != 0) {
+    if (errno == ENOLCK) return 0;
+    if (errno != EACCES && errno != EAGAIN) return errno;
+    if (stopping(hooks)) return EINTR;
+    if (std::chrono::steady_clock::now() >= tellAt) {
+      if (tellWait && hooks.waitingForLock) hooks.waitingForLock();
+      while (::fcntl(fd, F_SETLKW, &lock) != 0) {
+        if (errno != EINTR) return errno;
+        if (stopping(hooks)) return EINTR;
+      }
+      return 0;
+    }
+    std::this_thread::sleep_for(kLockRetryPause);
+  }
+  return 0;
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// After the lock is taken: the open file must still be the mailbox. A writer whose first
+// record failed removes the file it created, and another program may have replaced it.
+bool stillTheMailbox(const std::string& mailboxPath, const struct stat& opened) {
+  struct stat named {};
+  return opened.st_nlink > 0 && ::stat(mailboxPath.c_str(), &named) == 0 && sameFile(named, opened);
+}
+
+// How many line ends go before the record so that it starts after a line end and an empty
+// line, whichever line ends the mailbox uses (LF LF, CR LF CR LF, or a mix of the two).
+std::size_t missingLineEnds(int fd, off_t length) {
+  if (length == 0) return 0;
+  char tail[3] = {};
+  const off_t take = length < 3 ? length : 3;
+  ssize_t got = -1;
+  do {
+    got = ::pread(fd, tail, static_cast<std::size_t>(take), length - take);
+  } while (got < 0 && errno == EINTR);
+  if (got != take) return 0;  // unreadable (opened for writing only): trusted as it is
+  const std::string_view end(tail, static_cast<std::size_t>(take));
+  if (end.ends_with("\n\n") || end.ends_with("\n\r\n")) return 0;
+  return end.ends_with("\n") ? 1 : 2;
+}
+
+// Writes every byte of the buffers, going on after short writes, at most kRecordWriteChunk
+// bytes per call. 0, EINTR when the record is to be abandoned, or the write's error.
+template <std::size_t N>
+int writeAll(int fd, std::array<iovec, N> buffers, const RecordWriteCall& writeCall,
+             const AppendHooks& hooks) {
   iovec* first = buffers.data();
   int count = static_cast<int>(buffers.size());
   while (count > 0) {
@@ -45,15 +124,20 @@ bool writeAll(int fd, std::array<iovec, 5> buffers, const RecordWriteCall& write
       --count;
       continue;
     }
-    const ssize_t written = writeCall(fd, first, count);
+    if (hooks.stop != nullptr && hooks.stop->abandoning()) return EINTR;
+    int taken = 0;
+    std::size_t total = 0;
+    while (taken < count && total < kRecordWriteChunk) total += first[taken++].iov_len;
+    iovec& last = first[taken - 1];
+    const std::size_t lastLength = last.iov_len;
+    if (total > kRecordWriteChunk) last.iov_len -= total - kRecordWriteChunk;
+    const ssize_t written = writeCall(fd, first, taken);
+    last.iov_len = lastLength;
     if (written < 0) {
       if (errno == EINTR) continue;
-      return false;
+      return errno;
     }
-    if (written == 0) {
-      errno = EIO;  // a write that makes no progress would loop for ever
-      return false;
-    }
+    if (written == 0) return EIO;  // a write that makes no progress would loop for ever
     auto left = static_cast<std::size_t>(written);
     while (count > 0 && left >= first->iov_len) {
       left -= first->iov_len;
@@ -65,15 +149,45 @@ bool writeAll(int fd, std::array<iovec, 5> buffers, const RecordWriteCall& write
       first->iov_len -= left;
     }
   }
-  return true;
+  return 0;
 }
 
-Failure rollbackFailure(const std::string& mailboxPath, int error, bool restored,
-                        int restoreError) {
+// Puts the mailbox back as the lock found it. A file this append created is removed (the
+// writers waiting for its lock see that and open the path again), unless another writer got
+// its record in first.
+int cutBack(int fd, const std::string& mailboxPath, bool created, off_t lengthBefore) {
+  const bool removed = created && lengthBefore == 0 ? ::unlink(mailboxPath.c_str()) == 0
+                                                    : ::ftruncate(fd, lengthBefore) == 0;
+  return removed ? 0 : errno;
+}
+
+// A failed close (a network file system may report a failed write only then) has let go of
+// the lock: the record is cut back under a new lock, and only while nobody appended after it.
+int cutBackAfterClose(const std::string& mailboxPath, const struct stat& opened, bool created,
+                      off_t lengthBefore, off_t lengthAfter) {
+  const int fd = ::open(mailboxPath.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  int error = lockWholeFile(fd, {}, false);
+  struct stat now {};
+  if (error == 0 && ::fstat(fd, &now) != 0) error = errno;
+  if (error == 0 && (!sameFile(now, opened) || now.st_size != lengthAfter)) error = EBUSY;
+  if (error == 0) error = cutBack(fd, mailboxPath, created, lengthBefore);
+  ::close(fd);
+  return error;
+}
+
+Failure appendFailure(const std::string& mailboxPath, int error, int restoreError) {
   Failure failure = unwritable(mailboxPath, error);
-  if (!restored) {
+  if (error == EINTR) {
+    failure.code = FailureCode::Interrupted;
+    failure.reason = "interrupted; the partial record was removed";
+  }
+  if (restoreError != 0) {
+    failure.code = FailureCode::MailboxUnwritable;
+    if (error == EINTR) failure.reason = "interrupted";
     failure.reason += "; the partial record could not be removed: ";
-    failure.reason += std::strerror(restoreError);
+    failure.reason += restoreError == EBUSY ? "another program has written to the mailbox since"
+                                            : std::strerror(restoreError);
   }
   return failure;
 }
@@ -82,64 +196,94 @@ iovec buffer(std::string_view bytes) {
   return iovec{const_cast<char*>(bytes.data()), bytes.size()};
 }
 
+// The open, locked mailbox and what was found when the lock was taken.
+struct LockedMailbox {
+  int fd = -1;
+  bool created = false;
+  struct stat status {};
+};
+
+// Opens and locks the mailbox: 0, EINTR when a stop came during the wait, kNotAFile or the
+// error. When
+// the file turns out to have been removed or replaced while the lock was waited for, the path
+// is opened again.
+int openLocked(const std::string& mailboxPath, const AppendHooks& hooks, LockedMailbox& mailbox) {
+  for (bool first = true;; first = false) {
+    mailbox.fd = openForAppend(mailboxPath, mailbox.created);
+    if (mailbox.fd < 0) return errno;
+    int error = 0;
+    if (::fstat(mailbox.fd, &mailbox.status) != 0) error = errno;
+    if (error == 0 && !S_ISREG(mailbox.status.st_mode)) error = kNotAFile;
+    if (error == 0 && first && hooks.opened) hooks.opened();
+    if (error == 0) error = lockWholeFile(mailbox.fd, hooks, true);
+    if (error == 0 && ::fstat(mailbox.fd, &mailbox.status) != 0) error = errno;
+    if (error == 0 && stillTheMailbox(mailboxPath, mailbox.status)) return 0;
+    ::close(mailbox.fd);
+    mailbox.fd = -1;
+    if (error != 0) return error;
+  }
+}
+
 }  // namespace
 
 MaybeFailure AppendRecordWith(const std::string& mailboxPath, std::string_view separatorLine,
                               std::string_view textHead, std::string_view textTail,
-                              const RecordOptions& options, const std::function<void()>& onOpened,
+                              const RecordOptions& options, const AppendHooks& hooks,
                               const RecordWriteCall& writeCall) {
-  bool created = false;
-  const int fd = openForAppend(mailboxPath, created);
-  if (fd < 0) return unwritable(mailboxPath, errno);
-
-  struct stat status {};
-  if (::fstat(fd, &status) != 0) {
-    const int error = errno;
-    ::close(fd);
+  LockedMailbox mailbox;
+  if (const int error = openLocked(mailboxPath, hooks, mailbox); error != 0) {
+    if (error == kNotAFile) {
+      return Failure{FailureCode::MailboxUnwritable, mailboxPath, "Not a regular file"};
+    }
+    if (error == EINTR) {
+      return Failure{FailureCode::Interrupted, mailboxPath, "interrupted before it was written"};
+    }
     return unwritable(mailboxPath, error);
   }
-  if (!S_ISREG(status.st_mode)) {
-    ::close(fd);
-    return Failure{FailureCode::MailboxUnwritable, mailboxPath, "Not a regular file"};
-  }
-  const off_t lengthBefore = status.st_size;
-  if (onOpened) onOpened();
+  const int fd = mailbox.fd;
+  // Cut back to this length only: anything before it may be another writer's.
+  const off_t lengthBefore = mailbox.status.st_size;
 
-  // Separator, line end, text, line end: one gathered write, no copy of the text.
+  // Separator, line end, text, line end: one gathered write, no copy of the text. A mailbox
+  // left without a closing empty line gets its line ends first, so that the record does not
+  // join the last line of what is there.
   const std::string_view lineEnd = options.lineEnds == LineEnds::CrLf ? "\r\n" : "\n";
-  const std::array<iovec, 5> buffers{buffer(separatorLine), buffer(lineEnd), buffer(textHead),
-                                     buffer(textTail), buffer(lineEnd)};
-  if (!writeAll(fd, buffers, writeCall)) {
-    const int error = errno;
-    // Cut the mailbox back so it holds only whole records.
-    const bool restored =
-        created ? ::unlink(mailboxPath.c_str()) == 0 : ::ftruncate(fd, lengthBefore) == 0;
-    const int restoreError = errno;
+  const std::size_t mended = missingLineEnds(fd, lengthBefore);
+  const std::string padding = [&] {
+    std::string text;
+    for (std::size_t i = 0; i < mended; ++i) text += lineEnd;
+    return text;
+  }();
+  const std::array<iovec, 6> buffers{buffer(padding),  buffer(separatorLine), buffer(lineEnd),
+                                     buffer(textHead), buffer(textTail),      buffer(lineEnd)};
+  if (const int error = writeAll(fd, buffers, writeCall, hooks); error != 0) {
+    const int restoreError = cutBack(fd, mailboxPath, mailbox.created, lengthBefore);
     ::close(fd);
-    return rollbackFailure(mailboxPath, error, restored, restoreError);
+    return appendFailure(mailboxPath, error, restoreError);
   }
+  if (!padding.empty() && hooks.tailMended) hooks.tailMended(padding.size());
+  const off_t lengthAfter = ::lseek(fd, 0, SEEK_END);
   if (::close(fd) != 0) {
-    // A network file system may report a failed write only here.
     const int error = errno;
-    const bool restored = created ? ::unlink(mailboxPath.c_str()) == 0
-                                  : ::truncate(mailboxPath.c_str(), lengthBefore) == 0;
-    return rollbackFailure(mailboxPath, error, restored, errno);
+    return appendFailure(
+        mailboxPath, error,
+        cutBackAfterClose(mailboxPath, mailbox.status, mailbox.created, lengthBefore, lengthAfter));
   }
   return std::nullopt;
 }
 
 MaybeFailure AppendRecord(const std::string& mailboxPath, std::string_view separatorLine,
                           std::string_view textHead, std::string_view textTail,
-                          const RecordOptions& options, const std::function<void()>& onOpened) {
+                          const RecordOptions& options, const AppendHooks& hooks) {
   return AppendRecordWith(
-      mailboxPath, separatorLine, textHead, textTail, options, onOpened,
+      mailboxPath, separatorLine, textHead, textTail, options, hooks,
       [](int fd, const iovec* buffers, int count) { return ::writev(fd, buffers, count); });
 }
 
 MaybeFailure AppendRecord(const std::string& mailboxPath, std::string_view separatorLine,
                           std::string_view messageText, const RecordOptions& options,
-                          const std::function<void()>& onOpened) {
-  return AppendRecord(mailboxPath, separatorLine, messageText, {}, options, onOpened);
+                          const AppendHooks& hooks) {
+  return AppendRecord(mailboxPath, separatorLine, messageText, {}, options, hooks);
 }
 
 }  // namespace drovanta

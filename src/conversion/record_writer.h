@@ -7,20 +7,23 @@
 #include <string>
 #include <string_view>
 
+#include "conversion/mailbox_record.h"
 #include "conversion/record_options.h"
 #include "shellutil/failure.h"
 
 namespace drovanta {
 
 // Writes some leading part of the buffers to the open file, as writev does: the number of bytes
-// written, or -1 with errno set. AppendRecord uses ::writev; tests pass writers that stop short
-// or fail part-way to check that a failed append leaves only whole records.
+// written, or -1 with errno set. One call is given at most kRecordWriteChunk bytes, so that a
+// request to abandon the record is seen between calls. AppendRecord uses ::writev; tests pass
+// writers that stop short or fail part-way to check that a failed append leaves only whole records.
+inline constexpr std::size_t kRecordWriteChunk = std::size_t{16} << 20;
 using RecordWriteCall = std::function<ssize_t(int fd, const iovec* buffers, int count)>;
 
 // AppendRecord with the write call made explicit; the text is textHead followed by textTail.
 MaybeFailure AppendRecordWith(const std::string& mailboxPath, std::string_view separatorLine,
                               std::string_view textHead, std::string_view textTail,
-                              const RecordOptions& options, const std::function<void()>& onOpened,
+                              const RecordOptions& options, const AppendHooks& hooks,
                               const RecordWriteCall& writeCall);
 
 }  // namespace drovanta

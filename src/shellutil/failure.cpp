@@ -9,6 +9,7 @@ const char* toString(FailureCode code) {
     case FailureCode::MessageUnloadable: return "message cannot be parsed";
     case FailureCode::FolderNotCreated: return "output folder cannot be created";
     case FailureCode::MailboxUnwritable: return "mailbox file cannot be written";
+    case FailureCode::Interrupted: return "interrupted";
     case FailureCode::FolderUnlistable: return "folder cannot be listed";
     case FailureCode::ScannerNotReady: return "scanner not initialised";
     case FailureCode::DuplicateKey: return "key already in list";

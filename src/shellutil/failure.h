@@ -15,6 +15,7 @@ enum class FailureCode {
   MessageUnloadable,  // its header block cannot be parsed
   FolderNotCreated,   // the output folder cannot be created
   MailboxUnwritable,  // the mailbox file cannot be opened or written completely
+  Interrupted,        // a stop was asked for while the record was written; it was cut back
   FolderUnlistable,   // a folder's entries cannot be listed during a walk
   ScannerNotReady,    // a walk was asked of a scanner without its file-system service
   DuplicateKey,       // a keyed list already holds the key

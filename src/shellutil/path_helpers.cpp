@@ -31,4 +31,36 @@ std::string MakeAbsolutePath(const std::string& path) {
   return text;
 }
 
+std::string PrintableText(std::string_view path) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string shown;
+  shown.reserve(path.size());
+  const auto hex = [&](unsigned char byte) {
+    shown += "\\x";
+    shown += kHex[byte >> 4];
+    shown += kHex[byte & 0xf];
+  };
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(path[i]);
+    if (byte == '\n') {
+      shown += "\\n";
+    } else if (byte == '\t') {
+      shown += "\\t";
+    } else if (byte == '\r') {
+      shown += "\\r";
+    } else if (byte < 0x20 || byte == 0x7f) {
+      hex(byte);
+    } else if (byte == 0xc2 && i + 1 < path.size() &&
+               static_cast<unsigned char>(path[i + 1]) >= 0x80 &&
+               static_cast<unsigned char>(path[i + 1]) <= 0x9f) {
+      // U+0080 to U+009F: a terminal may take them for control sequence introducers.
+      hex(byte);
+      hex(static_cast<unsigned char>(path[++i]));
+    } else {
+      shown += path[i];
+    }
+  }
+  return shown;
+}
+
 }  // namespace drovanta

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace drovanta {
 
@@ -23,5 +24,11 @@ std::string AddSeparator(const std::string& path, char separator = kPathSeparato
 // An absolute form of a path given on a command line: relative to the working folder,
 // "." and ".." folded away lexically, symbolic links left unresolved.
 std::string MakeAbsolutePath(const std::string& path);
+
+// A path, or a text holding paths, as shown to the user: control characters (C0, DEL, and C1 in
+// UTF-8) written as "\n",
+// "\t", "\r" or "\xHH", so that a file name cannot move the cursor, forge a line of a report
+// or send a terminal escape sequence. Every other byte is kept.
+std::string PrintableText(std::string_view path);
 
 }  // namespace drovanta

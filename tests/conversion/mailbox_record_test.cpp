@@ -72,7 +72,9 @@ TEST(MailboxRecordTest, AppendKeepsEveryEarlierByte) {
   const std::string earlier = "From a@b Thu Jan 01 00:00:00 1970\r\nX: 1\r\n\r\nold\r\n\r\n";
   const std::string mailbox = temp.write("Inbox.mbox", earlier);
   int opened = 0;
-  ASSERT_FALSE(AppendRecord(mailbox, kSeparator, "Y: 2\r\n\r\nnew\r\n", {}, [&] { ++opened; }));
+  AppendHooks hooks;
+  hooks.opened = [&] { ++opened; };
+  ASSERT_FALSE(AppendRecord(mailbox, kSeparator, "Y: 2\r\n\r\nnew\r\n", {}, hooks));
   EXPECT_EQ(opened, 1);
   EXPECT_EQ(readFile(mailbox), earlier + kSeparator + "\r\nY: 2\r\n\r\nnew\r\n\r\n");
 }
@@ -164,7 +166,9 @@ TEST(MailboxRecordTest, UnopenableMailboxIsAFailureNamingItAndNothingIsWritten) 
   const std::string underFile = plainFile + "/Inbox.mbox";
   for (const auto& mailbox : {folder, underFile}) {
     bool opened = false;
-    const auto failure = AppendRecord(mailbox, kSeparator, "X: 1\r\n", {}, [&] { opened = true; });
+    AppendHooks hooks;
+    hooks.opened = [&] { opened = true; };
+    const auto failure = AppendRecord(mailbox, kSeparator, "X: 1\r\n", {}, hooks);
     ASSERT_TRUE(failure) << mailbox;
     EXPECT_EQ(failure->code, FailureCode::MailboxUnwritable);
     EXPECT_EQ(failure->path, mailbox);

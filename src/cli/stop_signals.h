@@ -1,0 +1,20 @@
+#pragma once
+
+#include "conversion/stop_request.h"
+
+namespace drovanta {
+
+// Turns SIGINT, SIGTERM and SIGHUP into stop requests of the run (the first lets the record
+// being written be completed, a second abandons it), and ignores SIGXFSZ so that a write past
+// the file size limit fails as EFBIG and is cut back like one to a full disk. The handlers do
+// not restart interrupted calls, so that a wait for a mailbox lock sees the request.
+void InstallStopSignals(StopRequest& request);
+
+// The exit status of a run ended by `signal`: 128 + its number, as the shell reports a process
+// killed by it.
+int ExitStatusForSignal(int signal);
+
+// "SIGINT", "SIGTERM", "SIGHUP", or "signal N".
+const char* SignalName(int signal);
+
+}  // namespace drovanta
