@@ -1,16 +1,23 @@
 #include "conversion/mailbox_record.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/uio.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "conversion/message_text.h"
@@ -177,6 +184,194 @@ TEST(MailboxRecordTest, UnopenableMailboxIsAFailureNamingItAndNothingIsWritten) 
   }
   EXPECT_TRUE(fs::is_empty(folder));
   EXPECT_EQ(readFile(plainFile), "not a folder");
+}
+
+std::string recordOf(std::string_view text) {
+  return std::string(kSeparator) + "\r\n" + std::string(text) + "\r\n";
+}
+
+// A mailbox left without a closing empty line (a record torn by a killed run, another
+// program's file) gets line ends before the next record so that it never joins the last line;
+// a mailbox that ends with a line end and an empty line, in either convention, is left alone.
+TEST(MailboxRecordTornTailTest, TheRecordStartsAfterALineEndAndAnEmptyLine) {
+  TempFolder temp;
+  const std::string record = recordOf("Y: 2\r\n\r\nnew\r\n");
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"", ""},
+      {"From a\n\nbody\n\n", ""},
+      {"From a\r\n\r\nbody\r\n\r\n", ""},
+      {"From a\n\nbody\n\r\n", ""},
+      {"\n\n", ""},
+      {"From a\r\n\r\nhalf a li", "\r\n\r\n"},
+      {"From a\r\n\r\nwhole line\r\n", "\r\n"},
+      {"From a\n\nwhole line\n", "\r\n"},
+      {"x", "\r\n\r\n"},
+      {"\r", "\r\n\r\n"},
+  };
+  for (const auto& [earlier, padding] : cases) {
+    const std::string mailbox = temp.write("Torn.mbox", earlier);
+    std::size_t told = 0;
+    AppendHooks hooks;
+    hooks.tailMended = [&](std::size_t added) { told = added; };
+    ASSERT_FALSE(AppendRecord(mailbox, kSeparator, "Y: 2\r\n\r\nnew\r\n", {}, hooks));
+    EXPECT_EQ(readFile(mailbox), earlier + padding + record) << earlier;
+    EXPECT_EQ(told, padding.size()) << earlier;
+  }
+  // The record's own line-end convention is used for the padding.
+  const std::string mailbox = temp.write("TornLf.mbox", "From a\n\nhalf");
+  RecordOptions lf;
+  lf.lineEnds = LineEnds::Lf;
+  ASSERT_FALSE(AppendRecord(mailbox, kSeparator, "Y: 2\n\nnew\n", lf));
+  EXPECT_EQ(readFile(mailbox),
+            "From a\n\nhalf\n\n" + std::string(kSeparator) + "\nY: 2\n\nnew\n\n");
+}
+
+// A stop request while the record is written: the first lets it be completed, the second
+// abandons it, and it is cut back out.
+TEST(MailboxRecordStopTest, ASecondRequestAbandonsTheRecordAndCutsItBack) {
+  TempFolder temp;
+  const std::string earlier = recordOf("X: 1\r\n\r\nold\r\n");
+  const std::string text = "Subject: big\r\n\r\n" + std::string(100, 'x') + "\r\n";
+  for (int requests : {1, 2}) {
+    const std::string mailbox = temp.write("Stopped.mbox", earlier);
+    StopRequest stop;
+    AppendHooks hooks;
+    hooks.stop = &stop;
+    RecordWriteCall pieces = limitedWriter(40, SIZE_MAX);
+    int calls = 0;
+    const auto failure = AppendRecordWith(mailbox, kSeparator, text, "", {}, hooks,
+                                          [&](int fd, const iovec* buffers, int count) {
+                                            // The signals arrive while the first piece is being
+                                            // written.
+                                            if (++calls == 1) {
+                                              for (int i = 0; i < requests; ++i)
+                                                stop.request(SIGTERM);
+                                            }
+                                            return pieces(fd, buffers, count);
+                                          });
+    EXPECT_EQ(stop.reason(), SIGTERM);
+    if (requests == 1) {
+      EXPECT_FALSE(failure);
+      EXPECT_EQ(readFile(mailbox), earlier + recordOf(text));
+    } else {
+      ASSERT_TRUE(failure);
+      EXPECT_EQ(failure->code, FailureCode::Interrupted);
+      EXPECT_EQ(failure->reason, "interrupted; the partial record was removed");
+      EXPECT_EQ(calls, 1);
+      EXPECT_EQ(readFile(mailbox), earlier);
+    }
+  }
+}
+
+// Another process holding an fcntl write lock on the mailbox, as mail readers and delivery
+// agents take it. It tells the test once it holds the lock, keeps it for `hold`, appends
+// `theirs` and lets go.
+class LockHolder {
+ public:
+  LockHolder(const std::string& mailbox, std::chrono::milliseconds hold,
+             const std::string& theirs) {
+    int ready[2];
+    EXPECT_EQ(::pipe(ready), 0);
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      const int fd = ::open(mailbox.c_str(), O_WRONLY | O_APPEND);
+      struct flock lock {};
+      lock.l_type = F_WRLCK;
+      lock.l_whence = SEEK_SET;
+      if (fd < 0 || ::fcntl(fd, F_SETLKW, &lock) != 0) ::_exit(1);
+      if (::write(ready[1], "L", 1) != 1) ::_exit(1);
+      std::this_thread::sleep_for(hold);
+      if (::write(fd, theirs.data(), theirs.size()) != static_cast<ssize_t>(theirs.size())) {
+        ::_exit(1);
+      }
+      ::_exit(0);  // closing the file lets go of the lock
+    }
+    char byte = 0;
+    EXPECT_EQ(::read(ready[0], &byte, 1), 1);
+    ::close(ready[0]);
+    ::close(ready[1]);
+  }
+  ~LockHolder() { finish(); }
+  int finish() {
+    int status = -1;
+    if (pid_ > 0) ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return status;
+  }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+// Two writers on one filling disk: the rollback of one must never cut off the records of the
+// other. The append waits for the lock, says so after a while, and a failed record is cut back
+// to the length found once the lock was taken, keeping what the other writer added meanwhile.
+TEST(MailboxRecordLockTest, AFailedAppendKeepsTheRecordAnotherWriterAddedWhileItWaited) {
+  TempFolder temp;
+  const std::string earlier = recordOf("X: 1\r\n\r\nold\r\n");
+  const std::string theirs = recordOf("X: 2\r\n\r\ntheirs\r\n");
+  const std::string mailbox = temp.write("Shared.mbox", earlier);
+  LockHolder holder(mailbox, std::chrono::milliseconds(2300), theirs);
+  int waits = 0;
+  AppendHooks hooks;
+  hooks.waitingForLock = [&] { ++waits; };
+  const auto failure = AppendRecordWith(mailbox, kSeparator, "Y: 3\r\n\r\nours\r\n", "", {}, hooks,
+                                        limitedWriter(5, 12));
+  EXPECT_EQ(holder.finish(), 0);
+  ASSERT_TRUE(failure);
+  EXPECT_EQ(failure->code, FailureCode::MailboxUnwritable);
+  EXPECT_EQ(waits, 1);
+  EXPECT_EQ(readFile(mailbox), earlier + theirs);
+}
+
+TEST(MailboxRecordLockTest, AStopRequestEndsTheWaitWithNothingWritten) {
+  TempFolder temp;
+  const std::string earlier = recordOf("X: 1\r\n\r\nold\r\n");
+  const std::string mailbox = temp.write("Busy.mbox", earlier);
+  LockHolder holder(mailbox, std::chrono::milliseconds(300), "");
+  StopRequest stop;
+  stop.request(SIGINT);
+  AppendHooks hooks;
+  hooks.stop = &stop;
+  const auto failure = AppendRecord(mailbox, kSeparator, "Y: 2\r\n", {}, hooks);
+  ASSERT_TRUE(failure);
+  EXPECT_EQ(failure->code, FailureCode::Interrupted);
+  EXPECT_EQ(holder.finish(), 0);
+  EXPECT_EQ(readFile(mailbox), earlier);
+}
+
+// A writer whose first record into a mailbox it created fails removes the file; a writer that
+// waited for its lock meanwhile opens the path again instead of writing into the removed file.
+TEST(MailboxRecordLockTest, AWriterWaitingOnARemovedMailboxWritesIntoTheNewOne) {
+  TempFolder temp;
+  const std::string mailbox = temp.str() + "/New.mbox";
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const auto failure =
+        AppendRecordWith(mailbox, kSeparator, "X: 1\r\n\r\nfails\r\n", "", {}, {},
+                         [&](int fd, const iovec* buffers, int count) -> ssize_t {
+                           // Part of the record is in, the lock held, when the test goes on.
+                           if (::writev(fd, buffers, count) <= 0) ::_exit(2);
+                           if (::write(ready[1], "L", 1) != 1) ::_exit(2);
+                           std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                           errno = ENOSPC;
+                           return -1;
+                         });
+    ::_exit(failure && failure->code == FailureCode::MailboxUnwritable ? 0 : 1);
+  }
+  char byte = 0;
+  ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+  ASSERT_TRUE(fs::exists(mailbox));
+  ASSERT_FALSE(AppendRecord(mailbox, kSeparator, "Y: 2\r\n\r\nkept\r\n"));
+  int status = -1;
+  ::waitpid(child, &status, 0);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(readFile(mailbox), recordOf("Y: 2\r\n\r\nkept\r\n"));
+  struct stat info {};
+  ASSERT_EQ(::stat(mailbox.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600U);
 }
 
 // Python's mailbox module, a reader independent of ours, splits our records where we mean it
