@@ -14,10 +14,10 @@ from cli_support import (CORPUS, EMLX2MBOX, CliTestCase, emlx_bytes, make_messag
 
 
 def limit_file_size(limit):
-    """Runs in the child before exec: writes past `limit` bytes fail with EFBIG (as on a full
-    disk) instead of killing the process."""
+    """Runs in the child before exec: writes past `limit` bytes would kill the process with
+    SIGXFSZ, which the program ignores so that they fail with EFBIG, as on a full disk."""
     def apply():
-        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        signal.signal(signal.SIGXFSZ, signal.SIG_DFL)
         resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
     return apply
 
