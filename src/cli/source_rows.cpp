@@ -37,7 +37,10 @@ SourceRows CollectSourceRows(const std::vector<std::string>& absoluteSources) {
     pathLogger scanner;
     scanner.PathLogInit();
     scanner.fullFileNamesOnly(true);
-    if (auto failure = scanner.LogPath(source)) result.failures.push_back(std::move(*failure));
+    auto failure = scanner.LogPath(source);
+    const auto& unlistable = scanner.unlistableFolders();
+    result.failures.insert(result.failures.end(), unlistable.begin(), unlistable.end());
+    if (failure) result.failures.push_back(std::move(*failure));
     // The scanner is dropped next: its paths move into the rows instead of being copied.
     auto paths = scanner.fullFileNames()->takeValues();
     result.rows.reserve(result.rows.size() + paths.size());

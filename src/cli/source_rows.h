@@ -23,7 +23,7 @@ struct AbsoluteSources {
 AbsoluteSources MakeSourcesAbsolute(const std::vector<std::string>& sources);
 
 // A folder is walked and its ".emlx" files kept, in the walk's order; a file is taken as it is.
-// A folder that cannot be listed is recorded as a failure, keeping what was found before it.
+// Every folder that cannot be listed is recorded as a failure and the walk goes on without it.
 SourceRows CollectSourceRows(const std::vector<std::string>& absoluteSources);
 
 }  // namespace drovanta

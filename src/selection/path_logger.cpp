@@ -65,6 +65,7 @@ void pathLogger::PathLogInit() {
   pathPointers_.reset();
   pathNames_.reset();
   fullFileNames_.reset();
+  unlistableFolders_.clear();
 }
 
 MaybeFailure pathLogger::LogPath(const std::string& strPARENT) {
@@ -77,7 +78,7 @@ MaybeFailure pathLogger::LogPath(const std::string& strPARENT) {
   yield();
   if (auto failure = pathNames()->Add(AddBackslash(strPARENT), "K0")) return failure;
 
-  do {
+  for (; position <= queued; ++position) {
     // Every step re-reads the fields: a yield may have run Terminate or PathLogInit.
     const KeyedStringList& queue = listIn(pathNames_);
     if (position > queue.Count()) return queueLost(strPARENT);
@@ -86,7 +87,11 @@ MaybeFailure pathLogger::LogPath(const std::string& strPARENT) {
 
     if (!fileSystem_) return notReady(strPARENT);
     auto subFolders = fileSystem_->SubFolderNames(folder);
-    if (!subFolders) return subFolders.failure();
+    if (!subFolders) {
+      unlistableFolders_.push_back(subFolders.failure());
+      yield();
+      continue;
+    }
     yield();
     for (const std::string& name : *subFolders) {
       ++queued;
@@ -98,7 +103,11 @@ MaybeFailure pathLogger::LogPath(const std::string& strPARENT) {
 
     if (!fileSystem_) return notReady(strPARENT);
     auto files = fileSystem_->FileNames(folder);
-    if (!files) return files.failure();
+    if (!files) {
+      unlistableFolders_.push_back(files.failure());
+      yield();
+      continue;
+    }
     yield();
 
     if (fullFileNamesOnly_) {
@@ -122,8 +131,7 @@ MaybeFailure pathLogger::LogPath(const std::string& strPARENT) {
         yield();
       }
     }
-    ++position;
-  } while (position <= queued);
+  }
   return std::nullopt;
 }
 

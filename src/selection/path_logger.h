@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "selection/file_system_service.h"
 #include "selection/keyed_list.h"
@@ -26,8 +27,9 @@ class pathLogger {
   explicit pathLogger(ServiceFactory makeService = {}, YieldPoint yieldPoint = {});
 
   void PathLogInit();
-  // Returns quietly for a folder that does not exist; a folder that cannot be listed ends the
-  // walk with a failure naming it, keeping what was recorded until then.
+  // Returns quietly for a folder that does not exist. A folder that cannot be listed (no
+  // access, removed meanwhile) is recorded in unlistableFolders() and the walk goes on with the
+  // rest of its queue; a failure is returned only when the walk itself cannot go on.
   MaybeFailure LogPath(const std::string& strPARENT);
   std::int32_t Count() const { return count_; }
   void Terminate();
@@ -39,6 +41,9 @@ class pathLogger {
   std::shared_ptr<KeyedStringList> pathNames();
   std::shared_ptr<KeyedNumberList> pathPointers();
   std::shared_ptr<KeyedStringList> fullFileNames();
+  // Every folder of the walks since PathLogInit that could not be listed, named with the
+  // reason, in walk order.
+  const std::vector<Failure>& unlistableFolders() const { return unlistableFolders_; }
 
  private:
   std::string AddBackslash(const std::string& path) const;
@@ -53,6 +58,7 @@ class pathLogger {
   std::shared_ptr<KeyedStringList> pathNames_;
   std::shared_ptr<KeyedStringList> fullFileNames_;
   bool fullFileNamesOnly_ = false;
+  std::vector<Failure> unlistableFolders_;
 };
 
 }  // namespace drovanta

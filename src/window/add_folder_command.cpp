@@ -4,6 +4,7 @@
 #include <QPushButton>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "selection/emlx_name_filter.h"
 #include "selection/path_logger.h"
@@ -40,24 +41,27 @@ long AddMessagesBelow(StepWindow& form, const std::string& folder) {
   WindowPlatform& platform = form.platform();
   HourglassPointer pointer(platform);
   std::shared_ptr<KeyedStringList> found;
-  MaybeFailure scanFailure;
+  std::vector<Failure> scanFailures;
   {
     auto scanner =
         std::make_unique<pathLogger>(pathLogger::ServiceFactory{}, [&form] { form.DoEvents(); });
     form.DoEvents();
     scanner->PathLogInit();
     scanner->fullFileNamesOnly(true);
-    scanFailure = scanner->LogPath(folder);
+    if (auto failure = scanner->LogPath(folder)) scanFailures.push_back(std::move(*failure));
+    scanFailures.insert(scanFailures.begin(), scanner->unlistableFolders().begin(),
+                        scanner->unlistableFolders().end());
     found = scanner->fullFileNames();
     scanner->Terminate();
     form.DoEvents();
   }
-  if (scanFailure) {
-    // What was found before the failing folder is still added below.
+  if (!scanFailures.empty()) {
+    // Every folder that could not be searched is named; what was found is still added below.
     pointer.restore();
-    platform.messageBox({"Some files could not be searched.\r\n" + describe(*scanFailure),
-                         kApplicationTitle, MessageButtons::Ok, MessageIcon::Exclamation,
-                         MessageAnswer::Ok});
+    std::string text = "Some files could not be searched.";
+    for (const Failure& failure : scanFailures) text += "\r\n" + PrintableText(describe(failure));
+    platform.messageBox(
+        {text, kApplicationTitle, MessageButtons::Ok, MessageIcon::Exclamation, MessageAnswer::Ok});
     pointer.show();
   }
 

@@ -168,7 +168,7 @@ CompletionMessage CompletionMessageFor(const RunSummary& summary) {
   }
   text += failures ? ":" : ".";
   const std::size_t shown = std::min(kFailuresShown, summary.failures.size());
-  for (std::size_t i = 0; i < shown; ++i) text += "\r\n" + describe(summary.failures[i]);
+  for (std::size_t i = 0; i < shown; ++i) text += "\r\n" + PrintableText(describe(summary.failures[i]));
   if (summary.failures.size() > shown) {
     text += "\r\n... and " + std::to_string(summary.failures.size() - shown) + " more.";
   }

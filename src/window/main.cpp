@@ -10,6 +10,8 @@
 #ifdef _WIN32
 #include <commctrl.h>
 #include <windows.h>
+#else
+#include <csignal>
 #endif
 
 namespace {
@@ -60,6 +62,11 @@ int main(int argc, char** argv) {
   if (!isSet("DISPLAY") && !isSet("WAYLAND_DISPLAY") && !isSet("QT_QPA_PLATFORM")) {
     endForWantOfADisplay();
   }
+#endif
+#ifndef _WIN32
+  // A write past the file size limit then fails as EFBIG and the record is cut back, as on a
+  // full disk, instead of the signal ending the program in the middle of a record.
+  std::signal(SIGXFSZ, SIG_IGN);
 #endif
   const QtMessageHandler qtMessages = qInstallMessageHandler(startUpMessages);
   QApplication app(argc, argv);

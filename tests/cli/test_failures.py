@@ -75,6 +75,27 @@ class FailureTest(CliTestCase):
         box = os.path.join(self.path("out"), os.path.relpath(self.path("src", "A"), "/"), "A.mbox")
         self.assert_same_messages(read_mbox(box), [first])
 
+    def test_every_unlistable_folder_is_named_and_the_walk_goes_on(self):
+        os.chmod(self.tmp, 0o777)  # the unprivileged run writes out/ here
+        self.message("src", "A", "1.emlx", number=1)
+        readable = [self.message("src", "B", "2.emlx", number=2),
+                    self.message("src", "C", "3.emlx", number=3),
+                    self.message("src", "C", "D", "4.emlx", number=4)]
+        self.message("src", "C", "E", "5.emlx", number=5)
+        locked = [self.path("src", "A"), self.path("src", "C", "E")]
+        for folder in locked:
+            os.chmod(folder, 0)
+        tool = shutil.copy(EMLX2MBOX, self.path("emlx2mbox"))
+        result = subprocess.run([tool, "-o", "out", "src"], capture_output=True, cwd=self.tmp,
+                                preexec_fn=unprivileged, timeout=120)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertEqual(result.stderr.decode().splitlines()[:-1], [
+            f"{folder}/: cannot list the folder: Permission denied" for folder in locked])
+        self.assert_summary(result.stderr, converted=3, failed=2, mailboxes=3)
+        mirror = os.path.join(self.path("out"), os.path.relpath(self.path("src"), "/"))
+        for source, box in zip(readable, ("B/B.mbox", "C/C.mbox", "C/D/D.mbox")):
+            self.assert_same_messages(read_mbox(os.path.join(mirror, box)), [source])
+
     def test_a_mailbox_that_cannot_be_created_fails_its_messages_only(self):
         good = self.message("src", "A", "1.emlx", number=1)
         blocked = [self.message("src", "B", "2.emlx", number=2),

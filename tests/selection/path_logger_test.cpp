@@ -202,27 +202,38 @@ TEST(PathLogger, LinkToAnAncestorEndsTheWalkAndLinksToFilesAreRecorded) {
   EXPECT_EQ(scanner.Count(), 4);
 }
 
-TEST(PathLogger, UnlistableFolderEndsTheWalkKeepingWhatWasRecorded) {
+// A folder that cannot be listed is named with its reason and passed over; every other folder
+// still queued, and every one queued later, is walked.
+TEST(PathLogger, UnlistableFoldersAreNamedAndTheWalkGoesOn) {
   const std::map<std::string, TracingFileSystem::Folder> folders = {
-      {"/R/", {{"Bad", "Good"}, {"1", "2"}}},
-      {"/R/Bad/", {{}, {"3"}, true}},
-      {"/R/Good/", {{}, {"4"}}},
+      {"/R/", {{"Bad", "Good", "Worse"}, {"1", "2"}}},
+      {"/R/Bad/", {{"Hidden"}, {"3"}, true}},
+      {"/R/Good/", {{"Deep"}, {"4"}}},
+      {"/R/Worse/", {{}, {}, true}},
+      {"/R/Good/Deep/", {{}, {"5"}}},
   };
   pathLogger scanner([&] { return std::make_shared<TracingFileSystem>(folders, nullptr); });
   scanner.PathLogInit();
   scanner.fullFileNamesOnly(false);
-  const MaybeFailure failure = scanner.LogPath("/R");
-  ASSERT_TRUE(failure);
-  EXPECT_EQ(failure->code, FailureCode::FolderUnlistable);
-  EXPECT_EQ(failure->path, "/R/Bad/");
-  EXPECT_EQ(valuesOf(scanner.pathNames()), (Names{"/R/", "/R/Bad/", "/R/Good/"}));
-  EXPECT_EQ(valuesOf(scanner.fullFileNames()), (Names{"/R/1", "/R/2"}));
-  EXPECT_EQ(valuesOf(scanner.fileNames()), (Names{"1", "2"}));
-  EXPECT_EQ(scanner.Count(), 3);
+  ASSERT_FALSE(scanner.LogPath("/R"));
+  ASSERT_EQ(scanner.unlistableFolders().size(), 2U);
+  EXPECT_EQ(describe(scanner.unlistableFolders()[0]), "/R/Bad/: Permission denied");
+  EXPECT_EQ(describe(scanner.unlistableFolders()[1]), "/R/Worse/: Permission denied");
+  EXPECT_EQ(valuesOf(scanner.pathNames()),
+            (Names{"/R/", "/R/Bad/", "/R/Good/", "/R/Worse/", "/R/Good/Deep/"}));
+  EXPECT_EQ(valuesOf(scanner.fullFileNames()),
+            (Names{"/R/1", "/R/2", "/R/Good/4", "/R/Good/Deep/5"}));
+  EXPECT_EQ(valuesOf(scanner.fileNames()), (Names{"1", "2", "4", "5"}));
+  EXPECT_EQ(valuesOf(scanner.pathPointers()), (std::vector<std::int32_t>{1, 1, 3, 5}));
+  EXPECT_EQ(scanner.Count(), 5);
+  // A new walk starts with none.
+  scanner.PathLogInit();
+  EXPECT_TRUE(scanner.unlistableFolders().empty());
 }
 
-TEST(PathLogger, FolderRemovedDuringTheWalkFailsNamingIt) {
+TEST(PathLogger, FolderRemovedDuringTheWalkIsNamedAndTheWalkGoesOn) {
   ExampleTree tree;
+  tree.temp.write("Mail/Tail/d", "d");
   pathLogger* self = nullptr;
   bool removed = false;
   // At the first yield after Sub is queued, take Sub away from the disk.
@@ -234,14 +245,16 @@ TEST(PathLogger, FolderRemovedDuringTheWalkFailsNamingIt) {
   });
   self = &scanner;
   scanner.PathLogInit();
-  const MaybeFailure failure = scanner.LogPath(tree.mail);
+  ASSERT_FALSE(scanner.LogPath(tree.mail));
   ASSERT_TRUE(removed);
-  ASSERT_TRUE(failure);
-  EXPECT_EQ(failure->code, FailureCode::FolderUnlistable);
-  EXPECT_EQ(failure->path, tree.mail + "/Sub/");
-  EXPECT_NE(describe(*failure).find("No such file or directory"), std::string::npos);
-  EXPECT_EQ(scanner.fullFileNames()->Count(), 2);
-  EXPECT_EQ(scanner.Count(), 3);
+  ASSERT_EQ(scanner.unlistableFolders().size(), 1U);
+  const Failure& failure = scanner.unlistableFolders()[0];
+  EXPECT_EQ(failure.code, FailureCode::FolderUnlistable);
+  EXPECT_EQ(failure.path, tree.mail + "/Sub/");
+  EXPECT_NE(describe(failure).find("No such file or directory"), std::string::npos);
+  EXPECT_EQ(valuesOf(scanner.fullFileNames()),
+            (Names{tree.mail + "/a", tree.mail + "/b", tree.mail + "/Tail/d"}));
+  EXPECT_EQ(scanner.Count(), 4);
 }
 
 TEST(PathLogger, YieldsExactlyAtTheListedPoints) {
