@@ -1,12 +1,16 @@
 #include "conversion/partial_message.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <gmime/gmime.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <optional>
 #include <system_error>
@@ -236,27 +240,86 @@ std::vector<LeafPart> collectLeafParts(std::string_view bytes) {
   return collector.take();
 }
 
-std::string readWholeFile(const fs::path& file, std::error_code& error) {
-  errno = 0;
-  std::ifstream in(file, std::ios::binary | std::ios::ate);
-  if (!in) {
-    error = errno != 0 ? std::error_code(errno, std::generic_category())
-                       : std::make_error_code(std::errc::io_error);
-    return {};
+// An open file descriptor, closed when it goes.
+class FileHandle {
+ public:
+  explicit FileHandle(int fd = -1) : fd_(fd) {}
+  ~FileHandle() {
+    if (fd_ >= 0) ::close(fd_);
   }
-  const std::streamoff size = in.tellg();
-  in.seekg(0);
-  std::string bytes(size > 0 ? static_cast<std::size_t>(size) : 0, '\0');
-  if (!in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()))) {
-    error = std::make_error_code(std::errc::io_error);
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+  int get() const { return fd_; }
+  bool ok() const { return fd_ >= 0; }
+
+ private:
+  int fd_;
+};
+
+// Opens `name`, one path component, inside the folder `folder` without following a link: what
+// is opened lies in that folder, whatever the name points to. O_NONBLOCK: a FIFO never blocks.
+int openInFolder(int folder, const std::string& name, int flags) {
+  return ::openat(folder, name.c_str(), flags | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+}
+
+// Why `name` in `folder` could not be opened as wanted: a link, another kind of entry, or the
+// error.
+std::string refusal(int folder, const std::string& name, int openError, const char* wanted) {
+  struct stat info {};
+  if (::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (S_ISLNK(info.st_mode)) return "is a symbolic link, not followed";
+    if (openError == ENOTDIR || openError == ENXIO) return std::string("is not ") + wanted;
   }
+  return std::strerror(openError);
+}
+
+// The whole content of a file opened with openInFolder, when it is a regular file.
+std::optional<std::string> readRegularFile(int fd, std::string& problem) {
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) {
+    problem = std::strerror(errno);
+    return std::nullopt;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    problem = "is not a regular file";
+    return std::nullopt;
+  }
+  std::string bytes(static_cast<std::size_t>(info.st_size), '\0');
+  std::size_t got = 0;
+  while (got < bytes.size()) {
+    const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      problem = std::strerror(errno);
+      return std::nullopt;
+    }
+    if (n == 0) break;  // shrank meanwhile: what is there
+    got += static_cast<std::size_t>(n);
+  }
+  bytes.resize(got);
   return bytes;
 }
 
+bool isDigits(std::string_view text) {
+  return !text.empty() &&
+         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// An IMAP section number: digits separated by single dots.
+bool isSectionNumber(std::string_view number) {
+  for (std::size_t start = 0;;) {
+    const std::size_t dot = number.find('.', start);
+    if (!isDigits(number.substr(start, dot == std::string_view::npos ? dot : dot - start))) {
+      return false;
+    }
+    if (dot == std::string_view::npos) return true;
+    start = dot + 1;
+  }
+}
+
 // Finder leaves these beside files it has shown; they are never the attachment.
-bool isFinderLitter(const fs::path& file) {
-  const auto name = file.filename().string();
-  return name == ".DS_Store" || name.rfind("._", 0) == 0;
+bool isFinderLitter(std::string_view name) {
+  return name == ".DS_Store" || name.starts_with("._");
 }
 
 // Converts every line end of `text` to `lineEnd`.
@@ -304,7 +367,16 @@ std::string_view lineEndOf(std::string_view bytes) {
   return "\n";
 }
 
-// Where the stripped parts of one message are kept.
+// A stripped part's content as found, or why it was not taken.
+struct FoundContent {
+  std::optional<std::string> bytes;
+  std::string problem;
+};
+
+// Where the stripped parts of one message are kept: Attachments/<n>/<part>/ beside the
+// Messages folder and <n>.<part>.emlxpart beside the message, <n> being the message number
+// (digits only). Nothing is taken through a link or from a special file, so that what goes into
+// the mailbox comes from the store itself and nothing outside it.
 class PartStore {
  public:
   explicit PartStore(const std::string& messagePath) {
@@ -312,41 +384,107 @@ class PartStore {
     messagesFolder_ = path.parent_path();
     const std::string name = path.filename().string();
     messageNumber_ = name.substr(0, name.size() - std::min(name.size(), kPartialSuffix.size()));
-    attachmentsFolder_ = messagesFolder_.parent_path() / "Attachments" / messageNumber_;
+    numbered_ = isDigits(messageNumber_);
+    attachmentsFolder_ = messagesFolder_.parent_path() / "Attachments";
   }
 
-  // `<n>.<part>.emlxpart` beside the message, when it exists.
-  std::optional<fs::path> emlxpartFile(const std::string& number) const {
-    const auto file = messagesFolder_ / (messageNumber_ + "." + number + ".emlxpart");
-    std::error_code error;
-    if (fs::is_regular_file(file, error)) return file;
-    return std::nullopt;
+  bool numbered() const { return numbered_; }
+
+  // Whether an entry of any kind named `<n>.<part>.emlxpart` stands beside the message.
+  bool hasEmlxpart(const std::string& number) const {
+    struct stat info {};
+    return numbered_ && isSectionNumber(number) &&
+           ::lstat(emlxpartPath(number).c_str(), &info) == 0;
   }
 
-  // The single regular file in Attachments/<n>/<part>/, or why there is none.
-  std::variant<fs::path, std::string> attachmentFile(const std::string& number) const {
-    const auto folder = attachmentsFolder_ / number;
-    std::error_code error;
-    if (!fs::is_directory(folder, error)) return std::string("not found");
-    std::vector<fs::path> files;
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-      std::error_code statusError;
-      if (it->is_regular_file(statusError) && !isFinderLitter(it->path())) {
-        files.push_back(it->path());
-      }
+  // The content of `<n>.<part>.emlxpart`, already transfer-encoded by Apple Mail.
+  FoundContent emlxpart(const std::string& number) const {
+    const fs::path file = emlxpartPath(number);
+    const std::string name = file.filename().string();
+    const FileHandle folder(::open(messagesFolder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.ok()) return {std::nullopt, file.string() + ": " + std::strerror(errno)};
+    const FileHandle handle(openInFolder(folder.get(), name, O_RDONLY));
+    std::string problem;
+    if (!handle.ok()) {
+      problem = refusal(folder.get(), name, errno, "a regular file");
+    } else if (auto bytes = readRegularFile(handle.get(), problem)) {
+      return {std::move(bytes), {}};
     }
-    if (error) return "not found: its folder cannot be listed (" + error.message() + ")";
+    return {std::nullopt, file.string() + " " + problem};
+  }
+
+  // The single regular file in Attachments/<n>/<part>/. The message's folder, the part's folder
+  // and the file are each taken only when they are what they seem without following links.
+  FoundContent attachment(const std::string& number) const {
+    if (!isSectionNumber(number)) return {std::nullopt, "not found"};
+    const FileHandle attachments(
+        ::open(attachmentsFolder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!attachments.ok()) return {std::nullopt, "not found"};
+    const fs::path messageFolder = attachmentsFolder_ / messageNumber_;
+    const FileHandle message(
+        openInFolder(attachments.get(), messageNumber_, O_RDONLY | O_DIRECTORY));
+    if (!message.ok()) return missing(attachments.get(), messageNumber_, messageFolder, errno);
+    const fs::path partFolder = messageFolder / number;
+    const FileHandle part(openInFolder(message.get(), number, O_RDONLY | O_DIRECTORY));
+    if (!part.ok()) return missing(message.get(), number, partFolder, errno);
+
+    std::string name;
+    if (auto problem = soleFileIn(part.get(), partFolder, name)) return {std::nullopt, *problem};
+    const FileHandle file(openInFolder(part.get(), name, O_RDONLY));
+    std::string problem;
+    if (!file.ok()) {
+      problem = refusal(part.get(), name, errno, "a regular file");
+    } else if (auto bytes = readRegularFile(file.get(), problem)) {
+      return {std::move(bytes), {}};
+    }
+    return {std::nullopt, "not taken: " + (partFolder / name).string() + " " + problem};
+  }
+
+ private:
+  fs::path emlxpartPath(const std::string& number) const {
+    return messagesFolder_ / (messageNumber_ + "." + number + ".emlxpart");
+  }
+
+  // A folder of the attachment's path that is not there, or not a plain folder.
+  static FoundContent missing(int parent, const std::string& name, const fs::path& path,
+                              int openError) {
+    if (openError == ENOENT) return {std::nullopt, "not found"};
+    return {std::nullopt,
+            "not taken: " + path.string() + " " + refusal(parent, name, openError, "a folder")};
+  }
+
+  // The name of the one regular file in the part's folder (Finder's litter aside), or why
+  // there is not exactly one. A link among the entries leaves the part as it is.
+  static std::optional<std::string> soleFileIn(int folder, const fs::path& path,
+                                               std::string& name) {
+    DIR* listing = ::fdopendir(::dup(folder));
+    if (listing == nullptr) {
+      return "not found: its folder cannot be listed (" + std::string(std::strerror(errno)) + ")";
+    }
+    std::vector<std::string> files;
+    std::optional<std::string> link;
+    while (const dirent* entry = ::readdir(listing)) {
+      const std::string_view entryName = entry->d_name;
+      if (entryName == "." || entryName == ".." || isFinderLitter(entryName)) continue;
+      struct stat info {};
+      if (::fstatat(folder, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
+      if (S_ISREG(info.st_mode)) files.emplace_back(entryName);
+      if (S_ISLNK(info.st_mode) && !link) link = std::string(entryName);
+    }
+    ::closedir(listing);
+    if (link) return "not taken: " + (path / *link).string() + " is a symbolic link, not followed";
     if (files.empty()) return std::string("not found: its folder holds no file");
     if (files.size() > 1) {
       return "not found: its folder holds " + std::to_string(files.size()) + " files, expected one";
     }
-    return files.front();
+    name = files.front();
+    return std::nullopt;
   }
 
- private:
   fs::path messagesFolder_;
   fs::path attachmentsFolder_;
   std::string messageNumber_;
+  bool numbered_ = false;
 };
 
 // What goes in place of a stripped part's body, or why nothing does.
@@ -356,27 +494,22 @@ struct RestoredBody {
 };
 
 RestoredBody restoredBody(const PartStore& store, const LeafPart& part, std::string_view lineEnd) {
-  std::error_code error;
-  if (const auto emlxpart = store.emlxpartFile(part.number)) {
-    // Already transfer-encoded by Apple Mail.
-    const std::string encoded = readWholeFile(*emlxpart, error);
-    if (error) {
-      return {std::nullopt, "part " + part.number + " could not be read from " +
-                                emlxpart->string() + ": " + error.message()};
+  if (!store.numbered()) {
+    return {std::nullopt, "attachment of part " + part.number +
+                              " not looked for: the file name holds no message number"};
+  }
+  if (store.hasEmlxpart(part.number)) {
+    FoundContent encoded = store.emlxpart(part.number);
+    if (!encoded.bytes) {
+      return {std::nullopt, "part " + part.number + " not taken: " + encoded.problem};
     }
-    return {withLineEnds(encoded, lineEnd), {}};
+    return {withLineEnds(*encoded.bytes, lineEnd), {}};
   }
-  auto found = store.attachmentFile(part.number);
-  if (const auto* reason = std::get_if<std::string>(&found)) {
-    return {std::nullopt, "attachment of part " + part.number + " " + *reason};
+  FoundContent found = store.attachment(part.number);
+  if (!found.bytes) {
+    return {std::nullopt, "attachment of part " + part.number + " " + found.problem};
   }
-  const auto& file = std::get<fs::path>(found);
-  const std::string content = readWholeFile(file, error);
-  if (error) {
-    return {std::nullopt, "attachment of part " + part.number + " could not be read from " +
-                              file.string() + ": " + error.message()};
-  }
-  return {encodeForPart(content, part.transferEncoding, lineEnd), {}};
+  return {encodeForPart(*found.bytes, part.transferEncoding, lineEnd), {}};
 }
 
 }  // namespace
@@ -404,7 +537,7 @@ RebuiltMessage RebuildPartialMessage(const std::string& messagePath,
     if (!stripped) {
       // Old stores may leave no marker on a part kept in an .emlxpart file; an empty body
       // with such a file beside the message is filled too.
-      if (!part.body || part.body->begin != part.body->end || !store.emlxpartFile(part.number)) {
+      if (!part.body || part.body->begin != part.body->end || !store.hasEmlxpart(part.number)) {
         continue;
       }
     }
