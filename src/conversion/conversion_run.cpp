@@ -1,7 +1,10 @@
 #include "conversion/conversion_run.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <filesystem>
-#include <fstream>
 #include <string_view>
 #include <system_error>
 #include <unordered_set>
@@ -26,12 +29,19 @@ std::string trimmedOfSpaces(const std::string& text) {
 
 // Finder's metadata files ("._name" beside each file copied to a foreign volume) start with
 // these four bytes. Only files so named are opened for the test, so that an ordinary message is
-// still read once; the message reader catches the rare sidecar under another name.
+// still read once; the message reader catches the rare sidecar under another name. Only a
+// regular file is opened, and without blocking: a FIFO so named must not stop the run.
 bool isNamedAppleDouble(const std::string& messagePath) {
   if (GetFileName(messagePath).rfind("._", 0) != 0) return false;
-  std::ifstream file(messagePath, std::ios::binary);
+  const int fd = ::open(messagePath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat info {};
   char magic[4] = {};
-  return file.read(magic, sizeof magic) && StartsAsAppleDouble(std::string_view(magic, 4));
+  const bool isSidecar = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+                         ::pread(fd, magic, sizeof magic, 0) == sizeof magic &&
+                         StartsAsAppleDouble(std::string_view(magic, sizeof magic));
+  ::close(fd);
+  return isSidecar;
 }
 
 // Every failure of a turn names the message, so that each front-end can print "path: reason"
@@ -123,9 +133,15 @@ class Run {
       observer_.yieldPoint();
       observer_.lineRead(textLength, fileLength);
     };
-    const MessageText message = ReadMessageText(path, file_.bytes(), progress, options_.record);
+    MessageText message = ReadMessageText(path, file_.bytes(), progress, options_.record);
     observer_.yieldPoint();
     if (message.notAMessage) return skip(row, path);
+    if (file_.statedSize() > file_.bytes().size()) {
+      // Shrunk while read, or a file system that states more than it holds.
+      message.warnings.push_back({path, "file size says " + std::to_string(file_.statedSize()) +
+                                            " bytes, " + std::to_string(file_.bytes().size()) +
+                                            " could be read"});
+    }
     if (stopRequestedNow()) return leaveOut();
 
     std::size_t mended = 0;

@@ -1,6 +1,5 @@
 #include "conversion/emlx_framing.h"
 
-#include <cstring>
 #include <limits>
 
 namespace drovanta {
@@ -86,15 +85,14 @@ EmlxFrame FrameEmlx(std::string_view fileBytes, bool isEmlxName) {
     }
     return frame;
   };
-  const void* lf = std::memchr(fileBytes.data(), '\n', fileBytes.size());
-  if (lf == nullptr) return uncounted();
-  const std::size_t lineEnd =
-      static_cast<std::size_t>(static_cast<const char*>(lf) - fileBytes.data());
+  const std::size_t lineEnd = fileBytes.find('\n');
+  if (lineEnd == std::string_view::npos) return uncounted();
   std::size_t count = 0;
   if (!parseCountLine(fileBytes.substr(0, lineEnd), count)) return uncounted();
 
   EmlxFrame frame;
   frame.framed = true;
+  frame.statedCount = count;
   frame.messageBegin = lineEnd + 1;
   const std::size_t remaining = fileBytes.size() - frame.messageBegin;
   frame.messageLength = count < remaining ? count : remaining;
@@ -113,7 +111,29 @@ EmlxFrame FrameEmlx(std::string_view fileBytes, bool isEmlxName) {
       frame.messageLength = plistStart;
     }
   }
+  frame.following = frame.propertyList.empty()
+                        ? remaining
+                        : static_cast<std::size_t>(frame.propertyList.data() - fileBytes.data()) -
+                              frame.messageBegin;
   return frame;
+}
+
+std::string CountLineWarning(std::string_view fileBytes, const EmlxFrame& frame,
+                             bool countMayExceed) {
+  if (!frame.framed) return {};
+  const std::size_t count = frame.statedCount;
+  const bool exceeds = count > frame.following && !countMayExceed;
+  bool leftOut = false;
+  if (count < frame.following) {
+    const std::string_view rest =
+        fileBytes.substr(frame.messageBegin + count, frame.following - count);
+    leftOut = !trimTrailingSpace(rest).empty();
+  }
+  if (!exceeds && !leftOut) return {};
+  std::string text = "count line says " + std::to_string(count) + " bytes, " +
+                     std::to_string(frame.following) + " follow";
+  if (count == 0) text += "; the file holds a message";
+  return text;
 }
 
 }  // namespace drovanta

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace drovanta {
@@ -15,6 +16,11 @@ struct EmlxFrame {
   // Where the count says the message ends, as an offset in the file; it may lie beyond the bytes
   // framed when only the start of the file was given.
   std::size_t countedEnd = 0;
+  // For a framed file: the count as its line states it (saturated), and the bytes that follow
+  // the count line up to the property list (to the end when there is none), the message as it
+  // stands in the file.
+  std::size_t statedCount = 0;
+  std::size_t following = 0;
 };
 
 // Frames the bytes of a file whose name passes the ".emlx" test (isEmlxName true) and whose
@@ -25,5 +31,12 @@ EmlxFrame FrameEmlx(std::string_view fileBytes, bool isEmlxName);
 // The property list in the bytes that follow a message: from its "<?xml" to its last
 // "</plist>", or empty.
 std::string_view PropertyListAfterMessage(std::string_view afterMessage);
+
+// "count line says N bytes, M follow" when the count line of a framed file disagrees with what
+// follows it: a count larger than that (unless `countMayExceed`: a partial message counts the
+// parts stored apart), or a count that leaves bytes other than white space unconverted before
+// the property list (a count of 0 adds "; the file holds a message"). Empty when they agree.
+std::string CountLineWarning(std::string_view fileBytes, const EmlxFrame& frame,
+                             bool countMayExceed);
 
 }  // namespace drovanta

@@ -21,6 +21,7 @@ class FileBytes {
       data_.reset(new char[capacity_]);
     }
     size_ = 0;
+    stated_ = size;
     return data_.get();
   }
   // Records how many bytes were read into the prepared room and the file's modification time.
@@ -29,7 +30,12 @@ class FileBytes {
     modified_ = modified;
   }
 
-  std::string_view bytes() const { return {data_.get(), size_}; }
+  // Never a null pointer, even before the first file: C functions given these bytes may not
+  // take one, whatever the length.
+  std::string_view bytes() const { return data_ ? std::string_view(data_.get(), size_) : ""; }
+  // The length the file had when it was opened; more than bytes().size() when it shrank while
+  // it was read (or a file system stated a length it does not hold).
+  std::size_t statedSize() const { return stated_; }
   std::int64_t modified() const { return modified_; }
 
  private:
@@ -37,6 +43,7 @@ class FileBytes {
   std::unique_ptr<char[]> data_;
   std::size_t capacity_ = 0;
   std::size_t size_ = 0;
+  std::size_t stated_ = 0;
   std::int64_t modified_ = 0;
 };
 

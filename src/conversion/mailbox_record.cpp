@@ -165,7 +165,7 @@ int cutBack(int fd, const std::string& mailboxPath, bool created, off_t lengthBe
 // the lock: the record is cut back under a new lock, and only while nobody appended after it.
 int cutBackAfterClose(const std::string& mailboxPath, const struct stat& opened, bool created,
                       off_t lengthBefore, off_t lengthAfter) {
-  const int fd = ::open(mailboxPath.c_str(), O_WRONLY | O_CLOEXEC);
+  const int fd = ::open(mailboxPath.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return errno;
   int error = lockWholeFile(fd, {}, false);
   struct stat now {};

@@ -86,7 +86,7 @@ Failure readFailure(const std::string& path, int error) {
 
 // Reads the whole file into `buffer` and gives its bytes.
 Outcome<std::string_view> readWholeFile(const std::string& path, FileBuffer& buffer) {
-  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (file.get() < 0) return readFailure(path, errno);
   struct stat status {};
   if (::fstat(file.get(), &status) != 0) return readFailure(path, errno);
@@ -263,10 +263,14 @@ MessageText ReadMessageText(const std::string& messagePath, std::string_view byt
   // reported as the file length, so that progress against it ends near 100 % as for any other
   // message instead of running far past it.
   std::string rebuilt;
-  if (IsPartialMessageName(messagePath)) {
+  const bool partial = IsPartialMessageName(messagePath);
+  if (std::string warning = CountLineWarning(bytes, frame, partial); !warning.empty()) {
+    result.warnings.push_back({messagePath, std::move(warning)});
+  }
+  if (partial) {
     RebuiltMessage whole = RebuildPartialMessage(messagePath, message);
     rebuilt = std::move(whole.bytes);
-    result.warnings = std::move(whole.warnings);
+    result.warnings.insert(result.warnings.end(), whole.warnings.begin(), whole.warnings.end());
     message = rebuilt;
   }
   result.fileLength = message.size();

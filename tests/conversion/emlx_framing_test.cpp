@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 
+#include "conversion/file_bytes.h"
 #include "conversion/property_list.h"
 #include "support/temp_folder.h"
 
@@ -212,6 +213,43 @@ TEST_F(CorpusFraming, FilesWithoutCountLineLoseOnlyTheirTrailingPropertyList) {
   EXPECT_TRUE(messageOf(broken, frame).starts_with("Mime-Version: 1.0\n"));
   EXPECT_EQ(broken.substr(frame.messageLength, 5), "<?xml");
   EXPECT_EQ(ParsePropertyList(frame.propertyList).dateReceived, 1581000000.0);
+}
+
+// The first file of a run may be empty: its bytes are a view that C functions can be given.
+TEST(EmlxFraming, NoBytesAtAllFrameAsAnEmptyMessage) {
+  FileBytes fresh;
+  fresh.prepare(0);
+  fresh.setRead(0, 0);
+  EXPECT_NE(fresh.bytes().data(), nullptr);
+  for (const std::string_view none : {std::string_view(), fresh.bytes()}) {
+    const EmlxFrame frame = FrameEmlx(none, true);
+    EXPECT_FALSE(frame.framed);
+    EXPECT_EQ(frame.messageLength, 0u);
+    EXPECT_EQ(CountLineWarning(none, frame, false), "");
+  }
+}
+
+// A count line that disagrees with what follows is framed as before, and said.
+TEST(EmlxFraming, ACountLineThatDisagreesIsNamed) {
+  const std::string message = "Subject: hi\n\nbody\n";  // 18 bytes
+  const auto warningFor = [](const std::string& bytes, bool partial = false) {
+    return CountLineWarning(bytes, FrameEmlx(bytes, true), partial);
+  };
+  EXPECT_EQ(warningFor("18\n" + message + kPlist), "");
+  EXPECT_EQ(warningFor("18\n" + message + "\n\n" + kPlist), "");  // white space before the list
+  EXPECT_EQ(warningFor("18\n" + message), "");
+  EXPECT_EQ(warningFor("0\n"), "");
+  EXPECT_EQ(warningFor("0\n\n" + kPlist), "");
+  EXPECT_EQ(warningFor("500\n" + message + kPlist), "count line says 500 bytes, 18 follow");
+  EXPECT_EQ(warningFor("500\n" + message), "count line says 500 bytes, 18 follow");
+  EXPECT_EQ(warningFor("0\n" + message + kPlist),
+            "count line says 0 bytes, 18 follow; the file holds a message");
+  EXPECT_EQ(warningFor("10\n" + message + kPlist), "count line says 10 bytes, 18 follow");
+  // A partial message counts the parts stored apart: more than follows is what it should say.
+  EXPECT_EQ(warningFor("500\n" + message + kPlist, true), "");
+  EXPECT_EQ(warningFor("10\n" + message + kPlist, true), "count line says 10 bytes, 18 follow");
+  // Not framed: nothing to disagree with.
+  EXPECT_EQ(warningFor("From: x\n\nbody"), "");
 }
 
 TEST_F(CorpusFraming, BytesAfterTheCountAreNotPartOfTheMessage) {

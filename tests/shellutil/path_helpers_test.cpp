@@ -50,5 +50,20 @@ TEST(PathHelpers, MakeAbsolutePathFoldsDotsWithoutResolvingLinks) {
   EXPECT_EQ(GetFileName(relative), "y");
 }
 
+// A name can hold any byte but "/" and NUL: shown to the user, it must not move the cursor,
+// start a line of its own or send a terminal escape sequence.
+TEST(PathHelpers, PrintableTextEscapesControlCharacters) {
+  EXPECT_EQ(PrintableText("/Mail/Inbox\n3 converted\x1b[2J/1.emlx"),
+            "/Mail/Inbox\\n3 converted\\x1b[2J/1.emlx");
+  EXPECT_EQ(PrintableText(std::string("a\tb\rc\x7f\x01") + '\0'), "a\\tb\\rc\\x7f\\x01\\x00");
+  // C1 controls in UTF-8 (U+009B is a control sequence introducer); other letters stay.
+  EXPECT_EQ(PrintableText("x\xc2\x9b"
+                          "31my \xc3\xa9"
+                          "t\xc3\xa9 \xe2\x80\x93 \\"),
+            "x\\xc2\\x9b31my \xc3\xa9"
+            "t\xc3\xa9 \xe2\x80\x93 \\");
+  EXPECT_EQ(PrintableText("plain/path.emlx"), "plain/path.emlx");
+}
+
 }  // namespace
 }  // namespace drovanta

@@ -1,0 +1,121 @@
+"""Files that are not what they say: an empty message file, a count line that disagrees with the
+bytes after it, a file that holds less than its stated size, a FIFO with a sidecar's name, and
+names with control characters. Each is converted as far as it goes, with a warning, and the run
+neither stops, hangs nor lets a name write to the terminal."""
+
+import os
+import random
+import stat
+import unittest
+
+from cli_support import (CliTestCase, emlx_bytes, make_message, mbox_files, plist, read_mbox,
+                         write_file)
+
+# Regular files whose stated size (a page) is more than they hold.
+SHORT_FILES = ["/sys/devices/system/cpu/online", "/sys/kernel/mm/transparent_hugepage/enabled",
+               "/sys/kernel/profiling"]
+
+
+def warnings_of(result):
+    return [line for line in result.stderr.decode().splitlines() if line.startswith("warning:")]
+
+
+class LyingFilesTest(CliTestCase):
+    def setUp(self):
+        super().setUp()
+        self.rng = random.Random(31)
+        self.box = os.path.join(self.path("out"), os.path.relpath(self.path("src"), "/"),
+                                "src.mbox")
+
+    def test_an_empty_first_file_gives_an_empty_record_and_the_run_goes_on(self):
+        empty = write_file(self.path("src", "1.emlx"), b"")
+        good = write_file(self.path("src", "2.emlx"), emlx_bytes(make_message(2, self.rng)))
+        result = self.run_tool("-o", "out", empty, good)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assert_summary(result.stderr, converted=2, mailboxes=1)
+        written = read_mbox(self.box)
+        self.assertEqual(len(written), 2)
+        self.assertEqual(written[0][1].as_bytes().strip(), b"")
+        self.assert_same_messages(written[1:], [good])
+
+    def test_a_count_line_that_disagrees_is_converted_as_it_stands_with_a_warning(self):
+        message = make_message(1, self.rng)
+        body = message + plist(flags=0, date_received=1700000000)
+        over = write_file(self.path("src", "1.emlx"), b"%d\n" % (len(message) + 5000) + message)
+        zero = write_file(self.path("src", "2.emlx"), b"0\n" + body)
+        short = write_file(self.path("src", "3.emlx"), b"%d\n" % (len(message) // 2) + body)
+        exact = write_file(self.path("src", "4.emlx"), b"%d\n" % len(message) + body)
+        result = self.run_tool("-o", "out", over, zero, short, exact)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(warnings_of(result), [
+            f"warning: {over}: count line says {len(message) + 5000} bytes, {len(message)} follow",
+            f"warning: {zero}: count line says 0 bytes, {len(message)} follow; the file holds a "
+            "message",
+            f"warning: {short}: count line says {len(message) // 2} bytes, {len(message)} follow",
+        ])
+        self.assert_summary(result.stderr, converted=4, warnings=3, mailboxes=1)
+        written = read_mbox(self.box)
+        self.assertEqual(len(written), 4)
+        # As today: what the count line frames, and no more.
+        self.assertEqual(written[0][1]["Message-ID"], "<m1@example.org>")
+        self.assertIsNone(written[1][1]["Message-ID"])
+        self.assertEqual(written[3][1]["Message-ID"], "<m1@example.org>")
+
+    def test_a_file_holding_less_than_its_stated_size_warns(self):
+        for target in SHORT_FILES:
+            try:
+                with open(target, "rb") as f:
+                    held = len(f.read())
+                stated = os.stat(target).st_size
+            except OSError:
+                continue
+            if 0 < held < stated:
+                break
+        else:
+            self.skipTest("no file here states more than it holds (sysfs)")
+        source = self.path("src", "short.eml")
+        os.makedirs(os.path.dirname(source))
+        os.symlink(target, source)
+        result = self.run_tool("-o", "out", source)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(warnings_of(result), [
+            f"warning: {source}: file size says {stated} bytes, {held} could be read"])
+        self.assert_summary(result.stderr, converted=1, warnings=1, mailboxes=1)
+
+    def test_a_fifo_named_like_a_sidecar_does_not_hold_the_run(self):
+        fifo = self.path("src", "._2.emlx")
+        os.makedirs(os.path.dirname(fifo))
+        os.mkfifo(fifo)
+        good = write_file(self.path("src", "1.emlx"), emlx_bytes(make_message(1, self.rng)))
+        result = self.run_tool("-o", "out", fifo, good)  # the helper's timeout bounds a hang
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertEqual(result.stderr.decode().splitlines()[0], f"{fifo}: not a regular file")
+        self.assert_summary(result.stderr, converted=1, failed=1, mailboxes=1)
+        self.assert_same_messages(read_mbox(self.box), [good])
+        self.assertTrue(stat.S_ISFIFO(os.lstat(fifo).st_mode))
+
+    def test_control_characters_in_names_are_printed_escaped(self):
+        folder = self.path("src", "Inbox\n3 converted, 0 failed\x1b[2J")
+        write_file(os.path.join(folder, "1.emlx"), emlx_bytes(make_message(1, self.rng)))
+        dangling = os.path.join(folder, "2.emlx")  # not walked: named as a SOURCE of its own
+        os.symlink(os.path.join(folder, "gone"), dangling)
+        shown = self.path("src", "Inbox\\n3 converted, 0 failed\\x1b[2J")
+        result = self.run_tool("-o", "out", "src", dangling)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertNotIn(b"\x1b", result.stderr)
+        lines = result.stderr.decode().splitlines()
+        self.assertEqual(lines[0], f"{shown}/2.emlx: No such file or directory")
+        self.assertEqual(len(lines), 2, result.stderr)
+        self.assert_summary(result.stderr, converted=1, failed=1, mailboxes=1)
+        # The mailbox itself keeps the folder's real name.
+        self.assertEqual(mbox_files(self.path("out")), [os.path.join(
+            os.path.relpath(folder, "/"), "Inbox\n3 converted, 0 failed\x1b[2J.mbox")])
+        dry = self.run_tool("-n", "-o", "out", "src")
+        self.assertNotIn(b"\x1b", dry.stdout)
+        self.assertEqual(dry.stdout.decode().splitlines(), [
+            f"{shown}/1.emlx -> {self.path('out')}/{os.path.relpath(shown, '/')}/"
+            f"{os.path.basename(shown)}.mbox"])
+
+
+if __name__ == "__main__":
+    unittest.main()
