@@ -272,6 +272,12 @@ class ConversionCommandTest : public QObject {
     QVERIFY2(stopped.text.starts_with("Converting was stopped.\r\n1 message(s) converted, 7 "
                                       "message(s) failed, 4 message(s) not converted:\r\n/m/0"),
              stopped.text.c_str());
+
+    // A name cannot add lines of its own to the box or carry control characters into it.
+    summary.failures[0].path = "/m/In\r\nbox\x1b/0.emlx";
+    const std::string text = CompletionMessageFor(summary).text;
+    QVERIFY2(text.find("/m/In\\r\\nbox\\x1b/0.emlx: No such") != std::string::npos, text.c_str());
+    QVERIFY(text.find('\x1b') == std::string::npos);
   }
 
   void exitAnsweredNoLetsTheRunFinish() {

@@ -12,6 +12,7 @@ using namespace drovanta;
 using drovanta::testing::TempFolder;
 using drovanta::testing::WindowFixture;
 using Strings = std::vector<std::string>;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -219,6 +220,35 @@ class SelectedFilesTest : public QObject {
     QCOMPARE(window.listEntries().size(), std::size_t(9));
     QCOMPARE(window.listEntries()[5], added[0]);
     QCOMPARE(window.platform.boxes.back().text, std::string("4 Files Added to List."));
+  }
+
+  void addFolderNamesEveryFolderItCouldNotSearchAndAddsTheRest() {
+    TempFolder tree;
+    tree.write("In/A/1.emlx", "x");
+    tree.write("In/B\x1b[2J/2.emlx", "x");
+    tree.write("In/C/3.emlx", "x");
+    tree.write("In/D/4.emlx", "x");
+    const std::string root = tree.str() + "/In";
+    WindowFixture window;
+    window.platform.queueFolder(root);
+    // Once the walk has listed In (the pointer shows it has begun; In's subfolders are queued
+    // with a yield after each), B and D go away before they are listed.
+    int yieldsInWalk = 0;
+    window.platform.onYield([&] {
+      if (window.platform.pointers.empty() || ++yieldsInWalk < 5) return false;
+      fs::remove_all(root + "/B\x1b[2J");
+      fs::remove_all(root + "/D");
+      return true;
+    });
+    WindowFixture::click(window.form->CmdAddFolder);
+    QCOMPARE(window.listEntries(), (Strings{root + "/A/1.emlx", root + "/C/3.emlx"}));
+    QCOMPARE(window.platform.boxes.size(), std::size_t(2));
+    const std::string& text = window.platform.boxes[0].text;
+    QCOMPARE(text, "Some files could not be searched.\r\n" + root +
+                       "/B\\x1b[2J/: cannot list the folder: No such file or directory\r\n" + root +
+                       "/D/: cannot list the folder: No such file or directory");
+    QVERIFY(window.platform.boxes[0].icon == MessageIcon::Exclamation);
+    QCOMPARE(window.platform.boxes[1].text, std::string("2 Files Added to List."));
   }
 
   void addFolderWithoutMessagesDisablesConvert() {
