@@ -1,0 +1,10 @@
+// Apple Mail's XML property list, as it follows a message.
+#include "conversion/property_list.h"
+#include "fuzz_files.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const drovanta::EmlxProperties properties =
+      drovanta::ParsePropertyList(drovanta::fuzzing::bytesOf(data, size));
+  (void)properties;
+  return 0;
+}
