@@ -373,6 +373,19 @@ struct FoundContent {
   std::string problem;
 };
 
+// The content of the regular file `name` in `folder`, opened without following a link; else
+// why not, after the file's `path`.
+FoundContent readFileIn(int folder, const std::string& name, const fs::path& path) {
+  const FileHandle file(openInFolder(folder, name, O_RDONLY));
+  std::string problem;
+  if (!file.ok()) {
+    problem = refusal(folder, name, errno, "a regular file");
+  } else if (auto bytes = readRegularFile(file.get(), problem)) {
+    return {std::move(bytes), {}};
+  }
+  return {std::nullopt, path.string() + " " + problem};
+}
+
 // Where the stripped parts of one message are kept: Attachments/<n>/<part>/ beside the
 // Messages folder and <n>.<part>.emlxpart beside the message, <n> being the message number
 // (digits only). Nothing is taken through a link or from a special file, so that what goes into
@@ -403,14 +416,7 @@ class PartStore {
     const std::string name = file.filename().string();
     const FileHandle folder(::open(messagesFolder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!folder.ok()) return {std::nullopt, file.string() + ": " + std::strerror(errno)};
-    const FileHandle handle(openInFolder(folder.get(), name, O_RDONLY));
-    std::string problem;
-    if (!handle.ok()) {
-      problem = refusal(folder.get(), name, errno, "a regular file");
-    } else if (auto bytes = readRegularFile(handle.get(), problem)) {
-      return {std::move(bytes), {}};
-    }
-    return {std::nullopt, file.string() + " " + problem};
+    return readFileIn(folder.get(), name, file);
   }
 
   // The single regular file in Attachments/<n>/<part>/. The message's folder, the part's folder
@@ -430,14 +436,9 @@ class PartStore {
 
     std::string name;
     if (auto problem = soleFileIn(part.get(), partFolder, name)) return {std::nullopt, *problem};
-    const FileHandle file(openInFolder(part.get(), name, O_RDONLY));
-    std::string problem;
-    if (!file.ok()) {
-      problem = refusal(part.get(), name, errno, "a regular file");
-    } else if (auto bytes = readRegularFile(file.get(), problem)) {
-      return {std::move(bytes), {}};
-    }
-    return {std::nullopt, "not taken: " + (partFolder / name).string() + " " + problem};
+    FoundContent found = readFileIn(part.get(), name, partFolder / name);
+    if (!found.bytes) found.problem.insert(0, "not taken: ");
+    return found;
   }
 
  private:

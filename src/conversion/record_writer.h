@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "conversion/mailbox_record.h"
+#include "conversion/append_hooks.h"
 #include "conversion/record_options.h"
 #include "shellutil/failure.h"
 

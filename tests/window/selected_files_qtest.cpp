@@ -224,10 +224,9 @@ class SelectedFilesTest : public QObject {
 
   void addFolderNamesEveryFolderItCouldNotSearchAndAddsTheRest() {
     TempFolder tree;
-    tree.write("In/A/1.emlx", "x");
-    tree.write("In/B\x1b[2J/2.emlx", "x");
-    tree.write("In/C/3.emlx", "x");
-    tree.write("In/D/4.emlx", "x");
+    for (const char* file : {"In/A/1.emlx", "In/B\x1b[2J/2.emlx", "In/C/3.emlx", "In/D/4.emlx"}) {
+      tree.write(file, "x");
+    }
     const std::string root = tree.str() + "/In";
     WindowFixture window;
     window.platform.queueFolder(root);
