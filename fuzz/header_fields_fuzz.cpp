@@ -1,20 +1,47 @@
-// The header reading behind the separator line: sender and date from any file, read whole as
-// a run reads it (named .emlx, so framed first) and in chunks from its path.
+// The header reading behind the separator line: the end of the header block, its fields, the
+// sender address and the Date field, from any bytes.
 #include <cstdlib>
 
-#include "conversion/file_bytes.h"
-#include "conversion/separator_line.h"
+#include "conversion/header_fields.h"
+#include "conversion/rfc5322_date.h"
+#include "conversion/sender_address.h"
 #include "fuzz_files.h"
 
+namespace {
+
+bool inside(std::string_view part, std::string_view whole) {
+  return part.empty() ||
+         (part.data() >= whole.data() && part.data() + part.size() <= whole.data() + whole.size());
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string path =
-      drovanta::fuzzing::writeFile("1.emlx", drovanta::fuzzing::bytesOf(data, size));
-  static drovanta::FileBytes file;
-  const auto whole = drovanta::BuildSeparatorLine(path, file);
-  const auto chunked = drovanta::BuildSeparatorLine(path);
-  if (!whole || !chunked) std::abort();  // a readable regular file always gives a line
-  // Both reads see the same header block.
-  if (*whole != *chunked) std::abort();
-  if (whole->rfind("From ", 0) != 0 || whole->find('\n') != std::string::npos) std::abort();
+  const std::string_view bytes = drovanta::fuzzing::bytesOf(data, size);
+  const std::size_t end = drovanta::HeaderBlockEnd(bytes);
+  if (end != std::string_view::npos && end > bytes.size()) std::abort();
+  const std::string_view block = end == std::string_view::npos ? bytes : bytes.substr(0, end);
+
+  const drovanta::HeaderFields fields = drovanta::FindHeaderFields(block);
+  for (const auto& list : {fields.from, fields.sender}) {
+    for (const std::string_view value : list) {
+      if (!inside(value, block)) std::abort();
+      (void)drovanta::DecodedFieldValue(value);
+    }
+  }
+  if (fields.returnPath && !inside(*fields.returnPath, block)) std::abort();
+
+  // The separator line's sender is one word: no blank or control character can split it.
+  for (const char c : drovanta::SenderAddressOf(fields)) {
+    if (static_cast<unsigned char>(c) <= ' ' || c == '\x7f') std::abort();
+  }
+  if (fields.date) {
+    // Years 1 to 9999 only, so that the timestamp keeps its four digits.
+    constexpr std::int64_t kFirst = -62135596800;  // 0001-01-01T00:00:00Z
+    constexpr std::int64_t kLast = 253402300799;   // 9999-12-31T23:59:59Z
+    if (const auto seconds = drovanta::ReadDateField(*fields.date)) {
+      if (*seconds < kFirst || *seconds > kLast) std::abort();
+    }
+  }
   return 0;
 }
