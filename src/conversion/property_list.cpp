@@ -62,7 +62,19 @@ EmlxProperties ParsePropertyList(std::string_view list) {
   const std::string text(list);
   plist_t parsed = nullptr;
   plist_from_memory(text.data(), static_cast<std::uint32_t>(text.size()), &parsed);
-  const PlistRef root(parsed);
+  PlistRef root(parsed);
+  // libplist's binary reader can build a dictionary whose keys are not keys, and its dictionary
+  // iteration then stops the program with an assertion. Its XML reader checks that structure,
+  // so a binary list is read again from its XML form.
+  if (root != nullptr && plist_is_binary(text.data(), static_cast<std::uint32_t>(text.size()))) {
+    char* xml = nullptr;
+    std::uint32_t length = 0;
+    plist_to_xml(root.get(), &xml, &length);
+    parsed = nullptr;
+    if (xml != nullptr) plist_from_memory(xml, length, &parsed);
+    plist_to_xml_free(xml);
+    root.reset(parsed);
+  }
   if (root == nullptr || plist_get_node_type(root.get()) != PLIST_DICT) return properties;
 
   plist_dict_iter iterator = nullptr;

@@ -111,6 +111,21 @@ TEST(PropertyList, BinaryListsReadAsXmlOnes) {
   EXPECT_EQ(p.flags, 8590132225u);
   // Cut short, it is no list.
   EXPECT_FALSE(ParsePropertyList(binary.substr(0, 60)).dateReceived);
+
+  // A damaged binary list whose dictionary takes a string value for a key (found by fuzzing:
+  // iterating it directly stopped the program in an assertion of libplist).
+  const std::string damaged(
+      "\x62\x70\x6c\x69\x73\x74\x30\x30\xd4\x01\x02\x03\x04\x05\x06\x07\x08\x5d\x64\x61\x74\x65"
+      "\x2d\x72\x65\x63\x65\x69\x76\x65\x64\x59\x64\x61\x74\x65\x2d\x73\x65\x6e\x74\x55\x66\x6c"
+      "\x61\x67\x73\x59\x72\x65\x6d\x6f\x74\x65\x2d\x69\x64\x12\x9c\x6b\x97\x1e\x23\x41\xd6\x9a"
+      "\xe5\xc5\xa0\x00\x00\x13\x00\x00\x00\x02\x00\x03\xfc\x05\x52\x31\x32\x08\x11\x32\x1f\x29"
+      "\x2f\x39\x3e\x47\x50\x00\x00\x00\x00\x00\x00\x01\x01\x00\x00\x00\x00\x00\x00\x00\x09\x00"
+      "\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x53",
+      125);
+  // It is read as far as it goes, instead of ending the program: its date-received is a string
+  // and is passed over.
+  const EmlxProperties fromDamaged = ParsePropertyList(damaged);
+  EXPECT_FALSE(fromDamaged.dateReceived);
 }
 
 TEST(PropertyList, RealFilesFromTheCorpus) {
