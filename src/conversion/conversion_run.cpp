@@ -29,10 +29,13 @@ std::string trimmedOfSpaces(const std::string& text) {
 
 // Finder's metadata files ("._name" beside each file copied to a foreign volume) start with
 // these four bytes. Only files so named are opened for the test, so that an ordinary message is
-// still read once; the message reader catches the rare sidecar under another name. Only a
-// regular file is opened, and without blocking: a FIFO so named must not stop the run.
+// still read once; the message reader catches the rare sidecar under another name. The type is
+// looked at first and only a regular file is opened, never blocking: a FIFO or a device so
+// named must not stop the run.
 bool isNamedAppleDouble(const std::string& messagePath) {
   if (GetFileName(messagePath).rfind("._", 0) != 0) return false;
+  struct stat named {};
+  if (::stat(messagePath.c_str(), &named) != 0 || !S_ISREG(named.st_mode)) return false;
   const int fd = ::open(messagePath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat info {};
