@@ -88,12 +88,14 @@ bool sameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// After the lock is taken: the open file must still be the mailbox. A writer whose first
-// record failed removes the file it created, and another program may have replaced it.
-bool stillTheMailbox(const std::string& mailboxPath, const struct stat& opened) {
-  struct stat named {};
-  return opened.st_nlink > 0 && ::stat(mailboxPath.c_str(), &named) == 0 && sameFile(named, opened);
-}
+// Where this thread's last record ended, so that the end of a mailbox it wrote last is not read
+// again before the next record.
+struct LastAppend {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t end = -1;
+};
+thread_local LastAppend lastAppend;
 
 // How many line ends go before the record so that it starts after a line end and an empty
 // line, whichever line ends the mailbox uses (LF LF, CR LF CR LF, or a mix of the two).
@@ -204,20 +206,17 @@ struct LockedMailbox {
 };
 
 // Opens and locks the mailbox: 0, EINTR when a stop came during the wait, kNotAFile or the
-// error. When
-// the file turns out to have been removed or replaced while the lock was waited for, the path
-// is opened again.
+// error. A writer whose first record failed removes the file it created: a file found removed
+// once its lock is taken is given up and the path opened again.
 int openLocked(const std::string& mailboxPath, const AppendHooks& hooks, LockedMailbox& mailbox) {
   for (bool first = true;; first = false) {
     mailbox.fd = openForAppend(mailboxPath, mailbox.created);
     if (mailbox.fd < 0) return errno;
-    int error = 0;
-    if (::fstat(mailbox.fd, &mailbox.status) != 0) error = errno;
-    if (error == 0 && !S_ISREG(mailbox.status.st_mode)) error = kNotAFile;
-    if (error == 0 && first && hooks.opened) hooks.opened();
-    if (error == 0) error = lockWholeFile(mailbox.fd, hooks, true);
+    if (first && hooks.opened) hooks.opened();
+    int error = lockWholeFile(mailbox.fd, hooks, true);
     if (error == 0 && ::fstat(mailbox.fd, &mailbox.status) != 0) error = errno;
-    if (error == 0 && stillTheMailbox(mailboxPath, mailbox.status)) return 0;
+    if (error == 0 && !S_ISREG(mailbox.status.st_mode)) error = kNotAFile;
+    if (error == 0 && mailbox.status.st_nlink > 0) return 0;
     ::close(mailbox.fd);
     mailbox.fd = -1;
     if (error != 0) return error;
@@ -248,7 +247,10 @@ MaybeFailure AppendRecordWith(const std::string& mailboxPath, std::string_view s
   // left without a closing empty line gets its line ends first, so that the record does not
   // join the last line of what is there.
   const std::string_view lineEnd = options.lineEnds == LineEnds::CrLf ? "\r\n" : "\n";
-  const std::size_t mended = missingLineEnds(fd, lengthBefore);
+  const bool endsWithOurRecord = lastAppend.device == mailbox.status.st_dev &&
+                                 lastAppend.inode == mailbox.status.st_ino &&
+                                 lastAppend.end == lengthBefore;
+  const std::size_t mended = endsWithOurRecord ? 0 : missingLineEnds(fd, lengthBefore);
   const std::string padding = [&] {
     std::string text;
     for (std::size_t i = 0; i < mended; ++i) text += lineEnd;
@@ -262,8 +264,11 @@ MaybeFailure AppendRecordWith(const std::string& mailboxPath, std::string_view s
     return appendFailure(mailboxPath, error, restoreError);
   }
   if (!padding.empty() && hooks.tailMended) hooks.tailMended(padding.size());
-  const off_t lengthAfter = ::lseek(fd, 0, SEEK_END);
+  off_t lengthAfter = lengthBefore;
+  for (const iovec& written : buffers) lengthAfter += static_cast<off_t>(written.iov_len);
+  lastAppend = {mailbox.status.st_dev, mailbox.status.st_ino, lengthAfter};
   if (::close(fd) != 0) {
+    lastAppend = {};
     const int error = errno;
     return appendFailure(
         mailboxPath, error,
