@@ -41,7 +41,10 @@ class LineEnds {
   std::size_t after(std::size_t pos) {
     if (nextLf_ < pos) nextLf_ = find('\n', pos);
     if (nextCr_ < pos) nextCr_ = find('\r', pos);
-    if (nextCr_ < nextLf_) return nextCr_ + 1 == nextLf_ ? nextLf_ + 1 : nextCr_ + 1;
+    // A CR at the very end stands before the "no LF" mark (the text's size), not before a LF.
+    if (nextCr_ < nextLf_) {
+      return nextCr_ + 1 == nextLf_ && nextLf_ < text_.size() ? nextLf_ + 1 : nextCr_ + 1;
+    }
     return nextLf_ == text_.size() ? nextLf_ : nextLf_ + 1;
   }
 

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
 #include <string>
 
 #include "mail_message_fixture.h"
@@ -36,6 +38,14 @@ TEST(HeaderFields, EachLineEndEndsAHeaderLine) {
   EXPECT_EQ(HeaderBlockEnd("\r\nbody"), 2u);
   EXPECT_EQ(HeaderBlockEnd("From: a\rSubject: b\r"), std::string_view::npos);
   EXPECT_EQ(HeaderBlockEnd("From: a\nSubject: b"), std::string_view::npos);
+  // A CR as the very last byte ends its line and nothing more: nothing past the text is read
+  // (found by fuzzing; the buffer is exactly as long as the text, so ASan sees a byte more).
+  for (const std::string_view text : {"A\rB\r", "\r", "From: a\r\r"}) {
+    const auto exact = std::make_unique<char[]>(text.size());
+    std::copy(text.begin(), text.end(), exact.get());
+    const std::size_t end = HeaderBlockEnd(std::string_view(exact.get(), text.size()));
+    EXPECT_EQ(end, text == "A\rB\r" ? std::string_view::npos : text.size()) << text;
+  }
 }
 
 TEST(HeaderFields, BlanksAndFoldsBeforeTheColon) {
