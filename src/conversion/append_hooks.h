@@ -14,6 +14,9 @@ struct AppendHooks {
   std::function<void()> opened;
   // Another process has held the mailbox's lock for a while; the append goes on waiting.
   std::function<void()> waitingForLock;
+  // Called every few milliseconds while the lock is waited for, when set (instead of blocking
+  // in the wait); true gives the wait up, nothing written, and the append fails as interrupted.
+  std::function<bool()> whileWaiting;
   // The mailbox did not end with a line end and an empty line (a record torn by a killed run,
   // or another program's file): `added` line-end bytes were written before the record.
   std::function<void(std::size_t added)> tailMended;

@@ -16,6 +16,10 @@ class ConversionObserver {
 
   // A plain yield point between two steps of the run.
   virtual void yieldPoint() {}
+  // True for a front-end whose yield points handle events (a window): a wait for another
+  // program's mailbox lock then yields every few milliseconds, and a stop asked for meanwhile
+  // ends the wait, instead of the run blocking in it.
+  virtual bool handlesEvents() const { return false; }
   // Asked before each row: true ends the run there, so the last record written is whole.
   virtual bool stopRequested() { return false; }
   // Turn `row` (0-based) begins: the window moves its list's current cell to that row.

@@ -151,6 +151,12 @@ class Run {
     AppendHooks hooks;
     hooks.opened = [this] { observer_.yieldPoint(); };
     hooks.waitingForLock = [&] { observer_.mailboxBusy(row, place->mailboxPath); };
+    if (observer_.handlesEvents()) {
+      hooks.whileWaiting = [this] {
+        observer_.yieldPoint();
+        return observer_.stopRequested();
+      };
+    }
     hooks.tailMended = [&](std::size_t added) { mended = added; };
     hooks.stop = options_.stop;
     MaybeFailure appended = AppendRecord(place->mailboxPath, *separator, message.borrowed,

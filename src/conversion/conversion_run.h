@@ -49,8 +49,8 @@ struct RunOptions {
 struct RunSummary {
   long converted = 0;
   long failed = 0;
-  long skipped = 0;      // not messages (AppleDouble sidecars)
-  long warnings = 0;     // messages converted with a warning (each may warn more than once)
+  long skipped = 0;   // not messages (AppleDouble sidecars)
+  long warnings = 0;  // messages converted with a warning (each may warn more than once)
   // The run was asked to stop (by the observer or a stop request) before its last row.
   bool stopped = false;
   // Rows the stopped run did not convert: those it did not come to, and one whose record it

@@ -59,25 +59,30 @@ int openForAppend(const std::string& mailboxPath, bool& created) {
 }
 
 // Takes the write lock on the whole file, waiting while another writer holds it. It is tried
-// without blocking first so that the wait can be told after a while; then it is waited for.
-// 0, EINTR when a stop was asked for during the wait, or the error. A file system without
-// locks (ENOLCK) is written as before, unlocked.
+// without blocking first so that the wait can be told after a while; then it is waited for, in
+// F_SETLKW, or, when the caller has something to do meanwhile (a window handling its events),
+// by trying again every few milliseconds. 0, EINTR when a stop was asked for during the wait,
+// or the error. A file system without locks (ENOLCK) is written as before, unlocked.
 int lockWholeFile(int fd, const AppendHooks& hooks, bool tellWait) {
   struct flock lock {};
   lock.l_type = F_WRLCK;
   lock.l_whence = SEEK_SET;
   const auto tellAt = std::chrono::steady_clock::now() + kLockNoteAfter;
+  bool told = false;
   while (::fcntl(fd, F_SETLK, &lock) != 0) {
     if (errno == ENOLCK) return 0;
     if (errno != EACCES && errno != EAGAIN) return errno;
-    if (stopping(hooks)) return EINTR;
-    if (std::chrono::steady_clock::now() >= tellAt) {
+    if (stopping(hooks) || (hooks.whileWaiting && hooks.whileWaiting())) return EINTR;
+    if (!told && std::chrono::steady_clock::now() >= tellAt) {
+      told = true;
       if (tellWait && hooks.waitingForLock) hooks.waitingForLock();
-      while (::fcntl(fd, F_SETLKW, &lock) != 0) {
-        if (errno != EINTR) return errno;
-        if (stopping(hooks)) return EINTR;
+      if (!hooks.whileWaiting) {
+        while (::fcntl(fd, F_SETLKW, &lock) != 0) {
+          if (errno != EINTR) return errno;
+          if (stopping(hooks)) return EINTR;
+        }
+        return 0;
       }
-      return 0;
     }
     std::this_thread::sleep_for(kLockRetryPause);
   }

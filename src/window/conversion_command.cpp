@@ -40,7 +40,16 @@ class WindowObserver : public ConversionObserver {
   WindowObserver& operator=(const WindowObserver&) = delete;
 
   void yieldPoint() override { form_.DoEvents(); }
+  bool handlesEvents() const override { return true; }
   bool stopRequested() override { return stopRequested_; }
+
+  // The run waits for another program's lock on the mailbox: said where the bytes read show.
+  void mailboxBusy(long /*row*/, const std::string& mailboxPath) override {
+    form_.LblByteRead->setText(QStringLiteral("Waiting for another program to finish writing ") +
+                               QString::fromStdString(PrintableText(GetFileName(mailboxPath))) +
+                               QStringLiteral("..."));
+    form_.DoEvents();
+  }
 
   void turnStarted(long row) override {
     FlexGrid& grid = *form_.grdFiles1;
@@ -168,7 +177,8 @@ CompletionMessage CompletionMessageFor(const RunSummary& summary) {
   }
   text += failures ? ":" : ".";
   const std::size_t shown = std::min(kFailuresShown, summary.failures.size());
-  for (std::size_t i = 0; i < shown; ++i) text += "\r\n" + PrintableText(describe(summary.failures[i]));
+  for (std::size_t i = 0; i < shown; ++i)
+    text += "\r\n" + PrintableText(describe(summary.failures[i]));
   if (summary.failures.size() > shown) {
     text += "\r\n... and " + std::to_string(summary.failures.size() - shown) + " more.";
   }

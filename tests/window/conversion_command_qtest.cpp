@@ -1,6 +1,11 @@
 // The Convert command on the real window: destination, displays, mailboxes, completion box, and
 // other commands clicked while it runs.
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QLabel>
+#include <csignal>
 
 #include "support/temp_folder.h"
 #include "window/conversion_command.h"
@@ -224,6 +229,56 @@ class ConversionCommandTest : public QObject {
     QTest::keyClick(window.form->windowHandle(), Qt::Key_Escape);
     QCOMPARE(window.platform.boxes.size(), std::size_t(3));
     QVERIFY(!window.form->conversionRunning());
+  }
+
+  void aMailboxAnotherProgramHoldsIsWaitedForWithTheWindowAnswering() {
+    TempFolder tree;
+    const Strings paths = copyThreeMessages(tree);
+    const fs::path mailbox = fs::path(tree.str() + "/Out") / fs::path(tree.str()).relative_path() /
+                             "Mail/Inbox/Inbox.mbox";
+    fs::create_directories(mailbox.parent_path());
+    tree.write(fs::relative(mailbox, tree.path()).string(), "");
+    // Another program holds the mailbox's write lock until it is killed.
+    int ready[2];
+    QCOMPARE(::pipe(ready), 0);
+    const pid_t holder = ::fork();
+    if (holder == 0) {
+      const int fd = ::open(mailbox.c_str(), O_WRONLY);
+      struct flock lock {};
+      lock.l_type = F_WRLCK;
+      if (fd < 0 || ::fcntl(fd, F_SETLKW, &lock) != 0 || ::write(ready[1], "L", 1) != 1) {
+        ::_exit(1);
+      }
+      ::pause();
+      ::_exit(0);
+    }
+    char byte = 0;
+    QCOMPARE(::read(ready[0], &byte, 1), ssize_t(1));
+
+    WindowFixture window;
+    QApplication::setActiveWindow(window.form.get());
+    QVERIFY(QTest::qWaitForWindowActive(window.form.get()));
+    fillList(window, paths);
+    window.platform.queueFolder(tree.str() + "/Out");
+    window.platform.queueAnswer(MessageAnswer::Yes);
+    // The wait is told after two seconds while the window goes on handling events: Escape
+    // then stops the run, which gives the wait up and writes nothing.
+    QString told;
+    window.platform.onYield([&] {
+      if (!window.form->LblByteRead->text().startsWith(QStringLiteral("Waiting"))) return false;
+      told = window.form->LblByteRead->text();
+      QTest::keyClick(window.form->windowHandle(), Qt::Key_Escape);
+      return true;
+    });
+    WindowFixture::click(window.form->CmdConvert2PDF);
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+
+    QCOMPARE(told, QStringLiteral("Waiting for another program to finish writing Inbox.mbox..."));
+    QCOMPARE(window.platform.boxes.back().text,
+             std::string("Converting was stopped.\r\n0 message(s) converted, 0 message(s) "
+                         "failed, 3 message(s) not converted."));
+    QCOMPARE(fs::file_size(mailbox), std::uintmax_t(0));
   }
 
   void failuresAreNotReportedAsSuccess() {
