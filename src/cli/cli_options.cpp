@@ -67,12 +67,14 @@ std::variant<CliOptions, UsageError> ParseCommandLine(const std::vector<std::str
     } else if (name == "--eol") {
       const auto value = takeValue();
       if (!value) return missingValue();
-      if (*value == "lf") {
+      if (*value == "auto") {
+        options.record.lineEnds = LineEnds::Auto;
+      } else if (*value == "lf") {
         options.record.lineEnds = LineEnds::Lf;
       } else if (*value == "crlf") {
         options.record.lineEnds = LineEnds::CrLf;
       } else {
-        return UsageError{"--eol must be lf or crlf, not '" + *value + "'"};
+        return UsageError{"--eol must be auto, crlf or lf, not '" + *value + "'"};
       }
     } else if (name == "--layout") {
       const auto value = takeValue();
@@ -116,8 +118,13 @@ Options:
                         folder keep the default naming.
   --flags               write the Apple Mail state (read, answered, flagged, ...)
                         as Status, X-Status and X-Mozilla-Status headers
-  --eol crlf|lf         line ends of the mailbox (default crlf; lf for readers
-                        that refuse CR LF mailboxes)
+  --eol auto            each record keeps its message's line ends (the default):
+                        the separator line and the closing empty line follow
+                        the message's first line end (LF; CR LF for CR LF, a
+                        lone CR or none), a lone CR in a CR LF record becomes
+                        CR LF, every other byte is kept
+  --eol crlf            every line end CR LF
+  --eol lf              every line end LF (for readers that refuse CR LF)
   -n, --dry-run         print each message and its mailbox as
                         "MESSAGE -> MAILBOX"; write nothing, create no folder
   -q, --quiet           no progress line

@@ -21,12 +21,6 @@
 namespace drovanta {
 namespace {
 
-std::string trimmedOfSpaces(const std::string& text) {
-  const auto first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
 // Finder's metadata files ("._name" beside each file copied to a foreign volume) start with
 // these four bytes. Only files so named are opened for the test, so that an ordinary message is
 // still read once; the message reader catches the rare sidecar under another name. The type is
@@ -101,8 +95,11 @@ class Run {
   void turn(long row) {
     observer_.turnStarted(row);
     observer_.yieldPoint();
-    const std::string path = trimmedOfSpaces(rows_.rowText(row));
-    if (path.empty()) return;  // the single empty row of an empty list: nothing to convert
+    // The row's text is the path, spaces and all: rows come from dialogs and walks, which give
+    // real names, and a name may end in spaces.
+    const std::string path = rows_.rowText(row);
+    // The single empty row of an empty list: nothing to convert.
+    if (path.find_first_not_of(' ') == std::string::npos) return;
 
     if (isNamedAppleDouble(path)) return skip(row, path);
 
@@ -159,15 +156,17 @@ class Run {
     }
     hooks.tailMended = [&](std::size_t added) { mended = added; };
     hooks.stop = options_.stop;
+    RecordOptions recordOptions = options_.record;
+    recordOptions.lineEnds = message.lineEnds;
     MaybeFailure appended = AppendRecord(place->mailboxPath, *separator, message.borrowed,
-                                         message.text, options_.record, hooks);
+                                         message.text, recordOptions, hooks);
     observer_.yieldPoint();
     if (appended && appended->code == FailureCode::Interrupted) return leaveOut();
     if (appended) return fail(row, path, std::move(*appended), "cannot write mailbox");
 
     ++summary_.converted;
     summary_.bytesRead += message.fileLength;
-    const std::size_t lineEnd = options_.record.lineEnds == LineEnds::CrLf ? 2 : 1;
+    const std::size_t lineEnd = std::string_view(RecordLineEnd(message.lineEnds)).size();
     summary_.bytesWritten += mended + separator->size() + message.textLength() + 2 * lineEnd;
     if (mailboxesSeen_.insert(place->mailboxPath).second) {
       summary_.mailboxes.push_back(place->mailboxPath);

@@ -67,8 +67,9 @@ struct RunSummary {
 };
 
 // Converts every row, in order, into the mailbox files under destinationFolder (a separator is
-// added when missing). Rows whose trimmed text is empty are passed over. A failing row is
-// reported and the run goes on; every mailbox holds whole records only.
+// added when missing). A row's text is taken as the path as it is; rows that are empty or only
+// spaces are passed over. A failing row is reported and the run goes on; every mailbox holds
+// whole records only.
 //
 // Each turn starts with turnStarted and, unless its row is empty, ends with exactly one of
 // turnFinished (after any warned calls), turnFailed or turnSkipped. An output folder that cannot

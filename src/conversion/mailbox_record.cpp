@@ -251,7 +251,7 @@ MaybeFailure AppendRecordWith(const std::string& mailboxPath, std::string_view s
   // Separator, line end, text, line end: one gathered write, no copy of the text. A mailbox
   // left without a closing empty line gets its line ends first, so that the record does not
   // join the last line of what is there.
-  const std::string_view lineEnd = options.lineEnds == LineEnds::CrLf ? "\r\n" : "\n";
+  const std::string_view lineEnd = RecordLineEnd(options.lineEnds);
   const bool endsWithOurRecord = lastAppend.device == mailbox.status.st_dev &&
                                  lastAppend.inode == mailbox.status.st_ino &&
                                  lastAppend.end == lengthBefore;

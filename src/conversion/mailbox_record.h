@@ -13,7 +13,9 @@ namespace drovanta {
 // creating it (private to its owner) when missing. The mailbox is locked against other writers
 // (an fcntl write lock, as mail readers and delivery agents take it) for the whole append. When
 // the file cannot be opened or written completely it is cut back to the length it had when the
-// lock was taken, so it only ever holds whole records.
+// lock was taken, so it only ever holds whole records. The separator line and the closing empty
+// line end as options.lineEnds says: LF for Lf, else CR LF (give the message's settled
+// convention).
 MaybeFailure AppendRecord(const std::string& mailboxPath, std::string_view separatorLine,
                           std::string_view messageText, const RecordOptions& options = {},
                           const AppendHooks& hooks = {});

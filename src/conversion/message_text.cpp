@@ -22,8 +22,6 @@ namespace drovanta {
 
 namespace {
 
-constexpr std::string_view kFromLine = "From ";
-
 // A whole file, read once. The buffer is kept from one message to the next: fresh memory for
 // every message costs a page fault per page, which is more than the reading itself. Very large
 // buffers are let go so that one huge message does not pin its size for the rest of a session.
@@ -111,118 +109,179 @@ Outcome<std::string_view> readWholeFile(const std::string& path, FileBuffer& buf
   return std::string_view(data, size);
 }
 
-// Finds the bytes the text builder must look at: every CR, and every "F" with a space four bytes
-// later (the only places where a "From " line can begin). Tests 16 bytes at a time, so that
-// long runs without either (base64 above all) cost no more than a copy.
-class CandidateScanner {
- public:
-  explicit CandidateScanner(std::string_view bytes) : data_(bytes.data()), size_(bytes.size()) {}
+// Where a line ends: the next LF, or also the next CR when `withCr`. Tests 16 bytes at a time,
+// so that long lines (base64 above all) cost little more than a copy.
+std::size_t nextLineEnd(std::string_view bytes, std::size_t from, bool withCr) {
+  const char* const data = bytes.data();
+  const std::size_t size = bytes.size();
+  if (from >= size) return std::string_view::npos;
+  if (!withCr) {
+    const void* found = std::memchr(data + from, '\n', size - from);
+    return found == nullptr ? std::string_view::npos
+                            : static_cast<std::size_t>(static_cast<const char*>(found) - data);
+  }
+  using Block = unsigned char __attribute__((vector_size(16)));
+  using Mask = signed char __attribute__((vector_size(16)));  // what comparing Blocks gives
+  std::size_t at = from;
+  for (; at + 16 <= size; at += 16) {
+    Block here;
+    std::memcpy(&here, data + at, sizeof here);
+    const Mask hits = (here == '\r') | (here == '\n');
+    std::uint64_t lanes[2];
+    std::memcpy(lanes, &hits, sizeof lanes);
+    if ((lanes[0] | lanes[1]) != 0) break;
+  }
+  for (; at < size; ++at) {
+    if (data[at] == '\r' || data[at] == '\n') return at;
+  }
+  return std::string_view::npos;
+}
 
-  // The first candidate at or after `from`, or npos.
-  std::size_t next(std::size_t from) const {
-    std::size_t at = from;
-    // 64 bytes per test while nothing turns up, then 16, then byte by byte to the candidate.
-    for (; at + 64 + 4 <= size_; at += 64) {
-      if (any(hits(at) | hits(at + 16) | hits(at + 32) | hits(at + 48))) break;
+// How one record writes its lines.
+struct RecordForm {
+  LineEnds lineEnds = LineEnds::CrLf;  // settled: CrLf or Lf
+  bool loneCrEndsLine = true;          // a lone CR is a line end, written as the record's one
+  bool rewriteCrLf = false;            // CR LF is written as LF
+  bool rewriteLoneLf = false;          // a lone LF is written as CR LF
+
+  std::string_view lineEnd() const { return RecordLineEnd(lineEnds); }
+};
+
+// In the automatic mode a record takes the convention of its message's first line end; a lone CR
+// (old Mac files) and a message without any line end get CR LF. Nothing but lone CRs is changed
+// then: they would otherwise run a CR LF record's lines together for readers that split at LF.
+RecordForm recordFormFor(LineEnds mode, std::string_view message) {
+  switch (mode) {
+    case LineEnds::CrLf:
+      return {LineEnds::CrLf, true, false, true};
+    case LineEnds::Lf:
+      return {LineEnds::Lf, true, true, false};
+    case LineEnds::Auto:
+      break;
+  }
+  const std::size_t first = nextLineEnd(message, 0, true);
+  if (first != std::string_view::npos && message[first] == '\n') {
+    return {LineEnds::Lf, false, false, false};
+  }
+  return {LineEnds::CrLf, true, false, false};
+}
+
+// Builds the message text: `prefix` (already in its final form), then the message line by line
+// in the record's form. Lines matching ^>*From  get one more ">" (mboxrd), judged on the final
+// bytes: a line starts at the start of the message and after each line end of the record. The
+// text is only copied once something changes; a message that needs no change is borrowed.
+class TextBuilder {
+ public:
+  TextBuilder(std::string_view message, const RecordForm& form,
+              const std::function<void(std::uint64_t)>& lineRead, MessageText& result)
+      : message_(message), form_(form), lineRead_(lineRead), text_(result.text) {}
+
+  void build(std::string_view prefix, bool mayBorrow, MessageText& result) {
+    if (!prefix.empty()) startCopy(prefix);
+    std::size_t lineStart = 0;
+    for (;;) {
+      quoteIfFromLine(lineStart);
+      const std::size_t end = nextLineEnd(message_, lineStart, form_.loneCrEndsLine);
+      if (end == std::string_view::npos) break;
+      lineStart = endLine(lineStart, end);
+      if (lineRead_) lineRead_(lengthAt(lineStart));
     }
-    for (; at + 16 + 4 <= size_; at += 16) {
-      if (any(hits(at))) break;
+    const std::size_t size = message_.size();
+    const std::string_view lineEnd = form_.lineEnd();
+    // What the end of the message still needs: its last line end, and the empty line that ends
+    // a header without a body (a header-only message, an empty file), so that no reader takes
+    // the next record for this message's body.
+    std::string closing;
+    // The flag headers put before an empty message end with a line end of their own.
+    const bool endsWithLineEnd =
+        size == 0
+            ? !prefix.empty()
+            : message_[size - 1] == '\n' || (form_.loneCrEndsLine && message_[size - 1] == '\r');
+    if (!endsWithLineEnd) {
+      // A last line that is empty once its line end is added: nothing at all, or (where a lone CR
+      // is kept) a single CR.
+      const std::size_t lastLine = size - lineStart;
+      if (lastLine == 0 || (lastLine == 1 && message_[lineStart] == '\r')) emptyLineSeen_ = true;
+      closing.append(lineEnd);
     }
-    for (; at < size_; ++at) {
-      if (isCandidate(at)) return at;
+    if (!emptyLineSeen_) closing.append(lineEnd);
+
+    if (!copying_ && mayBorrow && size > 0) {
+      result.borrowed = message_;
+      text_.assign(closing);
+    } else {
+      if (!copying_) startCopy({});
+      text_.append(message_.data() + copied_, size - copied_);
+      copied_ = size;
+      text_.append(closing);
     }
-    return std::string_view::npos;
+    result.lineEnds = form_.lineEnds;
+    // One report per line end added at the end.
+    if (lineRead_) {
+      const std::uint64_t before = result.textLength() - closing.size();
+      for (std::size_t i = lineEnd.size(); i <= closing.size(); i += lineEnd.size()) {
+        lineRead_(before + i);
+      }
+    }
   }
 
  private:
-  using Block = unsigned char __attribute__((vector_size(16)));
-  using Mask = signed char __attribute__((vector_size(16)));  // what comparing Blocks gives
+  // The length of the text built up to message offset `at`.
+  std::uint64_t lengthAt(std::size_t at) const { return text_.size() + (at - copied_); }
 
-  // Lanes set where the 16 bytes from `at` hold a candidate; reads up to at + 20.
-  Mask hits(std::size_t at) const {
-    Block here;
-    Block fourOn;
-    std::memcpy(&here, data_ + at, sizeof here);
-    std::memcpy(&fourOn, data_ + at + 4, sizeof fourOn);
-    return (here == '\r') | ((here == 'F') & (fourOn == ' '));
-  }
-  static bool any(Mask mask) {
-    std::uint64_t lanes[2];
-    std::memcpy(lanes, &mask, sizeof lanes);
-    return (lanes[0] | lanes[1]) != 0;
+  void startCopy(std::string_view prefix) {
+    copying_ = true;
+    // Lone CRs and quotes make the text longer; an eighth more covers all but odd files, which
+    // only pay for one regrowth.
+    const std::size_t size = message_.size();
+    text_.reserve(prefix.size() + size + size / 8 + 64);
+    text_.append(prefix);
   }
 
-  bool isCandidate(std::size_t at) const {
-    return data_[at] == '\r' || (data_[at] == 'F' && at + 4 < size_ && data_[at + 4] == ' ');
+  // Writes `replacement` in place of `consumed` message bytes at offset `at`.
+  void change(std::size_t at, std::string_view replacement, std::size_t consumed) {
+    if (!copying_) startCopy({});
+    text_.append(message_.data() + copied_, at - copied_);
+    text_.append(replacement);
+    copied_ = at + consumed;
   }
 
-  const char* data_;
-  std::size_t size_;
+  void quoteIfFromLine(std::size_t lineStart) {
+    static constexpr std::string_view kFromLine = "From ";
+    std::size_t at = lineStart;
+    while (at < message_.size() && message_[at] == '>') ++at;
+    if (message_.compare(at, kFromLine.size(), kFromLine) == 0) change(lineStart, ">", 0);
+  }
+
+  // The line from lineStart ends at `end` (a LF, or a CR where CRs end lines); gives where the
+  // next line starts.
+  std::size_t endLine(std::size_t lineStart, std::size_t end) {
+    const std::string_view lineEnd = form_.lineEnd();
+    // A line holding nothing, or only a CR kept before its LF, is empty to every reader.
+    if (end == lineStart ||
+        (end == lineStart + 1 && message_[lineStart] == '\r' && message_[end] == '\n')) {
+      emptyLineSeen_ = true;
+    }
+    if (message_[end] == '\n') {
+      if (form_.rewriteLoneLf) change(end, lineEnd, 1);
+      return end + 1;
+    }
+    if (end + 1 < message_.size() && message_[end + 1] == '\n') {
+      if (form_.rewriteCrLf) change(end, lineEnd, 2);
+      return end + 2;
+    }
+    change(end, lineEnd, 1);  // a lone CR ending a line
+    return end + 1;
+  }
+
+  std::string_view message_;
+  const RecordForm& form_;
+  const std::function<void(std::uint64_t)>& lineRead_;
+  std::string& text_;
+  bool copying_ = false;  // text_ holds the text up to message offset copied_
+  std::size_t copied_ = 0;
+  bool emptyLineSeen_ = false;
 };
-
-// Builds the message text: `prefix` (already in its final form), then the message line by line.
-// A line ends at CR or CR LF; a LF on its own is an ordinary character. Each line is appended
-// with the record's line end and reported. Lines matching ^>*From  get one more ">" (mboxrd);
-// for that a line starts at the start of the message or after any CR or LF, because readers
-// split lines at LF. Copies runs between candidates, never single bytes.
-void buildText(std::string_view message, std::string_view prefix, LineEnds lineEnds,
-               const std::function<void(std::uint64_t)>& lineRead, bool mayBorrow,
-               MessageText& result) {
-  const std::string_view lineEnd = lineEnds == LineEnds::CrLf ? "\r\n" : "\n";
-  const CandidateScanner scanner(message);
-  std::size_t at = 0;
-  if (mayBorrow && prefix.empty() && !message.empty()) {
-    // Most messages hold no CR and no "From " line: their text is the message itself plus the
-    // closing line end, and copying it would cost as much as reading it.
-    at = scanner.next(0);
-    if (at == std::string_view::npos) {
-      result.borrowed = message;
-      if (lineEnds == LineEnds::CrLf || message.back() != '\n') result.text = lineEnd;
-      if (lineRead) lineRead(result.textLength());
-      return;
-    }
-  }
-  std::string& text = result.text;
-  // Lone CRs and quotes make the text longer; an eighth more covers all but odd files, which
-  // only pay for one regrowth.
-  text.reserve(prefix.size() + message.size() + message.size() / 8 + 64);
-  text.append(prefix);
-
-  const char* const base = message.data();
-  const std::size_t size = message.size();
-  std::size_t copied = 0;  // message bytes before this offset are in `text`
-  for (;;) {
-    const std::size_t candidate = scanner.next(at);
-    if (candidate == std::string_view::npos) break;
-    if (base[candidate] == '\r') {
-      text.append(base + copied, candidate - copied);
-      text.append(lineEnd);
-      copied = candidate + 1;
-      if (copied < size && base[copied] == '\n') ++copied;
-      if (lineRead) lineRead(text.size());
-      at = copied;
-      continue;
-    }
-    at = candidate + 1;
-    if (message.compare(candidate, kFromLine.size(), kFromLine) != 0) continue;
-    // Only ">" lie between the line start and "From ", and a line start, a CR or an earlier
-    // "From " sits before any of them, so the line start is never before `copied`.
-    std::size_t lineStart = candidate;
-    while (lineStart > 0 && base[lineStart - 1] == '>') --lineStart;
-    if (lineStart == 0 || base[lineStart - 1] == '\n' || base[lineStart - 1] == '\r') {
-      text.append(base + copied, lineStart - copied);
-      text.push_back('>');
-      copied = lineStart;
-    }
-  }
-  if (copied < size) {
-    text.append(base + copied, size - copied);
-    // In LF mode a LF already closes the text; the CR LF mode keeps the rule that a LF is part
-    // of the line, so the line still gets its CR LF.
-    if (lineEnds == LineEnds::CrLf || base[size - 1] != '\n') text.append(lineEnd);
-    if (lineRead) lineRead(text.size());
-  }
-}
 
 }  // namespace
 
@@ -275,10 +334,11 @@ MessageText ReadMessageText(const std::string& messagePath, std::string_view byt
   }
   result.fileLength = message.size();
 
+  const RecordForm form = recordFormFor(options.lineEnds, message);
   std::string prefix;
   std::optional<std::string> withoutOldFlags;
   if (flags) {
-    prefix = FlagHeaderLines(*flags, options.lineEnds == LineEnds::CrLf ? "\r\n" : "\n");
+    prefix = FlagHeaderLines(*flags, form.lineEnd());
     withoutOldFlags = WithoutFlagHeaders(message);
     if (withoutOldFlags) message = *withoutOldFlags;
   }
@@ -287,7 +347,7 @@ MessageText ReadMessageText(const std::string& messagePath, std::string_view byt
   // Only bytes of the caller's file can be borrowed, not a rebuilt or trimmed copy made here.
   const bool mayBorrow = message.data() >= bytes.data() &&
                          message.data() + message.size() <= bytes.data() + bytes.size();
-  buildText(message, prefix, options.lineEnds, progress.lineRead, mayBorrow, result);
+  TextBuilder(message, form, progress.lineRead, result).build(prefix, mayBorrow, result);
   return result;
 }
 

@@ -12,20 +12,24 @@
 namespace drovanta {
 
 // Progress of one read: opened once with the length of the message bytes, then lineRead after
-// every line with the length of the text built so far.
+// every line end of the text (and after each line end added at its end) with the length of the
+// text built so far. A clean message's last report is its own length.
 struct ReadProgress {
   std::function<void(std::uint64_t fileLength)> opened;
   std::function<void(std::uint64_t textLength)> lineRead;
 };
 
 struct MessageText {
-  // Line ends normalised, "From " lines quoted, ends with a line end unless empty. In LF mode a
-  // message whose last byte is a LF gets no second one. When `borrowed` is not empty, the text
-  // is `borrowed` followed by `text`.
+  // The message in its record's form: line ends as the record's convention asks, "From " lines
+  // quoted, a line end at the end, and an empty line after the header when the message has
+  // none. When `borrowed` is not empty, the text is `borrowed` followed by `text`.
   std::string text;
   // A message that needs no change at all is not copied: read from bytes the caller keeps, the
-  // text borrows them here and `text` holds only the closing line end.
+  // text borrows them here and `text` holds only what is added at its end (if anything).
   std::string_view borrowed;
+  // The record's line end, settled: CrLf or Lf, never Auto. The separator line and the record's
+  // closing empty line use it.
+  LineEnds lineEnds = LineEnds::CrLf;
   // Length of the message bytes the text was made from: without an .emlx file's count line and
   // property list; for a partial message, the rebuilt message's length.
   std::uint64_t fileLength = 0;

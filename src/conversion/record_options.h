@@ -3,16 +3,26 @@
 namespace drovanta {
 
 enum class LineEnds {
-  CrLf,  // lone CR becomes CR LF, lone LF stays; separator and closing line end are CR LF
-  Lf,    // CR LF and lone CR become LF; separator and closing line end are LF
+  // Each record keeps its message's own convention: CR LF when the message's first line end is
+  // CR LF or a lone CR (or it has none), LF when it is a lone LF. The message bytes are kept,
+  // except that a lone CR in a CR LF record becomes CR LF.
+  Auto,
+  CrLf,  // every line end CR LF: lone CR and lone LF become CR LF
+  Lf,    // every line end LF: CR LF and lone CR become LF
 };
 
 // How records are written. The defaults are the window's behaviour.
 struct RecordOptions {
-  LineEnds lineEnds = LineEnds::CrLf;
+  LineEnds lineEnds = LineEnds::Auto;
   // Put the message's Apple Mail state (read, answered, flagged, ...) from its property list
   // into Status, X-Status and X-Mozilla-Status headers right after the separator line.
   bool writeFlags = false;
 };
+
+// The line end of a record whose convention is settled (CrLf or Lf); the record writer is given
+// the settled convention of each message.
+inline const char* RecordLineEnd(LineEnds settled) {
+  return settled == LineEnds::Lf ? "\n" : "\r\n";
+}
 
 }  // namespace drovanta

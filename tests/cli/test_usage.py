@@ -33,8 +33,8 @@ class UsageTest(CliTestCase):
             (["--output=", "src"], "the destination is empty"),
             (["-o", "out", "--frobnicate", "src"], "unknown option '--frobnicate'"),
             (["-o", "out", "-x", "src"], "unknown option '-x'"),
-            (["-o", "out", "--eol", "cr", "src"], "--eol must be lf or crlf, not 'cr'"),
-            (["-o", "out", "--eol=CRLF", "src"], "--eol must be lf or crlf, not 'CRLF'"),
+            (["-o", "out", "--eol", "cr", "src"], "--eol must be auto, crlf or lf, not 'cr'"),
+            (["-o", "out", "--eol=CRLF", "src"], "--eol must be auto, crlf or lf, not 'CRLF'"),
             (["-o", "out", "--layout", "maildir", "src"],
              "--layout must be apple or folders, not 'maildir'"),
             (["-o", "out", "--flags=yes", "src"], "option '--flags' takes no value"),
@@ -65,7 +65,8 @@ class UsageTest(CliTestCase):
         self.assertEqual((result.returncode, result.stderr), (0, b""))
         text = result.stdout.decode()
         self.assertTrue(text.startswith("Usage: emlx2mbox [OPTIONS] -o DEST SOURCE...\n"))
-        for documented in ("--layout apple", "--flags", "--eol crlf|lf", "--dry-run", "--quiet",
+        for documented in ("--layout apple", "--flags", "--eol auto", "--eol crlf", "--eol lf",
+                           "--dry-run", "--quiet",
                            "PATH: REASON", "warning: PATH: TEXT", "skipped: PATH: TEXT",
                            "N converted, N failed, N skipped, N warnings; N mailboxes, "
                            "N bytes written in S seconds"):

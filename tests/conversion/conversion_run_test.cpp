@@ -124,9 +124,9 @@ bool pythonMailboxAvailable() {
 TEST(ConversionRun, ReportsEachTurnInTheOrderOfItsSteps) {
   TempFolder temp;
   const std::string crlfMessage = "Subject: one\r\n\r\nBody\r\n";  // three lines, 22 bytes
-  const std::string lfMessage = "Subject: two\n\nBody\n";          // one line, 19 bytes
-  VectorRowSource rows({temp.write("Mail/1.emlx", emlx(crlfMessage)),
-                        "  " + temp.write("Mail/2.emlx", emlx(lfMessage)) + "  "});
+  const std::string lfMessage = "Subject: two\n\nBody\n";          // three lines, 19 bytes
+  VectorRowSource rows(
+      {temp.write("Mail/1.emlx", emlx(crlfMessage)), temp.write("Mail/2.emlx", emlx(lfMessage))});
   RecordingObserver observer;
   const RunSummary summary = RunConversion(rows, temp.str() + "/Out", observer);
 
@@ -140,10 +140,10 @@ TEST(ConversionRun, ReportsEachTurnInTheOrderOfItsSteps) {
                            "y",                             // message read and closed
                            "y",         "y",                // mailbox opened, then closed
                            "finished 0"};
-  const Lines secondTurn = {
-      "start 1", "y",         "y", "y",          "y", "y",
-      "y",       "opened 19", "y", "line 21/19",  // LF alone ends no line: one line, CR LF added
-      "y",       "y",         "y", "finished 1"};
+  // An LF message's lines end at each LF, and the last report is the message's own length.
+  const Lines secondTurn = {"start 1", "y",          "y", "y",          "y", "y",
+                            "y",       "opened 19",  "y", "line 13/19", "y", "line 14/19",
+                            "y",       "line 19/19", "y", "y",          "y", "finished 1"};
   Lines expected = firstTurn;
   expected.insert(expected.end(), secondTurn.begin(), secondTurn.end());
   EXPECT_EQ(observer.calls, expected);
@@ -225,6 +225,26 @@ TEST(ConversionRun, FailingRowsAreReportedAndTheOthersConverted) {
   // Python counts only a LF line as the blank line before the next separator, so the record's
   // closing CR LF stays with the body.
   EXPECT_EQ(sentContent.bodies, Lines{"b'Body line\\r\\n\\r\\n'"});
+}
+
+// Rows hold paths as dialogs and walks found them. A name may end in spaces: "6.emlx" and
+// "6.emlx  " are two messages, each converted once; a row of spaces only is passed over.
+TEST(ConversionRun, RowTextIsThePathAsItIsTrailingSpacesIncluded) {
+  TempFolder temp;
+  VectorRowSource rows({temp.write("Box/6.emlx", emlx(message("plain"))),
+                        temp.write("Box/6.emlx  ", emlx(message("spaced"))), "   ",
+                        temp.write("Box/10323.emlx  ", emlx(message("only spaced"))), ""});
+  RecordingObserver observer;
+  const RunSummary summary = RunConversion(rows, temp.str() + "/Out", observer);
+  EXPECT_EQ(observer.turns(), (Lines{"start 0", "finished 0", "start 1", "finished 1", "start 2",
+                                     "start 3", "finished 3", "start 4"}));
+  EXPECT_EQ(summary.converted, 3);
+  EXPECT_EQ(summary.failed, 0);
+  ASSERT_EQ(summary.mailboxes.size(), 1u);
+
+  if (!pythonMailboxAvailable()) GTEST_SKIP() << "python3 mailbox module not available";
+  EXPECT_EQ(readWithPython(summary.mailboxes[0]).subjects,
+            (Lines{"plain", "spaced", "only spaced"}));
 }
 
 TEST(ConversionRun, MessagesOfOneFolderShareAMailboxAndASecondRunAppends) {

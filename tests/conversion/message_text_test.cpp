@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -41,24 +42,40 @@ void skipWithoutCorpus() {
   if (!fs::exists(kPartialData)) GTEST_SKIP() << "no corpus at " << kCorpus;
 }
 
-// One report per line as the record defines lines, each the length of the text so far.
+// One report after each line end of the text, each the length of the text so far: a clean
+// message in its own convention ends at exactly its length.
 TEST(MessageTextProgressTest, ReportsFollowLinesInEveryShape) {
   std::string lfOnly;
-  while (lfOnly.size() < 4096) lfOnly += "0123456789abcde\n";
+  std::vector<std::uint64_t> lfOnlyLines;
+  while (lfOnly.size() < 4096) {
+    lfOnly += "0123456789abcde\n";
+    lfOnlyLines.push_back(lfOnly.size());
+  }
+  lfOnlyLines.push_back(4097);  // no empty line after the header: one is added
   const struct {
     std::string file;
     LineEnds lineEnds;
     std::string text;
     std::vector<std::uint64_t> lines;
+    LineEnds settled;
   } cases[] = {
-      // LF alone is no line end: one line, reported once with the CR LF added.
-      {lfOnly, LineEnds::CrLf, lfOnly + "\r\n", {4098}},
-      // A CR LF file ends at its own length.
-      {"ab\r\n\r\ncde\r\n", LineEnds::CrLf, "ab\r\n\r\ncde\r\n", {4, 6, 11}},
-      // Lone CRs grow by one each; a last line without line end gets one.
-      {"a\rbb\rccc", LineEnds::CrLf, "a\r\nbb\r\nccc\r\n", {3, 7, 12}},
-      {"", LineEnds::CrLf, "", {}},
-      {"ab\r\ncd\rFrom x", LineEnds::Lf, "ab\ncd\n>From x\n", {3, 6, 14}},
+      {"Subject: s\n\nbody\n", LineEnds::Auto, "Subject: s\n\nbody\n", {11, 12, 17}, LineEnds::Lf},
+      {lfOnly, LineEnds::Auto, lfOnly + "\n", lfOnlyLines, LineEnds::Lf},
+      {"ab\r\n\r\ncde\r\n", LineEnds::Auto, "ab\r\n\r\ncde\r\n", {4, 6, 11}, LineEnds::CrLf},
+      {"ab\r\n\r\ncde\r\n", LineEnds::CrLf, "ab\r\n\r\ncde\r\n", {4, 6, 11}, LineEnds::CrLf},
+      // Lone CRs grow by one each; a last line without line end gets one; then the empty line.
+      {"a\rbb\rccc", LineEnds::Auto, "a\r\nbb\r\nccc\r\n\r\n", {3, 7, 12, 14}, LineEnds::CrLf},
+      // An empty file is an empty header: its one line end is the empty line.
+      {"", LineEnds::Auto, "\r\n", {2}, LineEnds::CrLf},
+      {"", LineEnds::Lf, "\n", {1}, LineEnds::Lf},
+      {"S: a\n\nb\n", LineEnds::CrLf, "S: a\r\n\r\nb\r\n", {6, 8, 11}, LineEnds::CrLf},
+      {"ab\r\ncd\rFrom x", LineEnds::Lf, "ab\ncd\n>From x\n\n", {3, 6, 14, 15}, LineEnds::Lf},
+      // An LF record keeps CR LF and lone CR as they are; only LF ends its lines.
+      {"S: a\nb\r\n\r\nc\rd\n",
+       LineEnds::Auto,
+       "S: a\nb\r\n\r\nc\rd\n",
+       {5, 8, 10, 14},
+       LineEnds::Lf},
   };
   TempFolder temp;
   for (const auto& c : cases) {
@@ -68,6 +85,7 @@ TEST(MessageTextProgressTest, ReportsFollowLinesInEveryShape) {
     const auto text = read(temp.write("shape.eml", c.file), recorded, options);
     ASSERT_TRUE(text);
     EXPECT_EQ(text->text, c.text);
+    EXPECT_EQ(text->lineEnds, c.settled) << c.text;
     EXPECT_EQ(text->fileLength, c.file.size());
     EXPECT_EQ(recorded.opened, std::vector<std::uint64_t>{c.file.size()});
     EXPECT_EQ(recorded.lines, c.lines) << c.text;
@@ -98,16 +116,19 @@ TEST(MessageTextQuotingTest, OnlyLinesStartingWithQuotesThenFromSpaceGainAQuote)
             "> From spaced\r\n"
             "x From inside\r\n"
             "a\n>From after lone LF\r\n>From after lone CR\r\n"
-            ">>>\r\n");
+            ">>>\r\n"
+            "\r\n");
   // Reported lengths count the quotes added.
   EXPECT_EQ(recorded.lines.front(), 18U);
   EXPECT_EQ(recorded.lines.back(), text->text.size());
 }
 
 // The scan looks at many bytes at a time; line ends and "From " lines at every offset within
-// and across its blocks, and right at the end of the file, are all found.
+// and across its blocks, and right at the end of the file, are all found. The cases are bodies
+// of a CR LF message, whose lone LFs stay and whose lone CRs become CR LF.
 TEST(MessageTextQuotingTest, CandidatesAtEveryOffsetAndAtTheEnd) {
   TempFolder temp;
+  const std::string header = "H: 1\r\n\r\n";
   for (std::size_t k = 0; k < 140; ++k) {
     const std::string pad(k, 'a');
     const std::string tail(80, 'z');
@@ -124,9 +145,9 @@ TEST(MessageTextQuotingTest, CandidatesAtEveryOffsetAndAtTheEnd) {
     };
     for (const auto& c : cases) {
       Recorded recorded;
-      const auto text = read(temp.write("offset.eml", c.file), recorded);
+      const auto text = read(temp.write("offset.eml", header + c.file), recorded);
       ASSERT_TRUE(text);
-      EXPECT_EQ(text->text, c.text) << k;
+      EXPECT_EQ(text->text, header + c.text) << k;
     }
   }
 }
@@ -147,8 +168,8 @@ TEST(MessageTextReadTest, ReadStartedInsideAProgressReportLeavesTheOuterReadInta
   };
   const auto text = ReadMessageText(outer, progress);
   ASSERT_TRUE(text);
-  EXPECT_EQ(text->text, "one\r\ntwo\r\nthree\r\n");
-  EXPECT_EQ(innerText, std::string(100000, 'x') + "\r\n");
+  EXPECT_EQ(text->text, "one\r\ntwo\r\nthree\r\n\r\n");
+  EXPECT_EQ(innerText, std::string(100000, 'x') + "\r\n\r\n");
 }
 
 TEST(MessageTextReadTest, MissingFileAndFolderAreFailuresNamingThePath) {
@@ -201,14 +222,18 @@ TEST(MessageTextCorpusTest, FramedEmlxLosesCountLineAndPropertyList) {
     const EmlxFrame frame = FrameEmlx(bytes, true);
     ASSERT_TRUE(frame.framed) << file;
     EXPECT_EQ(text->fileLength, frame.messageLength) << file;
-    // The text starts with the message's first header, not the count.
-    EXPECT_EQ(text->text.substr(0, 20), bytes.substr(frame.messageBegin, 20)) << file;
-    EXPECT_EQ(text->text.find("<?xml"), std::string::npos) << file;
+    // The text is the counted message, without the count line and the property list. These
+    // messages have LF line ends and keep them; all but broken1 end with one, and so end their
+    // progress at exactly 100 %.
+    const std::string message = bytes.substr(frame.messageBegin, frame.messageLength);
+    const bool endsWithLineEnd = message.back() == '\n';
+    EXPECT_EQ(endsWithLineEnd, file.filename() != "broken1.emlx");
+    EXPECT_EQ(text->text, endsWithLineEnd ? message : message + "\n") << file;
     EXPECT_EQ(text->text.find("</plist>"), std::string::npos) << file;
-    // These files use LF line ends only: one line, and a clean frame ends at 100 % plus the
-    // CR LF that closes it.
     EXPECT_EQ(recorded.opened, std::vector<std::uint64_t>{frame.messageLength}) << file;
-    EXPECT_EQ(recorded.lines.size(), 1U) << file;
+    EXPECT_EQ(recorded.lines.size(),
+              static_cast<std::size_t>(std::count(text->text.begin(), text->text.end(), '\n')))
+        << file;
     EXPECT_EQ(recorded.lines.back(), text->text.size()) << file;
   }
 }
@@ -243,8 +268,9 @@ TEST(MessageTextCorpusTest, PartialMessageReportsTheRebuiltLength) {
     EXPECT_EQ(text->fileLength, rebuilt.bytes.size()) << name;
     EXPECT_EQ(recorded.opened, std::vector<std::uint64_t>{rebuilt.bytes.size()}) << name;
     EXPECT_EQ(restored, rebuilt.bytes.size() > frame.messageLength) << name;
-    // LF line ends only: one line, ending two past the reported length.
-    EXPECT_EQ(recorded.lines, std::vector<std::uint64_t>{rebuilt.bytes.size() + 2}) << name;
+    // LF line ends kept: the last report is the rebuilt message's own length.
+    EXPECT_EQ(text->text, rebuilt.bytes) << name;
+    EXPECT_EQ(recorded.lines.back(), rebuilt.bytes.size()) << name;
     EXPECT_EQ(text->warnings.size(), rebuilt.warnings.size()) << name;
     EXPECT_EQ(restored, text->warnings.empty()) << name;
     for (std::size_t i = 0; i < text->warnings.size(); ++i) {
@@ -260,12 +286,12 @@ TEST(MessageTextFlagsTest, RealFlagsBecomeHeadersAtTheStart) {
     std::string headers;
   };
   const std::vector<Case> cases = {
-      // 8623750272: not read, no other state.
-      {kPartialData / "114862.emlx", "Status: O\r\nX-Mozilla-Status: 0000\r\n"},
+      // 8623750272: not read, no other state. The headers take the message's LF line ends.
+      {kPartialData / "114862.emlx", "Status: O\nX-Mozilla-Status: 0000\n"},
       // 8623489089: read and draft.
-      {kTerhechte / "2.emlx", "Status: RO\r\nX-Status: T\r\nX-Mozilla-Status: 0001\r\n"},
+      {kTerhechte / "2.emlx", "Status: RO\nX-Status: T\nX-Mozilla-Status: 0001\n"},
       // 25803555841: read; the set bits above 32 mean nothing to readers.
-      {kPartialData / "465622.partial.emlx", "Status: RO\r\nX-Mozilla-Status: 0001\r\n"},
+      {kPartialData / "465622.partial.emlx", "Status: RO\nX-Mozilla-Status: 0001\n"},
   };
   RecordOptions flags;
   flags.writeFlags = true;
@@ -325,14 +351,20 @@ TEST(MessageTextBorrowTest, BorrowedTextEqualsTheOwnedTextAndOnlyWhenNothingChan
     LineEnds lineEnds;
     bool borrows;
   } cases[] = {
-      {"plain.eml", "Subject: a\n\nbody\n", LineEnds::CrLf, true},
+      {"plain.eml", "Subject: a\n\nbody\n", LineEnds::Auto, true},
       {"plain-lf.eml", "Subject: a\n\nbody\n", LineEnds::Lf, true},
       {"no-end.eml", "Subject: a\n\nbody", LineEnds::Lf, true},
       {"framed.emlx", "17\nSubject: a\n\nbody\n<?xml version=\"1.0\"?>\n<plist></plist>\n",
-       LineEnds::CrLf, true},
-      {"crlf.eml", "Subject: a\r\n\r\nbody\r\n", LineEnds::CrLf, false},
-      {"quoted.eml", "Subject: a\n\nFrom here\n", LineEnds::CrLf, false},
-      {"empty.eml", "", LineEnds::CrLf, false},
+       LineEnds::Auto, true},
+      {"crlf.eml", "Subject: a\r\n\r\nbody\r\n", LineEnds::Auto, true},
+      {"crlf-kept.eml", "Subject: a\r\n\r\nbody\r\n", LineEnds::CrLf, true},
+      {"lf-kept-cr.eml", "Subject: a\n\nx\r\ny\rz\n", LineEnds::Auto, true},
+      {"header-only.eml", "Subject: a\n", LineEnds::Auto, true},
+      {"lf-in-crlf.eml", "Subject: a\n\nbody\n", LineEnds::CrLf, false},
+      {"crlf-in-lf.eml", "Subject: a\r\n\r\nbody\r\n", LineEnds::Lf, false},
+      {"lone-cr.eml", "Subject: a\r\rbody\r", LineEnds::Auto, false},
+      {"quoted.eml", "Subject: a\n\nFrom here\n", LineEnds::Auto, false},
+      {"empty.eml", "", LineEnds::Auto, false},
   };
   for (const auto& c : cases) {
     const std::string path = temp.write(c.name, c.file);

@@ -134,15 +134,24 @@ class ConversionCommandTest : public QObject {
     QCOMPARE(window.form->EmlProgress->Value(), 100.0);
     QCOMPARE(window.form->LblProgessCurrent->text(), QStringLiteral("Message 1 (of 1)"));
 
-    // A short file with LF line ends only grows by the CRs added: more text than file, and the
-    // bar stays at its end instead of leaving its range.
+    // A message with LF line ends keeps them: it too ends at exactly its own length.
     window.form->ResetFileList();
-    fillList(window, {tree.write("In/lf.emlx", "From: a@example.com\nSubject: s\n\nshort")});
+    fillList(window, {tree.write("In/lf.emlx", messageOfSize(6434, "\n"))});
+    window.platform.queueFolder(tree.str() + "/Out");
+    WindowFixture::click(window.form->CmdConvert2PDF);
+    QCOMPARE(window.form->LblByteRead->text(),
+             QStringLiteral("6434 Bytes out of 6434 Total Bytes."));
+    QCOMPARE(window.form->EmlProgress->Value(), 100.0);
+
+    // A short file without a final line end grows by the one added: more text than file, and
+    // the bar stays at its end instead of leaving its range.
+    window.form->ResetFileList();
+    fillList(window, {tree.write("In/short.emlx", "From: a@example.com\nSubject: s\n\nshort")});
     window.platform.queueFolder(tree.str() + "/Out");
     double highest = 0;
     window.platform.onYield([&] {
       highest = std::max(highest, window.form->EmlProgress->Value());
-      return window.platform.boxes.size() > 1;
+      return window.platform.boxes.size() > 2;
     });
     WindowFixture::click(window.form->CmdConvert2PDF);
     const QStringList words = window.form->LblByteRead->text().split(' ');
@@ -391,8 +400,9 @@ class ConversionCommandTest : public QObject {
     const Strings records = readMailbox(mailbox);
     QCOMPARE(records.size(), std::size_t(1));
     const std::string bytes = drovanta::testing::readFile(mailbox);
-    QVERIFY(bytes.ends_with("\r\n"));
-    QCOMPARE(bytes.find("\r\nFrom ", 1), std::string::npos);
+    // The real messages have LF line ends, and so has their record.
+    QVERIFY(bytes.ends_with("\n\n"));
+    QCOMPARE(bytes.find("\nFrom ", 1), std::string::npos);
   }
 
   void aClickDuringARunIsAnsweredInsideIt() {
