@@ -67,6 +67,18 @@ class ConversionTest(CliTestCase):
         self.assertEqual(len(written), 2)
         self.assertEqual(written[0][1]["Message-ID"], "<m2@example.org>")
 
+    def test_names_ending_in_spaces_are_converted_as_found(self):
+        """A walk finds "6.emlx" and "6.emlx  " as two files: each is converted once, and a name
+        found only with trailing spaces is converted, not reported missing."""
+        rng = random.Random(5)
+        names = ["6.emlx", "6.emlx  ", "10323.emlx  "]
+        sources = [write_file(self.path("src", "Box", name), emlx_bytes(make_message(n, rng)))
+                   for n, name in enumerate(names, 1)]
+        result = self.run_tool("-q", "-o", "out", "src")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assert_summary(result.stderr, converted=3, mailboxes=1)
+        self.assert_same_messages(read_mbox(self.path("out", self.mirror("src", "Box"))), sources)
+
     def test_the_examples_convert_into_one_mailbox_per_apple_mailbox(self):
         account = os.path.join(os.path.abspath(EXAMPLES), "Mail", "V10",
                                "3F2A9C1E-0B7D-4E55-9A61-2C8D4B7E1F03")
