@@ -11,7 +11,6 @@
 #include <utility>
 
 #include "conversion/apple_double.h"
-#include "conversion/file_bytes.h"
 #include "conversion/mailbox_record.h"
 #include "conversion/message_text.h"
 #include "conversion/separator_line.h"
@@ -88,6 +87,7 @@ class Run {
       }
       turn(row);
     }
+    closeMailbox();
     return std::move(summary_);
   }
 
@@ -117,33 +117,34 @@ class Run {
     }
     readyFolder_ = place->outputFolder;
 
-    // One read of the message file serves the separator line and the text.
-    Outcome<std::string> separator = BuildSeparatorLine(path, file_);
-    if (!separator) return fail(row, path, separator.failure(), "cannot read");
+    // The message file is opened once; the separator line and the text read its bytes where
+    // they lie.
+    if (MaybeFailure failure = file_.open(path)) return fail(row, path, *failure, "cannot read");
+    const std::string separator = BuildSeparatorLine(path, file_.bytes(), file_.modified());
     observer_.yieldPoint();
 
-    std::uint64_t fileLength = 0;
-    ReadProgress progress;
-    progress.opened = [&](std::uint64_t length) {
-      fileLength = length;
-      observer_.yieldPoint();
-      observer_.messageOpened(length);
-    };
-    progress.lineRead = [&](std::uint64_t textLength) {
+    MessageTextWriter text(path, file_, options_.record);
+    observer_.yieldPoint();
+    if (text.notAMessage()) return skip(row, path);
+    const std::uint64_t fileLength = text.fileLength();
+    observer_.messageOpened(fileLength);
+    const auto lineRead = [&](std::uint64_t textLength) {
       observer_.yieldPoint();
       observer_.lineRead(textLength, fileLength);
     };
-    MessageText message = ReadMessageText(path, file_.bytes(), progress, options_.record);
-    observer_.yieldPoint();
-    if (message.notAMessage) return skip(row, path);
+    std::vector<Notice> warnings = text.warnings();
     if (file_.statedSize() > file_.bytes().size()) {
       // Shrunk while read, or a file system that states more than it holds.
-      message.warnings.push_back({path, "file size says " + std::to_string(file_.statedSize()) +
-                                            " bytes, " + std::to_string(file_.bytes().size()) +
-                                            " could be read"});
+      warnings.push_back({path, "file size says " + std::to_string(file_.statedSize()) +
+                                    " bytes, " + std::to_string(file_.bytes().size()) +
+                                    " could be read"});
     }
     if (stopRequestedNow()) return leaveOut();
 
+    // Separator line, line end, text, line end, written into the mailbox as they are made.
+    const std::string_view lineEnd = RecordLineEnd(text.lineEnds());
+    if (place->mailboxPath != openMailbox_) closeMailbox();
+    openMailbox_ = place->mailboxPath;
     std::size_t mended = 0;
     AppendHooks hooks;
     hooks.opened = [this] { observer_.yieldPoint(); };
@@ -156,24 +157,26 @@ class Run {
     }
     hooks.tailMended = [&](std::size_t added) { mended = added; };
     hooks.stop = options_.stop;
-    RecordOptions recordOptions = options_.record;
-    recordOptions.lineEnds = message.lineEnds;
-    MaybeFailure appended = AppendRecord(place->mailboxPath, *separator, message.borrowed,
-                                         message.text, recordOptions, hooks);
+    MaybeFailure appended = mailbox_.append(
+        place->mailboxPath, lineEnd,
+        [&](RecordOutput& out) {
+          return out.write(separator) && out.write(lineEnd) && text.write(out, lineRead) &&
+                 out.write(lineEnd);
+        },
+        hooks);
     observer_.yieldPoint();
     if (appended && appended->code == FailureCode::Interrupted) return leaveOut();
     if (appended) return fail(row, path, std::move(*appended), "cannot write mailbox");
 
     ++summary_.converted;
-    summary_.bytesRead += message.fileLength;
-    const std::size_t lineEnd = std::string_view(RecordLineEnd(message.lineEnds)).size();
-    summary_.bytesWritten += mended + separator->size() + message.textLength() + 2 * lineEnd;
+    summary_.bytesRead += fileLength;
+    summary_.bytesWritten += mended + separator.size() + text.textLength() + 2 * lineEnd.size();
     if (mailboxesSeen_.insert(place->mailboxPath).second) {
       summary_.mailboxes.push_back(place->mailboxPath);
     }
     // Warnings only matter for a message that made it into its mailbox.
-    if (!message.warnings.empty() || mended != 0) ++summary_.warnings;
-    for (const Notice& notice : message.warnings) observer_.warned(row, notice);
+    if (!warnings.empty() || mended != 0) ++summary_.warnings;
+    for (const Notice& notice : warnings) observer_.warned(row, notice);
     if (mended != 0) {
       observer_.warned(row, Notice{place->mailboxPath,
                                    "did not end with a complete record; new records start after "
@@ -200,6 +203,19 @@ class Run {
     summary_.failures.push_back(std::move(named));
   }
 
+  // Consecutive records of one mailbox share its open file; it is closed when the run moves to
+  // another mailbox and at the end. A close that fails has taken the records written since the
+  // mailbox was opened back out: they count as failed, under one failure naming the mailbox.
+  void closeMailbox() {
+    const long records = mailbox_.openRecords();
+    MaybeFailure failure = mailbox_.close();
+    openMailbox_.clear();
+    if (!failure) return;
+    summary_.converted -= records;
+    summary_.failed += records;
+    summary_.failures.push_back(std::move(*failure));
+  }
+
   void skip(long row, const std::string& path) {
     ++summary_.skipped;
     observer_.turnSkipped(row, Notice{path, "not a message: AppleDouble metadata file"});
@@ -212,7 +228,9 @@ class Run {
   RunSummary summary_;
   std::unordered_set<std::string> mailboxesSeen_;
   std::string readyFolder_;  // the output folder last made or found
-  FileBytes file_;           // the message file of the current turn
+  MessageFile file_;         // the message file of the current turn
+  MailboxWriter mailbox_;    // the mailbox of the last record, kept open for the next
+  std::string openMailbox_;
 };
 
 }  // namespace

@@ -133,6 +133,13 @@ bool MailMessage::LoadFromFile(const std::string& path) {
   return loadMessage(path, source, state_->sender, state_->date, state_->loadError);
 }
 
+void MailMessage::LoadFromBytes(const std::string& path, std::string_view bytes,
+                                std::int64_t modified) {
+  *state_ = State{};
+  WholeFile source(bytes, modified);
+  loadMessage(path, source, state_->sender, state_->date, state_->loadError);
+}
+
 bool MailMessage::LoadFromFile(const std::string& path, FileBytes& file) {
   *state_ = State{};
   if (!ReadWholeFile(path, file, state_->loadError)) return false;

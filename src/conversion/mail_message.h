@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "conversion/utc_date_time.h"
 
@@ -22,6 +23,9 @@ class MailMessage {
   bool LoadFromFile(const std::string& path);
   // The same, reading the whole file into `file`, so that the caller can use its bytes too.
   bool LoadFromFile(const std::string& path, FileBytes& file);
+  // The same for a file the caller holds already (mapped or read): its bytes and modification
+  // time. Only the header block and, when needed, the end of the bytes are looked at.
+  void LoadFromBytes(const std::string& path, std::string_view bytes, std::int64_t modified);
   const std::string& loadError() const;
 
   // The Date header in UTC; else the property list's date-received (or date-sent); else the

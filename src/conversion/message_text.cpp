@@ -1,14 +1,10 @@
 #include "conversion/message_text.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <memory>
 #include <optional>
-#include <string_view>
 #include <utility>
 
 #include "conversion/apple_double.h"
@@ -22,332 +18,207 @@ namespace drovanta {
 
 namespace {
 
-// A whole file, read once. The buffer is kept from one message to the next: fresh memory for
-// every message costs a page fault per page, which is more than the reading itself. Very large
-// buffers are let go so that one huge message does not pin its size for the rest of a session.
-class FileBuffer {
- public:
-  char* reserve(std::size_t size) {
-    if (size > capacity_ || capacity_ > kKeptCapacity) {
-      data_.reset();  // free before allocating, so two big buffers never coexist
-      capacity_ = size == 0 ? 1 : size;
-      data_.reset(new char[capacity_]);
-    }
-    return data_.get();
+// A message is read in windows of this size: its pages are asked for ahead and let go after,
+// so that memory does not grow with the message.
+constexpr std::size_t kWindow = std::size_t{4} << 20;
+// Progress is reported at most once per block of this size as the text is streamed, and once
+// per step of kCopyStep as the kernel copies it.
+constexpr std::size_t kReportBlock = std::size_t{64} << 10;
+constexpr std::size_t kCopyStep = std::size_t{1} << 20;
+// The flag headers are looked for only this far into a header block that never ends.
+constexpr std::size_t kHeaderLimit = std::size_t{8} << 20;
+
+// Where the header lines end: at the empty line that closes the header block, or at the end of
+// a message without one (for a huge one, at a line start within the first kHeaderLimit bytes).
+std::size_t headerLinesEnd(std::string_view message) {
+  const std::string_view look = message.substr(0, kHeaderLimit);
+  std::size_t lineStart = 0;
+  while (lineStart < look.size()) {
+    const std::size_t end = look.find_first_of("\r\n", lineStart);
+    if (end == std::string_view::npos) break;
+    if (end == lineStart) return lineStart;
+    lineStart = end + (look[end] == '\r' && end + 1 < look.size() && look[end + 1] == '\n' ? 2 : 1);
   }
-  bool busy() const { return busy_; }
+  return message.size() <= kHeaderLimit ? message.size() : lineStart;
+}
 
-  // Marks the buffer in use for one read.
-  class Lease {
-   public:
-    explicit Lease(FileBuffer& buffer) : buffer_(buffer) { buffer_.busy_ = true; }
-    ~Lease() {
-      buffer_.busy_ = false;
-      if (buffer_.capacity_ > kKeptCapacity) {
-        buffer_.data_.reset();
-        buffer_.capacity_ = 0;
-      }
-    }
-    Lease(const Lease&) = delete;
-    Lease& operator=(const Lease&) = delete;
-
-   private:
-    FileBuffer& buffer_;
-  };
-
- private:
-  static constexpr std::size_t kKeptCapacity = std::size_t{64} << 20;
-  std::unique_ptr<char[]> data_;
-  std::size_t capacity_ = 0;
-  bool busy_ = false;
+// Counts what it is given; the text goes nowhere.
+class CountingOutput : public RecordOutput {
+ public:
+  bool write(std::string_view) override { return true; }
+  bool copyFileRange(int, std::uint64_t, std::uint64_t) override { return true; }
 };
 
-class FileDescriptor {
+// Collects the text in memory.
+class StringOutput : public RecordOutput {
  public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
+  explicit StringOutput(std::string& text) : text_(text) {}
+  bool write(std::string_view bytes) override {
+    text_.append(bytes);
+    return true;
   }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-Failure readFailure(const std::string& path, int error) {
-  const FailureCode code = (error == ENOENT || error == ENOTDIR) ? FailureCode::MessageMissing
-                                                                 : FailureCode::MessageUnreadable;
-  return Failure{code, path, std::strerror(error)};
-}
-
-// Reads the whole file into `buffer` and gives its bytes.
-Outcome<std::string_view> readWholeFile(const std::string& path, FileBuffer& buffer) {
-  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (file.get() < 0) return readFailure(path, errno);
-  struct stat status {};
-  if (::fstat(file.get(), &status) != 0) return readFailure(path, errno);
-  if (S_ISDIR(status.st_mode)) return readFailure(path, EISDIR);
-  if (!S_ISREG(status.st_mode)) {
-    return Failure{FailureCode::MessageUnreadable, path, "Not a regular file"};
-  }
-  const auto expected = static_cast<std::size_t>(status.st_size);
-  char* const data = buffer.reserve(expected);
-  std::size_t size = 0;
-  // Bytes appended after the size was taken are left for the next run; a file that shrank
-  // gives what it still holds.
-  while (size < expected) {
-    const ssize_t got = ::read(file.get(), data + size, expected - size);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return readFailure(path, errno);
+  bool copyFileRange(int fd, std::uint64_t offset, std::uint64_t length) override {
+    const std::size_t before = text_.size();
+    text_.resize(before + length);
+    std::size_t got = 0;
+    while (got < length) {
+      const ssize_t n =
+          ::pread(fd, text_.data() + before + got, length - got, static_cast<off_t>(offset + got));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      got += static_cast<std::size_t>(n);
     }
-    if (got == 0) break;
-    size += static_cast<std::size_t>(got);
-  }
-  return std::string_view(data, size);
-}
-
-// Where a line ends: the next LF, or also the next CR when `withCr`. Tests 16 bytes at a time,
-// so that long lines (base64 above all) cost little more than a copy.
-std::size_t nextLineEnd(std::string_view bytes, std::size_t from, bool withCr) {
-  const char* const data = bytes.data();
-  const std::size_t size = bytes.size();
-  if (from >= size) return std::string_view::npos;
-  if (!withCr) {
-    const void* found = std::memchr(data + from, '\n', size - from);
-    return found == nullptr ? std::string_view::npos
-                            : static_cast<std::size_t>(static_cast<const char*>(found) - data);
-  }
-  using Block = unsigned char __attribute__((vector_size(16)));
-  using Mask = signed char __attribute__((vector_size(16)));  // what comparing Blocks gives
-  std::size_t at = from;
-  for (; at + 16 <= size; at += 16) {
-    Block here;
-    std::memcpy(&here, data + at, sizeof here);
-    const Mask hits = (here == '\r') | (here == '\n');
-    std::uint64_t lanes[2];
-    std::memcpy(lanes, &hits, sizeof lanes);
-    if ((lanes[0] | lanes[1]) != 0) break;
-  }
-  for (; at < size; ++at) {
-    if (data[at] == '\r' || data[at] == '\n') return at;
-  }
-  return std::string_view::npos;
-}
-
-// How one record writes its lines.
-struct RecordForm {
-  LineEnds lineEnds = LineEnds::CrLf;  // settled: CrLf or Lf
-  bool loneCrEndsLine = true;          // a lone CR is a line end, written as the record's one
-  bool rewriteCrLf = false;            // CR LF is written as LF
-  bool rewriteLoneLf = false;          // a lone LF is written as CR LF
-
-  std::string_view lineEnd() const { return RecordLineEnd(lineEnds); }
-};
-
-// In the automatic mode a record takes the convention of its message's first line end; a lone CR
-// (old Mac files) and a message without any line end get CR LF. Nothing but lone CRs is changed
-// then: they would otherwise run a CR LF record's lines together for readers that split at LF.
-RecordForm recordFormFor(LineEnds mode, std::string_view message) {
-  switch (mode) {
-    case LineEnds::CrLf:
-      return {LineEnds::CrLf, true, false, true};
-    case LineEnds::Lf:
-      return {LineEnds::Lf, true, true, false};
-    case LineEnds::Auto:
-      break;
-  }
-  const std::size_t first = nextLineEnd(message, 0, true);
-  if (first != std::string_view::npos && message[first] == '\n') {
-    return {LineEnds::Lf, false, false, false};
-  }
-  return {LineEnds::CrLf, true, false, false};
-}
-
-// Builds the message text: `prefix` (already in its final form), then the message line by line
-// in the record's form. Lines matching ^>*From  get one more ">" (mboxrd), judged on the final
-// bytes: a line starts at the start of the message and after each line end of the record. The
-// text is only copied once something changes; a message that needs no change is borrowed.
-class TextBuilder {
- public:
-  TextBuilder(std::string_view message, const RecordForm& form,
-              const std::function<void(std::uint64_t)>& lineRead, MessageText& result)
-      : message_(message), form_(form), lineRead_(lineRead), text_(result.text) {}
-
-  void build(std::string_view prefix, bool mayBorrow, MessageText& result) {
-    if (!prefix.empty()) startCopy(prefix);
-    std::size_t lineStart = 0;
-    for (;;) {
-      quoteIfFromLine(lineStart);
-      const std::size_t end = nextLineEnd(message_, lineStart, form_.loneCrEndsLine);
-      if (end == std::string_view::npos) break;
-      lineStart = endLine(lineStart, end);
-      if (lineRead_) lineRead_(lengthAt(lineStart));
-    }
-    const std::size_t size = message_.size();
-    const std::string_view lineEnd = form_.lineEnd();
-    // What the end of the message still needs: its last line end, and the empty line that ends
-    // a header without a body (a header-only message, an empty file), so that no reader takes
-    // the next record for this message's body.
-    std::string closing;
-    // The flag headers put before an empty message end with a line end of their own.
-    const bool endsWithLineEnd =
-        size == 0
-            ? !prefix.empty()
-            : message_[size - 1] == '\n' || (form_.loneCrEndsLine && message_[size - 1] == '\r');
-    if (!endsWithLineEnd) {
-      // A last line that is empty once its line end is added: nothing at all, or (where a lone CR
-      // is kept) a single CR.
-      const std::size_t lastLine = size - lineStart;
-      if (lastLine == 0 || (lastLine == 1 && message_[lineStart] == '\r')) emptyLineSeen_ = true;
-      closing.append(lineEnd);
-    }
-    if (!emptyLineSeen_) closing.append(lineEnd);
-
-    if (!copying_ && mayBorrow && size > 0) {
-      result.borrowed = message_;
-      text_.assign(closing);
-    } else {
-      if (!copying_) startCopy({});
-      text_.append(message_.data() + copied_, size - copied_);
-      copied_ = size;
-      text_.append(closing);
-    }
-    result.lineEnds = form_.lineEnds;
-    // One report per line end added at the end.
-    if (lineRead_) {
-      const std::uint64_t before = result.textLength() - closing.size();
-      for (std::size_t i = lineEnd.size(); i <= closing.size(); i += lineEnd.size()) {
-        lineRead_(before + i);
-      }
-    }
+    return true;
   }
 
  private:
-  // The length of the text built up to message offset `at`.
-  std::uint64_t lengthAt(std::size_t at) const { return text_.size() + (at - copied_); }
-
-  void startCopy(std::string_view prefix) {
-    copying_ = true;
-    // Lone CRs and quotes make the text longer; an eighth more covers all but odd files, which
-    // only pay for one regrowth.
-    const std::size_t size = message_.size();
-    text_.reserve(prefix.size() + size + size / 8 + 64);
-    text_.append(prefix);
-  }
-
-  // Writes `replacement` in place of `consumed` message bytes at offset `at`.
-  void change(std::size_t at, std::string_view replacement, std::size_t consumed) {
-    if (!copying_) startCopy({});
-    text_.append(message_.data() + copied_, at - copied_);
-    text_.append(replacement);
-    copied_ = at + consumed;
-  }
-
-  void quoteIfFromLine(std::size_t lineStart) {
-    static constexpr std::string_view kFromLine = "From ";
-    std::size_t at = lineStart;
-    while (at < message_.size() && message_[at] == '>') ++at;
-    if (message_.compare(at, kFromLine.size(), kFromLine) == 0) change(lineStart, ">", 0);
-  }
-
-  // The line from lineStart ends at `end` (a LF, or a CR where CRs end lines); gives where the
-  // next line starts.
-  std::size_t endLine(std::size_t lineStart, std::size_t end) {
-    const std::string_view lineEnd = form_.lineEnd();
-    // A line holding nothing, or only a CR kept before its LF, is empty to every reader.
-    if (end == lineStart ||
-        (end == lineStart + 1 && message_[lineStart] == '\r' && message_[end] == '\n')) {
-      emptyLineSeen_ = true;
-    }
-    if (message_[end] == '\n') {
-      if (form_.rewriteLoneLf) change(end, lineEnd, 1);
-      return end + 1;
-    }
-    if (end + 1 < message_.size() && message_[end + 1] == '\n') {
-      if (form_.rewriteCrLf) change(end, lineEnd, 2);
-      return end + 2;
-    }
-    change(end, lineEnd, 1);  // a lone CR ending a line
-    return end + 1;
-  }
-
-  std::string_view message_;
-  const RecordForm& form_;
-  const std::function<void(std::uint64_t)>& lineRead_;
   std::string& text_;
-  bool copying_ = false;  // text_ holds the text up to message offset copied_
-  std::size_t copied_ = 0;
-  bool emptyLineSeen_ = false;
 };
 
 }  // namespace
 
-Outcome<MessageText> ReadMessageText(const std::string& messagePath, const ReadProgress& progress,
-                                     const RecordOptions& options) {
-  // A window may start another conversion while it handles events during a progress report;
-  // that read gets a buffer of its own instead of overwriting the one this read still uses.
-  thread_local FileBuffer kept;
-  FileBuffer ownBuffer;
-  FileBuffer& buffer = kept.busy() ? ownBuffer : kept;
-  const FileBuffer::Lease lease(buffer);
-  const Outcome<std::string_view> file = readWholeFile(messagePath, buffer);
-  if (!file) return file.failure();
-  MessageText text = ReadMessageText(messagePath, *file, progress, options);
-  // The buffer is reused by the next read: the text must own its bytes.
-  if (!text.borrowed.empty()) text.text.insert(0, text.borrowed);
-  text.borrowed = {};
-  return text;
-}
-
-MessageText ReadMessageText(const std::string& messagePath, std::string_view bytes,
-                            const ReadProgress& progress, const RecordOptions& options) {
-  MessageText result;
+MessageTextWriter::MessageTextWriter(const std::string& messagePath, const MessageFile& file,
+                                     const RecordOptions& options)
+    : file_(file), options_(options) {
+  const std::string_view bytes = file.bytes();
   if (StartsAsAppleDouble(bytes)) {
-    result.notAMessage = true;
-    return result;
+    notAMessage_ = true;
+    return;
   }
-
   const EmlxFrame frame = FrameEmlx(bytes, HasEmlxName(messagePath));
   std::string_view message = bytes.substr(frame.messageBegin, frame.messageLength);
-
-  std::optional<std::uint64_t> flags;
-  if (options.writeFlags && !frame.propertyList.empty()) {
-    flags = ParsePropertyList(frame.propertyList).flags;
+  const bool partial = IsPartialMessageName(messagePath);
+  if (std::string warning = CountLineWarning(bytes, frame, partial); !warning.empty()) {
+    warnings_.push_back({messagePath, std::move(warning)});
   }
 
   // A rebuilt partial message is longer than the stub that was read. Its length is the one
   // reported as the file length, so that progress against it ends near 100 % as for any other
   // message instead of running far past it.
-  std::string rebuilt;
-  const bool partial = IsPartialMessageName(messagePath);
-  if (std::string warning = CountLineWarning(bytes, frame, partial); !warning.empty()) {
-    result.warnings.push_back({messagePath, std::move(warning)});
-  }
   if (partial) {
     RebuiltMessage whole = RebuildPartialMessage(messagePath, message);
-    rebuilt = std::move(whole.bytes);
-    result.warnings.insert(result.warnings.end(), whole.warnings.begin(), whole.warnings.end());
-    message = rebuilt;
+    rebuilt_ = std::move(whole.bytes);
+    warnings_.insert(warnings_.end(), whole.warnings.begin(), whole.warnings.end());
+    message = rebuilt_;
   }
-  result.fileLength = message.size();
+  fileLength_ = message.size();
+  form_ = RecordFormFor(options.lineEnds, message);
+  body_ = message;
 
-  const RecordForm form = recordFormFor(options.lineEnds, message);
-  std::string prefix;
-  std::optional<std::string> withoutOldFlags;
-  if (flags) {
-    prefix = FlagHeaderLines(*flags, form.lineEnd());
-    withoutOldFlags = WithoutFlagHeaders(message);
-    if (withoutOldFlags) message = *withoutOldFlags;
+  if (options.writeFlags && !frame.propertyList.empty()) {
+    if (const auto flags = ParsePropertyList(frame.propertyList).flags) {
+      prefix_ = FlagHeaderLines(*flags, form_.lineEnd());
+      // Only the header lines are rewritten; the rest of the message is written as it lies.
+      const std::size_t headerEnd = headerLinesEnd(message);
+      if (auto kept = WithoutFlagHeaders(message.substr(0, headerEnd))) {
+        head_ = std::move(*kept);
+        body_ = message.substr(headerEnd);
+      }
+    }
   }
+}
 
+bool MessageTextWriter::bodyInFile() const {
+  const std::string_view fileBytes = file_.bytes();
+  return !body_.empty() && body_.data() >= fileBytes.data() &&
+         body_.data() + body_.size() <= fileBytes.data() + fileBytes.size();
+}
+
+bool MessageTextWriter::write(RecordOutput& out,
+                              const std::function<void(std::uint64_t)>& lineRead) {
+  if (options_.kernelCopy && file_.mapped() && bodyInFile() && prefix_.empty() && head_.empty()) {
+    return writeUnchanged(out, lineRead);
+  }
+  return writeStreamed(out, lineRead);
+}
+
+bool MessageTextWriter::writeStreamed(RecordOutput& out,
+                                      const std::function<void(std::uint64_t)>& lineRead) {
+  const bool inFile = bodyInFile();
+  const std::size_t offset =
+      inFile ? static_cast<std::size_t>(body_.data() - file_.bytes().data()) : 0;
+  TextStream stream(form_, out);
+  std::uint64_t reported = 0;
+  const auto report = [&] {
+    if (lineRead && stream.lengthAtLastLineEnd() > reported) {
+      reported = stream.lengthAtLastLineEnd();
+      lineRead(reported);
+    }
+  };
+  bool ok = stream.start(prefix_) && stream.feed(head_);
+  for (std::size_t window = 0; ok && window < body_.size(); window += kWindow) {
+    const std::size_t windowEnd = std::min(body_.size(), window + kWindow);
+    if (inFile) file_.prefetch(offset + window, offset + windowEnd);
+    for (std::size_t block = window; ok && block < windowEnd; block += kReportBlock) {
+      ok = stream.feed(body_.substr(block, std::min(kReportBlock, windowEnd - block)));
+      report();
+    }
+    // The window before this one is let go: the output may still hold pieces of this one.
+    if (inFile && window >= kWindow) file_.release(offset + window - kWindow, offset + window);
+  }
+  ok = ok && stream.finish();
+  textLength_ = stream.length();
+  report();
+  return ok;
+}
+
+// A message that lies in its file as it is and needs no change at all goes out as the file's
+// bytes, moved by the kernel; only what its end needs is written after it. Whether it needs a
+// change is found by a scan that writes nothing; at the first change the message is streamed
+// instead.
+bool MessageTextWriter::writeUnchanged(RecordOutput& out,
+                                       const std::function<void(std::uint64_t)>& lineRead) {
+  const std::string_view fileBytes = file_.bytes();
+  const auto offset = static_cast<std::size_t>(body_.data() - fileBytes.data());
+  CountingOutput nowhere;
+  TextStream scan(form_, nowhere);
+  bool unchanged = true;
+  for (std::size_t window = 0; unchanged && window < body_.size(); window += kWindow) {
+    const std::size_t windowEnd = std::min(body_.size(), window + kWindow);
+    file_.prefetch(offset + window, offset + windowEnd);
+    scan.feed(body_.substr(window, windowEnd - window));
+    unchanged = !scan.changed();
+    file_.release(offset + window, offset + windowEnd);
+  }
+  if (unchanged) {
+    scan.flushHeld();
+    unchanged = !scan.changed();
+  }
+  if (!unchanged) return writeStreamed(out, lineRead);
+
+  // The text so far is the message so far: reported at the last line end of each step.
+  for (std::size_t done = 0; done < body_.size();) {
+    const std::size_t step = std::min(kCopyStep, body_.size() - done);
+    if (!out.copyFileRange(file_.fd(), offset + done, step)) return false;
+    done += step;
+    const void* lf = ::memrchr(body_.data() + done - step, '\n', step);
+    if (lf != nullptr && lineRead) {
+      lineRead(static_cast<std::uint64_t>(static_cast<const char*>(lf) - body_.data()) + 1);
+    }
+    file_.release(offset + done - step, offset + done);
+  }
+  scan.setOutput(out);
+  const std::uint64_t before = scan.length();
+  if (!scan.closeText()) return false;
+  textLength_ = scan.length();
+  if (lineRead && textLength_ > before) lineRead(textLength_);
+  return true;
+}
+
+Outcome<MessageText> ReadMessageText(const std::string& messagePath, const ReadProgress& progress,
+                                     const RecordOptions& options) {
+  MessageFile file;
+  if (MaybeFailure failure = file.open(messagePath)) return *failure;
+  MessageTextWriter writer(messagePath, file, options);
+  MessageText result;
+  result.notAMessage = writer.notAMessage();
+  if (result.notAMessage) return result;
+  result.fileLength = writer.fileLength();
+  result.lineEnds = writer.lineEnds();
+  result.warnings = writer.warnings();
   if (progress.opened) progress.opened(result.fileLength);
-  // Only bytes of the caller's file can be borrowed, not a rebuilt or trimmed copy made here.
-  const bool mayBorrow = message.data() >= bytes.data() &&
-                         message.data() + message.size() <= bytes.data() + bytes.size();
-  TextBuilder(message, form, progress.lineRead, result).build(prefix, mayBorrow, result);
+  StringOutput out(result.text);
+  writer.write(out, progress.lineRead);
   return result;
 }
 

@@ -2,50 +2,84 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "conversion/message_file.h"
 #include "conversion/record_options.h"
+#include "conversion/record_output.h"
+#include "conversion/text_stream.h"
 #include "shellutil/failure.h"
 
 namespace drovanta {
 
-// Progress of one read: opened once with the length of the message bytes, then lineRead after
-// every line end of the text (and after each line end added at its end) with the length of the
-// text built so far. A clean message's last report is its own length.
+// Progress of one read: opened once with the length of the message bytes, then lineRead at
+// line ends of the text as it is written (at most one report per 64 KB of message, at least one
+// per megabyte, and one after the last line end) with the length of the text so far. A clean
+// message's last report is its own length.
 struct ReadProgress {
   std::function<void(std::uint64_t fileLength)> opened;
   std::function<void(std::uint64_t textLength)> lineRead;
 };
 
-struct MessageText {
-  // The message in its record's form: line ends as the record's convention asks, "From " lines
-  // quoted, a line end at the end, and an empty line after the header when the message has
-  // none. When `borrowed` is not empty, the text is `borrowed` followed by `text`.
-  std::string text;
-  // A message that needs no change at all is not copied: read from bytes the caller keeps, the
-  // text borrows them here and `text` holds only what is added at its end (if anything).
-  std::string_view borrowed;
-  // The record's line end, settled: CrLf or Lf, never Auto. The separator line and the record's
-  // closing empty line use it.
-  LineEnds lineEnds = LineEnds::CrLf;
-  // Length of the message bytes the text was made from: without an .emlx file's count line and
-  // property list; for a partial message, the rebuilt message's length.
-  std::uint64_t fileLength = 0;
-  std::vector<Notice> warnings;  // parts of a partial message that could not be put back
-  bool notAMessage = false;      // an AppleDouble sidecar: nothing to convert
+// One message file made ready to be written as the text of its record: an .emlx file framed
+// (count line and property list cut off), the parts of a partial message put back, the record's
+// form chosen and, when asked, the flag headers made. It keeps views into `file`, which must
+// stay open while the text is written.
+class MessageTextWriter {
+ public:
+  MessageTextWriter(const std::string& messagePath, const MessageFile& file,
+                    const RecordOptions& options);
 
-  std::uint64_t textLength() const { return borrowed.size() + text.size(); }
+  // An AppleDouble sidecar: nothing to convert.
+  bool notAMessage() const { return notAMessage_; }
+  // The record's line ends, settled: CrLf or Lf.
+  LineEnds lineEnds() const { return form_.lineEnds; }
+  // Length of the message bytes the text is made from: without an .emlx file's count line and
+  // property list; for a partial message, the rebuilt message's length.
+  std::uint64_t fileLength() const { return fileLength_; }
+  // Parts of a partial message that could not be put back.
+  const std::vector<Notice>& warnings() const { return warnings_; }
+
+  // Writes the text to `out`: line ends as the record's form asks, "From " lines quoted, a line
+  // end at the end and an empty line after a header without one. A message that needs no change
+  // is moved from its file by the kernel; any other streams through the output in pieces.
+  // False when the output failed.
+  bool write(RecordOutput& out, const std::function<void(std::uint64_t)>& lineRead);
+  // Length of the text written.
+  std::uint64_t textLength() const { return textLength_; }
+
+ private:
+  bool bodyInFile() const;
+  bool writeUnchanged(RecordOutput& out, const std::function<void(std::uint64_t)>& lineRead);
+  bool writeStreamed(RecordOutput& out, const std::function<void(std::uint64_t)>& lineRead);
+
+  const MessageFile& file_;
+  RecordOptions options_;
+  bool notAMessage_ = false;
+  RecordForm form_;
+  std::string prefix_;     // flag headers, in their final form
+  std::string head_;       // the header lines without the old flag headers, when rewritten
+  std::string_view body_;  // the rest of the message (all of it unless the header was rewritten)
+  std::string rebuilt_;    // a partial message with its parts put back
+  std::uint64_t fileLength_ = 0;
+  std::uint64_t textLength_ = 0;
+  std::vector<Notice> warnings_;
 };
 
-// Reads one message file whole: frames an .emlx file, puts back the parts of a partial message,
-// normalises line ends, quotes "From " lines (mboxrd) and, when asked, writes the flag headers.
+// One message's whole text, held in memory.
+struct MessageText {
+  std::string text;
+  LineEnds lineEnds = LineEnds::CrLf;  // settled: CrLf or Lf
+  std::uint64_t fileLength = 0;
+  std::vector<Notice> warnings;
+  bool notAMessage = false;
+};
+
+// Reads one message file and gives its text whole, as MessageTextWriter writes it.
 Outcome<MessageText> ReadMessageText(const std::string& messagePath, const ReadProgress& progress,
                                      const RecordOptions& options = {});
-// The same for a message file already read whole (its bytes as read), so that it is read once.
-// The result may borrow those bytes: keep them unchanged while the text is in use.
-MessageText ReadMessageText(const std::string& messagePath, std::string_view fileBytes,
-                            const ReadProgress& progress, const RecordOptions& options = {});
 
 }  // namespace drovanta

@@ -17,6 +17,9 @@ struct RecordOptions {
   // Put the message's Apple Mail state (read, answered, flagged, ...) from its property list
   // into Status, X-Status and X-Mozilla-Status headers right after the separator line.
   bool writeFlags = false;
+  // A message that needs no change is moved from its file to the mailbox by the kernel. Off,
+  // every message streams through the writer's buffer: the same bytes, more slowly.
+  bool kernelCopy = true;
 };
 
 // The line end of a record whose convention is settled (CrLf or Lf); the record writer is given

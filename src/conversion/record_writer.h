@@ -14,10 +14,8 @@
 namespace drovanta {
 
 // Writes some leading part of the buffers to the open file, as writev does: the number of bytes
-// written, or -1 with errno set. One call is given at most kRecordWriteChunk bytes, so that a
-// request to abandon the record is seen between calls. AppendRecord uses ::writev; tests pass
-// writers that stop short or fail part-way to check that a failed append leaves only whole records.
-inline constexpr std::size_t kRecordWriteChunk = std::size_t{16} << 20;
+// written, or -1 with errno set. The mailbox writer uses ::writev; tests pass writers that stop
+// short or fail part-way to check that a failed append leaves only whole records.
 using RecordWriteCall = std::function<ssize_t(int fd, const iovec* buffers, int count)>;
 
 // AppendRecord with the write call made explicit; the text is textHead followed by textTail.

@@ -58,6 +58,10 @@ std::string FormatTimestamp(const UtcDateTime& moment) {
 
 namespace {
 
+std::string separatorFor(const MailMessage& message) {
+  return "From " + message.SenderAddress() + " " + FormatTimestamp(message.MessageDate());
+}
+
 Outcome<std::string> separatorOf(const MailMessage& message, bool loaded,
                                  const std::string& messagePath) {
   if (!loaded) {
@@ -67,8 +71,7 @@ Outcome<std::string> separatorOf(const MailMessage& message, bool loaded,
     return Failure{missing ? FailureCode::MessageMissing : FailureCode::MessageUnreadable,
                    messagePath, message.loadError()};
   }
-  const UtcDateTime date = message.MessageDate();
-  return "From " + message.SenderAddress() + " " + FormatTimestamp(date);
+  return separatorFor(message);
 }
 
 }  // namespace
@@ -79,10 +82,11 @@ Outcome<std::string> BuildSeparatorLine(const std::string& messagePath) {
   return separatorOf(message, loaded, messagePath);
 }
 
-Outcome<std::string> BuildSeparatorLine(const std::string& messagePath, FileBytes& file) {
+std::string BuildSeparatorLine(const std::string& messagePath, std::string_view fileBytes,
+                               std::int64_t modified) {
   MailMessage message;
-  const bool loaded = message.LoadFromFile(messagePath, file);
-  return separatorOf(message, loaded, messagePath);
+  message.LoadFromBytes(messagePath, fileBytes, modified);
+  return separatorFor(message);
 }
 
 }  // namespace drovanta

@@ -1,8 +1,9 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 
-#include "conversion/file_bytes.h"
 #include "conversion/mail_message.h"
 #include "shellutil/failure.h"
 
@@ -14,8 +15,9 @@ std::string FormatTimestamp(const UtcDateTime& moment);
 // "From " + sender + " " + timestamp, without a line end. Fails when the message file cannot be
 // opened or read.
 Outcome<std::string> BuildSeparatorLine(const std::string& messagePath);
-// The same, reading the whole message file into `file`, so that its text is made from the same
-// single read.
-Outcome<std::string> BuildSeparatorLine(const std::string& messagePath, FileBytes& file);
+// The same from the bytes of a message file the caller holds (and the file's modification
+// time); reading is the caller's, so this cannot fail.
+std::string BuildSeparatorLine(const std::string& messagePath, std::string_view fileBytes,
+                               std::int64_t modified);
 
 }  // namespace drovanta

@@ -133,17 +133,14 @@ TEST(ConversionRun, ReportsEachTurnInTheOrderOfItsSteps) {
   const Lines firstTurn = {"start 0",   "y",                // row read after this yield
                            "y",         "y",          "y",  // folder created, mailbox path known
                            "y",                             // separator line built
-                           "y",         "opened 22",        // message opened
-                           "y",         "line 14/22",       // "Subject: one" CR LF
-                           "y",         "line 16/22",       // the empty line
-                           "y",         "line 22/22",       // "Body" CR LF
-                           "y",                             // message read and closed
-                           "y",         "y",                // mailbox opened, then closed
+                           "y",         "opened 22",        // message framed, its length known
+                           "y",                             // mailbox opened
+                           "y",         "line 22/22",  // the text written, ending at its length
+                           "y",                        // record appended
                            "finished 0"};
-  // An LF message's lines end at each LF, and the last report is the message's own length.
-  const Lines secondTurn = {"start 1", "y",          "y", "y",          "y", "y",
-                            "y",       "opened 19",  "y", "line 13/19", "y", "line 14/19",
-                            "y",       "line 19/19", "y", "y",          "y", "finished 1"};
+  // An LF message keeps its line ends and also ends at exactly its own length.
+  const Lines secondTurn = {"start 1",   "y", "y", "y",          "y", "y",         "y",
+                            "opened 19", "y", "y", "line 19/19", "y", "finished 1"};
   Lines expected = firstTurn;
   expected.insert(expected.end(), secondTurn.begin(), secondTurn.end());
   EXPECT_EQ(observer.calls, expected);

@@ -383,6 +383,87 @@ TEST(MailboxRecordLockTest, AWriterWaitingOnARemovedMailboxWritesIntoTheNewOne) 
   EXPECT_EQ(info.st_mode & 0777, 0600U);
 }
 
+// How many of this process's open files are `path`.
+int openCount(const std::string& path) {
+  int count = 0;
+  for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+    std::error_code error;
+    if (fs::read_symlink(entry.path(), error) == fs::path(path)) ++count;
+  }
+  return count;
+}
+
+// Consecutive records of one mailbox share its open file, which is closed when another
+// mailbox's record comes and at close(). A record that fails half-way is cut back out, and the
+// records around it stay whole.
+TEST(MailboxWriterTest, ConsecutiveRecordsShareTheOpenMailboxAndAFailedOneIsCutBackOut) {
+  TempFolder temp;
+  const std::string first = temp.str() + "/First.mbox";
+  const std::string second = temp.str() + "/Second.mbox";
+  const auto record = [](const std::string& text) {
+    return [text](RecordOutput& out) { return out.write(text); };
+  };
+  MailboxWriter writer;
+  int failAt = -1;
+  int call = 0;
+  writer.setWriteCall([&](int fd, const iovec* buffers, int count) -> ssize_t {
+    if (call++ == failAt) {
+      // Half of the record reaches the file, then the disk is full.
+      const iovec half{buffers[0].iov_base, buffers[0].iov_len / 2};
+      ::writev(fd, &half, 1);
+      errno = ENOSPC;
+      return -1;
+    }
+    return ::writev(fd, buffers, count);
+  });
+  ASSERT_FALSE(writer.append(first, "\n", record("one\n\n")));
+  EXPECT_EQ(openCount(first), 1);
+  ASSERT_FALSE(writer.append(first, "\n", record("two\n\n")));
+  EXPECT_EQ(openCount(first), 1);
+  failAt = call;
+  const auto failure = writer.append(first, "\n", record("three, never whole\n\n"));
+  ASSERT_TRUE(failure);
+  EXPECT_EQ(failure->path, first);
+  EXPECT_EQ(readFile(first), "one\n\ntwo\n\n");
+  ASSERT_FALSE(writer.append(first, "\n", record("four\n\n")));
+  ASSERT_FALSE(writer.append(second, "\n", record("five\n\n")));
+  EXPECT_EQ(openCount(first), 0);
+  EXPECT_EQ(openCount(second), 1);
+  ASSERT_FALSE(writer.close());
+  EXPECT_EQ(openCount(second), 0);
+  EXPECT_EQ(readFile(first), "one\n\ntwo\n\nfour\n\n");
+  EXPECT_EQ(readFile(second), "five\n\n");
+}
+
+// A range of a message file goes into the record the same whether the kernel moves it or the
+// writer reads it through its buffer; pieces of text around it keep their places.
+TEST(MailboxWriterTest, FileRangesGiveTheSameRecordByKernelOrThroughTheBuffer) {
+  TempFolder temp;
+  std::string source;
+  while (source.size() < 3000000) source += "line " + std::to_string(source.size()) + "\n";
+  const std::string sourcePath = temp.write("message.eml", source);
+  const int fd = ::open(sourcePath.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  const std::string big(40000, 'b');  // long enough to be written from where it lies
+  std::string results[2];
+  for (const auto mode : {MailboxWriter::RangeCopy::Kernel, MailboxWriter::RangeCopy::Buffer}) {
+    const std::string mailbox =
+        temp.str() + (mode == MailboxWriter::RangeCopy::Kernel ? "/k.mbox" : "/b.mbox");
+    MailboxWriter writer(mode);
+    ASSERT_FALSE(writer.append(mailbox, "\n", [&](RecordOutput& out) {
+      return out.write("From a\n") && out.copyFileRange(fd, 5, 2500000) && out.write(big) &&
+             out.write("\n") && out.copyFileRange(fd, 0, 10) && out.write("\n");
+    }));
+    ASSERT_FALSE(writer.close());
+    results[mode == MailboxWriter::RangeCopy::Kernel] = readFile(mailbox);
+  }
+  ::close(fd);
+  const std::string expected =
+      "From a\n" + source.substr(5, 2500000) + big + "\n" + source.substr(0, 10) + "\n";
+  EXPECT_TRUE(results[0] == expected);
+  EXPECT_TRUE(results[1] == expected);
+}
+
 // Python's mailbox module, a reader independent of ours, splits our records where we mean it
 // to: one message per record, quoted "From " lines left inside their message. It also reads
 // the flag headers: flagged.emlx is read and answered (its own, folded, headers said O and F).

@@ -1,8 +1,8 @@
 #include "conversion/message_text.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -42,40 +42,40 @@ void skipWithoutCorpus() {
   if (!fs::exists(kPartialData)) GTEST_SKIP() << "no corpus at " << kCorpus;
 }
 
-// One report after each line end of the text, each the length of the text so far: a clean
-// message in its own convention ends at exactly its length.
-TEST(MessageTextProgressTest, ReportsFollowLinesInEveryShape) {
+// Every report is the length of the text at one of its line ends, rising, at most one per
+// 64 KB of message and at least one per megabyte; the last is the whole text, so a clean message in
+// its own convention ends at exactly its own length.
+TEST(MessageTextProgressTest, ReportsStandAtLineEndsAndEndAtTheWholeText) {
   std::string lfOnly;
-  std::vector<std::uint64_t> lfOnlyLines;
-  while (lfOnly.size() < 4096) {
-    lfOnly += "0123456789abcde\n";
-    lfOnlyLines.push_back(lfOnly.size());
-  }
-  lfOnlyLines.push_back(4097);  // no empty line after the header: one is added
+  while (lfOnly.size() < 3300000) lfOnly += "0123456789abcde\n";
   const struct {
     std::string file;
     LineEnds lineEnds;
     std::string text;
-    std::vector<std::uint64_t> lines;
     LineEnds settled;
   } cases[] = {
-      {"Subject: s\n\nbody\n", LineEnds::Auto, "Subject: s\n\nbody\n", {11, 12, 17}, LineEnds::Lf},
-      {lfOnly, LineEnds::Auto, lfOnly + "\n", lfOnlyLines, LineEnds::Lf},
-      {"ab\r\n\r\ncde\r\n", LineEnds::Auto, "ab\r\n\r\ncde\r\n", {4, 6, 11}, LineEnds::CrLf},
-      {"ab\r\n\r\ncde\r\n", LineEnds::CrLf, "ab\r\n\r\ncde\r\n", {4, 6, 11}, LineEnds::CrLf},
+      {"Subject: s\n\nbody\n", LineEnds::Auto, "Subject: s\n\nbody\n", LineEnds::Lf},
+      // No empty line after the header: one is added.
+      {lfOnly, LineEnds::Auto, lfOnly + "\n", LineEnds::Lf},
+      {"S: a\n\n" + lfOnly, LineEnds::CrLf,
+       "S: a\r\n\r\n" +
+           [&] {
+             std::string crlf;
+             for (char c : lfOnly) c == '\n' ? crlf += "\r\n" : crlf += c;
+             return crlf;
+           }(),
+       LineEnds::CrLf},
+      {"ab\r\n\r\ncde\r\n", LineEnds::Auto, "ab\r\n\r\ncde\r\n", LineEnds::CrLf},
+      {"ab\r\n\r\ncde\r\n", LineEnds::CrLf, "ab\r\n\r\ncde\r\n", LineEnds::CrLf},
       // Lone CRs grow by one each; a last line without line end gets one; then the empty line.
-      {"a\rbb\rccc", LineEnds::Auto, "a\r\nbb\r\nccc\r\n\r\n", {3, 7, 12, 14}, LineEnds::CrLf},
+      {"a\rbb\rccc", LineEnds::Auto, "a\r\nbb\r\nccc\r\n\r\n", LineEnds::CrLf},
       // An empty file is an empty header: its one line end is the empty line.
-      {"", LineEnds::Auto, "\r\n", {2}, LineEnds::CrLf},
-      {"", LineEnds::Lf, "\n", {1}, LineEnds::Lf},
-      {"S: a\n\nb\n", LineEnds::CrLf, "S: a\r\n\r\nb\r\n", {6, 8, 11}, LineEnds::CrLf},
-      {"ab\r\ncd\rFrom x", LineEnds::Lf, "ab\ncd\n>From x\n\n", {3, 6, 14, 15}, LineEnds::Lf},
+      {"", LineEnds::Auto, "\r\n", LineEnds::CrLf},
+      {"", LineEnds::Lf, "\n", LineEnds::Lf},
+      {"S: a\n\nb\n", LineEnds::CrLf, "S: a\r\n\r\nb\r\n", LineEnds::CrLf},
+      {"ab\r\ncd\rFrom x", LineEnds::Lf, "ab\ncd\n>From x\n\n", LineEnds::Lf},
       // An LF record keeps CR LF and lone CR as they are; only LF ends its lines.
-      {"S: a\nb\r\n\r\nc\rd\n",
-       LineEnds::Auto,
-       "S: a\nb\r\n\r\nc\rd\n",
-       {5, 8, 10, 14},
-       LineEnds::Lf},
+      {"S: a\nb\r\n\r\nc\rd\n", LineEnds::Auto, "S: a\nb\r\n\r\nc\rd\n", LineEnds::Lf},
   };
   TempFolder temp;
   for (const auto& c : cases) {
@@ -85,10 +85,19 @@ TEST(MessageTextProgressTest, ReportsFollowLinesInEveryShape) {
     const auto text = read(temp.write("shape.eml", c.file), recorded, options);
     ASSERT_TRUE(text);
     EXPECT_EQ(text->text, c.text);
-    EXPECT_EQ(text->lineEnds, c.settled) << c.text;
+    EXPECT_EQ(text->lineEnds, c.settled) << c.text.substr(0, 20);
     EXPECT_EQ(text->fileLength, c.file.size());
     EXPECT_EQ(recorded.opened, std::vector<std::uint64_t>{c.file.size()});
-    EXPECT_EQ(recorded.lines, c.lines) << c.text;
+    ASSERT_FALSE(recorded.lines.empty());
+    EXPECT_EQ(recorded.lines.back(), c.text.size());
+    EXPECT_LE(recorded.lines.size(), 2 + c.file.size() / (64 * 1024));
+    EXPECT_GE(recorded.lines.size(), c.file.size() / (1024 * 1024));
+    for (std::size_t i = 0; i < recorded.lines.size(); ++i) {
+      EXPECT_EQ(c.text[recorded.lines[i] - 1], '\n') << recorded.lines[i];
+      if (i > 0) {
+        EXPECT_LT(recorded.lines[i - 1], recorded.lines[i]);
+      }
+    }
   }
 }
 
@@ -119,7 +128,6 @@ TEST(MessageTextQuotingTest, OnlyLinesStartingWithQuotesThenFromSpaceGainAQuote)
             ">>>\r\n"
             "\r\n");
   // Reported lengths count the quotes added.
-  EXPECT_EQ(recorded.lines.front(), 18U);
   EXPECT_EQ(recorded.lines.back(), text->text.size());
 }
 
@@ -231,9 +239,6 @@ TEST(MessageTextCorpusTest, FramedEmlxLosesCountLineAndPropertyList) {
     EXPECT_EQ(text->text, endsWithLineEnd ? message : message + "\n") << file;
     EXPECT_EQ(text->text.find("</plist>"), std::string::npos) << file;
     EXPECT_EQ(recorded.opened, std::vector<std::uint64_t>{frame.messageLength}) << file;
-    EXPECT_EQ(recorded.lines.size(),
-              static_cast<std::size_t>(std::count(text->text.begin(), text->text.end(), '\n')))
-        << file;
     EXPECT_EQ(recorded.lines.back(), text->text.size()) << file;
   }
 }
@@ -341,15 +346,37 @@ TEST(MessageTextFlagsTest, ExistingHeadersAreReplacedInEveryLineEndShape) {
   }
 }
 
-// The run hands the bytes it read to the text builder; a message that needs no change is then
-// written from those bytes instead of a copy. Both ways must give the same text and reports.
-TEST(MessageTextBorrowTest, BorrowedTextEqualsTheOwnedTextAndOnlyWhenNothingChanges) {
+// Writes into a string; counts the ranges the kernel would have moved.
+class SpyOutput : public RecordOutput {
+ public:
+  bool write(std::string_view bytes) override {
+    text.append(bytes);
+    return true;
+  }
+  bool copyFileRange(int fd, std::uint64_t offset, std::uint64_t length) override {
+    ++kernelCopies;
+    std::string part(length, '\0');
+    if (::pread(fd, part.data(), length, static_cast<off_t>(offset)) !=
+        static_cast<ssize_t>(length)) {
+      return false;
+    }
+    text += part;
+    return true;
+  }
+  std::string text;
+  int kernelCopies = 0;
+};
+
+// A message that needs no change goes out as its file's bytes, moved by the kernel; with the
+// kernel copy off, or when anything changes, it streams through the output. Both ways give the
+// same text and the same reports.
+TEST(MessageTextKernelCopyTest, UnchangedMessagesAreCopiedByTheKernelAndGiveTheSameText) {
   TempFolder temp;
   const struct {
     std::string name;
     std::string file;
     LineEnds lineEnds;
-    bool borrows;
+    bool copied;
   } cases[] = {
       {"plain.eml", "Subject: a\n\nbody\n", LineEnds::Auto, true},
       {"plain-lf.eml", "Subject: a\n\nbody\n", LineEnds::Lf, true},
@@ -360,33 +387,38 @@ TEST(MessageTextBorrowTest, BorrowedTextEqualsTheOwnedTextAndOnlyWhenNothingChan
       {"crlf-kept.eml", "Subject: a\r\n\r\nbody\r\n", LineEnds::CrLf, true},
       {"lf-kept-cr.eml", "Subject: a\n\nx\r\ny\rz\n", LineEnds::Auto, true},
       {"header-only.eml", "Subject: a\n", LineEnds::Auto, true},
+      {"from-inside.eml", "Subject: a\n\nsay From here\n", LineEnds::Auto, true},
       {"lf-in-crlf.eml", "Subject: a\n\nbody\n", LineEnds::CrLf, false},
       {"crlf-in-lf.eml", "Subject: a\r\n\r\nbody\r\n", LineEnds::Lf, false},
       {"lone-cr.eml", "Subject: a\r\rbody\r", LineEnds::Auto, false},
       {"quoted.eml", "Subject: a\n\nFrom here\n", LineEnds::Auto, false},
+      {"quoted-late.eml", "Subject: a\n\n" + std::string(9000000, 'x') + "\n>From here\n",
+       LineEnds::Auto, false},
       {"empty.eml", "", LineEnds::Auto, false},
   };
   for (const auto& c : cases) {
     const std::string path = temp.write(c.name, c.file);
-    RecordOptions options;
-    options.lineEnds = c.lineEnds;
-    Recorded owned;
-    const auto expected = read(path, owned, options);
-    ASSERT_TRUE(expected) << c.name;
-    EXPECT_TRUE(expected->borrowed.empty()) << c.name;
-
-    const std::string bytes = readFile(path);
-    Recorded borrowedReports;
-    const MessageText text = ReadMessageText(path, bytes, borrowedReports.progress(), options);
-    EXPECT_EQ(!text.borrowed.empty(), c.borrows) << c.name;
-    if (c.borrows) {
-      EXPECT_GE(text.borrowed.data(), bytes.data()) << c.name;
-      EXPECT_LE(text.borrowed.data() + text.borrowed.size(), bytes.data() + bytes.size());
+    MessageFile file;
+    ASSERT_FALSE(file.open(path, 0)) << c.name;  // mapped, as large files are
+    ASSERT_EQ(file.mapped(), !c.file.empty());
+    std::string texts[2];
+    std::vector<std::uint64_t> reports[2];
+    for (const bool kernelCopy : {true, false}) {
+      RecordOptions options;
+      options.lineEnds = c.lineEnds;
+      options.kernelCopy = kernelCopy;
+      MessageTextWriter writer(path, file, options);
+      SpyOutput out;
+      ASSERT_TRUE(writer.write(out, [&](std::uint64_t length) {
+        reports[kernelCopy].push_back(length);
+      })) << c.name;
+      EXPECT_EQ(out.kernelCopies > 0, kernelCopy && c.copied) << c.name;
+      EXPECT_EQ(writer.textLength(), out.text.size()) << c.name;
+      texts[kernelCopy] = out.text;
     }
-    EXPECT_EQ(std::string(text.borrowed) + text.text, expected->text) << c.name;
-    EXPECT_EQ(text.textLength(), expected->text.size()) << c.name;
-    EXPECT_EQ(borrowedReports.lines, owned.lines) << c.name;
-    EXPECT_EQ(borrowedReports.opened, owned.opened) << c.name;
+    EXPECT_EQ(texts[true], texts[false]) << c.name;
+    EXPECT_EQ(reports[true].back(), texts[true].size()) << c.name;
+    EXPECT_EQ(reports[false].back(), texts[false].size()) << c.name;
   }
 }
 

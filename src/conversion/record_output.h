@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace drovanta {
+
+// Where the bytes of one record go while it is written, in order.
+class RecordOutput {
+ public:
+  virtual ~RecordOutput() = default;
+  // False once the record can no longer be written; the writer keeps the reason.
+  virtual bool write(std::string_view bytes) = 0;
+  // `length` bytes of the open file `fd` from `offset`, moved file to file by the kernel where
+  // the file systems allow it.
+  virtual bool copyFileRange(int fd, std::uint64_t offset, std::uint64_t length) = 0;
+};
+
+}  // namespace drovanta
