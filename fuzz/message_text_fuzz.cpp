@@ -1,31 +1,73 @@
 // The message text of a record: line ends, "From " quoting, flag headers. The first byte picks
-// the options and the name (.emlx framed or not); the rest is the file.
+// the options and the name (.emlx framed or not); the rest is the file. The text is written both
+// ways a record can go, moved by the kernel where nothing changes and streamed, which must agree.
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
 
+#include "conversion/message_file.h"
 #include "conversion/message_text.h"
 #include "fuzz_files.h"
+
+namespace {
+
+class StringOutput : public drovanta::RecordOutput {
+ public:
+  explicit StringOutput(std::string& text) : text_(text) {}
+  bool write(std::string_view bytes) override {
+    text_.append(bytes);
+    return true;
+  }
+  bool copyFileRange(int fd, std::uint64_t offset, std::uint64_t length) override {
+    std::string part(length, '\0');
+    if (::pread(fd, part.data(), length, static_cast<off_t>(offset)) !=
+        static_cast<ssize_t>(length)) {
+      return false;
+    }
+    text_ += part;
+    return true;
+  }
+
+ private:
+  std::string& text_;
+};
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   drovanta::RecordOptions options;
-  options.lineEnds = (data[0] & 1) != 0 ? drovanta::LineEnds::Lf : drovanta::LineEnds::CrLf;
-  options.writeFlags = (data[0] & 2) != 0;
-  const std::string path = (data[0] & 4) != 0 ? "/nowhere/1.emlx" : "/nowhere/1.eml";
-  const std::string_view bytes = drovanta::fuzzing::bytesOf(data + 1, size - 1);
-  std::uint64_t reported = 0;
-  drovanta::ReadProgress progress;
-  progress.lineRead = [&](std::uint64_t length) {
-    if (length < reported) std::abort();  // progress never goes back
-    reported = length;
-  };
-  const drovanta::MessageText text = drovanta::ReadMessageText(path, bytes, progress, options);
-  if (text.notAMessage) return 0;
-  // A text that is not empty ends with a line end; a borrowed one lies in the file's bytes.
-  const std::string whole = std::string(text.borrowed) + text.text;
-  if (!whole.empty() && whole.back() != '\n') std::abort();
-  if (!text.borrowed.empty() &&
-      (text.borrowed.data() < bytes.data() ||
-       text.borrowed.data() + text.borrowed.size() > bytes.data() + bytes.size()))
+  const int mode = data[0] & 3;
+  options.lineEnds = mode == 1   ? drovanta::LineEnds::CrLf
+                     : mode == 2 ? drovanta::LineEnds::Lf
+                                 : drovanta::LineEnds::Auto;
+  options.writeFlags = (data[0] & 4) != 0;
+  const std::string path = drovanta::fuzzing::writeFile(
+      (data[0] & 8) != 0 ? "1.emlx" : "1.eml", drovanta::fuzzing::bytesOf(data + 1, size - 1));
+  std::string texts[2];
+  for (const bool kernelCopy : {true, false}) {
+    drovanta::MessageFile file;
+    if (file.open(path, 0)) std::abort();  // mapped, as large files are
+    options.kernelCopy = kernelCopy;
+    drovanta::MessageTextWriter writer(path, file, options);
+    if (writer.notAMessage()) return 0;
+    std::uint64_t reported = 0;
+    StringOutput out(texts[kernelCopy]);
+    if (!writer.write(out, [&](std::uint64_t length) {
+          if (length < reported) std::abort();  // progress never goes back
+          reported = length;
+        })) {
+      std::abort();
+    }
+    if (reported != texts[kernelCopy].size() || writer.textLength() != reported) std::abort();
+  }
+  if (texts[0] != texts[1]) std::abort();
+  // The text ends with a line end and holds an empty line, the end of its header.
+  const std::string& whole = texts[0];
+  if (whole.empty() || whole.back() != '\n') std::abort();
+  if (!whole.starts_with("\n") && !whole.starts_with("\r\n") &&
+      whole.find("\n\n") == std::string::npos && whole.find("\n\r\n") == std::string::npos)
     std::abort();
   // No line of the text starts with "From " unquoted.
   for (std::size_t lineStart = 0; lineStart < whole.size();) {

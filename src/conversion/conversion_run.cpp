@@ -165,6 +165,7 @@ class Run {
         },
         hooks);
     observer_.yieldPoint();
+    if (appended && text.readFailure()) return fail(row, path, *text.readFailure(), "cannot read");
     if (appended && appended->code == FailureCode::Interrupted) return leaveOut();
     if (appended) return fail(row, path, std::move(*appended), "cannot write mailbox");
 

@@ -218,15 +218,18 @@ struct MailboxWriter::State : RecordOutput {
   std::size_t pieceCount = 0;
   std::size_t bufferedInPieces = 0;  // buffer bytes before this offset are in `pieces`
 
+  bool writeKept(std::string_view bytes) override {
+    if (error != 0) return false;
+    if (bytes.size() < kDirectPiece) return write(bytes);
+    // The caller keeps these bytes until the record is written: no copy.
+    if (pieceCount + 2 > kPieces && !flush()) return false;
+    closeBufferedPiece();
+    pieces[pieceCount++] = iovec{const_cast<char*>(bytes.data()), bytes.size()};
+    return true;
+  }
+
   bool write(std::string_view bytes) override {
     if (error != 0) return false;
-    if (bytes.size() >= kDirectPiece) {
-      // The caller keeps these bytes until the record is written: no copy.
-      if (pieceCount + 2 > kPieces && !flush()) return false;
-      closeBufferedPiece();
-      pieces[pieceCount++] = iovec{const_cast<char*>(bytes.data()), bytes.size()};
-      return true;
-    }
     while (!bytes.empty()) {
       if (buffered == kBufferSize && !flush()) return false;
       const std::size_t take = std::min(bytes.size(), kBufferSize - buffered);

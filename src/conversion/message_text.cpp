@@ -92,27 +92,34 @@ MessageTextWriter::MessageTextWriter(const std::string& messagePath, const Messa
     warnings_.push_back({messagePath, std::move(warning)});
   }
 
-  // A rebuilt partial message is longer than the stub that was read. Its length is the one
-  // reported as the file length, so that progress against it ends near 100 % as for any other
-  // message instead of running far past it.
-  if (partial) {
-    RebuiltMessage whole = RebuildPartialMessage(messagePath, message);
-    rebuilt_ = std::move(whole.bytes);
-    warnings_.insert(warnings_.end(), whole.warnings.begin(), whole.warnings.end());
-    message = rebuilt_;
-  }
   fileLength_ = message.size();
   form_ = RecordFormFor(options.lineEnds, message);
   body_ = message;
+  // A partial message is written with its parts put back, each read and encoded as it is
+  // written. Its rebuilt length is the one reported as the file length, so that progress
+  // against it ends near 100 % as for any other message.
+  if (partial) {
+    partial_ = PlanPartialMessage(messagePath, message);
+    warnings_.insert(warnings_.end(), partial_->warnings.begin(), partial_->warnings.end());
+    fileLength_ = partial_->length;
+  }
 
   if (options.writeFlags && !frame.propertyList.empty()) {
     if (const auto flags = ParsePropertyList(frame.propertyList).flags) {
       prefix_ = FlagHeaderLines(*flags, form_.lineEnd());
       // Only the header lines are rewritten; the rest of the message is written as it lies.
-      const std::size_t headerEnd = headerLinesEnd(message);
+      std::size_t headerEnd = headerLinesEnd(message);
+      if (partial_) {
+        // The header lies in the first piece, before any part put back.
+        auto& pieces = partial_->pieces;
+        const bool headerFirst = !pieces.empty() && pieces[0].kind == MessagePiece::Kind::Stub &&
+                                 pieces[0].begin == 0 && pieces[0].end >= headerEnd;
+        if (!headerFirst) headerEnd = 0;
+      }
       if (auto kept = WithoutFlagHeaders(message.substr(0, headerEnd))) {
         head_ = std::move(*kept);
         body_ = message.substr(headerEnd);
+        if (partial_) partial_->pieces[0].begin = headerEnd;
       }
     }
   }
@@ -126,7 +133,8 @@ bool MessageTextWriter::bodyInFile() const {
 
 bool MessageTextWriter::write(RecordOutput& out,
                               const std::function<void(std::uint64_t)>& lineRead) {
-  if (options_.kernelCopy && file_.mapped() && bodyInFile() && prefix_.empty() && head_.empty()) {
+  if (options_.kernelCopy && file_.mapped() && bodyInFile() && prefix_.empty() && head_.empty() &&
+      !partial_) {
     return writeUnchanged(out, lineRead);
   }
   return writeStreamed(out, lineRead);
@@ -146,13 +154,24 @@ bool MessageTextWriter::writeStreamed(RecordOutput& out,
     }
   };
   bool ok = stream.start(prefix_) && stream.feed(head_);
-  for (std::size_t window = 0; ok && window < body_.size(); window += kWindow) {
-    const std::size_t windowEnd = std::min(body_.size(), window + kWindow);
-    if (inFile) file_.prefetch(offset + window, offset + windowEnd);
-    for (std::size_t block = window; ok && block < windowEnd; block += kReportBlock) {
-      ok = stream.feed(body_.substr(block, std::min(kReportBlock, windowEnd - block)));
+  const auto feed = [&](std::string_view bytes, bool kept) {
+    for (std::size_t block = 0; ok && block < bytes.size(); block += kReportBlock) {
+      ok = stream.feed(bytes.substr(block, kReportBlock), kept);
       report();
     }
+    return ok;
+  };
+  if (partial_) {
+    // The pieces of a part are read into buffers that the next piece overwrites.
+    bool refused = false;
+    readFailure_ = StreamPartialMessage(
+        *partial_, body_, [&](std::string_view bytes) { return feed(bytes, false); }, refused);
+    if (readFailure_) ok = false;
+  }
+  for (std::size_t window = 0; ok && !partial_ && window < body_.size(); window += kWindow) {
+    const std::size_t windowEnd = std::min(body_.size(), window + kWindow);
+    if (inFile) file_.prefetch(offset + window, offset + windowEnd);
+    feed(body_.substr(window, windowEnd - window), true);
     // The window before this one is let go: the output may still hold pieces of this one.
     if (inFile && window >= kWindow) file_.release(offset + window - kWindow, offset + window);
   }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "conversion/message_file.h"
+#include "conversion/partial_message.h"
 #include "conversion/record_options.h"
 #include "conversion/record_output.h"
 #include "conversion/text_stream.h"
@@ -50,6 +51,9 @@ class MessageTextWriter {
   bool write(RecordOutput& out, const std::function<void(std::uint64_t)>& lineRead);
   // Length of the text written.
   std::uint64_t textLength() const { return textLength_; }
+  // Why write() failed when it was not the output: a part file of a partial message that could
+  // no longer be read.
+  const MaybeFailure& readFailure() const { return readFailure_; }
 
  private:
   bool bodyInFile() const;
@@ -60,10 +64,13 @@ class MessageTextWriter {
   RecordOptions options_;
   bool notAMessage_ = false;
   RecordForm form_;
-  std::string prefix_;     // flag headers, in their final form
-  std::string head_;       // the header lines without the old flag headers, when rewritten
-  std::string_view body_;  // the rest of the message (all of it unless the header was rewritten)
-  std::string rebuilt_;    // a partial message with its parts put back
+  std::string prefix_;  // flag headers, in their final form
+  std::string head_;    // the header lines without the old flag headers, when rewritten
+  // The rest of the message (all of it unless the header was rewritten); for a partial message,
+  // the message as read, whose pieces the plan says.
+  std::string_view body_;
+  std::optional<PartialMessagePlan> partial_;  // how to put back a partial message's parts
+  MaybeFailure readFailure_;
   std::uint64_t fileLength_ = 0;
   std::uint64_t textLength_ = 0;
   std::vector<Notice> warnings_;

@@ -11,6 +11,10 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <vector>
+#include <memory>
+#include <functional>
+#include <fstream>
 #include <mutex>
 #include <optional>
 #include <system_error>
@@ -273,31 +277,23 @@ std::string refusal(int folder, const std::string& name, int openError, const ch
   return std::strerror(openError);
 }
 
-// The whole content of a file opened with openInFolder, when it is a regular file.
-std::optional<std::string> readRegularFile(int fd, std::string& problem) {
+// A part's file, open: read piece by piece as the part is counted and again as it is written,
+// never opened twice, so that what is written is what was looked at.
+using PartFile = std::shared_ptr<const FileHandle>;
+
+// Keeps `fd` (opened with openInFolder) when it is a regular file.
+PartFile keepRegularFile(int fd, std::string& problem) {
+  auto file = std::make_shared<const FileHandle>(fd);
   struct stat info {};
   if (::fstat(fd, &info) != 0) {
     problem = std::strerror(errno);
-    return std::nullopt;
+    return nullptr;
   }
   if (!S_ISREG(info.st_mode)) {
     problem = "is not a regular file";
-    return std::nullopt;
+    return nullptr;
   }
-  std::string bytes(static_cast<std::size_t>(info.st_size), '\0');
-  std::size_t got = 0;
-  while (got < bytes.size()) {
-    const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      problem = std::strerror(errno);
-      return std::nullopt;
-    }
-    if (n == 0) break;  // shrank meanwhile: what is there
-    got += static_cast<std::size_t>(n);
-  }
-  bytes.resize(got);
-  return bytes;
+  return file;
 }
 
 bool isDigits(std::string_view text) {
@@ -322,41 +318,93 @@ bool isFinderLitter(std::string_view name) {
   return name == ".DS_Store" || name.starts_with("._");
 }
 
-// Converts every line end of `text` to `lineEnd`.
-std::string withLineEnds(std::string_view text, std::string_view lineEnd) {
-  std::string out;
-  out.reserve(text.size() + text.size() / 32);
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '\r') {
-      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-      out += lineEnd;
-    } else if (c == '\n') {
-      out += lineEnd;
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
+// Parts are read and encoded in pieces of this size, so that no part is held whole.
+constexpr std::size_t kChunk = std::size_t{64} << 10;
 
-// `content` transfer-encoded as `transferEncoding` names, with `lineEnd` between lines.
-std::string encodeForPart(const std::string& content, const std::string& transferEncoding,
-                          std::string_view lineEnd) {
-  const GMimeContentEncoding encoding =
-      g_mime_content_encoding_from_string(transferEncoding.c_str());
-  if (encoding != GMIME_CONTENT_ENCODING_BASE64 &&
-      encoding != GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE &&
-      encoding != GMIME_CONTENT_ENCODING_UUENCODE) {
-    return content;  // 7bit, 8bit, binary: the bytes as they are
+using Sink = std::function<bool(std::string_view)>;
+
+// Hands on bytes with every line end (CR LF, lone CR, lone LF) made `lineEnd`, across pieces.
+class LineEndConverter {
+ public:
+  LineEndConverter(std::string_view lineEnd, const Sink& sink) : lineEnd_(lineEnd), sink_(sink) {}
+
+  bool feed(std::string_view bytes) {
+    std::size_t run = 0;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+      const char c = bytes[i];
+      if (pendingCr_) {
+        pendingCr_ = false;
+        if (c == '\n') {
+          run = i + 1;
+          continue;  // the LF of a CR LF already written
+        }
+      }
+      if (c != '\r' && c != '\n') continue;
+      if (!sink_(bytes.substr(run, i - run)) || !sink_(lineEnd_)) return false;
+      pendingCr_ = c == '\r';
+      run = i + 1;
+    }
+    return sink_(bytes.substr(run));
   }
+
+ private:
+  std::string_view lineEnd_;
+  const Sink& sink_;
+  bool pendingCr_ = false;  // the last byte was a CR: a LF right after it belongs to it
+};
+
+// Reads the file of a part piece by piece and hands on what goes in place of the part's body:
+// an .emlxpart file's bytes with the message's line ends, an attachment transfer-encoded as the
+// part declares. `refused` tells a sink that refused from a file that could not be read.
+MaybeFailure streamPart(const MessagePiece& piece, std::string_view lineEnd, const Sink& sink,
+                        bool& refused) {
+  const auto readFailure = [&](int error) {
+    return Failure{FailureCode::MessageUnreadable, piece.file, std::strerror(error)};
+  };
+  const auto* file = static_cast<const FileHandle*>(piece.handle.get());
+  if (file == nullptr || !file->ok()) return readFailure(EBADF);
+
+  GMimeContentEncoding encoding = GMIME_CONTENT_ENCODING_DEFAULT;
+  if (piece.kind == MessagePiece::Kind::Content) {
+    encoding = g_mime_content_encoding_from_string(piece.transferEncoding.c_str());
+  }
+  const bool encodes = encoding == GMIME_CONTENT_ENCODING_BASE64 ||
+                       encoding == GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE ||
+                       encoding == GMIME_CONTENT_ENCODING_UUENCODE;
+  // The encoders end lines with LF; an .emlxpart file may end them any way.
+  const bool convert = piece.kind == MessagePiece::Kind::Encoded || (encodes && lineEnd != "\n");
+  LineEndConverter converter(lineEnd, sink);
+  const Sink out = [&](std::string_view bytes) {
+    if (bytes.empty()) return true;
+    if (!(convert ? converter.feed(bytes) : sink(bytes))) {
+      refused = true;
+      return false;
+    }
+    return true;
+  };
+
   GMimeEncoding state;
-  g_mime_encoding_init_encode(&state, encoding);
-  std::string encoded(g_mime_encoding_outlen(&state, content.size()) + 64, '\0');
-  const std::size_t length =
-      g_mime_encoding_flush(&state, content.data(), content.size(), encoded.data());
-  encoded.resize(length);
-  return lineEnd == "\n" ? encoded : withLineEnds(encoded, lineEnd);
+  if (encodes) g_mime_encoding_init_encode(&state, encoding);
+  std::vector<char> chunk(kChunk);
+  std::vector<char> encoded(encodes ? g_mime_encoding_outlen(&state, kChunk) + 64 : 0);
+  // Read from the start each time: the file is counted first and written later.
+  for (off_t offset = 0;;) {
+    const ssize_t got = ::pread(file->get(), chunk.data(), chunk.size(), offset);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return readFailure(errno);
+    offset += got;
+    const auto size = static_cast<std::size_t>(got);
+    const bool last = got == 0;
+    if (encodes) {
+      const std::size_t length =
+          last ? g_mime_encoding_flush(&state, chunk.data(), 0, encoded.data())
+               : g_mime_encoding_step(&state, chunk.data(), size, encoded.data());
+      if (!out(std::string_view(encoded.data(), length))) return std::nullopt;
+    } else if (!out(std::string_view(chunk.data(), size))) {
+      return std::nullopt;
+    }
+    if (last) return std::nullopt;
+  }
 }
 
 std::string_view lineEndOf(std::string_view bytes) {
@@ -368,22 +416,22 @@ std::string_view lineEndOf(std::string_view bytes) {
 }
 
 // A stripped part's content as found, or why it was not taken.
-struct FoundContent {
-  std::optional<std::string> bytes;
+struct FoundFile {
+  PartFile file;
+  std::string path;
   std::string problem;
 };
 
-// The content of the regular file `name` in `folder`, opened without following a link; else
-// why not, after the file's `path`.
-FoundContent readFileIn(int folder, const std::string& name, const fs::path& path) {
-  const FileHandle file(openInFolder(folder, name, O_RDONLY));
+// Opens `name` in `folder` (its path `path`) when it is a regular file, without following a link.
+FoundFile openFileIn(int folder, const std::string& name, const fs::path& path) {
+  const int fd = openInFolder(folder, name, O_RDONLY);
   std::string problem;
-  if (!file.ok()) {
+  if (fd < 0) {
     problem = refusal(folder, name, errno, "a regular file");
-  } else if (auto bytes = readRegularFile(file.get(), problem)) {
-    return {std::move(bytes), {}};
+  } else if (PartFile file = keepRegularFile(fd, problem)) {
+    return {std::move(file), path.string(), {}};
   }
-  return {std::nullopt, path.string() + " " + problem};
+  return {nullptr, path.string(), path.string() + " " + problem};
 }
 
 // Where the stripped parts of one message are kept: Attachments/<n>/<part>/ beside the
@@ -411,21 +459,21 @@ class PartStore {
   }
 
   // The content of `<n>.<part>.emlxpart`, already transfer-encoded by Apple Mail.
-  FoundContent emlxpart(const std::string& number) const {
+  FoundFile emlxpart(const std::string& number) const {
     const fs::path file = emlxpartPath(number);
     const std::string name = file.filename().string();
     const FileHandle folder(::open(messagesFolder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!folder.ok()) return {std::nullopt, file.string() + ": " + std::strerror(errno)};
-    return readFileIn(folder.get(), name, file);
+    if (!folder.ok()) return {nullptr, file.string(), file.string() + ": " + std::strerror(errno)};
+    return openFileIn(folder.get(), name, file);
   }
 
   // The single regular file in Attachments/<n>/<part>/. The message's folder, the part's folder
   // and the file are each taken only when they are what they seem without following links.
-  FoundContent attachment(const std::string& number) const {
-    if (!isSectionNumber(number)) return {std::nullopt, "not found"};
+  FoundFile attachment(const std::string& number) const {
+    if (!isSectionNumber(number)) return {nullptr, {}, "not found"};
     const FileHandle attachments(
         ::open(attachmentsFolder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!attachments.ok()) return {std::nullopt, "not found"};
+    if (!attachments.ok()) return {nullptr, {}, "not found"};
     const fs::path messageFolder = attachmentsFolder_ / messageNumber_;
     const FileHandle message(
         openInFolder(attachments.get(), messageNumber_, O_RDONLY | O_DIRECTORY));
@@ -435,9 +483,9 @@ class PartStore {
     if (!part.ok()) return missing(message.get(), number, partFolder, errno);
 
     std::string name;
-    if (auto problem = soleFileIn(part.get(), partFolder, name)) return {std::nullopt, *problem};
-    FoundContent found = readFileIn(part.get(), name, partFolder / name);
-    if (!found.bytes) found.problem.insert(0, "not taken: ");
+    if (auto problem = soleFileIn(part.get(), partFolder, name)) return {nullptr, {}, *problem};
+    FoundFile found = openFileIn(part.get(), name, partFolder / name);
+    if (!found.file) found.problem.insert(0, "not taken: ");
     return found;
   }
 
@@ -447,10 +495,10 @@ class PartStore {
   }
 
   // A folder of the attachment's path that is not there, or not a plain folder.
-  static FoundContent missing(int parent, const std::string& name, const fs::path& path,
+  static FoundFile missing(int parent, const std::string& name, const fs::path& path,
                               int openError) {
-    if (openError == ENOENT) return {std::nullopt, "not found"};
-    return {std::nullopt,
+    if (openError == ENOENT) return {nullptr, {}, "not found"};
+    return {nullptr, {},
             "not taken: " + path.string() + " " + refusal(parent, name, openError, "a folder")};
   }
 
@@ -488,29 +536,52 @@ class PartStore {
   bool numbered_ = false;
 };
 
-// What goes in place of a stripped part's body, or why nothing does.
+// What goes in place of a stripped part's body and how long it is, or why nothing does.
 struct RestoredBody {
-  std::optional<std::string> content;
+  std::optional<MessagePiece> piece;
+  std::uint64_t length = 0;
   std::string problem;
 };
 
 RestoredBody restoredBody(const PartStore& store, const LeafPart& part, std::string_view lineEnd) {
   if (!store.numbered()) {
-    return {std::nullopt, "attachment of part " + part.number +
-                              " not looked for: the file name holds no message number"};
+    return {std::nullopt, 0,
+            "attachment of part " + part.number +
+                " not looked for: the file name holds no message number"};
   }
+  MessagePiece piece;
+  FoundFile found;
+  std::string what;
   if (store.hasEmlxpart(part.number)) {
-    FoundContent encoded = store.emlxpart(part.number);
-    if (!encoded.bytes) {
-      return {std::nullopt, "part " + part.number + " not taken: " + encoded.problem};
-    }
-    return {withLineEnds(*encoded.bytes, lineEnd), {}};
+    // Already transfer-encoded by Apple Mail.
+    found = store.emlxpart(part.number);
+    if (!found.file) return {std::nullopt, 0, "part " + part.number + " not taken: " + found.problem};
+    piece.kind = MessagePiece::Kind::Encoded;
+    what = "part " + part.number;
+  } else {
+    found = store.attachment(part.number);
+    if (!found.file) return {std::nullopt, 0, "attachment of part " + part.number + " " + found.problem};
+    piece.kind = MessagePiece::Kind::Content;
+    piece.transferEncoding = part.transferEncoding;
+    what = "attachment of part " + part.number;
   }
-  FoundContent found = store.attachment(part.number);
-  if (!found.bytes) {
-    return {std::nullopt, "attachment of part " + part.number + " " + found.problem};
+  piece.file = found.path;
+  piece.handle = found.file;
+  // Encoded once here to know its length; written later the same way.
+  RestoredBody body;
+  bool refused = false;
+  const MaybeFailure failure = streamPart(
+      piece, lineEnd,
+      [&](std::string_view bytes) {
+        body.length += bytes.size();
+        return true;
+      },
+      refused);
+  if (failure) {
+    return {std::nullopt, 0, what + " could not be read from " + piece.file + ": " + failure->reason};
   }
-  return {encodeForPart(*found.bytes, part.transferEncoding, lineEnd), {}};
+  body.piece = std::move(piece);
+  return body;
 }
 
 }  // namespace
@@ -522,17 +593,20 @@ bool IsPartialMessageName(const std::string& messagePath) {
       kPartialSuffix);
 }
 
-RebuiltMessage RebuildPartialMessage(const std::string& messagePath,
-                                     std::string_view messageBytes) {
-  RebuiltMessage result;
+PartialMessagePlan PlanPartialMessage(const std::string& messagePath,
+                                      std::string_view messageBytes) {
+  ensureGMimeReady();
+  PartialMessagePlan plan;
   const std::vector<LeafPart> parts = collectLeafParts(messageBytes);
   const PartStore store(messagePath);
-  const std::string_view lineEnd = lineEndOf(messageBytes);
+  plan.lineEnd = std::string(lineEndOf(messageBytes));
 
-  // Splices in document order: everything between the edits is copied as it was.
-  std::string out;
-  out.reserve(messageBytes.size());
+  // Splices in document order: everything between the edits is the message as it was.
   std::size_t copied = 0;
+  const auto stub = [&](std::size_t end) {
+    if (end > copied) plan.pieces.push_back({MessagePiece::Kind::Stub, copied, end, {}, {}, {}, {}});
+    plan.length += end - copied;
+  };
   for (const LeafPart& part : parts) {
     const bool stripped = !part.strippedHeaders.empty();
     if (!stripped) {
@@ -543,34 +617,78 @@ RebuiltMessage RebuildPartialMessage(const std::string& messagePath,
       }
     }
     if (!part.body) {
-      result.warnings.push_back(
+      plan.warnings.push_back(
           {messagePath, "part " + part.number + " has no end to its header block, left as it is"});
       continue;
     }
     if (stripped && part.strippedHeaders.front().begin < copied) continue;  // overlapping: leave
     if (part.body->begin < copied) continue;
 
-    RestoredBody body = restoredBody(store, part, lineEnd);
-    if (!body.content) {
-      result.warnings.push_back({messagePath, std::move(body.problem)});
+    RestoredBody body = restoredBody(store, part, plan.lineEnd);
+    if (!body.piece) {
+      plan.warnings.push_back({messagePath, std::move(body.problem)});
       continue;
     }
-    const std::string& content = *body.content;
     for (const Span& header : part.strippedHeaders) {
       if (header.end > part.body->begin) break;
-      out.append(messageBytes.substr(copied, header.begin - copied));
+      stub(header.begin);
       copied = header.end;
     }
-    out.append(messageBytes.substr(copied, part.body->begin - copied));
-    out += content;
+    stub(part.body->begin);
+    plan.pieces.push_back(std::move(*body.piece));
+    plan.length += body.length;
     // A delimiter that followed the header block directly needs the line end in front of it
     // that belongs to it.
     const auto after = messageBytes.substr(part.body->end);
-    if (!after.empty() && after[0] != '\n' && after[0] != '\r') out += lineEnd;
+    if (!after.empty() && after[0] != '\n' && after[0] != '\r') {
+      plan.pieces.push_back({MessagePiece::Kind::Literal, 0, 0, plan.lineEnd, {}, {}, {}});
+      plan.length += plan.lineEnd.size();
+    }
     copied = part.body->end;
   }
-  out.append(messageBytes.substr(copied));
-  result.bytes = std::move(out);
+  stub(messageBytes.size());
+  return plan;
+}
+
+MaybeFailure StreamPartialMessage(const PartialMessagePlan& plan, std::string_view messageBytes,
+                                  const std::function<bool(std::string_view)>& sink,
+                                  bool& sinkRefused) {
+  sinkRefused = false;
+  for (const MessagePiece& piece : plan.pieces) {
+    switch (piece.kind) {
+      case MessagePiece::Kind::Stub:
+        sinkRefused = !sink(messageBytes.substr(piece.begin, piece.end - piece.begin));
+        break;
+      case MessagePiece::Kind::Literal:
+        sinkRefused = !sink(piece.text);
+        break;
+      case MessagePiece::Kind::Encoded:
+      case MessagePiece::Kind::Content:
+        if (MaybeFailure failure = streamPart(piece, plan.lineEnd, sink, sinkRefused)) {
+          return failure;
+        }
+        break;
+    }
+    if (sinkRefused) return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+RebuiltMessage RebuildPartialMessage(const std::string& messagePath,
+                                     std::string_view messageBytes) {
+  const PartialMessagePlan plan = PlanPartialMessage(messagePath, messageBytes);
+  RebuiltMessage result;
+  result.warnings = plan.warnings;
+  result.bytes.reserve(plan.length);
+  bool refused = false;
+  const MaybeFailure failure = StreamPartialMessage(
+      plan, messageBytes,
+      [&](std::string_view bytes) {
+        result.bytes.append(bytes);
+        return true;
+      },
+      refused);
+  if (failure) result.warnings.push_back({messagePath, describe(*failure)});
   return result;
 }
 

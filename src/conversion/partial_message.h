@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,9 +15,48 @@ namespace drovanta {
 // large parts were stripped and stored apart.
 bool IsPartialMessageName(const std::string& messagePath);
 
+// One piece of a rebuilt partial message, in the order they are written.
+struct MessagePiece {
+  enum class Kind {
+    Stub,     // bytes [begin, end) of the partial message as it was read
+    Literal,  // `text`
+    Encoded,  // the file at `file`, already transfer-encoded: only its line ends made the
+              // message's
+    Content,  // the file at `file`, transfer-encoded as `transferEncoding` says
+  };
+  Kind kind = Kind::Stub;
+  std::size_t begin = 0;
+  std::size_t end = 0;
+  std::string text;
+  std::string file;                    // its path, for messages
+  std::shared_ptr<const void> handle;  // the file, open
+  std::string transferEncoding;
+};
+
+// How to write a partial message with its parts put back, without holding any part in memory.
+struct PartialMessagePlan {
+  std::vector<MessagePiece> pieces;
+  std::string lineEnd;           // the message's own: "\n" or "\r\n"
+  std::uint64_t length = 0;      // of the rebuilt message
+  std::vector<Notice> warnings;  // one per stripped part whose content could not be found
+};
+
+// Plans the rebuild of a partial message: which parts can be put back from
+// Attachments/<n>/<part>/ beside the Messages folder or from <n>.<part>.emlxpart files beside
+// the message, and how long the result is (each part is encoded once to count it).
+PartialMessagePlan PlanPartialMessage(const std::string& messagePath,
+                                      std::string_view messageBytes);
+
+// Gives the rebuilt message to `sink` in pieces of bounded size, each part encoded as it is
+// read. False when `sink` refused a piece; a part file that can no longer be read is a failure
+// naming it.
+MaybeFailure StreamPartialMessage(const PartialMessagePlan& plan, std::string_view messageBytes,
+                                  const std::function<bool(std::string_view)>& sink,
+                                  bool& sinkRefused);
+
 struct RebuiltMessage {
-  std::string bytes;              // the message with every part that could be found put back
-  std::vector<Notice> warnings;   // one per stripped part whose content could not be found
+  std::string bytes;             // the message with every part that could be found put back
+  std::vector<Notice> warnings;  // one per stripped part whose content could not be found
 };
 
 // Puts back the parts Apple Mail stripped from a partial message: from

@@ -9,8 +9,12 @@ namespace drovanta {
 class RecordOutput {
  public:
   virtual ~RecordOutput() = default;
-  // False once the record can no longer be written; the writer keeps the reason.
+  // False once the record can no longer be written; the writer keeps the reason. The bytes may
+  // change once the call returns.
   virtual bool write(std::string_view bytes) = 0;
+  // The same for bytes that stay as they are until the record is written, which the writer may
+  // then write from where they lie instead of copying them.
+  virtual bool writeKept(std::string_view bytes) { return write(bytes); }
   // `length` bytes of the open file `fd` from `offset`, moved file to file by the kernel where
   // the file systems allow it.
   virtual bool copyFileRange(int fd, std::uint64_t offset, std::uint64_t length) = 0;

@@ -76,13 +76,25 @@ bool TextStream::emit(std::string_view bytes) {
   return true;
 }
 
+// A run of the message's own bytes: written from where it lies when the input stays.
+bool TextStream::emitRun(std::string_view bytes) {
+  if (failed_) return false;
+  if (bytes.empty()) return true;
+  if (!(inputKept_ ? out_->writeKept(bytes) : out_->write(bytes))) {
+    failed_ = true;
+    return false;
+  }
+  written_ += bytes.size();
+  return true;
+}
+
 bool TextStream::emitChange(std::string_view bytes) {
   changed_ = true;
   return emit(bytes);
 }
 
 bool TextStream::flushRun(const char* data, std::size_t& run, std::size_t upTo) {
-  const bool ok = emit(std::string_view(data + run, upTo - run));
+  const bool ok = emitRun(std::string_view(data + run, upTo - run));
   run = upTo;
   return ok;
 }
@@ -169,8 +181,9 @@ std::size_t TextStream::nextStop(std::string_view bytes, std::size_t from) const
   return std::string_view::npos;
 }
 
-bool TextStream::feed(std::string_view bytes) {
+bool TextStream::feed(std::string_view bytes, bool kept) {
   if (failed_) return false;
+  inputKept_ = kept;
   const char* const data = bytes.data();
   const std::size_t size = bytes.size();
   const std::string_view lineEnd = form_.lineEnd();

@@ -33,8 +33,9 @@ class TextStream {
 
   // Text put before the message (already in its final form, ending with a line end).
   bool start(std::string_view prefix);
-  // The next bytes of the message. False once the output has failed.
-  bool feed(std::string_view bytes);
+  // The next bytes of the message. False once the output has failed. `kept`: the bytes stay as
+  // they are until the record is written, so the output may write them from where they lie.
+  bool feed(std::string_view bytes, bool kept = true);
   // The message has ended: writes what it held back and what its end still needs.
   bool finish();
 
@@ -53,6 +54,7 @@ class TextStream {
 
  private:
   bool emit(std::string_view bytes);
+  bool emitRun(std::string_view bytes);
   bool emitChange(std::string_view bytes);
   bool flushRun(const char* data, std::size_t& run, std::size_t upTo);
   void lineEnded(std::size_t lineLength, bool onlyACr);
@@ -63,6 +65,7 @@ class TextStream {
   RecordOutput* out_;
   bool failed_ = false;
   bool changed_ = false;
+  bool inputKept_ = true;
   std::uint64_t written_ = 0;
   std::uint64_t lastLineEnd_ = 0;
   std::uint64_t fed_ = 0;        // message bytes fed before the current piece
