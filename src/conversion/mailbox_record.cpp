@@ -204,11 +204,11 @@ struct MailboxWriter::State : RecordOutput {
   off_t lengthAtOpen = 0;      // where the records written since opening begin
   off_t recordStart = 0;       // where the record being written begins
   long recordsSinceOpen = 0;
-  std::size_t tailLineEnds = 0;  // line ends a torn mailbox tail needs before the next record
+  std::size_t tailLineEnds = 0;        // line ends a torn mailbox tail needs before the next record
   const AppendHooks* hooks = nullptr;  // those of the record being written
-  bool kernelRefused = false;    // copy_file_range refused: sendfile from now on
-  bool sendfileRefused = false;  // sendfile refused too: read and write
-  int error = 0;                 // why the record could not be written
+  bool kernelRefused = false;          // copy_file_range refused: sendfile from now on
+  bool sendfileRefused = false;        // sendfile refused too: read and write
+  int error = 0;                       // why the record could not be written
 
   std::unique_ptr<char[]> buffer{new char[kBufferSize]};
   std::size_t buffered = 0;

@@ -10,7 +10,6 @@
 #include <string_view>
 
 #include "conversion/append_hooks.h"
-#include "conversion/append_hooks.h"
 #include "conversion/record_options.h"
 #include "conversion/record_output.h"
 #include "shellutil/failure.h"

@@ -30,6 +30,7 @@ MessageFile::~MessageFile() {
 }
 
 void MessageFile::close() {
+  guard_.reset();
   if (mapping_ != nullptr) ::munmap(mapping_, mappedSize_);
   mapping_ = nullptr;
   mappedSize_ = 0;
@@ -63,6 +64,7 @@ MaybeFailure MessageFile::open(const std::string& path, std::size_t readLimit) {
   if (mapping != MAP_FAILED) {
     mapping_ = mapping;
     mappedSize_ = size;
+    guard_ = std::make_unique<MappedFileGuard>(mapping, size);
     bytes_ = std::string_view(static_cast<const char*>(mapping), size);
     return std::nullopt;
   }
@@ -87,6 +89,13 @@ MaybeFailure MessageFile::readInto(const std::string& path, char* into, std::siz
   }
   bytes_ = std::string_view(into, got);
   return std::nullopt;
+}
+
+bool MessageFile::changedSize() const {
+  if (guard_ && guard_->cut()) return true;
+  struct stat status {};
+  return fd_ >= 0 && ::fstat(fd_, &status) == 0 &&
+         static_cast<std::size_t>(status.st_size) != stated_;
 }
 
 void MessageFile::prefetch(std::size_t begin, std::size_t end) const {

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "conversion/mapped_file_guard.h"
 #include "shellutil/failure.h"
 
 namespace drovanta {
@@ -39,6 +40,10 @@ class MessageFile {
   std::size_t statedSize() const { return stated_; }
   // True when the file is mapped: large enough that the kernel should copy it file to file.
   bool mapped() const { return mapping_ != nullptr; }
+  // True when the file is no longer as long as it was when opened (another program cut or
+  // replaced it): what was read from it cannot be trusted. Bytes read past its new end read
+  // as zeros rather than end the program.
+  bool changedSize() const;
 
   // Asks for the pages of [begin, end) ahead of a scan, and lets go of those a scan is done
   // with. Both are hints: the bytes stay readable either way.
@@ -51,8 +56,9 @@ class MessageFile {
   int fd_ = -1;
   void* mapping_ = nullptr;
   std::size_t mappedSize_ = 0;
-  std::unique_ptr<char[]> small_;  // kReadLimit bytes, for the small files
-  std::string copy_;               // the bytes of a large file that could not be mapped
+  std::unique_ptr<MappedFileGuard> guard_;  // while mapped
+  std::unique_ptr<char[]> small_;           // kReadLimit bytes, for the small files
+  std::string copy_;                        // the bytes of a large file that could not be mapped
   std::string_view bytes_;
   std::int64_t modified_ = 0;
   std::size_t stated_ = 0;

@@ -79,7 +79,7 @@ class StringOutput : public RecordOutput {
 
 MessageTextWriter::MessageTextWriter(const std::string& messagePath, const MessageFile& file,
                                      const RecordOptions& options)
-    : file_(file), options_(options) {
+    : path_(messagePath), file_(file), options_(options) {
   const std::string_view bytes = file.bytes();
   if (StartsAsAppleDouble(bytes)) {
     notAMessage_ = true;
@@ -133,11 +133,17 @@ bool MessageTextWriter::bodyInFile() const {
 
 bool MessageTextWriter::write(RecordOutput& out,
                               const std::function<void(std::uint64_t)>& lineRead) {
-  if (options_.kernelCopy && file_.mapped() && bodyInFile() && prefix_.empty() && head_.empty() &&
-      !partial_) {
-    return writeUnchanged(out, lineRead);
+  const bool written = options_.kernelCopy && file_.mapped() && bodyInFile() && prefix_.empty() &&
+                               head_.empty() && !partial_
+                           ? writeUnchanged(out, lineRead)
+                           : writeStreamed(out, lineRead);
+  if (file_.changedSize()) {
+    // What was written may hold zeros where the file was cut: the record is taken back.
+    readFailure_ =
+        Failure{FailureCode::MessageUnreadable, path_, "the file changed size while it was read"};
+    return false;
   }
-  return writeStreamed(out, lineRead);
+  return written;
 }
 
 bool MessageTextWriter::writeStreamed(RecordOutput& out,

@@ -52,7 +52,7 @@ class MessageTextWriter {
   // Length of the text written.
   std::uint64_t textLength() const { return textLength_; }
   // Why write() failed when it was not the output: a part file of a partial message that could
-  // no longer be read.
+  // no longer be read, or a message file that changed size while it was read.
   const MaybeFailure& readFailure() const { return readFailure_; }
 
  private:
@@ -60,6 +60,7 @@ class MessageTextWriter {
   bool writeUnchanged(RecordOutput& out, const std::function<void(std::uint64_t)>& lineRead);
   bool writeStreamed(RecordOutput& out, const std::function<void(std::uint64_t)>& lineRead);
 
+  std::string path_;
   const MessageFile& file_;
   RecordOptions options_;
   bool notAMessage_ = false;

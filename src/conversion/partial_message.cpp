@@ -11,15 +11,15 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <vector>
-#include <memory>
-#include <functional>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <system_error>
 #include <utility>
 #include <variant>
+#include <vector>
 
 namespace drovanta {
 
@@ -496,9 +496,10 @@ class PartStore {
 
   // A folder of the attachment's path that is not there, or not a plain folder.
   static FoundFile missing(int parent, const std::string& name, const fs::path& path,
-                              int openError) {
+                           int openError) {
     if (openError == ENOENT) return {nullptr, {}, "not found"};
-    return {nullptr, {},
+    return {nullptr,
+            {},
             "not taken: " + path.string() + " " + refusal(parent, name, openError, "a folder")};
   }
 
@@ -555,12 +556,14 @@ RestoredBody restoredBody(const PartStore& store, const LeafPart& part, std::str
   if (store.hasEmlxpart(part.number)) {
     // Already transfer-encoded by Apple Mail.
     found = store.emlxpart(part.number);
-    if (!found.file) return {std::nullopt, 0, "part " + part.number + " not taken: " + found.problem};
+    if (!found.file)
+      return {std::nullopt, 0, "part " + part.number + " not taken: " + found.problem};
     piece.kind = MessagePiece::Kind::Encoded;
     what = "part " + part.number;
   } else {
     found = store.attachment(part.number);
-    if (!found.file) return {std::nullopt, 0, "attachment of part " + part.number + " " + found.problem};
+    if (!found.file)
+      return {std::nullopt, 0, "attachment of part " + part.number + " " + found.problem};
     piece.kind = MessagePiece::Kind::Content;
     piece.transferEncoding = part.transferEncoding;
     what = "attachment of part " + part.number;
@@ -578,7 +581,8 @@ RestoredBody restoredBody(const PartStore& store, const LeafPart& part, std::str
       },
       refused);
   if (failure) {
-    return {std::nullopt, 0, what + " could not be read from " + piece.file + ": " + failure->reason};
+    return {std::nullopt, 0,
+            what + " could not be read from " + piece.file + ": " + failure->reason};
   }
   body.piece = std::move(piece);
   return body;
@@ -604,7 +608,8 @@ PartialMessagePlan PlanPartialMessage(const std::string& messagePath,
   // Splices in document order: everything between the edits is the message as it was.
   std::size_t copied = 0;
   const auto stub = [&](std::size_t end) {
-    if (end > copied) plan.pieces.push_back({MessagePiece::Kind::Stub, copied, end, {}, {}, {}, {}});
+    if (end > copied)
+      plan.pieces.push_back({MessagePiece::Kind::Stub, copied, end, {}, {}, {}, {}});
     plan.length += end - copied;
   };
   for (const LeafPart& part : parts) {

@@ -422,5 +422,31 @@ TEST(MessageTextKernelCopyTest, UnchangedMessagesAreCopiedByTheKernelAndGiveTheS
   }
 }
 
+// Another program cuts a large (mapped) message file while it is read: reading past the new
+// end gives zeros instead of ending the program, and the text is refused, whichever way it
+// was to be written.
+TEST(MessageTextKernelCopyTest, AFileCutWhileReadIsRefusedNotACrash) {
+  TempFolder temp;
+  std::string message = "Subject: cut\n\n";
+  while (message.size() < 3000000) message += "a line of the body that goes on for a while\n";
+  for (const bool kernelCopy : {true, false}) {
+    const std::string path = temp.write("cut.eml", message);
+    MessageFile file;
+    ASSERT_FALSE(file.open(path));
+    ASSERT_TRUE(file.mapped());
+    EXPECT_FALSE(file.changedSize());
+    fs::resize_file(path, 1000000);
+    RecordOptions options;
+    options.kernelCopy = kernelCopy;
+    MessageTextWriter writer(path, file, options);
+    SpyOutput out;
+    EXPECT_FALSE(writer.write(out, {})) << kernelCopy;
+    ASSERT_TRUE(writer.readFailure()) << kernelCopy;
+    EXPECT_EQ(writer.readFailure()->path, path);
+    EXPECT_EQ(writer.readFailure()->reason, "the file changed size while it was read");
+    EXPECT_TRUE(file.changedSize());
+  }
+}
+
 }  // namespace
 }  // namespace drovanta

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstddef>
+
+namespace drovanta {
+
+// A file mapped into memory that another program makes shorter would kill the process with
+// SIGBUS at the first read past its new end. While a mapping is watched, such a read gets zeros
+// instead, and the watch says the file was cut; the reader then refuses what it read.
+class MappedFileGuard {
+ public:
+  MappedFileGuard(const void* begin, std::size_t size);
+  ~MappedFileGuard();
+  MappedFileGuard(const MappedFileGuard&) = delete;
+  MappedFileGuard& operator=(const MappedFileGuard&) = delete;
+
+  // True once a read went past the file's end.
+  bool cut() const;
+
+ private:
+  int slot_ = -1;  // -1: too many mappings watched at once; this one is not
+};
+
+}  // namespace drovanta
