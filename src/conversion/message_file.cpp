@@ -37,7 +37,7 @@ void MessageFile::close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
   std::string().swap(copy_);  // a copy of a large file is not kept
-  bytes_ = {};
+  bytes_ = "";
   stated_ = 0;
 }
 

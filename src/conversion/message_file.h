@@ -59,7 +59,7 @@ class MessageFile {
   std::unique_ptr<MappedFileGuard> guard_;  // while mapped
   std::unique_ptr<char[]> small_;           // kReadLimit bytes, for the small files
   std::string copy_;                        // the bytes of a large file that could not be mapped
-  std::string_view bytes_;
+  std::string_view bytes_ = "";  // never a null pointer: C functions may be given it
   std::int64_t modified_ = 0;
   std::size_t stated_ = 0;
 };
