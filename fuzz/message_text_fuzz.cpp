@@ -1,39 +1,11 @@
 // The message text of a record: line ends, "From " quoting, flag headers. The first byte picks
 // the options and the name (.emlx framed or not); the rest is the file. The text is written both
 // ways a record can go, moved by the kernel where nothing changes and streamed, which must agree.
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdlib>
 
 #include "conversion/message_file.h"
 #include "conversion/message_text.h"
 #include "fuzz_files.h"
-
-namespace {
-
-class StringOutput : public drovanta::RecordOutput {
- public:
-  explicit StringOutput(std::string& text) : text_(text) {}
-  bool write(std::string_view bytes) override {
-    text_.append(bytes);
-    return true;
-  }
-  bool copyFileRange(int fd, std::uint64_t offset, std::uint64_t length) override {
-    std::string part(length, '\0');
-    if (::pread(fd, part.data(), length, static_cast<off_t>(offset)) !=
-        static_cast<ssize_t>(length)) {
-      return false;
-    }
-    text_ += part;
-    return true;
-  }
-
- private:
-  std::string& text_;
-};
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
@@ -53,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     drovanta::MessageTextWriter writer(path, file, options);
     if (writer.notAMessage()) return 0;
     std::uint64_t reported = 0;
-    StringOutput out(texts[kernelCopy]);
+    drovanta::StringOutput out(texts[kernelCopy]);
     if (!writer.write(out, [&](std::uint64_t length) {
           if (length < reported) std::abort();  // progress never goes back
           reported = length;

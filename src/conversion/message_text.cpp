@@ -49,33 +49,24 @@ class CountingOutput : public RecordOutput {
   bool copyFileRange(int, std::uint64_t, std::uint64_t) override { return true; }
 };
 
-// Collects the text in memory.
-class StringOutput : public RecordOutput {
- public:
-  explicit StringOutput(std::string& text) : text_(text) {}
-  bool write(std::string_view bytes) override {
-    text_.append(bytes);
-    return true;
-  }
-  bool copyFileRange(int fd, std::uint64_t offset, std::uint64_t length) override {
-    const std::size_t before = text_.size();
-    text_.resize(before + length);
-    std::size_t got = 0;
-    while (got < length) {
-      const ssize_t n =
-          ::pread(fd, text_.data() + before + got, length - got, static_cast<off_t>(offset + got));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      got += static_cast<std::size_t>(n);
-    }
-    return true;
-  }
-
- private:
-  std::string& text_;
-};
-
 }  // namespace
+
+bool StringOutput::copyFileRange(int fd, std::uint64_t offset, std::uint64_t length) {
+  const std::size_t before = text_.size();
+  text_.resize(before + length);
+  std::size_t got = 0;
+  while (got < length) {
+    const ssize_t n =
+        ::pread(fd, text_.data() + before + got, length - got, static_cast<off_t>(offset + got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      text_.resize(before + got);
+      return false;
+    }
+    got += static_cast<std::size_t>(n);
+  }
+  return true;
+}
 
 MessageTextWriter::MessageTextWriter(const std::string& messagePath, const MessageFile& file,
                                      const RecordOptions& options)

@@ -77,6 +77,20 @@ class MessageTextWriter {
   std::vector<Notice> warnings_;
 };
 
+// Collects a record's bytes in a string; ranges of files are read into it.
+class StringOutput : public RecordOutput {
+ public:
+  explicit StringOutput(std::string& text) : text_(text) {}
+  bool write(std::string_view bytes) override {
+    text_.append(bytes);
+    return true;
+  }
+  bool copyFileRange(int fd, std::uint64_t offset, std::uint64_t length) override;
+
+ private:
+  std::string& text_;
+};
+
 // One message's whole text, held in memory.
 struct MessageText {
   std::string text;
