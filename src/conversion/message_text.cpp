@@ -178,47 +178,64 @@ bool MessageTextWriter::writeStreamed(RecordOutput& out,
   return ok;
 }
 
-// A message that lies in its file as it is and needs no change at all goes out as the file's
-// bytes, moved by the kernel; only what its end needs is written after it. Whether it needs a
-// change is found by a scan that writes nothing; at the first change the message is streamed
-// instead.
+// A message that lies in its file goes out as the file's bytes, moved by the kernel, for as long
+// as nothing in it changes: each window is scanned by a stream that writes nowhere, then the
+// bytes it passed unchanged are copied. At the first change the stream goes back to the start of
+// that window and from there on writes to the output, so nothing is scanned twice.
 bool MessageTextWriter::writeUnchanged(RecordOutput& out,
                                        const std::function<void(std::uint64_t)>& lineRead) {
-  const std::string_view fileBytes = file_.bytes();
-  const auto offset = static_cast<std::size_t>(body_.data() - fileBytes.data());
+  const auto offset = static_cast<std::size_t>(body_.data() - file_.bytes().data());
   CountingOutput nowhere;
-  TextStream scan(form_, nowhere);
-  bool unchanged = true;
-  for (std::size_t window = 0; unchanged && window < body_.size(); window += kWindow) {
-    const std::size_t windowEnd = std::min(body_.size(), window + kWindow);
-    file_.prefetch(offset + window, offset + windowEnd);
-    scan.feed(body_.substr(window, windowEnd - window));
-    unchanged = !scan.changed();
-    file_.release(offset + window, offset + windowEnd);
-  }
-  if (unchanged) {
-    scan.flushHeld();
-    unchanged = !scan.changed();
-  }
-  if (!unchanged) return writeStreamed(out, lineRead);
-
-  // The text so far is the message so far: reported at the last line end of each step.
-  for (std::size_t done = 0; done < body_.size();) {
-    const std::size_t step = std::min(kCopyStep, body_.size() - done);
-    if (!out.copyFileRange(file_.fd(), offset + done, step)) return false;
-    done += step;
-    const void* lf = ::memrchr(body_.data() + done - step, '\n', step);
-    if (lf != nullptr && lineRead) {
-      lineRead(static_cast<std::uint64_t>(static_cast<const char*>(lf) - body_.data()) + 1);
+  TextStream stream(form_, nowhere);
+  std::uint64_t copied = 0;  // message bytes in the output
+  std::uint64_t reported = 0;
+  const auto report = [&](std::uint64_t length) {
+    if (lineRead && length > reported) {
+      reported = length;
+      lineRead(length);
     }
-    file_.release(offset + done - step, offset + done);
+  };
+  bool streaming = false;  // a change came: the stream writes to the output
+  bool ok = true;
+  for (std::size_t window = 0; ok && window < body_.size(); window += kWindow) {
+    const std::size_t windowEnd = std::min(body_.size(), window + kWindow);
+    const std::string_view bytes = body_.substr(window, windowEnd - window);
+    file_.prefetch(offset + window, offset + windowEnd);
+    if (!streaming) {
+      const TextStream atWindow = stream;
+      stream.feed(bytes);
+      if (stream.changed()) {
+        stream = atWindow;
+        stream.setOutput(out);
+        streaming = true;
+      } else {
+        // Everything the stream passed on so far is the message's own bytes: copy them, and
+        // report the text at the last line end of each step.
+        const std::uint64_t settled = stream.length();
+        while (ok && copied < settled) {
+          const std::uint64_t step = std::min<std::uint64_t>(kCopyStep, settled - copied);
+          ok = out.copyFileRange(file_.fd(), offset + copied, step);
+          copied += step;
+          const void* lf = ::memrchr(body_.data() + copied - step, '\n', step);
+          if (lf != nullptr) {
+            report(static_cast<std::uint64_t>(static_cast<const char*>(lf) - body_.data()) + 1);
+          }
+        }
+      }
+    }
+    for (std::size_t block = 0; ok && streaming && block < bytes.size(); block += kReportBlock) {
+      ok = stream.feed(bytes.substr(block, kReportBlock));
+      report(stream.lengthAtLastLineEnd());
+    }
+    // The window before this one is let go: the output may still hold pieces of this one.
+    if (window >= kWindow) file_.release(offset + window - kWindow, offset + window);
   }
-  scan.setOutput(out);
-  const std::uint64_t before = scan.length();
-  if (!scan.closeText()) return false;
-  textLength_ = scan.length();
-  if (lineRead && textLength_ > before) lineRead(textLength_);
-  return true;
+  // What the stream held back at the end, and what the end needs, go to the output either way.
+  stream.setOutput(out);
+  ok = ok && stream.finish();
+  textLength_ = stream.length();
+  report(stream.lengthAtLastLineEnd());
+  return ok;
 }
 
 Outcome<MessageText> ReadMessageText(const std::string& messagePath, const ReadProgress& progress,
