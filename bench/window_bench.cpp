@@ -95,7 +95,7 @@ int main(int argc, char** argv) {
     fs::remove_all(cliOut);
     ::sync();
     const double commandLine = secondsOf([&] {
-      QProcess::execute(cli, {"-q", "--eol", "crlf", "--layout", "folders", "-o",
+      QProcess::execute(cli, {"-q", "--eol", "auto", "--layout", "folders", "-o",
                               QString::fromStdString(cliOut), QString::fromStdString(tree)});
     });
     if (round == 0) continue;  // warm-up: fills the page cache
