@@ -1,87 +1,191 @@
 #!/usr/bin/env bash
-# Times emlx2mbox against `cat` of the same .emlx files into one file on the same file system,
-# both with a warm cache, best of 3 each, in one run; prints the ratio and emlx2mbox's peak
-# memory against 3 x the largest message + 30 MB.
+# Times emlx2mbox against `cat` of the same .emlx files into one file, on three trees made by
+# bench/generate-tree.py, in one run:
+#   realistic  an Apple Mail store, 20000 messages, about 1 GB
+#   small      50000 messages of 2 to 20 KB
+#   large      four messages of 100 MB to 1 GB
+# For each tree: warm cache, the median of 5 alternating pairs (cat, emlx2mbox); cold cache,
+# the same with the page cache dropped before each run (root only); emlx2mbox's peak memory.
+# Every timed run starts after `sync`, with the previous run's output removed.
 #
-#   bench/run-bench.sh [--messages N] [EMLX2MBOX]
+#   bench/run-bench.sh [--quick] [--messages N] [--pairs N] [--trees LIST] [--out DIR]
+#                      [--tool-args "ARGS"] [EMLX2MBOX]
 #
-# The tree is generated under bench/out/tree when missing or of another size (20000 messages,
-# about 1 GB, by default; e.g. --messages 500 for a quick try).
+#   --quick        small trees (1000 / 2500 messages, large ones of 20 and 60 MB), 3 pairs
+#   --messages N   messages of the realistic tree (the small tree gets 2.5 times as many)
+#   --pairs N      timed pairs per measurement (default 5)
+#   --trees LIST   which trees, comma-separated (default realistic,small,large)
+#   --out DIR      where trees and outputs go (default build/bench; the trees are kept)
+#   --tool-args    extra arguments for emlx2mbox, e.g. "--jobs 1"
 set -euo pipefail
 
 here="$(cd "$(dirname "$0")" && pwd)"
-messages=20000
-if [[ "${1:-}" == "--messages" ]]; then
-  messages="$2"
-  shift 2
-fi
-tool="${1:-$here/../build/bin/emlx2mbox}"
+realistic=20000
+small=""
+large_mb="100,250,500,1000"
+pairs=5
+trees="realistic,small,large"
+out="$here/../build/bench"
+tool_args=""
+while [[ $# -gt 0 ]]; do
+  case "$1" in
+    --quick) realistic=1000; large_mb="20,60"; pairs=3; shift ;;
+    --messages) realistic="$2"; shift 2 ;;
+    --pairs) pairs="$2"; shift 2 ;;
+    --trees) trees="$2"; shift 2 ;;
+    --out) out="$2"; shift 2 ;;
+    --tool-args) tool_args="$2"; shift 2 ;;
+    -*) echo "run-bench.sh: unknown option $1" >&2; exit 2 ;;
+    *) break ;;
+  esac
+done
+small="${small:-$((realistic * 5 / 2))}"
+tool="$(realpath "${1:-$here/../build/bin/emlx2mbox}")"
 [[ -x "$tool" ]] || { echo "run-bench.sh: $tool: no emlx2mbox there (build it first)" >&2; exit 2; }
-
-out="$here/out"
-tree="$out/tree"
 mkdir -p "$out"
-if [[ "$(cat "$out/tree.messages" 2>/dev/null)" != "$messages" ]]; then
-  rm -f "$out/tree.messages"
-  python3 "$here/generate-tree.py" --messages "$messages" --out "$tree"
-  echo "$messages" > "$out/tree.messages"
-fi
+out="$(realpath "$out")"
 
-find "$tree" -type f -name '*.emlx' -print0 | sort -z > "$out/files.list"
-count=$(tr -cd '\0' < "$out/files.list" | wc -c)
-total=$(xargs -0 stat -c %s < "$out/files.list" | awk '{s += $1} END {print s}')
-largest=$(xargs -0 stat -c %s < "$out/files.list" | sort -n | tail -1)
+cold=0
+if [[ -w /proc/sys/vm/drop_caches ]]; then cold=1; fi
 
-# Wall-clock seconds of a command, best of 3, after a warm-up run; $prepare runs untimed first.
-best_of_3() {
-  local best="" start end seconds
-  for round in 0 1 2 3; do
-    eval "$prepare"
-    start=$(date +%s.%N)
-    "$@"
-    end=$(date +%s.%N)
-    ((round == 0)) && continue  # warm-up: fills the page cache
-    seconds=$(python3 -c "print(f'{$end - $start:.3f}')")
-    if [[ -z "$best" ]] || python3 -c "import sys; sys.exit(0 if $seconds < $best else 1)"; then
-      best=$seconds
-    fi
-  done
-  echo "$best"
+# The tree of a shape, generated when missing or made with other arguments.
+tree_for() {
+  local shape=$1 args
+  case "$shape" in
+    realistic) args="--shape realistic --messages $realistic" ;;
+    small) args="--shape small --messages $small" ;;
+    large) args="--shape large --large-mb $large_mb" ;;
+    *) echo "run-bench.sh: unknown tree $shape" >&2; exit 2 ;;
+  esac
+  local tree="$out/trees/$shape"
+  local stamp
+  stamp="$args $(md5sum < "$here/generate-tree.py" | cut -c1-12)"
+  if [[ "$(cat "$tree.stamp" 2>/dev/null)" != "$stamp" ]]; then
+    rm -f "$tree.stamp"
+    echo "generating the $shape tree ($args)..." >&2
+    # shellcheck disable=SC2086
+    python3 "$here/generate-tree.py" $args --out "$tree" >&2
+    echo "$stamp" > "$tree.stamp"
+  fi
+  echo "$tree"
+}
+
+fresh_start() {
+  rm -rf "$out/mbox" "$out/cat.out"
+  sync
+  if [[ "$1" == cold ]]; then echo 3 > /proc/sys/vm/drop_caches; fi
+}
+
+# Wall-clock seconds of one run of "$@".
+seconds_of() {
+  local start end
+  start=$(date +%s%N)
+  "$@"
+  end=$(date +%s%N)
+  echo $(((end - start) / 1000))  # microseconds
 }
 
 cat_all() { xargs -0 cat < "$out/files.list" > "$out/cat.out"; }
-prepare='rm -f "$out/cat.out"; sync'
-cat_seconds=$(best_of_3 cat_all)
+convert() {
+  # shellcheck disable=SC2086
+  "$tool" -q $tool_args -o "$out/mbox" "$tree" 2> "$out/emlx2mbox.log" ||
+    { echo "run-bench.sh: emlx2mbox failed:" >&2; tail -5 "$out/emlx2mbox.log" >&2; exit 1; }
+}
 
-convert() { "$tool" -q -o "$out/mbox" "$tree" 2> "$out/emlx2mbox.log"; }
-prepare='rm -rf "$out/mbox"; sync'
-tool_seconds=$(best_of_3 convert)
-tail -1 "$out/emlx2mbox.log"
+# "cat microseconds;emlx2mbox microseconds" for each of $pairs pairs, alternating which runs
+# first, in the given cache state.
+time_pairs() {
+  local state=$1 pair c t
+  if [[ "$state" == warm ]]; then  # fill the page cache, untimed
+    fresh_start warm; cat_all
+    fresh_start warm; convert
+  fi
+  for ((pair = 0; pair < pairs; pair++)); do
+    if ((pair % 2 == 0)); then
+      fresh_start "$state"; c=$(seconds_of cat_all)
+      fresh_start "$state"; t=$(seconds_of convert)
+    else
+      fresh_start "$state"; t=$(seconds_of convert)
+      fresh_start "$state"; c=$(seconds_of cat_all)
+    fi
+    echo -n "$c;$t "
+  done
+}
 
-# Peak memory of one more conversion.
-rm -rf "$out/mbox"
-if [[ -x /usr/bin/time ]]; then
-  peak_kb=$(/usr/bin/time -v "$tool" -q -o "$out/mbox" "$tree" 2>&1 >/dev/null |
-            awk -F: '/Maximum resident set size/ {gsub(/ /, "", $2); print $2}')
-else
-  peak_kb=$(python3 -c '
-import resource, subprocess, sys
-subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)' "$tool" -q -o "$out/mbox" "$tree")
-fi
-rm -rf "$out/mbox" "$out/cat.out"
+results=()
+IFS=',' read -r -a shapes <<< "$trees"
+for shape in "${shapes[@]}"; do
+  tree=$(tree_for "$shape")
+  # cat reads the messages in the order emlx2mbox converts them, as its dry run lists them.
+  "$tool" --dry-run -o "$out/mbox" "$tree" 2>/dev/null |
+    python3 -c 'import sys; sys.stdout.write("".join(l.rsplit(" -> ", 1)[0] + "\0" for l in sys.stdin))' \
+    > "$out/files.list"
+  count=$(tr -cd '\0' < "$out/files.list" | wc -c)
+  bytes=$(find "$tree" -type f -printf '%s\n' | awk '{s += $1} END {print s}')
+  largest=$(find "$tree" -type f -printf '%s\n' | sort -n | tail -1)
 
-python3 - "$count" "$total" "$largest" "$cat_seconds" "$tool_seconds" "$peak_kb" <<'PY'
+  echo "$shape: timing warm..." >&2
+  warm=$(time_pairs warm)
+  coldpairs=""
+  if ((cold)); then
+    echo "$shape: timing cold..." >&2
+    coldpairs=$(time_pairs cold)
+  fi
+  fresh_start warm
+  peak_kb=$(/usr/bin/time -f '%M' "$tool" -q $tool_args -o "$out/mbox" "$tree" 2>&1 >/dev/null |
+            tail -1)
+  summary=$(tail -1 "$out/emlx2mbox.log")
+  fresh_start warm
+  results+=("$shape|$count|$bytes|$largest|$warm|$coldpairs|$peak_kb|$summary")
+done
+
+python3 - "$pairs" "${results[@]}" <<'PY'
+import statistics
 import sys
-count, total, largest = (int(v) for v in sys.argv[1:4])
-cat_s, tool_s = float(sys.argv[4]), float(sys.argv[5])
-peak = int(sys.argv[6]) * 1024
-bound = 3 * largest + 30 * 1024 * 1024
-ratio = tool_s / cat_s
-print(f"tree: {count} messages, {total / 1e6:.1f} MB, largest {largest / 1e6:.2f} MB")
-print(f"cat:       {cat_s:.3f} s ({total / 1e6 / cat_s:.0f} MB/s), best of 3")
-print(f"emlx2mbox: {tool_s:.3f} s ({total / 1e6 / tool_s:.0f} MB/s), best of 3")
-print(f"ratio emlx2mbox/cat: {ratio:.2f} (target <= 1.50: {'met' if ratio <= 1.5 else 'MISSED'})")
-print(f"peak memory: {peak / 1e6:.1f} MB, bound 3 x largest + 30 MB = {bound / 1e6:.1f} MB "
-      f"({'met' if peak <= bound else 'MISSED'})")
+
+pairs = int(sys.argv[1])
+
+
+def measured(text):
+    """Median seconds of cat and of emlx2mbox, and the range of the per-pair ratios."""
+    runs = [tuple(int(v) / 1e6 for v in pair.split(";")) for pair in text.split()]
+    if not runs:
+        return None
+    cat = statistics.median(c for c, _ in runs)
+    tool = statistics.median(t for _, t in runs)
+    ratios = [t / c for c, t in runs]
+    return cat, tool, min(ratios), max(ratios)
+
+
+rows = []
+for result in sys.argv[2:]:
+    shape, count, size, largest, warm, cold, peak_kb, summary = result.split("|")
+    size, largest = int(size), int(largest)
+    print(f"{shape}: {count} messages, {size / 1e6:.0f} MB, largest {largest / 1e6:.2f} MB")
+    print(f"  emlx2mbox: {summary}")
+    cells = [shape]
+    for state, text in (("warm", warm), ("cold", cold)):
+        m = measured(text)
+        if m is None:
+            print(f"  {state}: not measured (dropping the page cache needs root)")
+            cells.append("-")
+            continue
+        cat, tool, low, high = m
+        ratio = tool / cat
+        print(f"  {state}: cat {cat:.3f} s ({size / 1e6 / cat:.0f} MB/s), emlx2mbox {tool:.3f} s"
+              f" ({size / 1e6 / tool:.0f} MB/s), median of {pairs} pairs; ratio {ratio:.2f}"
+              f" (pairs {low:.2f} to {high:.2f}; target 1.0: "
+              f"{'met' if ratio <= 1.0 else 'MISSED'})")
+        cells.append(f"{ratio:.2f} ({tool:.2f} s / {cat:.2f} s)")
+    peak = int(peak_kb) * 1024
+    print(f"  peak memory: {peak / 1e6:.1f} MB (target under 64 MB: "
+          f"{'met' if peak < 64 * 1024 * 1024 else 'MISSED'})")
+    cells.append(f"{peak / 1e6:.1f} MB")
+    rows.append(cells)
+
+print()
+print("| tree | warm: emlx2mbox / cat | cold: emlx2mbox / cat | peak memory |")
+print("| --- | --- | --- | --- |")
+for cells in rows:
+    print("| " + " | ".join(cells) + " |")
 PY

@@ -1,6 +1,7 @@
-// Times the folder walk over a tree of messages (bench/out/tree by default) against a bare
-// recursive listing of the same tree measured in the same run, and against the two-pass
-// std::filesystem listing the scanner used before it read each folder once. Prints the ratios.
+// Times the folder walk over a tree of messages (by default build/bench/trees/realistic, made
+// by bench/run-bench.sh) against a bare recursive listing of the same tree measured in the same
+// run, and against the two-pass std::filesystem listing the scanner used before it read each
+// folder once. Prints the ratios.
 //
 //   walk_bench [tree] [rounds]
 
@@ -100,7 +101,7 @@ int main(int argc, char** argv) {
   const std::string tree = fs::absolute(argc > 1 ? argv[1] : DROVANTA_BENCH_TREE).string();
   const int rounds = argc > 2 ? std::atoi(argv[2]) : 9;
   if (!fs::is_directory(tree)) {
-    std::fprintf(stderr, "walk_bench: %s: no tree there (run bench/generate-tree.py)\n",
+    std::fprintf(stderr, "walk_bench: %s: no tree there (bench/run-bench.sh makes it)\n",
                  tree.c_str());
     return 2;
   }
