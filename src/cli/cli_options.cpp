@@ -1,5 +1,6 @@
 #include "cli/cli_options.h"
 
+#include <charconv>
 #include <optional>
 #include <string_view>
 
@@ -13,6 +14,16 @@ std::pair<std::string_view, std::optional<std::string_view>> SplitInlineValue(
   const auto equals = arg.find('=');
   if (equals == std::string_view::npos) return {arg, std::nullopt};
   return {arg.substr(0, equals), arg.substr(equals + 1)};
+}
+
+// A count of jobs: decimal digits only, 1 to 1024.
+std::optional<unsigned> ParseJobs(const std::string& text) {
+  unsigned value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || value < 1 || value > 1024) {
+    return std::nullopt;
+  }
+  return value;
 }
 
 }  // namespace
@@ -76,6 +87,12 @@ std::variant<CliOptions, UsageError> ParseCommandLine(const std::vector<std::str
       } else {
         return UsageError{"--eol must be auto, crlf or lf, not '" + *value + "'"};
       }
+    } else if (name == "-j" || name == "--jobs") {
+      const auto value = takeValue();
+      if (!value) return missingValue();
+      const auto jobs = ParseJobs(*value);
+      if (!jobs) return UsageError{"--jobs must be a number from 1 to 1024, not '" + *value + "'"};
+      options.jobs = *jobs;
     } else if (name == "--layout") {
       const auto value = takeValue();
       if (!value) return missingValue();
@@ -125,6 +142,9 @@ Options:
                         CR LF, every other byte is kept
   --eol crlf            every line end CR LF
   --eol lf              every line end LF (for readers that refuse CR LF)
+  -j, --jobs N          convert up to N mailboxes at once (default: one per
+                        processor); each mailbox is written as with --jobs 1,
+                        and problems are reported in the same order
   -n, --dry-run         print each message and its mailbox as
                         "MESSAGE -> MAILBOX"; write nothing, create no folder
   -q, --quiet           no progress line

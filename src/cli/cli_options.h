@@ -19,6 +19,7 @@ struct CliOptions {
   std::vector<std::string> sources;
   RecordOptions record;
   MailboxLayout layout = MailboxLayout::Folders;
+  unsigned jobs = 0;  // mailboxes converted at once; 0: one per processor
   bool quiet = false;
   bool dryRun = false;
   bool help = false;

@@ -8,15 +8,13 @@
 namespace drovanta {
 
 std::size_t PrintDryRun(std::FILE* stream, const std::vector<std::string>& rows,
-                        const std::string& destinationFolder, const MailboxPlacer& placer) {
+                        const std::string& destinationFolder, const RunOptions& options) {
   std::unordered_set<std::string> mailboxes;
   for (const auto& row : rows) {
-    std::optional<MailboxPlace> place;
-    if (placer) place = placer(destinationFolder, row);
-    if (!place) place = MailboxPlaceFor(destinationFolder, row);
-    mailboxes.insert(place->mailboxPath);
+    const MailboxPlace place = PlaceForMessage(options, destinationFolder, row);
+    mailboxes.insert(place.mailboxPath);
     std::fprintf(stream, "%s -> %s\n", PrintableText(row).c_str(),
-                 PrintableText(place->mailboxPath).c_str());
+                 PrintableText(place.mailboxPath).c_str());
   }
   return mailboxes.size();
 }

@@ -2,9 +2,11 @@
 // the messages, run the conversion, report and turn the result into an exit code.
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <variant>
 #include <vector>
 
@@ -16,6 +18,7 @@
 #include "cli/stop_signals.h"
 #include "conversion/apple_layout.h"
 #include "conversion/conversion_run.h"
+#include "conversion/parallel_run.h"
 #include "shellutil/folder_creation.h"
 #include "shellutil/path_helpers.h"
 
@@ -63,7 +66,7 @@ int Run(const std::vector<std::string>& args) {
   }
 
   if (options.dryRun) {
-    const auto mailboxes = PrintDryRun(stdout, collected.rows, destination, runOptions.placer);
+    const auto mailboxes = PrintDryRun(stdout, collected.rows, destination, runOptions);
     std::fflush(stdout);
     for (const auto& failure : collected.failures) {
       std::fprintf(stderr, "%s\n", PrintableText(describe(failure)).c_str());
@@ -81,11 +84,13 @@ int Run(const std::vector<std::string>& args) {
 
   const long total = static_cast<long>(collected.rows.size());
   ProgressLine progress(total, !options.quiet && ::isatty(STDERR_FILENO), stderr);
-  VectorRowSource rows(collected.rows);
   static StopRequest stop;  // the signal handlers keep pointing at it
   InstallStopSignals(stop);
   runOptions.stop = &stop;
-  RunSummary summary = RunConversion(rows, destination, progress, runOptions);
+  const unsigned jobs =
+      options.jobs != 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
+  RunSummary summary =
+      RunConversionInParallel(collected.rows, destination, progress, runOptions, jobs);
   progress.clear();
 
   // Folders that could not be walked count as failures, ahead of the messages' own.

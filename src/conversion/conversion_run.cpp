@@ -13,6 +13,7 @@
 #include "conversion/apple_double.h"
 #include "conversion/mailbox_record.h"
 #include "conversion/message_text.h"
+#include "conversion/read_ahead.h"
 #include "conversion/separator_line.h"
 #include "shellutil/folder_creation.h"
 #include "shellutil/path_helpers.h"
@@ -79,6 +80,7 @@ class Run {
 
   RunSummary go() {
     const long rowCount = rows_.rowCount();
+    ReadAhead readAhead(rows_, rowCount);
     for (long row = 0; row < rowCount; ++row) {
       if (stopAsked()) {
         summary_.stopped = true;
@@ -86,6 +88,7 @@ class Run {
         break;
       }
       turn(row);
+      readAhead.announceAfter(row);
     }
     closeMailbox();
     return std::move(summary_);
@@ -95,27 +98,22 @@ class Run {
   void turn(long row) {
     observer_.turnStarted(row);
     observer_.yieldPoint();
-    // The row's text is the path, spaces and all: rows come from dialogs and walks, which give
-    // real names, and a name may end in spaces.
-    const std::string path = rows_.rowText(row);
-    // The single empty row of an empty list: nothing to convert.
-    if (path.find_first_not_of(' ') == std::string::npos) return;
+    const std::string path = MessagePathOfRow(rows_.rowText(row));
+    if (path.empty()) return;  // the single empty row of an empty list: nothing to convert
 
     if (isNamedAppleDouble(path)) return skip(row, path);
 
-    std::optional<MailboxPlace> place;
-    if (options_.placer) place = options_.placer(destination_, path);
-    if (!place) place = MailboxPlaceFor(destination_, path);
+    const MailboxPlace place = PlaceForMessage(options_, destination_, path);
     // Messages come folder by folder: the folder made for the last one is not looked at again.
     const bool folderReady =
-        place->outputFolder == readyFolder_ || EnsureFolderExists(place->outputFolder);
+        place.outputFolder == readyFolder_ || EnsureFolderExists(place.outputFolder);
     observer_.yieldPoint();
     observer_.yieldPoint();
     observer_.yieldPoint();
     if (!folderReady) {
-      return fail(row, path, folderNotCreated(place->outputFolder), "cannot create output folder");
+      return fail(row, path, folderNotCreated(place.outputFolder), "cannot create output folder");
     }
-    readyFolder_ = place->outputFolder;
+    readyFolder_ = place.outputFolder;
 
     // The message file is opened once; the separator line and the text read its bytes where
     // they lie.
@@ -143,12 +141,12 @@ class Run {
 
     // Separator line, line end, text, line end, written into the mailbox as they are made.
     const std::string_view lineEnd = RecordLineEnd(text.lineEnds());
-    if (place->mailboxPath != openMailbox_) closeMailbox();
-    openMailbox_ = place->mailboxPath;
+    if (place.mailboxPath != openMailbox_) closeMailbox();
+    openMailbox_ = place.mailboxPath;
     std::size_t mended = 0;
     AppendHooks hooks;
     hooks.opened = [this] { observer_.yieldPoint(); };
-    hooks.waitingForLock = [&] { observer_.mailboxBusy(row, place->mailboxPath); };
+    hooks.waitingForLock = [&] { observer_.mailboxBusy(row, place.mailboxPath); };
     if (observer_.handlesEvents()) {
       hooks.whileWaiting = [this] {
         observer_.yieldPoint();
@@ -158,7 +156,7 @@ class Run {
     hooks.tailMended = [&](std::size_t added) { mended = added; };
     hooks.stop = options_.stop;
     MaybeFailure appended = mailbox_.append(
-        place->mailboxPath, lineEnd,
+        place.mailboxPath, lineEnd,
         [&](RecordOutput& out) {
           return out.write(separator) && out.write(lineEnd) && text.write(out, lineRead) &&
                  out.write(lineEnd);
@@ -172,14 +170,14 @@ class Run {
     ++summary_.converted;
     summary_.bytesRead += fileLength;
     summary_.bytesWritten += mended + separator.size() + text.textLength() + 2 * lineEnd.size();
-    if (mailboxesSeen_.insert(place->mailboxPath).second) {
-      summary_.mailboxes.push_back(place->mailboxPath);
+    if (mailboxesSeen_.insert(place.mailboxPath).second) {
+      summary_.mailboxes.push_back(place.mailboxPath);
     }
     // Warnings only matter for a message that made it into its mailbox.
     if (!warnings.empty() || mended != 0) ++summary_.warnings;
     for (const Notice& notice : warnings) observer_.warned(row, notice);
     if (mended != 0) {
-      observer_.warned(row, Notice{place->mailboxPath,
+      observer_.warned(row, Notice{place.mailboxPath,
                                    "did not end with a complete record; new records start after "
                                    "an empty line"});
     }
@@ -235,6 +233,14 @@ class Run {
 };
 
 }  // namespace
+
+MailboxPlace PlaceForMessage(const RunOptions& options, const std::string& destinationFolder,
+                             const std::string& messagePath) {
+  if (options.placer) {
+    if (auto place = options.placer(destinationFolder, messagePath)) return std::move(*place);
+  }
+  return MailboxPlaceFor(destinationFolder, messagePath);
+}
 
 RunSummary RunConversion(RowSource& rows, const std::string& destinationFolder,
                          ConversionObserver& observer, const RunOptions& options) {

@@ -9,30 +9,11 @@
 #include "conversion/conversion_observer.h"
 #include "conversion/mailbox_naming.h"
 #include "conversion/record_options.h"
+#include "conversion/row_source.h"
 #include "conversion/stop_request.h"
 #include "shellutil/failure.h"
 
 namespace drovanta {
-
-// The rows a run converts. The row count is read once at the start; the path of row i is read
-// at the start of turn i, so a window's list can change under a running conversion; a row that
-// is gone by then should read as empty text, which the run passes over.
-class RowSource {
- public:
-  virtual ~RowSource() = default;
-  virtual long rowCount() = 0;
-  virtual std::string rowText(long row) = 0;
-};
-
-class VectorRowSource : public RowSource {
- public:
-  explicit VectorRowSource(std::vector<std::string> rows) : rows_(std::move(rows)) {}
-  long rowCount() override { return static_cast<long>(rows_.size()); }
-  std::string rowText(long row) override { return rows_.at(static_cast<std::size_t>(row)); }
-
- private:
-  std::vector<std::string> rows_;
-};
 
 // Chooses another mailbox for a message (for example one per Apple Mail mailbox); nullopt keeps
 // the default mirror of the source folder.
@@ -65,6 +46,10 @@ struct RunSummary {
 
   bool succeeded() const { return failed == 0; }
 };
+
+// Where a run puts a message's record: the options' placer's choice, else the default naming.
+MailboxPlace PlaceForMessage(const RunOptions& options, const std::string& destinationFolder,
+                             const std::string& messagePath);
 
 // Converts every row, in order, into the mailbox files under destinationFolder (a separator is
 // added when missing). A row's text is taken as the path as it is; rows that are empty or only

@@ -14,12 +14,13 @@
 #include <fstream>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <system_error>
 #include <utility>
 #include <variant>
 #include <vector>
+
+#include "conversion/gmime_setup.h"
 
 namespace drovanta {
 
@@ -39,11 +40,6 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
 
 bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && equalsIgnoringCase(text.substr(0, prefix.size()), prefix);
-}
-
-void ensureGMimeReady() {
-  static std::once_flag once;
-  std::call_once(once, [] { g_mime_init(); });
 }
 
 // Owns one GObject reference.
@@ -232,7 +228,7 @@ class PartCollector {
 };
 
 std::vector<LeafPart> collectLeafParts(std::string_view bytes) {
-  ensureGMimeReady();
+  EnsureGMime();
   GRef<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(bytes.data(), bytes.size()));
   GRef<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
   // Leaves the bodies in the stream instead of copying them; offsets are those of `bytes`.
@@ -599,7 +595,7 @@ bool IsPartialMessageName(const std::string& messagePath) {
 
 PartialMessagePlan PlanPartialMessage(const std::string& messagePath,
                                       std::string_view messageBytes) {
-  ensureGMimeReady();
+  EnsureGMime();
   PartialMessagePlan plan;
   const std::vector<LeafPart> parts = collectLeafParts(messageBytes);
   const PartStore store(messagePath);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "conversion/mailbox_naming.h"
+#include "support/recording_observer.h"
 #include "support/temp_folder.h"
 
 namespace drovanta {
@@ -18,6 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::readFile;
+using testing::RecordingObserver;
 using testing::TempFolder;
 using Lines = std::vector<std::string>;
 
@@ -32,51 +34,6 @@ std::string emlx(const std::string& messageBytes) {
          "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
          "\t<key>flags</key>\n\t<integer>8590195713</integer>\n</dict>\n</plist>\n";
 }
-
-// Writes down every observer call in one line each; yields only count, as "y".
-class RecordingObserver : public ConversionObserver {
- public:
-  void yieldPoint() override { calls.push_back("y"); }
-  void turnStarted(long row) override { calls.push_back("start " + std::to_string(row)); }
-  void messageOpened(std::uint64_t fileLength) override {
-    calls.push_back("opened " + std::to_string(fileLength));
-  }
-  void lineRead(std::uint64_t textLength, std::uint64_t fileLength) override {
-    calls.push_back("line " + std::to_string(textLength) + "/" + std::to_string(fileLength));
-  }
-  void turnFinished(long row) override { calls.push_back("finished " + std::to_string(row)); }
-  void turnFailed(long row, const Failure& failure) override {
-    calls.push_back("failed " + std::to_string(row) + " " + toString(failure.code));
-  }
-  void turnSkipped(long row, const Notice& notice) override {
-    calls.push_back("skipped " + std::to_string(row) + " " + notice.text);
-  }
-  void warned(long row, const Notice& notice) override {
-    calls.push_back("warned " + std::to_string(row));
-    warnings.push_back(notice);
-  }
-
-  // The calls without the yields: what the front-end is told, turn by turn.
-  Lines reports() const {
-    Lines result;
-    for (const auto& call : calls) {
-      if (call != "y") result.push_back(call);
-    }
-    return result;
-  }
-
-  // Only how each turn began and ended.
-  Lines turns() const {
-    Lines result;
-    for (const auto& call : reports()) {
-      if (!call.starts_with("opened") && !call.starts_with("line")) result.push_back(call);
-    }
-    return result;
-  }
-
-  Lines calls;
-  std::vector<Notice> warnings;
-};
 
 struct MailboxContent {
   long count = -1;
