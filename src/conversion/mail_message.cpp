@@ -6,7 +6,6 @@
 #include <string_view>
 
 #include "conversion/emlx_framing.h"
-#include "conversion/file_bytes.h"
 #include "conversion/header_fields.h"
 #include "conversion/message_file_source.h"
 #include "conversion/property_list.h"
@@ -138,13 +137,6 @@ void MailMessage::LoadFromBytes(const std::string& path, std::string_view bytes,
   *state_ = State{};
   WholeFile source(bytes, modified);
   loadMessage(path, source, state_->sender, state_->date, state_->loadError);
-}
-
-bool MailMessage::LoadFromFile(const std::string& path, FileBytes& file) {
-  *state_ = State{};
-  if (!ReadWholeFile(path, file, state_->loadError)) return false;
-  WholeFile source(file.bytes(), file.modified());
-  return loadMessage(path, source, state_->sender, state_->date, state_->loadError);
 }
 
 }  // namespace drovanta

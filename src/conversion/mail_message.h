@@ -8,8 +8,6 @@
 
 namespace drovanta {
 
-class FileBytes;
-
 // One message's sender and date, read from its header block. Only the header block is read,
 // never a whole large message; the property list only when the Date field gives no date.
 class MailMessage {
@@ -21,8 +19,6 @@ class MailMessage {
 
   // False when the file cannot be opened or read; the reason is in loadError().
   bool LoadFromFile(const std::string& path);
-  // The same, reading the whole file into `file`, so that the caller can use its bytes too.
-  bool LoadFromFile(const std::string& path, FileBytes& file);
   // The same for a file the caller holds already (mapped or read): its bytes and modification
   // time. Only the header block and, when needed, the end of the bytes are looked at.
   void LoadFromBytes(const std::string& path, std::string_view bytes, std::int64_t modified);

@@ -8,8 +8,6 @@
 #include <cstring>
 #include <memory>
 
-#include "conversion/file_bytes.h"
-
 namespace drovanta {
 
 namespace {
@@ -102,18 +100,6 @@ bool ChunkedFile::last(std::size_t length, std::string_view& bytes) {
   if (!file_.readAt(from, tail_.size(), tail_.data(), got, ignored)) return false;
   tail_.resize(got);
   bytes = tail_;
-  return true;
-}
-
-bool ReadWholeFile(const std::string& path, FileBytes& file, std::string& error) {
-  FileReader reader;
-  if (!reader.open(path, error)) return false;
-  char* const data = file.prepare(reader.size());
-  // Bytes appended after the size was taken are left for the next run; a file that shrank
-  // gives what it still holds.
-  std::size_t got = 0;
-  if (!reader.readAt(0, reader.size(), data, got, error)) return false;
-  file.setRead(got, reader.mtime());
   return true;
 }
 

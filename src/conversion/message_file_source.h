@@ -7,8 +7,6 @@
 
 namespace drovanta {
 
-class FileBytes;
-
 // One regular file open for reading at given offsets.
 class FileReader {
  public:
@@ -83,8 +81,5 @@ class WholeFile : public FileSource {
   std::string_view bytes_;
   std::int64_t mtime_;
 };
-
-// Reads the whole regular file at `path` into `file`. On failure `error` says why.
-bool ReadWholeFile(const std::string& path, FileBytes& file, std::string& error);
 
 }  // namespace drovanta

@@ -3,9 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 
-#include "conversion/file_bytes.h"
+#include "conversion/message_file.h"
 #include "conversion/property_list.h"
 #include "support/temp_folder.h"
 
@@ -217,11 +218,14 @@ TEST_F(CorpusFraming, FilesWithoutCountLineLoseOnlyTheirTrailingPropertyList) {
 
 // The first file of a run may be empty: its bytes are a view that C functions can be given.
 TEST(EmlxFraming, NoBytesAtAllFrameAsAnEmptyMessage) {
-  FileBytes fresh;
-  fresh.prepare(0);
-  fresh.setRead(0, 0);
-  EXPECT_NE(fresh.bytes().data(), nullptr);
-  for (const std::string_view none : {std::string_view(), fresh.bytes()}) {
+  const std::string path =
+      (std::filesystem::temp_directory_path() / "drovanta-empty.emlx").string();
+  { std::ofstream(path, std::ios::binary); }
+  MessageFile empty;
+  ASSERT_FALSE(empty.open(path));
+  EXPECT_NE(empty.bytes().data(), nullptr);
+  std::filesystem::remove(path);
+  for (const std::string_view none : {std::string_view(), empty.bytes()}) {
     const EmlxFrame frame = FrameEmlx(none, true);
     EXPECT_FALSE(frame.framed);
     EXPECT_EQ(frame.messageLength, 0u);
