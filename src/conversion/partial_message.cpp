@@ -349,21 +349,45 @@ class LineEndConverter {
   bool pendingCr_ = false;  // the last byte was a CR: a LF right after it belongs to it
 };
 
+// Reads a part's file from its start, piece by piece, handing each piece to `take` and an empty
+// piece at the end; stops early when `take` says false.
+MaybeFailure readPart(const MessagePiece& piece, const Sink& take) {
+  const auto* file = static_cast<const FileHandle*>(piece.handle.get());
+  if (file == nullptr || !file->ok()) {
+    return Failure{FailureCode::MessageUnreadable, piece.file, std::strerror(EBADF)};
+  }
+  std::vector<char> chunk(kChunk);
+  for (off_t offset = 0;;) {
+    const ssize_t got = ::pread(file->get(), chunk.data(), chunk.size(), offset);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return Failure{FailureCode::MessageUnreadable, piece.file, std::strerror(errno)};
+    offset += got;
+    if (!take(std::string_view(chunk.data(), static_cast<std::size_t>(got))) || got == 0) {
+      return std::nullopt;
+    }
+  }
+}
+
+GMimeContentEncoding encodingOf(const MessagePiece& piece) {
+  if (piece.kind != MessagePiece::Kind::Content) return GMIME_CONTENT_ENCODING_DEFAULT;
+  return g_mime_content_encoding_from_string(piece.transferEncoding.c_str());
+}
+
+// Length of GMime's base64 of `size` bytes: four characters per three bytes or fewer, a line
+// end after every 76 characters and after the last line.
+std::uint64_t base64Length(std::uint64_t size, std::string_view lineEnd) {
+  constexpr std::uint64_t kGroupsPerLine = 76 / 4;
+  const std::uint64_t groups = (size + 2) / 3;
+  const std::uint64_t lines = (groups + kGroupsPerLine - 1) / kGroupsPerLine;
+  return groups * 4 + lines * lineEnd.size();
+}
+
 // Reads the file of a part piece by piece and hands on what goes in place of the part's body:
 // an .emlxpart file's bytes with the message's line ends, an attachment transfer-encoded as the
 // part declares. `refused` tells a sink that refused from a file that could not be read.
 MaybeFailure streamPart(const MessagePiece& piece, std::string_view lineEnd, const Sink& sink,
                         bool& refused) {
-  const auto readFailure = [&](int error) {
-    return Failure{FailureCode::MessageUnreadable, piece.file, std::strerror(error)};
-  };
-  const auto* file = static_cast<const FileHandle*>(piece.handle.get());
-  if (file == nullptr || !file->ok()) return readFailure(EBADF);
-
-  GMimeContentEncoding encoding = GMIME_CONTENT_ENCODING_DEFAULT;
-  if (piece.kind == MessagePiece::Kind::Content) {
-    encoding = g_mime_content_encoding_from_string(piece.transferEncoding.c_str());
-  }
+  const GMimeContentEncoding encoding = encodingOf(piece);
   const bool encodes = encoding == GMIME_CONTENT_ENCODING_BASE64 ||
                        encoding == GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE ||
                        encoding == GMIME_CONTENT_ENCODING_UUENCODE;
@@ -381,26 +405,39 @@ MaybeFailure streamPart(const MessagePiece& piece, std::string_view lineEnd, con
 
   GMimeEncoding state;
   if (encodes) g_mime_encoding_init_encode(&state, encoding);
-  std::vector<char> chunk(kChunk);
   std::vector<char> encoded(encodes ? g_mime_encoding_outlen(&state, kChunk) + 64 : 0);
   // Read from the start each time: the file is counted first and written later.
-  for (off_t offset = 0;;) {
-    const ssize_t got = ::pread(file->get(), chunk.data(), chunk.size(), offset);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return readFailure(errno);
-    offset += got;
-    const auto size = static_cast<std::size_t>(got);
-    const bool last = got == 0;
-    if (encodes) {
-      const std::size_t length =
-          last ? g_mime_encoding_flush(&state, chunk.data(), 0, encoded.data())
-               : g_mime_encoding_step(&state, chunk.data(), size, encoded.data());
-      if (!out(std::string_view(encoded.data(), length))) return std::nullopt;
-    } else if (!out(std::string_view(chunk.data(), size))) {
-      return std::nullopt;
-    }
-    if (last) return std::nullopt;
+  return readPart(piece, [&](std::string_view bytes) {
+    if (!encodes) return out(bytes);
+    const bool last = bytes.empty();
+    const std::size_t length =
+        last ? g_mime_encoding_flush(&state, bytes.data(), 0, encoded.data())
+             : g_mime_encoding_step(&state, bytes.data(), bytes.size(), encoded.data());
+    return out(std::string_view(encoded.data(), length));
+  });
+}
+
+// The length of what streamPart() writes for the part, its file read through so that a file
+// that cannot be read is known before anything is written. Base64 is counted without encoding.
+MaybeFailure countPart(const MessagePiece& piece, std::string_view lineEnd, std::uint64_t& length) {
+  length = 0;
+  bool refused = false;
+  if (encodingOf(piece) != GMIME_CONTENT_ENCODING_BASE64) {
+    return streamPart(
+        piece, lineEnd,
+        [&](std::string_view bytes) {
+          length += bytes.size();
+          return true;
+        },
+        refused);
   }
+  std::uint64_t size = 0;
+  MaybeFailure failure = readPart(piece, [&](std::string_view bytes) {
+    size += bytes.size();
+    return true;
+  });
+  length = base64Length(size, lineEnd);
+  return failure;
 }
 
 std::string_view lineEndOf(std::string_view bytes) {
@@ -566,16 +603,9 @@ RestoredBody restoredBody(const PartStore& store, const LeafPart& part, std::str
   }
   piece.file = found.path;
   piece.handle = found.file;
-  // Encoded once here to know its length; written later the same way.
+  // Counted here, so that a file that cannot be read leaves its stub; written later.
   RestoredBody body;
-  bool refused = false;
-  const MaybeFailure failure = streamPart(
-      piece, lineEnd,
-      [&](std::string_view bytes) {
-        body.length += bytes.size();
-        return true;
-      },
-      refused);
+  const MaybeFailure failure = countPart(piece, lineEnd, body.length);
   if (failure) {
     return {std::nullopt, 0,
             what + " could not be read from " + piece.file + ": " + failure->reason};

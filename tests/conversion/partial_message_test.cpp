@@ -281,6 +281,29 @@ TEST(PartialMessageFolders, FolderWithTwoFilesOrNoneCountsAsMissing) {
   EXPECT_TRUE(rebuilt.bytes.ends_with("\n--b1--\nepilogue\n"));
 }
 
+// The plan counts each restored part without writing it; the count must be what is written, for
+// attachments ending anywhere in a base64 group, a 76-character line or a read piece.
+TEST(PartialMessageFolders, PlannedLengthIsTheRebuiltLength) {
+  const std::size_t sizes[] = {0,   1,   2,   3,   4,     56,    57,    58,    113,    114,
+                               115, 170, 171, 172, 65535, 65536, 65537, 65550, 196608, 200001};
+  for (const std::string lineEnd : {"\n", "\r\n"}) {
+    for (const std::size_t size : sizes) {
+      TempFolder store;
+      const std::string original = threeStubs(lineEnd);
+      const auto path = store.write("Messages/9.partial.emlx", original);
+      store.write("Attachments/9/2/data.bin", binaryBytes(size));
+      store.write("Attachments/9/3/notes.txt", "caf\xc3\xa9 = 100%" + lineEnd + "end");
+      store.write("Attachments/9/4/i.png", binaryBytes(size / 2 + 1));
+
+      const PartialMessagePlan plan = PlanPartialMessage(path, original);
+      const RebuiltMessage rebuilt = RebuildPartialMessage(path, original);
+      EXPECT_TRUE(plan.warnings.empty());
+      EXPECT_EQ(plan.length, rebuilt.bytes.size())
+          << "attachment of " << size << " bytes, line end of " << lineEnd.size();
+    }
+  }
+}
+
 TEST(PartialMessageFolders, CrLfMessageGetsCrLfInWhatIsInserted) {
   TempFolder store;
   const std::string original = threeStubs("\r\n");
