@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "conversion/conversion_run.h"
+#include "run/conversion_run.h"
 
 namespace drovanta {
 
