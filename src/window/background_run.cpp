@@ -4,7 +4,7 @@
 #include <deque>
 #include <utility>
 
-#include "conversion/parallel_run.h"
+#include "run/parallel_run.h"
 #include "shellutil/path_helpers.h"
 
 namespace drovanta {

@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "conversion/conversion_run.h"
-#include "conversion/stop_request.h"
+#include "mbox/stop_request.h"
+#include "run/conversion_run.h"
 
 namespace drovanta {
 

@@ -3,7 +3,7 @@
 #include <QObject>
 #include <functional>
 
-#include "conversion/stop_request.h"
+#include "mbox/stop_request.h"
 
 namespace drovanta {
 
