@@ -163,7 +163,7 @@ class RunDisplay {
   BackgroundRun& run_;
   const long rowCount_;
   int flushToken_;
-  std::uint64_t shownVersion_ = 0;
+  std::uint64_t shownVersion_ = ~std::uint64_t{0};  // none shown yet
   bool asking_ = false;
 };
 

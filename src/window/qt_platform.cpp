@@ -9,6 +9,7 @@
 #include <QSettings>
 #include <QUrl>
 #include <QWindow>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -47,9 +48,18 @@ void KeepWithinScreen(QWidget& dialog, const QWidget* owner) {
   if (owner != nullptr && owner->window()->windowHandle() != nullptr) {
     frame = owner->window()->windowHandle()->frameMargins();
   }
-  const QSize room = screen->availableGeometry().size().shrunkBy(frame);
+  const QRect area = screen->availableGeometry();
+  const QSize room = area.size().shrunkBy(frame);
   dialog.setMaximumSize(room.expandedTo(dialog.minimumSize()));
-  dialog.resize(dialog.sizeHint().boundedTo(room));
+  const QSize size = dialog.sizeHint().boundedTo(room);
+  dialog.resize(size);
+  // Centred on the owner, its frame moved inside the area where it would stand outside.
+  QRect placed(QPoint(), size.grownBy(frame));
+  placed.moveCenter(owner != nullptr ? owner->window()->frameGeometry().center() : area.center());
+  placed.moveLeft(
+      std::max(area.left(), std::min(placed.left(), area.right() + 1 - placed.width())));
+  placed.moveTop(std::max(area.top(), std::min(placed.top(), area.bottom() + 1 - placed.height())));
+  dialog.move(placed.topLeft());
 }
 
 QString QtNameFilter(const std::string& filter) {

@@ -32,7 +32,8 @@ class QtPlatform : public WindowPlatform {
 };
 
 // Makes a dialog no larger than the free area of its owner's screen (the owner's frame taken
-// off), so that it opens with its buttons on the screen; Qt places it inside that area.
+// off) and places it centred on its owner within that area, so that it opens with its buttons
+// on the screen.
 void KeepWithinScreen(QWidget& dialog, const QWidget* owner);
 
 // "desc|pattern|desc|pattern" as a Qt name filter list: "desc (pattern);;...".
