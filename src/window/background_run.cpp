@@ -12,9 +12,11 @@ namespace {
 
 StopRequest& lastingStopRequest() {
   static std::mutex made;
-  static std::deque<StopRequest> requests;  // a deque never moves what it holds
+  // Never destroyed, so that a run that ends inside exit() still finds it; a deque never moves
+  // what it holds.
+  static auto* requests = new std::deque<StopRequest>;
   std::lock_guard lock(made);
-  return requests.emplace_back();
+  return requests->emplace_back();
 }
 
 }  // namespace
