@@ -107,7 +107,7 @@ int Run(const std::vector<std::string>& args) {
                    " messages not converted";
   }
   PrintRunReport(stderr, failures, progress.warnings(), progress.skipped(), interruption,
-                 SummaryLine(summary, seconds));
+                 LineEndNote(summary), SummaryLine(summary, seconds));
   if (summary.stopped) return ExitStatusForSignal(stop.reason());
   return summary.failed == 0 ? kExitConverted : kExitSomeFailed;
 }

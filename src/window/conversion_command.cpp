@@ -195,6 +195,19 @@ double MessageReadPercent(std::uint64_t textLength, std::uint64_t fileLength) {
   return rounded;
 }
 
+namespace {
+
+// Messages kept with CR LF line ends read well in most mail programs but not in all; the window
+// has no other line ends to offer, the command line has.
+std::string lineEndNote(const RunSummary& summary) {
+  if (summary.crLfMessages == 0) return {};
+  return "\r\n" + std::to_string(summary.crLfMessages) +
+         " message(s) kept CR LF line ends, which GNU mailutils cannot read (emlx2mbox --eol lf "
+         "writes them with LF).";
+}
+
+}  // namespace
+
 CompletionMessage CompletionMessageFor(const RunSummary& summary) {
   const bool failures = summary.failed > 0;
   if (!summary.stopped && !failures) {
@@ -204,7 +217,8 @@ CompletionMessage CompletionMessageFor(const RunSummary& summary) {
     }
     return {
         "Export Completed Successfully !\r\nYour data has been successfully exported to .mbox "
-        "format (Compatible for Entourage, Thunderbird, Eudora, Mac Mail).",
+        "format (Compatible for Entourage, Thunderbird, Eudora, Mac Mail)." +
+            lineEndNote(summary),
         kCompletionCaption,
         false,
         {}};
@@ -226,6 +240,7 @@ CompletionMessage CompletionMessageFor(const RunSummary& summary) {
   if (summary.failures.size() > kFailuresShown) {
     text += "\r\n... and " + std::to_string(summary.failures.size() - kFailuresShown) + " more.";
   }
+  text += lineEndNote(summary);
   return {text, kCompletionCaption, failures, details};
 }
 
