@@ -8,15 +8,20 @@
 
 namespace drovanta {
 
-// "N converted, N failed, N skipped, N warnings; N mailboxes, N bytes written in S seconds".
-std::string SummaryLine(const RunSummary& summary, double seconds);
+// "N converted, N failed, N skipped, N warnings; N mailboxes, N bytes written in S seconds";
+// with newOnly, ", N already in the mailbox" follows the warnings.
+std::string SummaryLine(const RunSummary& summary, double seconds, bool newOnly = false);
+
+// "Read back: N records in M mailboxes, all whole", or "..., K differ".
+std::string ReadBackLine(const ReadBackSummary& readBack);
 
 // Everything the user needs after a run, on the stream: each failure as "path: reason", each
 // warning as "warning: path: text", each skipped file as "skipped: path: text", the line that
-// says why the run ended early (when not empty), then the summary line. Paths are shown with
-// their control characters escaped.
+// says why the run ended early (when not empty), then the summary line and the read-back line
+// (when not empty). Paths are shown with their control characters escaped.
 void PrintRunReport(std::FILE* stream, const std::vector<Failure>& failures,
                     const std::vector<Notice>& warnings, const std::vector<Notice>& skipped,
-                    const std::string& interruption, const std::string& summaryLine);
+                    const std::string& interruption, const std::string& summaryLine,
+                    const std::string& readBackLine = {});
 
 }  // namespace drovanta

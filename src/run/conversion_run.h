@@ -20,6 +20,21 @@ struct RunOptions {
   MailboxPlacer placer;  // empty: the default naming
   // Asked between turns and while a record is written; null: the run cannot be stopped.
   const StopRequest* stop = nullptr;
+  // Leave out each message its mailbox held before the run: a record with the same Message-ID
+  // and Date values, or, for a message without a Message-ID, the same header block. Each
+  // mailbox is read once, before the run first writes to it; two copies of one message in the
+  // rows both go in.
+  bool newOnly = false;
+  // After the run, read each mailbox it wrote back from the disk (RunSummary::readBack).
+  bool readBack = false;
+};
+
+// What reading the mailboxes back found.
+struct ReadBackSummary {
+  bool done = false;  // the run read its mailboxes back
+  long records = 0;   // records in the mailboxes read back, those of earlier runs included
+  long mailboxes = 0;
+  std::vector<Failure> differing;  // one per mailbox that does not hold what was written
 };
 
 struct RunSummary {
@@ -27,6 +42,7 @@ struct RunSummary {
   long failed = 0;
   long skipped = 0;   // not messages (AppleDouble sidecars)
   long warnings = 0;  // messages converted with a warning (each may warn more than once)
+  long alreadyThere = 0;  // left out: their mailbox held them before the run (newOnly)
   // The run was asked to stop (by the observer or a stop request) before its last row.
   bool stopped = false;
   // Rows the stopped run did not convert: those it did not come to, and one whose record it
@@ -38,8 +54,9 @@ struct RunSummary {
   // In row order. Each names the message; a failure about the output folder or the mailbox
   // carries that path in its reason.
   std::vector<Failure> failures;
+  ReadBackSummary readBack;
 
-  bool succeeded() const { return failed == 0; }
+  bool succeeded() const { return failed == 0 && readBack.differing.empty(); }
 };
 
 // Where a run puts a message's record: the options' placer's choice, else the default naming.
@@ -52,7 +69,10 @@ MailboxPlace PlaceForMessage(const RunOptions& options, const std::string& desti
 // whole records only.
 //
 // Each turn starts with turnStarted and, unless its row is empty, ends with exactly one of
-// turnFinished (after any warned calls), turnFailed or turnSkipped. An output folder that cannot
+// turnFinished (after any warned calls), turnFailed, turnSkipped or turnAlreadyThere. With
+// newOnly, a mailbox that cannot be read, is not an mbox or is being written by another program
+// fails every turn that would write to it, and is left as it was. With readBack, the mailboxes
+// are read back once every turn is over (after a stop too), before the run returns. An output folder that cannot
 // be created fails the turn before the message is read. Files named "._*" that start with the
 // AppleDouble magic are skipped before any folder is made for them. When the observer asks to
 // stop, the run ends before the next row and counts the rows it did not come to. A stop request
