@@ -6,8 +6,8 @@ namespace drovanta {
 
 std::string SummaryLine(const RunSummary& summary, double seconds, bool newOnly) {
   char already[64] = "";
-  if (newOnly) std::snprintf(already, sizeof already, ", %ld already in the mailbox",
-                             summary.alreadyThere);
+  if (newOnly)
+    std::snprintf(already, sizeof already, ", %ld already in the mailbox", summary.alreadyThere);
   char text[320];
   std::snprintf(text, sizeof text,
                 "%ld converted, %ld failed, %ld skipped, %ld warnings%s; %zu mailboxes, %llu bytes "

@@ -78,8 +78,8 @@ std::vector<std::string> OrderForAppleLayout(std::vector<std::string> paths, cha
   std::vector<std::pair<std::string, std::vector<Entry>>> groups;
   std::unordered_map<std::string, std::size_t> groupIndex;
   for (std::size_t i = 0; i < paths.size(); ++i) {
-    const auto place = AppleMailboxPlaceFor(std::string(1, separator), paths[i], separator,
-                                              versionFolders);
+    const auto place =
+        AppleMailboxPlaceFor(std::string(1, separator), paths[i], separator, versionFolders);
     if (!place) continue;
     auto [it, added] = groupIndex.try_emplace(place->mailboxPath, groups.size());
     if (added) groups.emplace_back(place->mailboxPath, std::vector<Entry>{});

@@ -72,9 +72,9 @@ class RecordKeys {
 };
 
 Failure readFailure(const std::string& path, int error) {
-  return Failure{FailureCode::MailboxUnreadable, path,
-                 std::string("cannot be read to find the messages it holds: ") +
-                     std::strerror(error)};
+  return Failure{
+      FailureCode::MailboxUnreadable, path,
+      std::string("cannot be read to find the messages it holds: ") + std::strerror(error)};
 }
 
 }  // namespace

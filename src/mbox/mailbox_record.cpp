@@ -4,7 +4,6 @@
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
 #include <xxhash.h>
 
 #include <cerrno>
@@ -129,7 +128,8 @@ struct MailboxWriter::State : RecordOutput {
   bool takeFromFile(int from, std::uint64_t offset, std::uint64_t length) {
     char bytes[1 << 16];
     while (length > 0) {
-      const std::size_t want = length < sizeof bytes ? static_cast<std::size_t>(length) : sizeof bytes;
+      const std::size_t want =
+          length < sizeof bytes ? static_cast<std::size_t>(length) : sizeof bytes;
       const ssize_t got = ::pread(from, bytes, want, static_cast<off_t>(offset));
       if (got < 0 && errno == EINTR) continue;
       if (got < 0) return fail(errno);
@@ -345,8 +345,8 @@ MaybeFailure MailboxWriter::append(const std::string& mailboxPath, std::string_v
   s.tailLineEnds = 0;
   const off_t recordEnd = ::lseek(s.fd, 0, SEEK_CUR);
   s.last.offset = static_cast<std::uint64_t>(s.recordStart);
-  s.last.length = recordEnd > s.recordStart ? static_cast<std::uint64_t>(recordEnd - s.recordStart)
-                                            : 0;
+  s.last.length =
+      recordEnd > s.recordStart ? static_cast<std::uint64_t>(recordEnd - s.recordStart) : 0;
   s.last.digest = s.digest != nullptr ? XXH3_64bits_digest(s.digest) : 0;
   if (!padding.empty() && hooks.tailMended) hooks.tailMended(padding.size());
   ++s.recordsSinceOpen;

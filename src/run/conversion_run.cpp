@@ -15,10 +15,10 @@
 #include "mbox/mailbox_index.h"
 #include "mbox/mailbox_record.h"
 #include "mbox/message_key.h"
-#include "mbox/read_back.h"
 #include "mbox/message_text.h"
-#include "run/read_ahead.h"
+#include "mbox/read_back.h"
 #include "mbox/separator_line.h"
+#include "run/read_ahead.h"
 #include "shellutil/folder_creation.h"
 #include "shellutil/path_helpers.h"
 
@@ -284,7 +284,7 @@ class Run {
   // Records written since the open mailbox was opened; kept once it closes without failure.
   std::vector<WrittenRecord> openRecords_;
   std::unordered_map<std::string, std::vector<WrittenRecord>> written_;  // by mailbox
-  std::unordered_map<std::string, Outcome<MailboxIndex>> indexes_;      // by mailbox (newOnly)
+  std::unordered_map<std::string, Outcome<MailboxIndex>> indexes_;       // by mailbox (newOnly)
 };
 
 }  // namespace

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "run/conversion_observer.h"
 #include "mbox/mailbox_naming.h"
 #include "mbox/record_options.h"
-#include "run/row_source.h"
 #include "mbox/stop_request.h"
+#include "run/conversion_observer.h"
+#include "run/row_source.h"
 #include "shellutil/failure.h"
 
 namespace drovanta {
@@ -40,8 +40,8 @@ struct ReadBackSummary {
 struct RunSummary {
   long converted = 0;
   long failed = 0;
-  long skipped = 0;   // not messages (AppleDouble sidecars)
-  long warnings = 0;  // messages converted with a warning (each may warn more than once)
+  long skipped = 0;       // not messages (AppleDouble sidecars)
+  long warnings = 0;      // messages converted with a warning (each may warn more than once)
   long alreadyThere = 0;  // left out: their mailbox held them before the run (newOnly)
   // The run was asked to stop (by the observer or a stop request) before its last row.
   bool stopped = false;
@@ -72,13 +72,13 @@ MailboxPlace PlaceForMessage(const RunOptions& options, const std::string& desti
 // turnFinished (after any warned calls), turnFailed, turnSkipped or turnAlreadyThere. With
 // newOnly, a mailbox that cannot be read, is not an mbox or is being written by another program
 // fails every turn that would write to it, and is left as it was. With readBack, the mailboxes
-// are read back once every turn is over (after a stop too), before the run returns. An output folder that cannot
-// be created fails the turn before the message is read. Files named "._*" that start with the
-// AppleDouble magic are skipped before any folder is made for them. When the observer asks to
-// stop, the run ends before the next row and counts the rows it did not come to. A stop request
-// (options.stop) also ends it during a turn: a message read but not yet written is left out,
-// and a record abandoned half-way by a second request is cut back; that turn ends without a
-// call and counts as not reached, not as failed.
+// are read back once every turn is over (after a stop too), before the run returns. An output
+// folder that cannot be created fails the turn before the message is read. Files named "._*" that
+// start with the AppleDouble magic are skipped before any folder is made for them. When the
+// observer asks to stop, the run ends before the next row and counts the rows it did not come to. A
+// stop request (options.stop) also ends it during a turn: a message read but not yet written is
+// left out, and a record abandoned half-way by a second request is cut back; that turn ends without
+// a call and counts as not reached, not as failed.
 RunSummary RunConversion(RowSource& rows, const std::string& destinationFolder,
                          ConversionObserver& observer, const RunOptions& options = {});
 

@@ -165,11 +165,12 @@ class AppleLibraryTest(CliTestCase):
                 self.assertEqual(result.returncode, 0, result.stderr)
                 # The newer copy: new messages, changed state, a copy of a message twice.
                 new_ids = self.make_library(new, first_uid=100, flags_of=lambda uid: READ)
+                other = no_id.replace(b"no id", b"no id either")
                 write_file(self.path("Library", "Mail/V10/A/INBOX.mbox/U/Data/1/Messages/"
-                                     "1003.emlx"), emlx_bytes(no_id.replace(b"no id", b"no id either"), 0))
+                                     "1003.emlx"), emlx_bytes(other, 0))
                 known = self.path("Library", "Mail/V10/A/INBOX.mbox/U/Data/Messages/1.emlx")
-                write_file(known, file_bytes(known).replace(b"<key>flags</key>\n\t<integer>0</integer>",
-                                               b"<key>flags</key>\n\t<integer>17</integer>"))
+                state = b"<key>flags</key>\n\t<integer>%d</integer>"
+                write_file(known, file_bytes(known).replace(state % 0, state % 17))
                 twin = self.path("Library", "Mail/V10/A/INBOX.mbox/U/Data/1/Messages/1001.emlx")
                 shutil.copy(twin, twin.replace("1001", "1004"))
                 result = self.run_tool("--layout", "apple", "--new-only", *second, "-o", "out",
