@@ -1,6 +1,9 @@
 #include "window/flex_grid.h"
 
+#include <QApplication>
 #include <QHeaderView>
+#include <QPainter>
+#include <QStyleOptionFocusRect>
 #include <stdexcept>
 
 #include "window/window_layout.h"
@@ -178,6 +181,38 @@ void FlexGrid::syncView() {
     setCurrentIndex(cell);
     scrollTo(cell);
   }
+}
+
+}  // namespace drovanta
+
+namespace drovanta {
+
+void FlexGrid::paintEvent(QPaintEvent* event) {
+  QTableView::paintEvent(event);
+  if (!hasFocus()) return;
+  QPainter painter(viewport());
+  QStyleOptionFocusRect frame;
+  frame.initFrom(this);
+  frame.rect = viewport()->rect();
+  // The application's colours, not the grid's own grey highlight of the current cell.
+  frame.palette = QApplication::palette(this);
+  frame.backgroundColor = frame.palette.color(QPalette::Base);
+  frame.state |= QStyle::State_HasFocus | QStyle::State_KeyboardFocusChange;
+  // Only a band along the edge: a style that fills its focus frame does not tint the cells.
+  constexpr int kBand = 2;
+  painter.setClipRegion(
+      QRegion(frame.rect).subtracted(QRegion(frame.rect.adjusted(kBand, kBand, -kBand, -kBand))));
+  style()->drawPrimitive(QStyle::PE_FrameFocusRect, &frame, &painter, this);
+}
+
+void FlexGrid::focusInEvent(QFocusEvent* event) {
+  QTableView::focusInEvent(event);
+  viewport()->update();
+}
+
+void FlexGrid::focusOutEvent(QFocusEvent* event) {
+  QTableView::focusOutEvent(event);
+  viewport()->update();
 }
 
 }  // namespace drovanta
