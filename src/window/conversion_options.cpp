@@ -34,7 +34,7 @@ void KeepConversionOptions(StepWindow& form) {
 }
 
 void TickAppleNamesFor(StepWindow& form, const std::string& messagePath) {
-  if (form.chkAppleNames->isChecked()) return;
+  if (form.chkAppleNames == nullptr || form.chkAppleNames->isChecked()) return;
   if (FindAppleMailbox(messagePath)) form.chkAppleNames->setChecked(true);
 }
 

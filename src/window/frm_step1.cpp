@@ -311,7 +311,6 @@ void frmStep1::ResetFileList() {
 }
 
 void frmStep1::AddFileToList(std::string path) {
-  TickAppleNamesFor(*this, path);
   drovanta::AddFileToList(*this, std::move(path));
 }
 

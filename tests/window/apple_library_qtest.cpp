@@ -164,7 +164,9 @@ class AppleLibraryTest : public QObject {
       QVERIFY(window.form->chkKeepState->isChecked());
       fillList(window, {plain});
       QVERIFY(!window.form->chkAppleNames->isChecked());
-      fillList(window, {apple});
+      window.platform.queueFolder(tree.str() + "/Mail");  // Add Folder, as the user adds a library
+      WindowFixture::click(window.form->CmdAddFolder);
+      QCOMPARE(window.form->grdFiles1->Rows(), 2L);
       QVERIFY(window.form->chkAppleNames->isChecked());
       setTicked(window.form->chkKeepState, false);
 
