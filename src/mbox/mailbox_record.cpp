@@ -5,6 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <xxhash.h>
+#if defined(__x86_64__) || defined(__i386__)
+#include <xxh_x86dispatch.h>  // the library's AVX2 and AVX-512 code where the processor has it
+#endif
 
 #include <cerrno>
 #include <cstring>

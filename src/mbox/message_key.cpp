@@ -1,6 +1,9 @@
 #include "mbox/message_key.h"
 
 #include <xxhash.h>
+#if defined(__x86_64__) || defined(__i386__)
+#include <xxh_x86dispatch.h>  // the library's AVX2 and AVX-512 code where the processor has it
+#endif
 
 #include <string>
 
