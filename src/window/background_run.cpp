@@ -31,7 +31,7 @@ class BackgroundRun::Keeper : public ConversionObserver {
   bool stopRequested() override { return run_.stop_.stopping(); }
 
   void mailboxBusy(long /*row*/, const std::string& mailboxPath) override {
-    update([&](RunProgress& p) { p.busyMailbox = GetFileName(mailboxPath); });
+    update([&](RunProgress& p) { p.busyMailbox = mailboxPath; });
   }
   void turnStarted(long row) override {
     update([&](RunProgress& p) {

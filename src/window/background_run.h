@@ -24,7 +24,8 @@ struct RunProgress {
   std::uint64_t bytesRead = 0;
   std::uint64_t messageLength = 0;
   bool messageTold = false;
-  // Not empty while the run waits for another program to finish writing this mailbox.
+  // Not empty while the run waits for another program to finish writing this mailbox (its
+  // path).
   std::string busyMailbox;
   // Changes with every change above, so a display can tell when there is nothing new.
   std::uint64_t version = 0;

@@ -140,9 +140,10 @@ class RunDisplay {
     }
     form_.LblProgessCurrent->setText(current);
     if (!progress.busyMailbox.empty()) {
-      form_.LblByteRead->setText(QStringLiteral("Waiting for another program to finish writing ") +
-                                 QString::fromStdString(PrintableText(progress.busyMailbox)) +
-                                 QStringLiteral("..."));
+      form_.LblByteRead->setText(
+          QStringLiteral("Waiting for another program to finish writing ") +
+          QString::fromStdString(PrintableText(MailboxNameAsSeen(plan_, progress.busyMailbox))) +
+          QStringLiteral("..."));
     } else if (progress.messageTold) {
       form_.LblByteRead->setText(
           QString::number(progress.bytesRead) + QStringLiteral(" Bytes out of ") +

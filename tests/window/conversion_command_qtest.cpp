@@ -305,7 +305,7 @@ class ConversionCommandTest : public QObject {
     ::kill(holder, SIGKILL);
     ::waitpid(holder, nullptr, 0);
 
-    QCOMPARE(told, QStringLiteral("Waiting for another program to finish writing Inbox.mbox..."));
+    QCOMPARE(told, QStringLiteral("Waiting for another program to finish writing Inbox..."));
     QCOMPARE(window.platform.boxes.back().text,
              std::string("Converting was stopped.\r\n0 message(s) converted, 0 message(s) "
                          "failed, 3 message(s) not converted."));
