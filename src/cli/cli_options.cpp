@@ -143,13 +143,14 @@ Options:
                         default naming.
   --flags               write the Apple Mail state (read, answered, flagged, ...)
                         as Status, X-Status and X-Mozilla-Status headers
-  --eol auto            each record keeps its message's line ends (the default):
-                        the separator line and the closing empty line follow
-                        the message's first line end (LF; CR LF for CR LF, a
-                        lone CR or none), a lone CR in a CR LF record becomes
-                        CR LF, every other byte is kept
+  --eol auto            each message keeps its line ends (the default): the
+                        separator line and the closing empty line end with LF,
+                        a message whose first line end is CR LF or a lone CR
+                        keeps CR LF (a lone CR becomes CR LF), every other
+                        byte is kept
   --eol crlf            every line end CR LF
-  --eol lf              every line end LF (for readers that refuse CR LF)
+  --eol lf              every line end LF (for readers that cannot read CR LF
+                        messages, such as GNU mailutils)
   --new-only            leave out each message its mailbox already holds: a
                         record with the same Message-ID and Date (without a
                         Message-ID: the same header lines), as a run stopped
@@ -170,6 +171,7 @@ Output on standard error:
     PATH: REASON              a message or folder that could not be converted
     warning: PATH: TEXT       converted, but something of it is missing
     skipped: PATH: TEXT       not a message (an AppleDouble "._" file)
+    note: N message(s) kept CR LF line ends, ...  (--eol auto; see --eol lf)
   and the summary (N warnings counts the messages that had warnings; with
   --new-only it adds "N already in the mailbox" after the warnings):
     N converted, N failed, N skipped, N warnings; N mailboxes, N bytes written in S seconds

@@ -124,7 +124,7 @@ int Run(const std::vector<std::string>& args) {
     interruption = interruption.empty() ? versionsLine : versionsLine + "\n" + interruption;
   }
   PrintRunReport(stderr, failures, progress.warnings(), progress.skipped(), interruption,
-                 SummaryLine(summary, seconds, options.newOnly),
+                 LineEndNote(summary), SummaryLine(summary, seconds, options.newOnly),
                  summary.readBack.done ? ReadBackLine(summary.readBack) : std::string());
   if (summary.stopped) return ExitStatusForSignal(stop.reason());
   return summary.succeeded() ? kExitConverted : kExitSomeFailed;

@@ -156,7 +156,7 @@ class Run {
     if (stopRequestedNow()) return leaveOut();
 
     // Separator line, line end, text, line end, written into the mailbox as they are made.
-    const std::string_view lineEnd = RecordLineEnd(text.lineEnds());
+    const std::string_view lineEnd = text.recordLineEnd();
     if (place.mailboxPath != openMailbox_) closeMailbox();
     openMailbox_ = place.mailboxPath;
     std::size_t mended = 0;
@@ -189,6 +189,9 @@ class Run {
     if (options_.readBack) openRecords_.push_back(mailbox_.lastRecord());
     summary_.bytesRead += fileLength;
     summary_.bytesWritten += mended + separator.size() + text.textLength() + 2 * lineEnd.size();
+    if (options_.record.lineEnds == LineEnds::Auto && text.lineEnds() == LineEnds::CrLf) {
+      ++summary_.crLfMessages;
+    }
     if (mailboxesSeen_.insert(place.mailboxPath).second) {
       summary_.mailboxes.push_back(place.mailboxPath);
     }

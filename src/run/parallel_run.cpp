@@ -116,6 +116,7 @@ class ParallelRun {
     for (RunSummary& part : summaries) {
       summary.bytesRead += part.bytesRead;
       summary.bytesWritten += part.bytesWritten;
+      summary.crLfMessages += part.crLfMessages;
       summary.readBack.records += part.readBack.records;
       summary.readBack.mailboxes += part.readBack.mailboxes;
       for (Failure& failure : part.readBack.differing) {

@@ -234,6 +234,15 @@ double MessageReadPercent(std::uint64_t textLength, std::uint64_t fileLength) {
 
 namespace {
 
+// Messages kept with CR LF line ends read well in most mail programs but not in all; the window
+// has no other line ends to offer, the command line has.
+std::string lineEndNote(const RunSummary& summary) {
+  if (summary.crLfMessages == 0) return {};
+  return "\r\n" + std::to_string(summary.crLfMessages) +
+         " message(s) kept CR LF line ends, which GNU mailutils cannot read (emlx2mbox --eol lf "
+         "writes them with LF).";
+}
+
 // What the run wrote and what reading it back found, in the names the user knows: the lines
 // that end every closing box of a run that wrote or found something.
 std::string mailboxLines(const RunSummary& summary, const MailboxNamer& nameOf) {
@@ -287,7 +296,7 @@ CompletionMessage CompletionMessageFor(const RunSummary& summary, const MailboxN
     return {
         "Export Completed Successfully !\r\nYour data has been successfully exported to .mbox "
         "format (Compatible for Entourage, Thunderbird, Eudora, Mac Mail)." +
-            mailboxLines(summary, named),
+            lineEndNote(summary) + mailboxLines(summary, named),
         kCompletionCaption,
         false,
         {}};
@@ -309,7 +318,7 @@ CompletionMessage CompletionMessageFor(const RunSummary& summary, const MailboxN
   if (summary.failures.size() > kFailuresShown) {
     text += "\r\n... and " + std::to_string(summary.failures.size() - kFailuresShown) + " more.";
   }
-  text += mailboxLines(summary, named);
+  text += lineEndNote(summary) + mailboxLines(summary, named);
   return {text, kCompletionCaption, failures, details};
 }
 

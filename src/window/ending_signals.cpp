@@ -1,6 +1,7 @@
 #include "window/ending_signals.h"
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 

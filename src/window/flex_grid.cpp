@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QPainter>
-#include <QStyleOptionFocusRect>
+#include <QStyleOptionFrame>
 #include <stdexcept>
 
 #include "window/window_layout.h"
@@ -190,19 +190,19 @@ namespace drovanta {
 void FlexGrid::paintEvent(QPaintEvent* event) {
   QTableView::paintEvent(event);
   if (!hasFocus()) return;
+  // The frame the style gives a focused input field, in the application's colours rather than
+  // the grid's grey highlight of the current cell, along the edge of the cells.
   QPainter painter(viewport());
-  QStyleOptionFocusRect frame;
+  QStyleOptionFrame frame;
   frame.initFrom(this);
   frame.rect = viewport()->rect();
-  // The application's colours, not the grid's own grey highlight of the current cell.
   frame.palette = QApplication::palette(this);
-  frame.backgroundColor = frame.palette.color(QPalette::Base);
-  frame.state |= QStyle::State_HasFocus | QStyle::State_KeyboardFocusChange;
-  // Only a band along the edge: a style that fills its focus frame does not tint the cells.
-  constexpr int kBand = 2;
+  frame.lineWidth = 1;
+  frame.state |= QStyle::State_HasFocus | QStyle::State_Sunken;
+  constexpr int kBand = 2;  // only the band: a style that fills its frame does not tint the cells
   painter.setClipRegion(
       QRegion(frame.rect).subtracted(QRegion(frame.rect.adjusted(kBand, kBand, -kBand, -kBand))));
-  style()->drawPrimitive(QStyle::PE_FrameFocusRect, &frame, &painter, this);
+  style()->drawPrimitive(QStyle::PE_FrameLineEdit, &frame, &painter, this);
 }
 
 void FlexGrid::focusInEvent(QFocusEvent* event) {

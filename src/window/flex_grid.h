@@ -70,7 +70,7 @@ class FlexGrid : public QTableView {
   FlexGridModel& model() { return model_; }
 
  protected:
-  // A focused grid shows the style's focus frame around its cells, as a focused button does.
+  // A focused grid shows the style's focus frame around its cells, as a focused field does.
   void paintEvent(QPaintEvent* event) override;
   void focusInEvent(QFocusEvent* event) override;
   void focusOutEvent(QFocusEvent* event) override;

@@ -336,6 +336,22 @@ class ConversionCommandTest : public QObject {
     QCOMPARE(readMailbox(mailbox).size(), std::size_t(2));
   }
 
+  // The closing box says how many messages kept CR LF line ends, whatever else it says.
+  void closingBoxCountsMessagesThatKeptCrLf() {
+    RunSummary summary;
+    summary.converted = 5;
+    for (const long failed : {0L, 1L}) {
+      summary.failed = failed;
+      summary.crLfMessages = 0;
+      QVERIFY(CompletionMessageFor(summary).text.find("CR LF") == std::string::npos);
+      summary.crLfMessages = 2;
+      const std::string text = CompletionMessageFor(summary).text;
+      QVERIFY2(text.ends_with("\r\n2 message(s) kept CR LF line ends, which GNU mailutils cannot "
+                              "read (emlx2mbox --eol lf writes them with LF)."),
+               text.c_str());
+    }
+  }
+
   void failureBoxNamesOnlyTheFirstFew() {
     RunSummary summary;
     summary.converted = 1;
@@ -500,35 +516,53 @@ class ConversionCommandTest : public QObject {
     QCOMPARE(FolderHolding(destination.toStdString(), folders), refusedFor.toStdString());
   }
 
-  // A SIGTERM while a large record is written: the window program completes the record (a
-  // second signal cuts it back out) and then ends as the signal ends it.
+  // Signals while a large record is written: the window program completes the record (a
+  // second signal cuts it back out) and then ends as the first signal ends it. A signal ignored
+  // when the program started changes nothing.
   void aSignalDuringARecordLeavesWholeRecords_data() {
-    QTest::addColumn<int>("signalCount");
-    QTest::newRow("one SIGTERM") << 1;
-    QTest::newRow("two SIGTERMs") << 2;
+    QTest::addColumn<std::vector<int>>("sent");
+    QTest::addColumn<bool>("ignoredAtStart");
+    QTest::newRow("SIGTERM") << std::vector<int>{SIGTERM} << false;
+    QTest::newRow("SIGTERM, then SIGINT") << std::vector<int>{SIGTERM, SIGINT} << false;
+    QTest::newRow("SIGHUP ignored at the start") << std::vector<int>{SIGHUP} << true;
   }
 
   void aSignalDuringARecordLeavesWholeRecords() {
-    QFETCH(int, signalCount);
+    QFETCH(std::vector<int>, sent);
+    QFETCH(bool, ignoredAtStart);
     TempFolder tree;
-    Strings paths = {tree.write("Mail/Inbox/big.emlx", quotedMessage(48 << 20))};
+    // The child adds the folder: the large message comes first in the natural order.
+    Strings paths = {tree.write("Mail/Inbox/0.emlx", quotedMessage(48 << 20))};
     for (const std::string& path : copyThreeMessages(tree)) paths.push_back(path);
     const fs::path mailbox = inboxMailbox(tree, tree.str() + "/Out");
     QProcess child;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("DROVANTA_CONVERT_IN_CHILD", QString::fromStdString(tree.str()));
     child.setProcessEnvironment(environment);
-    child.start(QCoreApplication::applicationFilePath(), {});
+    // As nohup starts a program: the shell ignores the signal, then becomes the program.
+    child.start("/bin/sh", {"-c", ignoredAtStart ? "trap '' HUP; exec \"$0\"" : "exec \"$0\"",
+                            QCoreApplication::applicationFilePath()});
     QVERIFY(child.waitForStarted());
     // Once the first record has begun.
-    std::error_code error;
-    while (child.state() == QProcess::Running && fs::file_size(mailbox, error) == 0) {
-      child.waitForFinished(1);
-    }
-    for (int i = 0; i < signalCount; ++i) ::kill(static_cast<pid_t>(child.processId()), SIGTERM);
+    auto begun = [&mailbox] {
+      std::error_code error;
+      const auto size = fs::file_size(mailbox, error);
+      return !error && size > 0;
+    };
+    while (child.state() == QProcess::Running && !begun()) child.waitForFinished(1);
+    QVERIFY(begun());
+    for (const int signal : sent) ::kill(static_cast<pid_t>(child.processId()), signal);
     QVERIFY(child.waitForFinished(60000));
-    QCOMPARE(child.exitStatus(), QProcess::CrashExit);
-    QVERIFY(wholeRecordsOf(drovanta::testing::readFile(mailbox), referenceMailbox(tree, paths)));
+    const std::string written = drovanta::testing::readFile(mailbox);
+    const std::string whole = referenceMailbox(tree, paths);
+    QVERIFY(wholeRecordsOf(written, whole));
+    if (ignoredAtStart) {
+      QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+      QCOMPARE(written.size(), whole.size());
+    } else {
+      QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+      QCOMPARE(child.exitCode(), sent.front());
+    }
   }
 };
 
@@ -546,6 +580,8 @@ int convertInChild(int argc, char** argv, const std::string& tree) {
   form.CmdAddFolder_Click();
   platform.queueFolder(tree + "/Out");
   form.CmdConvert2PDF_Click();
+  // As the program's event loop would: a signal that ended the run ends the process.
+  QCoreApplication::processEvents();
   return 0;
 }
 
