@@ -65,17 +65,5 @@ TEST(MailboxIndexTest, KnowsEachRecordByItsHeaderWhateverTheLineEndsAndQuoting) 
   }
 }
 
-TEST(MailboxIndexTest, AMissingMailboxIsEmptyAndAnotherProgramsFileIsRefused) {
-  TempFolder temp;
-  const Outcome<MailboxIndex> missing = ReadMailboxIndex(temp.str() + "/None.mbox");
-  ASSERT_TRUE(missing);
-  EXPECT_EQ(missing->size(), 0u);
-  const std::string notes = temp.write("Notes.mbox", "Subject: mine\n\nnot a mailbox\n");
-  const Outcome<MailboxIndex> refused = ReadMailboxIndex(notes);
-  ASSERT_FALSE(refused);
-  EXPECT_EQ(refused.failure().code, FailureCode::MailboxNotMbox);
-  EXPECT_EQ(refused.failure().path, notes);
-}
-
 }  // namespace
 }  // namespace drovanta

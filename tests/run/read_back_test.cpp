@@ -99,20 +99,17 @@ TEST(ReadBackTest, ARecordThatDiffersFromWhatWasWrittenFailsItsMailbox) {
 TEST(ReadBackTest, TheParallelRunAddsUpWhatEachWorkerReadBack) {
   TempFolder temp;
   std::vector<std::string> rows;
-  for (const char* folder : {"A", "B", "C"}) {
-    for (const char* name : {"1", "2"}) {
-      rows.push_back(temp.write(std::string(folder) + "/" + name + ".emlx", emlx(name)));
-    }
+  for (const char* path : {"A/1.emlx", "A/2.emlx", "B/1.emlx", "C/1.emlx"}) {
+    rows.push_back(temp.write(path, emlx(path)));
   }
   RecordingObserver observer;
   RunOptions options;
   options.readBack = true;
   const RunSummary summary =
       RunConversionInParallel(rows, temp.str() + "/Out", observer, options, 2);
-  EXPECT_TRUE(summary.readBack.done);
   EXPECT_EQ(summary.readBack.mailboxes, 3);
-  EXPECT_EQ(summary.readBack.records, 6);
-  EXPECT_TRUE(summary.readBack.differing.empty());
+  EXPECT_EQ(summary.readBack.records, 4);
+  EXPECT_TRUE(summary.readBack.done && summary.readBack.differing.empty());
 }
 
 }  // namespace

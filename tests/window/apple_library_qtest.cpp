@@ -65,6 +65,10 @@ const std::vector<Era>& eras() {
         {"Mail/V10/0A1B-ACCT/Archive.mbox/2024.mbox/55BB/Data/Messages/4.emlx",
          "0A1B-ACCT/Archive/2024.mbox"}},
        {"INBOX", "Sent Messages", "Archive/2024"}},
+      {"V8 and V10 side by side, as an upgraded Mac keeps them",
+       {{"Mail/V8/0A1B-ACCT/INBOX.mbox/9F3E/Data/Messages/1.emlx", "V8/0A1B-ACCT/INBOX.mbox"},
+        {"Mail/V10/0A1B-ACCT/INBOX.mbox/9F3E/Data/Messages/2.emlx", "V10/0A1B-ACCT/INBOX.mbox"}},
+       {"INBOX (V8)", "INBOX (V10)"}},
   };
   return all;
 }
