@@ -22,7 +22,8 @@ void keep(StepWindow& form, QCheckBox* box, const char* key, bool byDefault) {
 
 std::string withoutMboxEnding(std::string name) {
   constexpr std::string_view kEnding = ".mbox";
-  if (name.size() > kEnding.size() && name.ends_with(kEnding)) name.resize(name.size() - 5);
+  if (name.size() > kEnding.size() && name.ends_with(kEnding))
+    name.resize(name.size() - kEnding.size());
   return name;
 }
 
