@@ -14,6 +14,7 @@ import unittest
 
 from cli_support import (EMLX2MBOX, CliTestCase, emlx_bytes, make_message, read_mbox,
                          write_file)
+from cli_support import report_lines
 
 BIG_BODY_LINES = 1_000_000  # a record of some 64 MB: several writes of the record writer
 TORN_WARNING = "did not end with a complete record; new records start after an empty line"
@@ -98,7 +99,7 @@ class InterruptedRunTest(CliTestCase):
             with self.subTest(name):
                 status, report = self.interrupt(number)
                 self.assertEqual(status, 128 + number, report)
-                lines = report.splitlines()
+                lines = report_lines(report)
                 self.assertEqual(lines[-2],
                                  f"emlx2mbox: interrupted by {name}; 2 of 5 messages not converted")
                 self.assert_summary(report.encode(), converted=3, mailboxes=1)
@@ -113,7 +114,7 @@ class InterruptedRunTest(CliTestCase):
         status, report = self.interrupt(signal.SIGINT, signal.SIGTERM)
         first = {130: "SIGINT", 143: "SIGTERM"}.get(status)
         self.assertIsNotNone(first, report)
-        self.assertEqual(report.splitlines()[-2],
+        self.assertEqual(report_lines(report)[-2],
                          f"emlx2mbox: interrupted by {first}; 3 of 5 messages not converted")
         self.assert_summary(report.encode(), converted=2, mailboxes=1)
         self.assert_same_messages(read_mbox(self.box), self.small)
@@ -127,7 +128,7 @@ class InterruptedRunTest(CliTestCase):
         os.remove(self.path("src", "3.emlx"))
         result = self.run_tool("-o", "out", "src")
         self.assertEqual(result.returncode, 0, result.stderr)
-        lines = result.stderr.decode().splitlines()
+        lines = report_lines(result.stderr.decode())
         self.assertEqual(lines[0], f"warning: {self.box}: {TORN_WARNING}")
         self.assertEqual(len(lines), 2, result.stderr)
         self.assert_summary(result.stderr, converted=4, warnings=1, mailboxes=1)
@@ -147,7 +148,7 @@ class InterruptedRunTest(CliTestCase):
         write_file(self.box, theirs)
         result = self.run_tool("--eol", "lf", "-o", "out", "src")
         self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertEqual(result.stderr.decode().splitlines()[0],
+        self.assertEqual(report_lines(result.stderr.decode())[0],
                          f"warning: {self.box}: {TORN_WARNING}")
         with open(self.box, "rb") as f:
             self.assertTrue(f.read().startswith(theirs + b"\n\nFrom "))
@@ -157,7 +158,7 @@ class InterruptedRunTest(CliTestCase):
         self.assert_same_messages(written[1:], self.small + self.after)
         # A second run finds the mailbox whole and warns no more.
         again = self.run_tool("-o", "out", "src")
-        self.assertEqual(len(again.stderr.decode().splitlines()), 1, again.stderr)
+        self.assertEqual(len(report_lines(again.stderr.decode())), 1, again.stderr)
 
 
 if __name__ == "__main__":
