@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes an Apple Mail store for the benchmarks. Same arguments, same tree.
 
-    generate-tree.py --shape realistic|small|large [--messages N] [--seed S] --out FOLDER
+    generate-tree.py --shape realistic|small|single|large [--messages N] [--seed S] --out FOLDER
 
 realistic (default 20000 messages, about 1 GB): Mail/V10/<account>/<Name>.mbox/<UUID>/Data/
     <digits>/Messages/<n>.emlx as Apple Mail lays it out, nested mailboxes, an IMAP account
@@ -10,6 +10,8 @@ realistic (default 20000 messages, about 1 GB): Mail/V10/<account>/<Name>.mbox/<
     few have body lines starting "From " or CR LF line ends; 2% are partial messages
     (<n>.partial.emlx) whose attachment Apple Mail keeps in Data/<digits>/Attachments/<n>/2/.
 small (default 50000): plain text messages of 2 to 20 KB in the same layout.
+single (default 20000): one mailbox, all in one Messages folder, of plain text messages of 5 KB, each with a body line
+    starting "From ", so that every record is quoted.
 large (default 4): messages of 100 MB to 1 GB, each one text part and one base64
     attachment; --messages N takes the first N sizes, or with --large-mb a list of sizes.
 """
@@ -127,14 +129,16 @@ def attachment_headers(name):
 class Store:
     """Writes messages into one mailbox's shard folders and keeps count of the bytes."""
 
-    def __init__(self, root, account, chain, rng):
+    def __init__(self, root, account, chain, rng, sharded=True):
         self.data = os.path.join(root, "Mail", "V10", account, *chain,
                                  f"{rng.getrandbits(128):032X}", "Data")
         self.bytes = 0
+        self.sharded = sharded
 
     def shard(self, number):
-        # Apple Mail shards by the number's digits: 12345 lives in Data/2/1/Messages.
-        digits = str(number // 1000)[::-1] if number >= 1000 else ""
+        # Apple Mail shards by the number's digits: 12345 lives in Data/2/1/Messages. Unsharded,
+        # every message is in one folder, which the default naming makes one mailbox.
+        digits = str(number // 1000)[::-1] if number >= 1000 and self.sharded else ""
         return os.path.join(self.data, *digits)
 
     def write(self, number, message, flags, partial=False, attachments=()):
@@ -198,14 +202,27 @@ def realistic_message(rng, prose, number):
     return message.encode(), partial
 
 
-def small_message(rng, prose, number):
+def small_message_head(rng, number):
     when = "Tue, 03 Mar 2020 09:%02d:%02d +0000" % (number % 60, number * 7 % 60)
     sender = f"{rng.choice(WORDS)}{rng.randint(1, 999)}@example.org"
-    head = (f"From: {sender}\nTo: bench@mail.example\nSubject: note {number}\nDate: {when}\n"
+    return (f"From: {sender}\nTo: bench@mail.example\nSubject: note {number}\nDate: {when}\n"
             f"Message-ID: <{number}.{rng.getrandbits(40):010x}@example.org>\n"
             "Content-Type: text/plain; charset=us-ascii\n\n")
+
+
+def small_message(rng, prose, number):
+    head = small_message_head(rng, number)
     size = rng.randint(2_000, 20_000)
     return (head + prose.text(rng, size - len(head) - 300)).encode()
+
+
+def single_message(rng, prose, number):
+    """About 5 KB: a small header, prose, and one body line starting "From "."""
+    head = small_message_head(rng, number)
+    body = prose.text(rng, 5_000 - len(head) - 120)
+    cut = body.index("\n", len(body) // 2) + 1
+    return (head + body[:cut] + f"From the notes of meeting {number}, the figures hold\n"
+            + body[cut:]).encode()
 
 
 def write_large(store, rng, number, size):
@@ -240,7 +257,7 @@ def write_large(store, rng, number, size):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--shape", choices=["realistic", "small", "large"], default="realistic")
+    parser.add_argument("--shape", choices=["realistic", "small", "single", "large"], default="realistic")
     parser.add_argument("--messages", type=int)
     parser.add_argument("--large-mb", help="sizes of the large messages in MB, comma-separated")
     parser.add_argument("--seed", type=int, default=2026)
@@ -261,16 +278,21 @@ def main():
             stores.append(store)
             count += 1
     else:
-        total = args.messages or (20000 if args.shape == "realistic" else 50000)
+        total = args.messages or (50000 if args.shape == "small" else 20000)
         number = 0
-        for account, chain, share in MAILBOXES:
-            store = Store(args.out, account, chain, rng)
+        mailboxes = MAILBOXES[:1] if args.shape == "single" else MAILBOXES
+        for account, chain, share in mailboxes:
+            if args.shape == "single":
+                share = 1.0
+            store = Store(args.out, account, chain, rng, sharded=args.shape != "single")
             stores.append(store)
             for _ in range(max(1, round(total * share))):
                 number += rng.randint(1, 3)
                 flags = rng.choice([0, 1, 1, 1, 5, 17, 0x10000001])
                 if args.shape == "small":
                     store.write(number, small_message(rng, prose, number), flags)
+                elif args.shape == "single":
+                    store.write(number, single_message(rng, prose, number), flags)
                 else:
                     message, partial = realistic_message(rng, prose, number)
                     store.write(number, message, flags, bool(partial), partial)

@@ -3,6 +3,7 @@
 # bench/generate-tree.py, in one run:
 #   realistic  an Apple Mail store, 20000 messages, about 1 GB
 #   small      50000 messages of 2 to 20 KB
+#   single     one mailbox of 20000 messages of 5 KB, each with a body line starting "From "
 #   large      four messages of 100 MB to 1 GB
 # For each tree: warm cache, the median of 5 alternating pairs (cat, emlx2mbox); cold cache,
 # the same with the page cache dropped before each run (root only); emlx2mbox's peak memory.
@@ -12,9 +13,10 @@
 #                      [--tool-args "ARGS"] [--warm-only] [EMLX2MBOX]
 #
 #   --quick        small trees (1000 / 2500 messages, large ones of 20 and 60 MB), 3 pairs
-#   --messages N   messages of the realistic tree (the small tree gets 2.5 times as many)
+#   --messages N   messages of the realistic and single trees (the small tree gets 2.5 times as
+#                  many)
 #   --pairs N      timed pairs per measurement (default 5)
-#   --trees LIST   which trees, comma-separated (default realistic,small,large)
+#   --trees LIST   which trees, comma-separated (default realistic,small,single,large)
 #   --out DIR      where trees and outputs go (default build/bench; the trees are kept)
 #   --tool-args    extra arguments for emlx2mbox, e.g. "--jobs 1"
 #   --warm-only    no cold runs, even as root (they drop the whole machine's page cache)
@@ -25,7 +27,7 @@ realistic=20000
 small=""
 large_mb="100,250,500,1000"
 pairs=5
-trees="realistic,small,large"
+trees="realistic,small,single,large"
 out="$here/../build/bench"
 tool_args=""
 warm_only=0
@@ -57,6 +59,7 @@ tree_for() {
   case "$shape" in
     realistic) args="--shape realistic --messages $realistic" ;;
     small) args="--shape small --messages $small" ;;
+    single) args="--shape single --messages $realistic" ;;
     large) args="--shape large --large-mb $large_mb" ;;
     *) echo "run-bench.sh: unknown tree $shape" >&2; exit 2 ;;
   esac

@@ -18,6 +18,8 @@
 #include "mbox/message_text.h"
 #include "mbox/read_back.h"
 #include "mbox/separator_line.h"
+#include "run/messages_ahead.h"
+#include "run/prepared_message.h"
 #include "run/read_ahead.h"
 #include "shellutil/folder_creation.h"
 #include "shellutil/path_helpers.h"
@@ -76,11 +78,12 @@ Failure folderNotCreated(const std::string& folder) {
 class Run {
  public:
   Run(RowSource& rows, const std::string& destinationFolder, ConversionObserver& observer,
-      const RunOptions& options)
+      const RunOptions& options, WriterLane* ahead)
       : rows_(rows),
         destination_(AddSeparator(destinationFolder)),
         observer_(observer),
-        options_(options) {
+        options_(options),
+        ahead_(ahead) {
     mailbox_.setDigests(options.readBack);
   }
 
@@ -122,17 +125,22 @@ class Run {
     }
     readyFolder_ = place.outputFolder;
 
+    if (ahead_ != nullptr) {
+      if (std::unique_ptr<PreparedMessage> ready = ahead_->take(row);
+          ready != nullptr && ready->path == path) {
+        if (options_.newOnly && ready->key && endedAsAlreadyThere(row, path, place, *ready->key)) {
+          return;
+        }
+        return writePrepared(row, place, *ready);
+      }
+    }
+
     // The message file is opened once; the separator line and the text read its bytes where
     // they lie.
     if (MaybeFailure failure = file_.open(path)) return fail(row, path, *failure, "cannot read");
-    if (options_.newOnly) {
-      const Outcome<MailboxIndex>& index = indexOf(place.mailboxPath);
-      if (!index) return fail(row, path, index.failure(), "cannot add to mailbox");
-      if (index->contains(MessageKeyOfFile(path, file_.bytes()))) {
-        ++summary_.alreadyThere;
-        observer_.turnAlreadyThere(row);
-        return;
-      }
+    if (options_.newOnly &&
+        endedAsAlreadyThere(row, path, place, MessageKeyOfFile(path, file_.bytes()))) {
+      return;
     }
     const std::string separator = BuildSeparatorLine(path, file_.bytes(), file_.modified());
     observer_.yieldPoint();
@@ -146,20 +154,54 @@ class Run {
       observer_.yieldPoint();
       observer_.lineRead(textLength, fileLength);
     };
-    std::vector<Notice> warnings = text.warnings();
-    if (file_.statedSize() > file_.bytes().size()) {
-      // Shrunk while read, or a file system that states more than it holds.
-      warnings.push_back({path, "file size says " + std::to_string(file_.statedSize()) +
-                                    " bytes, " + std::to_string(file_.bytes().size()) +
-                                    " could be read"});
-    }
+    const std::vector<Notice> warnings = MessageWarnings(path, file_, text);
     if (stopRequestedNow()) return leaveOut();
 
     // Separator line, line end, text, line end, written into the mailbox as they are made.
     const std::string_view lineEnd = text.recordLineEnd();
+    std::size_t mended = 0;
+    MaybeFailure appended = append(row, place, lineEnd, mended, [&](RecordOutput& out) {
+      return out.write(separator) && out.write(lineEnd) && text.write(out, lineRead) &&
+             out.write(lineEnd);
+    });
+    observer_.yieldPoint();
+    if (appended && text.readFailure()) return fail(row, path, *text.readFailure(), "cannot read");
+    if (appended && appended->code == FailureCode::Interrupted) return leaveOut();
+    if (appended) return fail(row, path, std::move(*appended), "cannot write mailbox");
+    finished(row, place, fileLength,
+             mended + separator.size() + text.textLength() + 2 * lineEnd.size(), warnings, mended,
+             text.lineEnds());
+  }
+
+  // The same turn for a message converted ahead: only the append is left.
+  void writePrepared(long row, const MailboxPlace& place, const PreparedMessage& ready) {
+    observer_.messageOpened(ready.fileLength);
+    if (stopRequestedNow()) return leaveOut();
+    const std::string_view lineEnd = FramingLineEnd(options_.record.lineEnds);
+    std::size_t mended = 0;
+    MaybeFailure appended = append(row, place, lineEnd, mended, [&](RecordOutput& out) {
+      if (!(out.write(ready.separator) && out.write(lineEnd) && out.writeKept(ready.text))) {
+        return false;
+      }
+      if (ready.lastLineRead) {
+        observer_.yieldPoint();
+        observer_.lineRead(*ready.lastLineRead, ready.fileLength);
+      }
+      return out.write(lineEnd);
+    });
+    observer_.yieldPoint();
+    if (appended && appended->code == FailureCode::Interrupted) return leaveOut();
+    if (appended) return fail(row, ready.path, std::move(*appended), "cannot write mailbox");
+    finished(row, place, ready.fileLength,
+             mended + ready.separator.size() + ready.text.size() + 2 * lineEnd.size(),
+             ready.warnings, mended, ready.lineEnds);
+  }
+
+  // Appends one record to the place's mailbox, the one of the last record kept open.
+  MaybeFailure append(long row, const MailboxPlace& place, std::string_view lineEnd,
+                      std::size_t& mended, const RecordProducer& produce) {
     if (place.mailboxPath != openMailbox_) closeMailbox();
     openMailbox_ = place.mailboxPath;
-    std::size_t mended = 0;
     AppendHooks hooks;
     hooks.opened = [this] { observer_.yieldPoint(); };
     hooks.waitingForLock = [&] { observer_.mailboxBusy(row, place.mailboxPath); };
@@ -171,25 +213,21 @@ class Run {
     }
     hooks.tailMended = [&](std::size_t added) { mended = added; };
     hooks.stop = options_.stop;
-    MaybeFailure appended = mailbox_.append(
-        place.mailboxPath, lineEnd,
-        [&](RecordOutput& out) {
-          return out.write(separator) && out.write(lineEnd) && text.write(out, lineRead) &&
-                 out.write(lineEnd);
-        },
-        hooks);
-    observer_.yieldPoint();
+    MaybeFailure appended = mailbox_.append(place.mailboxPath, lineEnd, produce, hooks);
     // A failed append closed the mailbox; the records before it stand.
     if (appended) keepOpenRecords();
-    if (appended && text.readFailure()) return fail(row, path, *text.readFailure(), "cannot read");
-    if (appended && appended->code == FailureCode::Interrupted) return leaveOut();
-    if (appended) return fail(row, path, std::move(*appended), "cannot write mailbox");
+    return appended;
+  }
 
+  // The record is in its mailbox: counted, and its warnings told.
+  void finished(long row, const MailboxPlace& place, std::uint64_t fileLength,
+                std::uint64_t recordLength, const std::vector<Notice>& warnings, std::size_t mended,
+                LineEnds messageLineEnds) {
     ++summary_.converted;
     if (options_.readBack) openRecords_.push_back(mailbox_.lastRecord());
     summary_.bytesRead += fileLength;
-    summary_.bytesWritten += mended + separator.size() + text.textLength() + 2 * lineEnd.size();
-    if (options_.record.lineEnds == LineEnds::Auto && text.lineEnds() == LineEnds::CrLf) {
+    summary_.bytesWritten += recordLength;
+    if (options_.record.lineEnds == LineEnds::Auto && messageLineEnds == LineEnds::CrLf) {
       ++summary_.crLfMessages;
     }
     if (mailboxesSeen_.insert(place.mailboxPath).second) {
@@ -256,6 +294,21 @@ class Run {
     return found->second;
   }
 
+  // With newOnly: a message its mailbox held before the run ends its turn as already there
+  // (true); a mailbox that cannot be added to fails it (true).
+  bool endedAsAlreadyThere(long row, const std::string& path, const MailboxPlace& place,
+                           const MessageKey& key) {
+    const Outcome<MailboxIndex>& index = indexOf(place.mailboxPath);
+    if (!index) {
+      fail(row, path, index.failure(), "cannot add to mailbox");
+      return true;
+    }
+    if (!index->contains(key)) return false;
+    ++summary_.alreadyThere;
+    observer_.turnAlreadyThere(row);
+    return true;
+  }
+
   void readBack() {
     ReadBackSummary& result = summary_.readBack;
     result.done = true;
@@ -278,6 +331,7 @@ class Run {
   const std::string destination_;
   ConversionObserver& observer_;
   const RunOptions& options_;
+  WriterLane* const ahead_;  // messages made ready before their turn, when given
   RunSummary summary_;
   std::unordered_set<std::string> mailboxesSeen_;
   std::string readyFolder_;  // the output folder last made or found
@@ -302,7 +356,13 @@ MailboxPlace PlaceForMessage(const RunOptions& options, const std::string& desti
 
 RunSummary RunConversion(RowSource& rows, const std::string& destinationFolder,
                          ConversionObserver& observer, const RunOptions& options) {
-  return Run(rows, destinationFolder, observer, options).go();
+  return Run(rows, destinationFolder, observer, options, nullptr).go();
+}
+
+RunSummary RunConversion(RowSource& rows, const std::string& destinationFolder,
+                         ConversionObserver& observer, const RunOptions& options,
+                         WriterLane& ahead) {
+  return Run(rows, destinationFolder, observer, options, &ahead).go();
 }
 
 }  // namespace drovanta

@@ -15,6 +15,8 @@
 
 namespace drovanta {
 
+class WriterLane;  // run/messages_ahead.h
+
 struct RunOptions {
   RecordOptions record;
   MailboxPlacer placer;  // empty: the default naming
@@ -84,5 +86,13 @@ MailboxPlace PlaceForMessage(const RunOptions& options, const std::string& desti
 // a call and counts as not reached, not as failed.
 RunSummary RunConversion(RowSource& rows, const std::string& destinationFolder,
                          ConversionObserver& observer, const RunOptions& options = {});
+
+// The same, writing each message `ahead` made ready before its turn instead of reading it at
+// the turn (ahead must prepare with options.record). Mailboxes, summary and reports are the
+// same, except that such a message reports only its last lineRead. The rows are asked of
+// `ahead` in increasing order, each once.
+RunSummary RunConversion(RowSource& rows, const std::string& destinationFolder,
+                         ConversionObserver& observer, const RunOptions& options,
+                         WriterLane& ahead);
 
 }  // namespace drovanta

@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "message/gmime_setup.h"
+#include "run/messages_ahead.h"
 #include "shellutil/path_helpers.h"
 
 namespace drovanta {
@@ -84,14 +85,19 @@ class ParallelRun {
 
   RunSummary go(unsigned jobs) {
     const std::vector<Group> groups = groupRows();
-    if (groups.size() < 2) return serially();
+    EnsureGMime();  // before any thread can race to it
+    if (groups.size() < 2) return serially(groups.empty() ? 1 : jobs);
     records_.resize(rows_.size());
     done_ = std::make_unique<std::atomic<bool>[]>(rows_.size());
-    EnsureGMime();  // before any thread can race to it
 
+    MessagesAhead ahead(options_.record, options_.stop, groups.size());
+    if (options_.newOnly) ahead.keepMessageKeys();
+    ahead_ = &ahead;
     std::atomic<std::size_t> nextGroup{0};
     std::vector<RunSummary> summaries(groups.size());
     std::vector<std::exception_ptr> errors(groups.size());
+    // Each thread converts whole mailboxes while there are any left, then helps those still
+    // being converted by preparing their messages ahead.
     auto work = [&] {
       for (std::size_t g = nextGroup++; g < groups.size(); g = nextGroup++) {
         try {
@@ -99,11 +105,15 @@ class ParallelRun {
         } catch (...) {
           errors[g] = std::current_exception();
         }
+        ahead.writerEnded();
         groupEnded(groups[g]);
       }
+      ahead.help();
     };
+    std::size_t rowsToConvert = 0;
+    for (const Group& group : groups) rowsToConvert += group.rows.size();
     std::vector<std::jthread> threads;
-    const std::size_t threadCount = std::min<std::size_t>(jobs, groups.size());
+    const std::size_t threadCount = std::min<std::size_t>(jobs, rowsToConvert);
     for (std::size_t i = 0; i < threadCount; ++i) threads.emplace_back(work);
 
     RunSummary summary = replayInRowOrder();
@@ -174,10 +184,21 @@ class ParallelRun {
     return groups;
   }
 
-  // One mailbox has nothing to share out: converted on this thread, every event told as it comes.
-  RunSummary serially() {
+  // One mailbox is written on this thread, every event told as it comes, while the other
+  // jobs - 1 threads prepare its messages ahead.
+  RunSummary serially(unsigned jobs) {
     VectorRowSource source(rows_);
-    return RunConversion(source, destination_, observer_, options_);
+    if (jobs <= 1) return RunConversion(source, destination_, observer_, options_);
+    MessagesAhead ahead(options_.record, options_.stop, 1);
+    if (options_.newOnly) ahead.keepMessageKeys();
+    std::vector<std::jthread> helpers;  // joined before `ahead` goes
+    for (unsigned i = 1; i < jobs; ++i) helpers.emplace_back([&ahead] { ahead.help(); });
+    struct WriterEnd {
+      MessagesAhead& ahead;
+      ~WriterEnd() { ahead.writerEnded(); }
+    } writerEnd{ahead};
+    WriterLane lane(ahead, source);
+    return RunConversion(source, destination_, observer_, options_, lane);
   }
 
   // Runs one group through its own engine, its observer keeping each row's events.
@@ -187,7 +208,8 @@ class ParallelRun {
     for (long row : group.rows) texts.push_back(rows_[static_cast<std::size_t>(row)]);
     VectorRowSource source(std::move(texts));
     Keeper keeper(*this, group.rows);
-    return RunConversion(source, destination_, keeper, options_);
+    WriterLane lane(*ahead_, source);
+    return RunConversion(source, destination_, keeper, options_, lane);
   }
 
   // The observer of one group: maps the group's rows back to the run's and keeps the events.
@@ -304,6 +326,7 @@ class ParallelRun {
       if (!summary.stopped && (observer_.stopRequested() || stopRequestedNow())) {
         summary.stopped = true;
         stop_ = true;
+        ahead_->stop();
       }
     };
     for (std::size_t row = 0; row < rows_.size(); ++row) {
@@ -381,6 +404,7 @@ class ParallelRun {
   std::atomic<long> awaited_{-1};                  // the row the calling thread waits for
   std::deque<std::pair<long, std::string>> busy_;  // mailboxes told busy, not yet passed on
   std::atomic<bool> stop_{false};                  // the front-end asked to stop
+  MessagesAhead* ahead_ = nullptr;                 // shared by the groups' engines
   std::vector<RowRecord> records_;
 };
 

@@ -105,7 +105,8 @@ class AppleLibraryTest(CliTestCase):
         no_id = (b"From: Cy <cy@example.org>\nSubject: no id\nDate: Mon, 05 Jan 2026 09:07:03 "
                  b"+0000\n\nbody\n")
         # Reruns may write other line ends or add the state: the messages are still known.
-        for second in (["--flags"], ["--eol", "crlf"], ["--eol", "lf", "-j", "1"]):
+        # Eight jobs on three mailboxes: messages prepared ahead are looked up as well.
+        for second in (["--flags"], ["--eol", "crlf"], ["--eol", "lf", "-j", "1"], ["-j", "8"]):
             with self.subTest(second=second):
                 for folder in ("Library", "out"):
                     shutil.rmtree(self.path(folder), True)

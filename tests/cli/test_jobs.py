@@ -85,6 +85,17 @@ class JobsTest(CliTestCase):
                          r"^2\d\d converted, 1\d failed, 1 skipped, 1 warnings; \d+ mailboxes")
         self.assertGreater(len(mailboxes), 5)
 
+    def test_one_mailbox_of_many_messages(self):
+        # One thread writes it while the others prepare its messages ahead.
+        store = self.path("single")
+        subprocess.run([sys.executable, GENERATOR, "--shape", "single", "--messages", "400",
+                        "--out", store], check=True, capture_output=True)
+        code, report, mailboxes = self.assert_same_whatever_the_jobs(store)
+        self.assertEqual(code, 0, report)
+        [(name, data)] = mailboxes.items()
+        self.assertEqual(len(read_mbox(self.path("out", name))), 400)
+        self.assertEqual(data.count(b"\n>From the notes of meeting "), 400)
+
     def test_the_real_corpus(self):
         self.assertTrue(os.path.isdir(CORPUS), CORPUS)
         self.assert_same_whatever_the_jobs(CORPUS)
