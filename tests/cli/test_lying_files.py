@@ -1,10 +1,12 @@
 """Files that are not what they say: an empty message file, a count line that disagrees with the
-bytes after it, a file that holds less than its stated size, a FIFO with a sidecar's name, and
-names with control characters. Each is converted as far as it goes, with a warning, and the run
-neither stops, hangs nor lets a name write to the terminal."""
+bytes after it, a file that holds less than its stated size, a FIFO with a sidecar's name, pipes
+and sockets with messages' names, and names with control characters or bytes outside UTF-8. Each
+is converted as far as it goes, with a warning, or reported as skipped, and the run neither stops,
+hangs nor lets a name write to the terminal."""
 
 import os
 import random
+import socket
 import stat
 import unittest
 
@@ -115,6 +117,32 @@ class LyingFilesTest(CliTestCase):
         self.assertEqual(dry.stdout.decode().splitlines(), [
             f"{shown}/1.emlx -> {self.path('out')}/{os.path.relpath(shown, '/')}/"
             f"{os.path.basename(shown)}.mbox"])
+
+    def test_pipes_and_sockets_named_like_messages_are_reported_as_skipped(self):
+        # "\udc9b" is the lone byte 0x9b in the name: an 8-bit terminal's escape introducer.
+        folder = self.path("src", "Inbox\udc9b")
+        good = write_file(os.path.join(folder, "1.emlx"), emlx_bytes(make_message(1, self.rng)))
+        os.mkfifo(os.path.join(folder, "2.emlx"))
+        listening = socket.socket(socket.AF_UNIX)
+        self.addCleanup(listening.close)
+        listening.bind(os.path.join(folder, "3.emlx"))
+        os.symlink(os.path.join(folder, "2.emlx"), os.path.join(folder, "4.EMLX"))
+        os.mkfifo(os.path.join(folder, "notes"))  # not named like a message: not reported
+        result = self.run_tool("-o", "out", "src")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertNotIn(b"\x9b", result.stderr)
+        shown = self.path("src", "Inbox\\x9b")
+        self.assertEqual(result.stderr.decode().splitlines()[:-1], [
+            f"skipped: {shown}/2.emlx: not a regular file but a named pipe (FIFO)",
+            f"skipped: {shown}/3.emlx: not a regular file but a socket",
+            f"skipped: {shown}/4.EMLX: not a regular file but a symbolic link to a named pipe "
+            "(FIFO)"])
+        self.assert_summary(result.stderr, converted=1, skipped=3, mailboxes=1)
+        [box] = mbox_files(self.path("out"))
+        self.assert_same_messages(read_mbox(self.path("out", box)), [good])
+        dry = self.run_tool("-n", "-o", "out", "src")
+        self.assertEqual(len(dry.stderr.decode().splitlines()), 4, dry.stderr)
+        self.assertNotIn(b"\x9b", dry.stdout + dry.stderr)
 
 
 if __name__ == "__main__":
