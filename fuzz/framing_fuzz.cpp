@@ -1,7 +1,7 @@
 // The .emlx framing: a count line, the message, a property list, in any shape.
 #include <cstdlib>
 
-#include "conversion/emlx_framing.h"
+#include "emlx/emlx_framing.h"
 #include "fuzz_files.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -2,9 +2,9 @@
 // sender address and the Date field, from any bytes.
 #include <cstdlib>
 
-#include "conversion/header_fields.h"
-#include "conversion/rfc5322_date.h"
-#include "conversion/sender_address.h"
+#include "message/header_fields.h"
+#include "message/rfc5322_date.h"
+#include "message/sender_address.h"
 #include "fuzz_files.h"
 
 namespace {

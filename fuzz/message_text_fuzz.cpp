@@ -3,8 +3,8 @@
 // ways a record can go, moved by the kernel where nothing changes and streamed, which must agree.
 #include <cstdlib>
 
-#include "conversion/message_file.h"
-#include "conversion/message_text.h"
+#include "emlx/message_file.h"
+#include "mbox/message_text.h"
 #include "fuzz_files.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

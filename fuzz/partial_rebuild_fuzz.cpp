@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "conversion/partial_message.h"
+#include "emlx/partial_message.h"
 #include "fuzz_files.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // Apple Mail's XML property list, as it follows a message.
-#include "conversion/property_list.h"
+#include "emlx/property_list.h"
 #include "fuzz_files.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

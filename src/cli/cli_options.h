@@ -4,7 +4,7 @@
 #include <variant>
 #include <vector>
 
-#include "conversion/record_options.h"
+#include "mbox/record_options.h"
 
 namespace drovanta {
 

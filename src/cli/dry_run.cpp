@@ -2,7 +2,7 @@
 
 #include <unordered_set>
 
-#include "conversion/mailbox_naming.h"
+#include "mbox/mailbox_naming.h"
 #include "shellutil/path_helpers.h"
 
 namespace drovanta {

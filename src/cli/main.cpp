@@ -16,9 +16,9 @@
 #include "cli/run_report.h"
 #include "cli/source_rows.h"
 #include "cli/stop_signals.h"
-#include "conversion/apple_layout.h"
-#include "conversion/conversion_run.h"
-#include "conversion/parallel_run.h"
+#include "mbox/apple_mailbox_naming.h"
+#include "run/conversion_run.h"
+#include "run/parallel_run.h"
 #include "shellutil/folder_creation.h"
 #include "shellutil/path_helpers.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "conversion/conversion_observer.h"
+#include "run/conversion_observer.h"
 
 namespace drovanta {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "conversion/conversion_run.h"
+#include "run/conversion_run.h"
 
 namespace drovanta {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "conversion/stop_request.h"
+#include "mbox/stop_request.h"
 
 namespace drovanta {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "conversion/conversion_observer.h"
+#include "run/conversion_observer.h"
 #include "shellutil/failure.h"
 
 namespace drovanta::testing {

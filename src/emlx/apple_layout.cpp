@@ -1,0 +1,85 @@
+#include "emlx/apple_layout.h"
+
+#include <algorithm>
+#include <limits>
+#include <string_view>
+#include <utility>
+
+namespace drovanta {
+namespace {
+
+bool EndsWithNoCase(std::string_view text, std::string_view ending) {
+  if (text.size() < ending.size()) return false;
+  const auto tail = text.substr(text.size() - ending.size());
+  return std::equal(tail.begin(), tail.end(), ending.begin(), [](char a, char b) {
+    const char lower = (a >= 'A' && a <= 'Z') ? static_cast<char>(a - 'A' + 'a') : a;
+    return lower == b;
+  });
+}
+
+// The mailbox name of a folder ("INBOX" for "INBOX.mbox" or "INBOX.mbox.noindex"), or nullopt
+// when the folder is not a mailbox. A bare ".mbox" has no name and does not count.
+std::optional<std::string> MailboxName(std::string_view folder) {
+  for (std::string_view suffix : {std::string_view(".mbox"), std::string_view(".mbox.noindex")}) {
+    if (folder.size() > suffix.size() && EndsWithNoCase(folder, suffix)) {
+      return std::string(folder.substr(0, folder.size() - suffix.size()));
+    }
+  }
+  return std::nullopt;
+}
+
+std::vector<std::string_view> SplitFolders(std::string_view path, char separator) {
+  std::vector<std::string_view> folders;
+  const auto last = path.rfind(separator);
+  if (last == std::string_view::npos) return folders;
+  path = path.substr(0, last);  // the folders only, without the file name
+  std::size_t start = 0;
+  while (true) {
+    const auto next = path.find(separator, start);
+    folders.push_back(path.substr(start, next - start));
+    if (next == std::string_view::npos) break;
+    start = next + 1;
+  }
+  return folders;
+}
+
+}  // namespace
+
+std::optional<AppleMailboxPath> FindAppleMailbox(const std::string& messagePath, char separator) {
+  const auto folders = SplitFolders(messagePath, separator);
+  std::optional<AppleMailboxPath> found;
+  for (std::size_t i = 0; i < folders.size(); ++i) {
+    auto name = MailboxName(folders[i]);
+    if (!name) continue;
+    if (!found) {
+      found.emplace();
+      if (i > 0) {
+        found->accountFolder = std::string(folders[i - 1]);
+        // A drive ("C:") is a root, not an account.
+        if (separator == '\\' && found->accountFolder.size() == 2 &&
+            found->accountFolder[1] == ':') {
+          found->accountFolder.clear();
+        }
+      }
+    }
+    found->mailboxNames.push_back(std::move(*name));
+  }
+  return found;
+}
+
+std::optional<std::uint64_t> AppleMessageNumber(const std::string& messagePath, char separator) {
+  const std::string name = GetFileName(messagePath, separator);
+  std::uint64_t number = 0;
+  std::size_t digits = 0;
+  for (const char c : name) {
+    if (c < '0' || c > '9') break;
+    const auto digit = static_cast<std::uint64_t>(c - '0');
+    if (number > (std::numeric_limits<std::uint64_t>::max() - digit) / 10) return std::nullopt;
+    number = number * 10 + digit;
+    ++digits;
+  }
+  if (digits == 0) return std::nullopt;
+  return number;
+}
+
+}  // namespace drovanta

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "message/utc_date_time.h"
+
+namespace drovanta {
+
+// One message's sender and date, read from its header block. Only the header block is read,
+// never a whole large message; the property list only when the Date field gives no date.
+class MailMessage {
+ public:
+  MailMessage();
+  ~MailMessage();
+  MailMessage(const MailMessage&) = delete;
+  MailMessage& operator=(const MailMessage&) = delete;
+
+  // False when the file cannot be opened or read; the reason is in loadError().
+  bool LoadFromFile(const std::string& path);
+  // The same for a file the caller holds already (mapped or read): its bytes and modification
+  // time. Only the header block and, when needed, the end of the bytes are looked at.
+  void LoadFromBytes(const std::string& path, std::string_view bytes, std::int64_t modified);
+  const std::string& loadError() const;
+
+  // The Date header in UTC; else the property list's date-received (or date-sent); else the
+  // file's modification time.
+  UtcDateTime MessageDate() const;
+  // The addr-spec of the first mailbox in From; else Sender; else Return-Path; else
+  // "MAILER-DAEMON". Non-ASCII addresses come as UTF-8 bytes.
+  std::string SenderAddress() const;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace drovanta

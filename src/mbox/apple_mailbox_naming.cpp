@@ -1,0 +1,67 @@
+#include "mbox/apple_mailbox_naming.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <unordered_map>
+#include <utility>
+
+#include "emlx/apple_layout.h"
+
+namespace drovanta {
+
+std::optional<MailboxPlace> AppleMailboxPlaceFor(const std::string& destinationFolder,
+                                                 const std::string& messagePath, char separator) {
+  const auto mailbox = FindAppleMailbox(messagePath, separator);
+  if (!mailbox) return std::nullopt;
+  MailboxPlace place;
+  place.outputFolder = AddSeparator(destinationFolder, separator);
+  if (!mailbox->accountFolder.empty()) {
+    place.outputFolder += mailbox->accountFolder;
+    place.outputFolder += separator;
+  }
+  // Parent mailboxes become plain folders, so "[Gmail].mbox/All Mail.mbox" gives
+  // "[Gmail]/All Mail.mbox" beside the file "[Gmail].mbox" of the parent's own messages.
+  for (std::size_t i = 0; i + 1 < mailbox->mailboxNames.size(); ++i) {
+    place.outputFolder += mailbox->mailboxNames[i];
+    place.outputFolder += separator;
+  }
+  place.mailboxPath = place.outputFolder + mailbox->mailboxNames.back() + ".mbox";
+  return place;
+}
+
+MailboxPlacer AppleLayoutPlacer() {
+  return [](const std::string& destinationFolder, const std::string& messagePath) {
+    return AppleMailboxPlaceFor(destinationFolder, messagePath);
+  };
+}
+
+std::vector<std::string> OrderForAppleLayout(std::vector<std::string> paths, char separator) {
+  struct Entry {
+    std::size_t position;
+    std::optional<std::uint64_t> number;
+  };
+  // Group the positions by target mailbox file, in order of first appearance.
+  std::vector<std::pair<std::string, std::vector<Entry>>> groups;
+  std::unordered_map<std::string, std::size_t> groupIndex;
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    const auto place = AppleMailboxPlaceFor(std::string(1, separator), paths[i], separator);
+    if (!place) continue;
+    auto [it, added] = groupIndex.try_emplace(place->mailboxPath, groups.size());
+    if (added) groups.emplace_back(place->mailboxPath, std::vector<Entry>{});
+    groups[it->second].second.push_back({i, AppleMessageNumber(paths[i], separator)});
+  }
+  std::vector<std::string> ordered = paths;
+  for (auto& [key, entries] : groups) {
+    std::vector<Entry> sorted = entries;
+    std::stable_sort(sorted.begin(), sorted.end(), [](const Entry& a, const Entry& b) {
+      if (a.number && b.number) return *a.number < *b.number;
+      return a.number.has_value() && !b.number.has_value();
+    });
+    for (std::size_t k = 0; k < entries.size(); ++k) {
+      ordered[entries[k].position] = std::move(paths[sorted[k].position]);
+    }
+  }
+  return ordered;
+}
+
+}  // namespace drovanta

@@ -1,0 +1,358 @@
+#include "mbox/mailbox_record.h"
+
+#include <fcntl.h>
+#include <sys/sendfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include "mbox/mailbox_lock.h"
+#include "mbox/mailbox_repair.h"
+#include "mbox/record_writer.h"
+
+namespace drovanta {
+
+namespace {
+
+// The writer's one buffer: big enough that writes are few, small enough to stay out of the way.
+constexpr std::size_t kBufferSize = std::size_t{1} << 20;
+// The most one kernel copy call is asked to move, so that a huge message is copied in steps.
+constexpr std::size_t kCopyStep = std::size_t{16} << 20;
+// Bytes given in pieces at least this long are written from where they lie, not copied into the
+// buffer; up to kPieces such pieces wait, with the buffered bytes between them, for one writev.
+constexpr std::size_t kDirectPiece = std::size_t{16} << 10;
+constexpr std::size_t kPieces = 32;
+
+bool refusedByFileSystem(int error) {
+  return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP ||
+         error == EBADF || error == ETXTBSY || error == EPERM;
+}
+
+}  // namespace
+
+struct MailboxWriter::State : RecordOutput {
+  RangeCopy rangeCopy = RangeCopy::Kernel;
+  std::function<ssize_t(int, const iovec*, int)> writeCall =
+      [](int fd, const iovec* buffers, int count) { return ::writev(fd, buffers, count); };
+
+  std::string path;  // the open mailbox, empty when none is
+  int fd = -1;
+  struct stat opened {};       // the open mailbox as the lock found it
+  bool created = false;        // this writer created the file and it holds no record yet
+  bool createdAtOpen = false;  // this writer created the file
+  off_t lengthAtOpen = 0;      // where the records written since opening begin
+  off_t recordStart = 0;       // where the record being written begins
+  long recordsSinceOpen = 0;
+  std::size_t tailLineEnds = 0;        // line ends a torn mailbox tail needs before the next record
+  const AppendHooks* hooks = nullptr;  // those of the record being written
+  bool kernelRefused = false;          // copy_file_range refused: sendfile from now on
+  bool sendfileRefused = false;        // sendfile refused too: read and write
+  int error = 0;                       // why the record could not be written
+
+  std::unique_ptr<char[]> buffer{new char[kBufferSize]};
+  std::size_t buffered = 0;
+  // What the next flush writes, in order: stretches of the buffer and pieces written from
+  // where they lie. Buffered bytes after the last entry are written after them.
+  iovec pieces[kPieces + 1] = {};
+  std::size_t pieceCount = 0;
+  std::size_t bufferedInPieces = 0;  // buffer bytes before this offset are in `pieces`
+
+  bool writeKept(std::string_view bytes) override {
+    if (error != 0) return false;
+    if (bytes.size() < kDirectPiece) return write(bytes);
+    // The caller keeps these bytes until the record is written: no copy.
+    if (pieceCount + 2 > kPieces && !flush()) return false;
+    closeBufferedPiece();
+    pieces[pieceCount++] = iovec{const_cast<char*>(bytes.data()), bytes.size()};
+    return true;
+  }
+
+  bool write(std::string_view bytes) override {
+    if (error != 0) return false;
+    while (!bytes.empty()) {
+      if (buffered == kBufferSize && !flush()) return false;
+      const std::size_t take = std::min(bytes.size(), kBufferSize - buffered);
+      std::memcpy(buffer.get() + buffered, bytes.data(), take);
+      buffered += take;
+      bytes.remove_prefix(take);
+    }
+    return true;
+  }
+
+  // Ends the stretch of buffered bytes not yet in `pieces`.
+  void closeBufferedPiece() {
+    if (buffered > bufferedInPieces) {
+      pieces[pieceCount++] = iovec{buffer.get() + bufferedInPieces, buffered - bufferedInPieces};
+      bufferedInPieces = buffered;
+    }
+  }
+
+  // A second stop request abandons the record: asked before every write.
+  bool abandoning() const {
+    return hooks != nullptr && hooks->stop != nullptr && hooks->stop->abandoning();
+  }
+
+  bool copyFileRange(int from, std::uint64_t offset, std::uint64_t length) override {
+    if (error != 0) return false;
+    if (rangeCopy == RangeCopy::Buffer) return copyThroughBuffer(from, offset, length);
+    if (!flush()) return false;
+    while (length > 0) {
+      if (abandoning()) return fail(EINTR);
+      const std::size_t step = length < kCopyStep ? static_cast<std::size_t>(length) : kCopyStep;
+      ssize_t moved = -1;
+      auto at = static_cast<off_t>(offset);
+      if (!kernelRefused) {
+        moved = ::copy_file_range(from, &at, fd, nullptr, step, 0);
+        if (moved < 0 && refusedByFileSystem(errno)) kernelRefused = true;
+      } else if (!sendfileRefused) {
+        moved = ::sendfile(fd, from, &at, step);
+        if (moved < 0 && refusedByFileSystem(errno)) sendfileRefused = true;
+      } else {
+        return copyThroughBuffer(from, offset, length);
+      }
+      if (moved < 0) {
+        if (errno == EINTR || refusedByFileSystem(errno)) continue;
+        return fail(errno);
+      }
+      // The message file ended early (it shrank after it was read): nothing more to move.
+      if (moved == 0) return fail(EIO);
+      offset += static_cast<std::uint64_t>(moved);
+      length -= static_cast<std::uint64_t>(moved);
+    }
+    return true;
+  }
+
+  bool copyThroughBuffer(int from, std::uint64_t offset, std::uint64_t length) {
+    while (length > 0) {
+      if (buffered == kBufferSize && !flush()) return false;
+      std::size_t room = kBufferSize - buffered;
+      if (room > length) room = static_cast<std::size_t>(length);
+      const ssize_t got = ::pread(from, buffer.get() + buffered, room, static_cast<off_t>(offset));
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) return fail(errno);
+      if (got == 0) return fail(EIO);
+      buffered += static_cast<std::size_t>(got);
+      offset += static_cast<std::uint64_t>(got);
+      length -= static_cast<std::uint64_t>(got);
+    }
+    return true;
+  }
+
+  // Writes out everything waiting, in one gathered write where it can, going on after short
+  // writes.
+  bool flush() {
+    closeBufferedPiece();
+    iovec* first = pieces;
+    std::size_t count = pieceCount;
+    while (count > 0) {
+      if (first->iov_len == 0) {
+        ++first;
+        --count;
+        continue;
+      }
+      if (abandoning()) return fail(EINTR);
+      const ssize_t written = writeCall(fd, first, static_cast<int>(count));
+      if (written < 0) {
+        if (errno == EINTR) continue;
+        return fail(errno);
+      }
+      if (written == 0) return fail(EIO);  // a write that makes no progress would loop for ever
+      auto left = static_cast<std::size_t>(written);
+      while (count > 0 && left >= first->iov_len) {
+        left -= first->iov_len;
+        ++first;
+        --count;
+      }
+      if (count > 0) {
+        first->iov_base = static_cast<char*>(first->iov_base) + left;
+        first->iov_len -= left;
+      }
+    }
+    pieceCount = 0;
+    buffered = 0;
+    bufferedInPieces = 0;
+    return true;
+  }
+
+  bool fail(int why) {
+    error = why;
+    return false;
+  }
+
+  // Opens and locks the mailbox: 0, or an error as OpenLockedMailbox gives it.
+  int open(const std::string& mailboxPath, const AppendHooks& recordHooks) {
+    LockedMailbox mailbox;
+    if (const int lockError = OpenLockedMailbox(mailboxPath, recordHooks, mailbox);
+        lockError != 0) {
+      return lockError;
+    }
+    fd = mailbox.fd;
+    created = createdAtOpen = mailbox.created;
+    opened = mailbox.status;
+    path = mailboxPath;
+    // Records are written at the end through the file position, which the kernel's copy needs
+    // (it refuses files opened for appending); the lock keeps other writers out meanwhile.
+    int openError = 0;
+    if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_APPEND) != 0) openError = errno;
+    if (openError == 0 && ::lseek(fd, 0, SEEK_END) < 0) openError = errno;
+    if (openError != 0) {
+      cutBackTo(0);
+      forget();
+      return openError;
+    }
+    // Cut back to this length only: anything before it may be another writer's.
+    lengthAtOpen = opened.st_size;
+    recordsSinceOpen = 0;
+    tailLineEnds = MissingLineEnds(fd, lengthAtOpen);
+    return 0;
+  }
+
+  // Cuts the mailbox back to `length`, as the lock found it. A file this writer created is
+  // removed instead (writers waiting for its lock see that and open the path again), unless
+  // another writer got its record in first. 0 or the error.
+  int cutBackTo(off_t length) {
+    if (const int error = CutBack(fd, path, created, length); error != 0) return error;
+    return ::lseek(fd, length, SEEK_SET) < 0 ? errno : 0;
+  }
+
+  void forget() {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+    path.clear();
+  }
+};
+
+MailboxWriter::MailboxWriter(RangeCopy rangeCopy) : state_(std::make_unique<State>()) {
+  state_->rangeCopy = rangeCopy;
+}
+
+MailboxWriter::~MailboxWriter() {
+  close();
+}
+
+void MailboxWriter::setWriteCall(std::function<ssize_t(int, const iovec*, int)> writeCall) {
+  state_->writeCall = std::move(writeCall);
+}
+
+MaybeFailure MailboxWriter::append(const std::string& mailboxPath, std::string_view lineEnd,
+                                   const RecordProducer& produce, const AppendHooks& hooks) {
+  State& s = *state_;
+  if (s.fd >= 0 && s.path != mailboxPath) {
+    if (MaybeFailure closing = close()) return closing;
+  }
+  if (s.fd < 0) {
+    if (const int error = s.open(mailboxPath, hooks); error != 0) {
+      if (error == kNotAFile) {
+        return Failure{FailureCode::MailboxUnwritable, mailboxPath, "Not a regular file"};
+      }
+      if (error == EINTR) {
+        return Failure{FailureCode::Interrupted, mailboxPath, "interrupted before it was written"};
+      }
+      return Unwritable(mailboxPath, error);
+    }
+  } else if (hooks.opened) {
+    hooks.opened();
+  }
+  s.hooks = &hooks;
+  s.error = 0;
+  s.buffered = 0;
+  s.bufferedInPieces = 0;
+  s.pieceCount = 0;
+  s.recordStart = ::lseek(s.fd, 0, SEEK_END);
+  if (s.recordStart < 0) s.error = errno;
+  // A mailbox left without a closing empty line (a record torn by a killed run, another
+  // program's file) gets its line ends first, so that the record does not join its last line.
+  std::string padding;
+  for (std::size_t i = 0; i < s.tailLineEnds; ++i) padding += lineEnd;
+
+  // A record that cannot be finished, for whatever reason (an exception from a progress report
+  // included), is cut back out before anything else happens.
+  bool written = false;
+  try {
+    written = s.error == 0 && s.write(padding) && produce(s) && s.flush();
+  } catch (...) {
+    s.cutBackTo(s.recordStart);
+    s.forget();
+    throw;
+  }
+  s.hooks = nullptr;
+  if (!written) {
+    const int error = s.error != 0 ? s.error : EIO;
+    const int restoreError = s.cutBackTo(s.recordStart);
+    const std::string path = s.path;
+    // Opened afresh for the next record, which then sees the file as it now is.
+    s.forget();
+    return AppendFailure(path, error, restoreError);
+  }
+  s.tailLineEnds = 0;
+  if (!padding.empty() && hooks.tailMended) hooks.tailMended(padding.size());
+  ++s.recordsSinceOpen;
+  s.created = false;  // it holds a record now: never removed from here on
+  return std::nullopt;
+}
+
+long MailboxWriter::openRecords() const {
+  return state_->fd >= 0 ? state_->recordsSinceOpen : 0;
+}
+
+MaybeFailure MailboxWriter::close() {
+  State& s = *state_;
+  if (s.fd < 0) return std::nullopt;
+  const std::string path = s.path;
+  const off_t lengthAfter = ::lseek(s.fd, 0, SEEK_END);
+  const int fd = s.fd;
+  s.fd = -1;
+  s.path.clear();
+  if (::close(fd) == 0) return std::nullopt;
+  // A network file system may report a failed write only now, and the lock is gone: the
+  // records written since the mailbox was opened are cut back out under a new lock, and only
+  // while nobody appended after them.
+  const int error = errno;
+  const int restoreError =
+      CutBackAfterClose(path, s.opened, s.createdAtOpen, s.lengthAtOpen, lengthAfter);
+  Failure failure = Unwritable(path, error);
+  const std::string records = std::to_string(s.recordsSinceOpen) + " record(s) written to it";
+  if (restoreError == 0) {
+    failure.reason += "; the last " + records + " were removed";
+  } else {
+    failure.reason += "; the last " + records + " could not be removed: ";
+    failure.reason += restoreError == EBUSY ? "another program has written to the mailbox since"
+                                            : std::strerror(restoreError);
+  }
+  return failure;
+}
+
+MaybeFailure AppendRecordWith(const std::string& mailboxPath, std::string_view separatorLine,
+                              std::string_view textHead, std::string_view textTail,
+                              const RecordOptions& options, const AppendHooks& hooks,
+                              const RecordWriteCall& writeCall) {
+  MailboxWriter writer;
+  if (writeCall) writer.setWriteCall(writeCall);
+  const std::string_view lineEnd = RecordLineEnd(options.lineEnds);
+  MaybeFailure failure = writer.append(
+      mailboxPath, lineEnd,
+      [&](RecordOutput& out) {
+        return out.write(separatorLine) && out.write(lineEnd) && out.write(textHead) &&
+               out.write(textTail) && out.write(lineEnd);
+      },
+      hooks);
+  if (failure) return failure;
+  return writer.close();
+}
+
+MaybeFailure AppendRecord(const std::string& mailboxPath, std::string_view separatorLine,
+                          std::string_view textHead, std::string_view textTail,
+                          const RecordOptions& options, const AppendHooks& hooks) {
+  return AppendRecordWith(mailboxPath, separatorLine, textHead, textTail, options, hooks, {});
+}
+
+MaybeFailure AppendRecord(const std::string& mailboxPath, std::string_view separatorLine,
+                          std::string_view messageText, const RecordOptions& options,
+                          const AppendHooks& hooks) {
+  return AppendRecord(mailboxPath, separatorLine, messageText, {}, options, hooks);
+}
+
+}  // namespace drovanta

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <sys/types.h>
+#include <sys/uio.h>
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "mbox/append_hooks.h"
+#include "mbox/record_options.h"
+#include "mbox/record_output.h"
+#include "shellutil/failure.h"
+
+namespace drovanta {
+
+// Gives one record's bytes to the output, in order; false when the output failed.
+using RecordProducer = std::function<bool(RecordOutput& out)>;
+
+// Appends records to mailbox files, creating them when missing. The mailbox stays open while
+// consecutive records go to it; it is closed when a record goes to another mailbox and by
+// close(). Each record reaches the file whole or not at all: when it cannot be written
+// completely the file is cut back to its length before the record, so between any two records
+// it holds whole records only. Bytes pass through one buffer of fixed size; ranges of message
+// files are moved file to file by the kernel where the file systems allow it.
+class MailboxWriter {
+ public:
+  // How a range of a message file is written: moved by the kernel where it can, or read into
+  // the writer's buffer like any other bytes (the same bytes either way).
+  enum class RangeCopy { Kernel, Buffer };
+  explicit MailboxWriter(RangeCopy rangeCopy = RangeCopy::Kernel);
+  ~MailboxWriter();
+  MailboxWriter(const MailboxWriter&) = delete;
+  MailboxWriter& operator=(const MailboxWriter&) = delete;
+
+  // Appends the record `produce` gives. While the mailbox is open it is locked against other
+  // writers (an fcntl write lock, as mail readers and delivery agents take it); a mailbox this
+  // writer creates is private to its owner. A mailbox that does not end with a line end and an
+  // empty line gets them before its first record, in the record's `lineEnd`. A failure names
+  // the mailbox; a second stop request in `hooks` abandons the record (Interrupted).
+  MaybeFailure append(const std::string& mailboxPath, std::string_view lineEnd,
+                      const RecordProducer& produce, const AppendHooks& hooks = {});
+  // Closes the open mailbox, if any. A failure to close (a network file system may report a
+  // failed write only then) cuts the records written since it was opened back out of it; the
+  // failure says how many.
+  MaybeFailure close();
+  // How many records the open mailbox got since it was opened (what a failed close removes).
+  long openRecords() const;
+
+  // The call that writes the buffer, with writev's contract (tests pass calls that stop short or
+  // fail part-way).
+  void setWriteCall(std::function<ssize_t(int fd, const iovec* buffers, int count)> writeCall);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// Appends one record (separator line, line end, message text, line end) to the mailbox file with
+// a MailboxWriter of its own, and closes it. The separator line and the closing empty line end
+// as options.lineEnds says: LF for Lf, else CR LF (give the message's settled convention).
+MaybeFailure AppendRecord(const std::string& mailboxPath, std::string_view separatorLine,
+                          std::string_view messageText, const RecordOptions& options = {},
+                          const AppendHooks& hooks = {});
+
+// The same with the message text in two pieces written one after the other.
+MaybeFailure AppendRecord(const std::string& mailboxPath, std::string_view separatorLine,
+                          std::string_view textHead, std::string_view textTail,
+                          const RecordOptions& options, const AppendHooks& hooks);
+
+}  // namespace drovanta

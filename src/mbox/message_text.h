@@ -1,0 +1,107 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "emlx/message_file.h"
+#include "emlx/partial_message.h"
+#include "mbox/record_options.h"
+#include "mbox/record_output.h"
+#include "mbox/text_stream.h"
+#include "shellutil/failure.h"
+
+namespace drovanta {
+
+// Progress of one read: opened once with the length of the message bytes, then lineRead at
+// line ends of the text as it is written (at most one report per 64 KB of message, at least one
+// per megabyte, and one after the last line end) with the length of the text so far. A clean
+// message's last report is its own length.
+struct ReadProgress {
+  std::function<void(std::uint64_t fileLength)> opened;
+  std::function<void(std::uint64_t textLength)> lineRead;
+};
+
+// One message file made ready to be written as the text of its record: an .emlx file framed
+// (count line and property list cut off), the parts of a partial message put back, the record's
+// form chosen and, when asked, the flag headers made. It keeps views into `file`, which must
+// stay open while the text is written.
+class MessageTextWriter {
+ public:
+  MessageTextWriter(const std::string& messagePath, const MessageFile& file,
+                    const RecordOptions& options);
+
+  // An AppleDouble sidecar: nothing to convert.
+  bool notAMessage() const { return notAMessage_; }
+  // The record's line ends, settled: CrLf or Lf.
+  LineEnds lineEnds() const { return form_.lineEnds; }
+  // Length of the message bytes the text is made from: without an .emlx file's count line and
+  // property list; for a partial message, the rebuilt message's length.
+  std::uint64_t fileLength() const { return fileLength_; }
+  // Parts of a partial message that could not be put back.
+  const std::vector<Notice>& warnings() const { return warnings_; }
+
+  // Writes the text to `out`: line ends as the record's form asks, "From " lines quoted, a line
+  // end at the end and an empty line after a header without one. A message that needs no change
+  // is moved from its file by the kernel; any other streams through the output in pieces.
+  // False when the output failed.
+  bool write(RecordOutput& out, const std::function<void(std::uint64_t)>& lineRead);
+  // Length of the text written.
+  std::uint64_t textLength() const { return textLength_; }
+  // Why write() failed when it was not the output: a part file of a partial message that could
+  // no longer be read, or a message file that changed size while it was read.
+  const MaybeFailure& readFailure() const { return readFailure_; }
+
+ private:
+  bool bodyInFile() const;
+  bool writeUnchanged(RecordOutput& out, const std::function<void(std::uint64_t)>& lineRead);
+  bool writeStreamed(RecordOutput& out, const std::function<void(std::uint64_t)>& lineRead);
+
+  std::string path_;
+  const MessageFile& file_;
+  RecordOptions options_;
+  bool notAMessage_ = false;
+  RecordForm form_;
+  std::string prefix_;  // flag headers, in their final form
+  std::string head_;    // the header lines without the old flag headers, when rewritten
+  // The rest of the message (all of it unless the header was rewritten); for a partial message,
+  // the message as read, whose pieces the plan says.
+  std::string_view body_;
+  std::optional<PartialMessagePlan> partial_;  // how to put back a partial message's parts
+  MaybeFailure readFailure_;
+  std::uint64_t fileLength_ = 0;
+  std::uint64_t textLength_ = 0;
+  std::vector<Notice> warnings_;
+};
+
+// Collects a record's bytes in a string; ranges of files are read into it.
+class StringOutput : public RecordOutput {
+ public:
+  explicit StringOutput(std::string& text) : text_(text) {}
+  bool write(std::string_view bytes) override {
+    text_.append(bytes);
+    return true;
+  }
+  bool copyFileRange(int fd, std::uint64_t offset, std::uint64_t length) override;
+
+ private:
+  std::string& text_;
+};
+
+// One message's whole text, held in memory.
+struct MessageText {
+  std::string text;
+  LineEnds lineEnds = LineEnds::CrLf;  // settled: CrLf or Lf
+  std::uint64_t fileLength = 0;
+  std::vector<Notice> warnings;
+  bool notAMessage = false;
+};
+
+// Reads one message file and gives its text whole, as MessageTextWriter writes it.
+Outcome<MessageText> ReadMessageText(const std::string& messagePath, const ReadProgress& progress,
+                                     const RecordOptions& options = {});
+
+}  // namespace drovanta

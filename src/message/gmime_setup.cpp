@@ -1,0 +1,14 @@
+#include "message/gmime_setup.h"
+
+#include <gmime/gmime.h>
+
+#include <mutex>
+
+namespace drovanta {
+
+void EnsureGMime() {
+  static std::once_flag once;
+  std::call_once(once, [] { g_mime_init(); });
+}
+
+}  // namespace drovanta

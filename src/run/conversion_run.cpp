@@ -1,0 +1,250 @@
+#include "run/conversion_run.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string_view>
+#include <system_error>
+#include <unordered_set>
+#include <utility>
+
+#include "emlx/apple_double.h"
+#include "mbox/mailbox_record.h"
+#include "mbox/message_text.h"
+#include "run/read_ahead.h"
+#include "mbox/separator_line.h"
+#include "shellutil/folder_creation.h"
+#include "shellutil/path_helpers.h"
+
+namespace drovanta {
+namespace {
+
+// Finder's metadata files ("._name" beside each file copied to a foreign volume) start with
+// these four bytes. Only files so named are opened for the test, so that an ordinary message is
+// still read once; the message reader catches the rare sidecar under another name. The type is
+// looked at first and only a regular file is opened, never blocking: a FIFO or a device so
+// named must not stop the run.
+bool isNamedAppleDouble(const std::string& messagePath) {
+  if (GetFileName(messagePath).rfind("._", 0) != 0) return false;
+  struct stat named {};
+  if (::stat(messagePath.c_str(), &named) != 0 || !S_ISREG(named.st_mode)) return false;
+  const int fd = ::open(messagePath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat info {};
+  char magic[4] = {};
+  const bool isSidecar = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+                         ::pread(fd, magic, sizeof magic, 0) == sizeof magic &&
+                         StartsAsAppleDouble(std::string_view(magic, sizeof magic));
+  ::close(fd);
+  return isSidecar;
+}
+
+// Every failure of a turn names the message, so that each front-end can print "path: reason"
+// and the user sees which row it was; a failure about another file (the output folder or the
+// mailbox) keeps that file's path in its reason.
+Failure aboutMessage(Failure failure, const std::string& messagePath, const char* what) {
+  if (failure.path != messagePath) {
+    failure.reason = std::string(what) + " " + failure.path + ": " + failure.reason;
+    failure.path = messagePath;
+  }
+  return failure;
+}
+
+// EnsureFolderExists answers only yes or no; the reason is looked for again: most often a file
+// stands where one of the folders should be.
+Failure folderNotCreated(const std::string& folder) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  for (fs::path level(folder); !level.empty(); level = level.parent_path()) {
+    if (fs::exists(level, error) && !fs::is_directory(level, error)) {
+      return Failure{FailureCode::FolderNotCreated, folder,
+                     "a file stands in the way: " + level.string()};
+    }
+    if (level == level.parent_path()) break;
+  }
+  fs::create_directories(folder, error);
+  return Failure{FailureCode::FolderNotCreated, folder,
+                 error ? error.message() : std::string("not a folder")};
+}
+
+class Run {
+ public:
+  Run(RowSource& rows, const std::string& destinationFolder, ConversionObserver& observer,
+      const RunOptions& options)
+      : rows_(rows),
+        destination_(AddSeparator(destinationFolder)),
+        observer_(observer),
+        options_(options) {}
+
+  RunSummary go() {
+    const long rowCount = rows_.rowCount();
+    ReadAhead readAhead(rows_, rowCount);
+    for (long row = 0; row < rowCount; ++row) {
+      if (stopAsked()) {
+        summary_.stopped = true;
+        summary_.notReached += rowCount - row;
+        break;
+      }
+      turn(row);
+      readAhead.announceAfter(row);
+    }
+    closeMailbox();
+    return std::move(summary_);
+  }
+
+ private:
+  void turn(long row) {
+    observer_.turnStarted(row);
+    observer_.yieldPoint();
+    const std::string path = MessagePathOfRow(rows_.rowText(row));
+    if (path.empty()) return;  // the single empty row of an empty list: nothing to convert
+
+    if (isNamedAppleDouble(path)) return skip(row, path);
+
+    const MailboxPlace place = PlaceForMessage(options_, destination_, path);
+    // Messages come folder by folder: the folder made for the last one is not looked at again.
+    const bool folderReady =
+        place.outputFolder == readyFolder_ || EnsureFolderExists(place.outputFolder);
+    observer_.yieldPoint();
+    observer_.yieldPoint();
+    observer_.yieldPoint();
+    if (!folderReady) {
+      return fail(row, path, folderNotCreated(place.outputFolder), "cannot create output folder");
+    }
+    readyFolder_ = place.outputFolder;
+
+    // The message file is opened once; the separator line and the text read its bytes where
+    // they lie.
+    if (MaybeFailure failure = file_.open(path)) return fail(row, path, *failure, "cannot read");
+    const std::string separator = BuildSeparatorLine(path, file_.bytes(), file_.modified());
+    observer_.yieldPoint();
+
+    MessageTextWriter text(path, file_, options_.record);
+    observer_.yieldPoint();
+    if (text.notAMessage()) return skip(row, path);
+    const std::uint64_t fileLength = text.fileLength();
+    observer_.messageOpened(fileLength);
+    const auto lineRead = [&](std::uint64_t textLength) {
+      observer_.yieldPoint();
+      observer_.lineRead(textLength, fileLength);
+    };
+    std::vector<Notice> warnings = text.warnings();
+    if (file_.statedSize() > file_.bytes().size()) {
+      // Shrunk while read, or a file system that states more than it holds.
+      warnings.push_back({path, "file size says " + std::to_string(file_.statedSize()) +
+                                    " bytes, " + std::to_string(file_.bytes().size()) +
+                                    " could be read"});
+    }
+    if (stopRequestedNow()) return leaveOut();
+
+    // Separator line, line end, text, line end, written into the mailbox as they are made.
+    const std::string_view lineEnd = RecordLineEnd(text.lineEnds());
+    if (place.mailboxPath != openMailbox_) closeMailbox();
+    openMailbox_ = place.mailboxPath;
+    std::size_t mended = 0;
+    AppendHooks hooks;
+    hooks.opened = [this] { observer_.yieldPoint(); };
+    hooks.waitingForLock = [&] { observer_.mailboxBusy(row, place.mailboxPath); };
+    if (observer_.handlesEvents()) {
+      hooks.whileWaiting = [this] {
+        observer_.yieldPoint();
+        return observer_.stopRequested();
+      };
+    }
+    hooks.tailMended = [&](std::size_t added) { mended = added; };
+    hooks.stop = options_.stop;
+    MaybeFailure appended = mailbox_.append(
+        place.mailboxPath, lineEnd,
+        [&](RecordOutput& out) {
+          return out.write(separator) && out.write(lineEnd) && text.write(out, lineRead) &&
+                 out.write(lineEnd);
+        },
+        hooks);
+    observer_.yieldPoint();
+    if (appended && text.readFailure()) return fail(row, path, *text.readFailure(), "cannot read");
+    if (appended && appended->code == FailureCode::Interrupted) return leaveOut();
+    if (appended) return fail(row, path, std::move(*appended), "cannot write mailbox");
+
+    ++summary_.converted;
+    summary_.bytesRead += fileLength;
+    summary_.bytesWritten += mended + separator.size() + text.textLength() + 2 * lineEnd.size();
+    if (mailboxesSeen_.insert(place.mailboxPath).second) {
+      summary_.mailboxes.push_back(place.mailboxPath);
+    }
+    // Warnings only matter for a message that made it into its mailbox.
+    if (!warnings.empty() || mended != 0) ++summary_.warnings;
+    for (const Notice& notice : warnings) observer_.warned(row, notice);
+    if (mended != 0) {
+      observer_.warned(row, Notice{place.mailboxPath,
+                                   "did not end with a complete record; new records start after "
+                                   "an empty line"});
+    }
+    observer_.turnFinished(row);
+  }
+
+  // Asked before each row: by the observer, or by a stop request made at any time.
+  bool stopAsked() { return observer_.stopRequested() || stopRequestedNow(); }
+  bool stopRequestedNow() const { return options_.stop != nullptr && options_.stop->stopping(); }
+
+  // A stop request came while the turn's message was read or written: its record is left out
+  // (or was cut back) and the run ends.
+  void leaveOut() {
+    summary_.stopped = true;
+    ++summary_.notReached;
+  }
+
+  void fail(long row, const std::string& path, Failure failure, const char* what) {
+    Failure named = aboutMessage(std::move(failure), path, what);
+    ++summary_.failed;
+    observer_.turnFailed(row, named);
+    summary_.failures.push_back(std::move(named));
+  }
+
+  // Consecutive records of one mailbox share its open file; it is closed when the run moves to
+  // another mailbox and at the end. A close that fails has taken the records written since the
+  // mailbox was opened back out: they count as failed, under one failure naming the mailbox.
+  void closeMailbox() {
+    const long records = mailbox_.openRecords();
+    MaybeFailure failure = mailbox_.close();
+    openMailbox_.clear();
+    if (!failure) return;
+    summary_.converted -= records;
+    summary_.failed += records;
+    summary_.failures.push_back(std::move(*failure));
+  }
+
+  void skip(long row, const std::string& path) {
+    ++summary_.skipped;
+    observer_.turnSkipped(row, Notice{path, "not a message: AppleDouble metadata file"});
+  }
+
+  RowSource& rows_;
+  const std::string destination_;
+  ConversionObserver& observer_;
+  const RunOptions& options_;
+  RunSummary summary_;
+  std::unordered_set<std::string> mailboxesSeen_;
+  std::string readyFolder_;  // the output folder last made or found
+  MessageFile file_;         // the message file of the current turn
+  MailboxWriter mailbox_;    // the mailbox of the last record, kept open for the next
+  std::string openMailbox_;
+};
+
+}  // namespace
+
+MailboxPlace PlaceForMessage(const RunOptions& options, const std::string& destinationFolder,
+                             const std::string& messagePath) {
+  if (options.placer) {
+    if (auto place = options.placer(destinationFolder, messagePath)) return std::move(*place);
+  }
+  return MailboxPlaceFor(destinationFolder, messagePath);
+}
+
+RunSummary RunConversion(RowSource& rows, const std::string& destinationFolder,
+                         ConversionObserver& observer, const RunOptions& options) {
+  return Run(rows, destinationFolder, observer, options).go();
+}
+
+}  // namespace drovanta

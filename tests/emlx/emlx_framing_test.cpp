@@ -1,0 +1,285 @@
+#include "emlx/emlx_framing.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "emlx/message_file.h"
+#include "emlx/property_list.h"
+#include "support/temp_folder.h"
+
+namespace drovanta {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::readFile;
+
+std::string_view messageOf(std::string_view bytes, const EmlxFrame& frame) {
+  return bytes.substr(frame.messageBegin, frame.messageLength);
+}
+
+const std::string kPlist =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+    "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+    "<plist version=\"1.0\">\n<dict>\n\t<key>date-received</key>\n\t<integer>1517000478</integer>\n"
+    "</dict>\n</plist>";
+
+TEST(EmlxFraming, CountLineForms) {
+  const std::string message = "Subject: hi\n\nbody\n";
+  const std::string count = std::to_string(message.size());
+  for (const std::string& line : {count + "\n", count + "      \n", count + "\r\n",
+                                  "  " + count + " \t\r\n", "\t" + count + "\n"}) {
+    SCOPED_TRACE(line);
+    const std::string bytes = line + message + kPlist + "\n";
+    const EmlxFrame frame = FrameEmlx(bytes, true);
+    EXPECT_TRUE(frame.framed);
+    EXPECT_EQ(frame.messageBegin, line.size());
+    EXPECT_EQ(messageOf(bytes, frame), message);
+    EXPECT_EQ(frame.propertyList, kPlist);
+  }
+}
+
+TEST(EmlxFraming, FirstLineThatIsNotACountTakesTheFileWhole) {
+  for (const std::string& bytes :
+       {std::string("Mime-Version: 1.0\nSubject: x\n\nbody\n"), std::string("12a\nSubject: x\n"),
+        std::string("1 2\nSubject: x\n"), std::string("\nSubject: x\n"), std::string("   \nx\n"),
+        std::string("-5\nSubject: x\n"), std::string("42"), std::string()}) {
+    SCOPED_TRACE(bytes);
+    const EmlxFrame frame = FrameEmlx(bytes, true);
+    EXPECT_FALSE(frame.framed);
+    EXPECT_EQ(frame.messageBegin, 0u);
+    EXPECT_EQ(frame.messageLength, bytes.size());
+    EXPECT_TRUE(frame.propertyList.empty());
+  }
+}
+
+TEST(EmlxFraming, NameThatFailsTheEmlxTestTakesTheFileWhole) {
+  const std::string bytes = "5\nabcde" + kPlist;
+  const EmlxFrame frame = FrameEmlx(bytes, false);
+  EXPECT_FALSE(frame.framed);
+  EXPECT_EQ(frame.messageLength, bytes.size());
+}
+
+TEST(EmlxFraming, CountBeyondTheDataTakesWhatRemains) {
+  const std::string bytes = "900\nSubject: short\n\nbody\n";
+  const EmlxFrame frame = FrameEmlx(bytes, true);
+  EXPECT_TRUE(frame.framed);
+  EXPECT_EQ(messageOf(bytes, frame), "Subject: short\n\nbody\n");
+  EXPECT_TRUE(frame.propertyList.empty());
+
+  // A count too large for any integer type still reads as "everything".
+  const std::string huge = "99999999999999999999999999\nSubject: x\n";
+  EXPECT_EQ(messageOf(huge, FrameEmlx(huge, true)), "Subject: x\n");
+}
+
+TEST(EmlxFraming, OvershootingCountCutsOffTheSwallowedPropertyList) {
+  for (const std::string& lineEnd : {std::string("\n"), std::string("\r\n")}) {
+    const std::string message = "Subject: x" + lineEnd + lineEnd + "body" + lineEnd;
+    for (const std::string& after : {std::string(), std::string("\n"), std::string(" \r\n\t\n")}) {
+      const std::string bytes = "5000" + lineEnd + message + kPlist + after;
+      const EmlxFrame frame = FrameEmlx(bytes, true);
+      EXPECT_EQ(messageOf(bytes, frame), message);
+      EXPECT_EQ(frame.propertyList, kPlist);
+    }
+  }
+}
+
+TEST(EmlxFraming, PropertyListTextInsideACorrectlyCountedMessageStays) {
+  // The message itself ends with a plist (say, a pasted one); the count is right and the real
+  // list follows, so nothing of the message is cut.
+  const std::string message = "Subject: x\n\n" + kPlist + "\n";
+  const std::string bytes = std::to_string(message.size()) + "\n" + message + kPlist;
+  const EmlxFrame frame = FrameEmlx(bytes, true);
+  EXPECT_EQ(messageOf(bytes, frame), message);
+  EXPECT_EQ(frame.propertyList, kPlist);
+}
+
+TEST(EmlxFraming, XmlDeclarationMustOpenALineToBeCut) {
+  const std::string message = "Subject: x\n\nsee <?xml a?> and </plist>";
+  const std::string bytes = "5000\n" + message;
+  EXPECT_EQ(messageOf(bytes, FrameEmlx(bytes, true)), message);
+}
+
+TEST(EmlxFraming, WithoutCountLineATrailingPropertyListIsCutOff) {
+  for (const std::string& lineEnd : {std::string("\n"), std::string("\r\n")}) {
+    const std::string message = "Subject: x" + lineEnd + lineEnd + "body" + lineEnd;
+    for (const std::string& after : {std::string(), std::string("\n")}) {
+      const std::string bytes = message + kPlist + after;
+      const EmlxFrame frame = FrameEmlx(bytes, true);
+      EXPECT_FALSE(frame.framed);
+      EXPECT_EQ(messageOf(bytes, frame), message);
+      EXPECT_EQ(frame.propertyList, kPlist);
+    }
+  }
+  // A list that does not end the file, or a name that is not an .emlx name: taken whole.
+  for (const auto& [bytes, isEmlxName] :
+       {std::pair{"Subject: x\n\n" + kPlist + "\nmore text\n", true},
+        std::pair{"Subject: x\n\n" + kPlist, false}}) {
+    const EmlxFrame frame = FrameEmlx(bytes, isEmlxName);
+    EXPECT_EQ(frame.messageLength, bytes.size());
+    EXPECT_TRUE(frame.propertyList.empty());
+  }
+}
+
+// Real Apple Mail files.
+class CorpusFraming : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = DROVANTA_CORPUS_DIR;
+    if (root_.empty() || !fs::is_directory(root_)) GTEST_SKIP() << "no corpus at " << root_;
+  }
+  std::string load(const std::string& relative) { return readFile(fs::path(root_) / relative); }
+  // The sanitised fixtures sit a few folders down; they are found by their unique names.
+  std::string fixture(const std::string& name) {
+    for (const auto& entry :
+         fs::recursive_directory_iterator(fs::path(root_) / "search-emlx-mailbox"))
+      if (entry.path().filename() == name) return fs::relative(entry.path(), root_).string();
+    ADD_FAILURE() << "missing corpus file " << name;
+    return name;
+  }
+  std::string root_;
+};
+
+constexpr const char* kMessages = "partial-emlx-converter/test/__testdata/input/Messages/";
+constexpr const char* kSkip = "partial-emlx-converter/test/__testdata/skip-emlx/";
+constexpr const char* kTerhechte = "terhechte-emlx/tests/emails/";
+
+TEST_F(CorpusFraming, CountsPaddedOrNotFollowedByPropertyList) {
+  struct Case {
+    const char* file;
+    std::size_t begin, length;
+    const char* firstHeader;
+  };
+  // "2945" is padded with spaces to ten characters; "3685" is not padded.
+  for (const Case& c : {Case{"114862.emlx", 11, 2945, "Return-Path: <"},
+                        Case{"11507.emlx", 5, 3685, "X-Antivirus: "}}) {
+    SCOPED_TRACE(c.file);
+    const std::string bytes = load(std::string(kMessages) + c.file);
+    const EmlxFrame frame = FrameEmlx(bytes, true);
+    ASSERT_TRUE(frame.framed);
+    EXPECT_EQ(frame.messageBegin, c.begin);
+    EXPECT_EQ(frame.messageLength, c.length);
+    EXPECT_TRUE(messageOf(bytes, frame).starts_with(c.firstHeader));
+    EXPECT_TRUE(frame.propertyList.starts_with("<?xml"));
+    EXPECT_TRUE(frame.propertyList.ends_with("</plist>"));
+    EXPECT_TRUE(ParsePropertyList(frame.propertyList).dateReceived.has_value());
+  }
+}
+
+TEST_F(CorpusFraming, OvershootingCountsLeaveNoPropertyListInTheMessage) {
+  for (const std::string& file :
+       {std::string(kMessages) + "136153.partial.emlx",
+        std::string(kMessages) + "207046.partial.emlx",
+        std::string(kMessages) + "229417.partial.emlx", std::string(kTerhechte) + "broken3.emlx"}) {
+    SCOPED_TRACE(file);
+    const std::string bytes = load(file);
+    const EmlxFrame frame = FrameEmlx(bytes, true);
+    ASSERT_TRUE(frame.framed);
+    const std::string_view message = messageOf(bytes, frame);
+    EXPECT_EQ(message.find("<?xml"), std::string_view::npos);
+    EXPECT_EQ(message.find("</plist>"), std::string_view::npos);
+    EXPECT_TRUE(message.ends_with("\n"));
+    EXPECT_TRUE(frame.propertyList.starts_with("<?xml version="));
+    EXPECT_TRUE(frame.propertyList.ends_with("</plist>"));
+    EXPECT_TRUE(ParsePropertyList(frame.propertyList).dateReceived.has_value());
+    EXPECT_EQ(frame.messageBegin + frame.messageLength + frame.propertyList.size(),
+              bytes.find_last_not_of(" \t\r\n") + 1);
+  }
+}
+
+TEST_F(CorpusFraming, CountLargerThanFileWithoutPropertyList) {
+  for (const std::string& file :
+       {std::string(kTerhechte) + "broken1.emlx", fixture("763983.emlx"), fixture("763933.emlx")}) {
+    SCOPED_TRACE(file);
+    const std::string bytes = load(file);
+    const EmlxFrame frame = FrameEmlx(bytes, true);
+    ASSERT_TRUE(frame.framed);
+    EXPECT_EQ(frame.messageBegin + frame.messageLength, bytes.size());
+    EXPECT_TRUE(frame.propertyList.empty());
+  }
+}
+
+TEST_F(CorpusFraming, FilesWithoutCountLineLoseOnlyTheirTrailingPropertyList) {
+  const std::string invalid = load(std::string(kSkip) + "invalid.emlx");
+  EXPECT_FALSE(FrameEmlx(invalid, true).framed);
+  EXPECT_EQ(FrameEmlx(invalid, true).messageLength, invalid.size());
+
+  const std::string broken = load(std::string(kTerhechte) + "broken2.emlx");
+  const EmlxFrame frame = FrameEmlx(broken, true);
+  EXPECT_FALSE(frame.framed);
+  EXPECT_EQ(frame.messageBegin, 0u);
+  EXPECT_TRUE(messageOf(broken, frame).starts_with("Mime-Version: 1.0\n"));
+  EXPECT_EQ(broken.substr(frame.messageLength, 5), "<?xml");
+  EXPECT_EQ(ParsePropertyList(frame.propertyList).dateReceived, 1581000000.0);
+}
+
+// The first file of a run may be empty: its bytes are a view that C functions can be given.
+TEST(EmlxFraming, NoBytesAtAllFrameAsAnEmptyMessage) {
+  const std::string path =
+      (std::filesystem::temp_directory_path() / "drovanta-empty.emlx").string();
+  { std::ofstream(path, std::ios::binary); }
+  MessageFile empty;
+  ASSERT_FALSE(empty.open(path));
+  EXPECT_NE(empty.bytes().data(), nullptr);
+  std::filesystem::remove(path);
+  for (const std::string_view none : {std::string_view(), empty.bytes()}) {
+    const EmlxFrame frame = FrameEmlx(none, true);
+    EXPECT_FALSE(frame.framed);
+    EXPECT_EQ(frame.messageLength, 0u);
+    EXPECT_EQ(CountLineWarning(none, frame, false), "");
+  }
+}
+
+// A count line that disagrees with what follows is framed as before, and said.
+TEST(EmlxFraming, ACountLineThatDisagreesIsNamed) {
+  const std::string message = "Subject: hi\n\nbody\n";  // 18 bytes
+  const auto warningFor = [](const std::string& bytes, bool partial = false) {
+    return CountLineWarning(bytes, FrameEmlx(bytes, true), partial);
+  };
+  EXPECT_EQ(warningFor("18\n" + message + kPlist), "");
+  EXPECT_EQ(warningFor("18\n" + message + "\n\n" + kPlist), "");  // white space before the list
+  EXPECT_EQ(warningFor("18\n" + message), "");
+  EXPECT_EQ(warningFor("0\n"), "");
+  EXPECT_EQ(warningFor("0\n\n" + kPlist), "");
+  EXPECT_EQ(warningFor("500\n" + message + kPlist), "count line says 500 bytes, 18 follow");
+  EXPECT_EQ(warningFor("500\n" + message), "count line says 500 bytes, 18 follow");
+  EXPECT_EQ(warningFor("0\n" + message + kPlist),
+            "count line says 0 bytes, 18 follow; the file holds a message");
+  EXPECT_EQ(warningFor("10\n" + message + kPlist), "count line says 10 bytes, 18 follow");
+  // A partial message counts the parts stored apart: more than follows is what it should say.
+  EXPECT_EQ(warningFor("500\n" + message + kPlist, true), "");
+  EXPECT_EQ(warningFor("10\n" + message + kPlist, true), "count line says 10 bytes, 18 follow");
+  // Not framed: nothing to disagree with.
+  EXPECT_EQ(warningFor("From: x\n\nbody"), "");
+}
+
+TEST_F(CorpusFraming, BytesAfterTheCountAreNotPartOfTheMessage) {
+  const std::string small = load(std::string(kSkip) + "test-small.txt");
+  EXPECT_EQ(messageOf(small, FrameEmlx(small, true)), "la\nle\nli");
+  EXPECT_FALSE(FrameEmlx(small, false).framed);
+
+  const std::string large = load(std::string(kSkip) + "test-large.txt");
+  const EmlxFrame frame = FrameEmlx(large, true);
+  EXPECT_EQ(frame.messageLength, 537723u);
+  EXPECT_LT(frame.messageBegin + frame.messageLength, large.size());
+}
+
+TEST_F(CorpusFraming, TruncatedFilesStayInsideTheirBytes) {
+  // Every prefix of a real file, as a copy cut short would leave it.
+  const std::string bytes = load(std::string(kMessages) + "114862.emlx");
+  for (std::size_t n = 0; n <= bytes.size(); ++n) {
+    const std::string_view cut = std::string_view(bytes).substr(0, n);
+    const EmlxFrame frame = FrameEmlx(cut, true);
+    ASSERT_LE(frame.messageBegin + frame.messageLength, n) << n;
+    if (frame.framed) {
+      ASSERT_EQ(frame.messageBegin, 11u) << n;
+    }
+    ASSERT_TRUE(frame.propertyList.empty() || frame.propertyList.ends_with("</plist>")) << n;
+  }
+}
+
+}  // namespace
+}  // namespace drovanta
