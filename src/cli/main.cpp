@@ -15,10 +15,10 @@
 #include "cli/progress_line.h"
 #include "cli/run_report.h"
 #include "cli/source_rows.h"
-#include "cli/stop_signals.h"
 #include "mbox/apple_mailbox_naming.h"
 #include "run/conversion_run.h"
 #include "run/parallel_run.h"
+#include "run/stop_signals.h"
 #include "shellutil/folder_creation.h"
 #include "shellutil/path_helpers.h"
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "conversion/stop_request.h"
+#include "mbox/stop_request.h"
 #include "shellutil/failure.h"
 
 namespace drovanta {
