@@ -248,6 +248,10 @@ MaybeFailure MailboxWriter::append(const std::string& mailboxPath, std::string_v
       if (error == kNotAFile) {
         return Failure{FailureCode::MailboxUnwritable, mailboxPath, "Not a regular file"};
       }
+      if (error == kSymbolicLink) {
+        return Failure{FailureCode::MailboxUnwritable, mailboxPath,
+                       "is a symbolic link, not followed"};
+      }
       if (error == EINTR) {
         return Failure{FailureCode::Interrupted, mailboxPath, "interrupted before it was written"};
       }
