@@ -80,7 +80,9 @@ class LyingFilesTest(CliTestCase):
         os.symlink(target, source)
         result = self.run_tool("-o", "out", source)
         self.assertEqual(result.returncode, 0, result.stderr)
+        # Such files hold no mail message either.
         self.assertEqual(warnings_of(result), [
+            f"warning: {source}: the message has no header field",
             f"warning: {source}: file size says {stated} bytes, {held} could be read"])
         self.assert_summary(result.stderr, converted=1, warnings=1, mailboxes=1)
 
@@ -117,6 +119,29 @@ class LyingFilesTest(CliTestCase):
         self.assertEqual(dry.stdout.decode().splitlines(), [
             f"{shown}/1.emlx -> {self.path('out')}/{os.path.relpath(shown, '/')}/"
             f"{os.path.basename(shown)}.mbox"])
+
+    def test_huge_counts_and_files_without_a_header_are_converted_with_a_warning(self):
+        message = make_message(1, self.rng)
+        huge = write_file(self.path("src", "1.emlx"), b"98765432109876543210\n" + message)
+        count_line = b"%d\n" % len(message)
+        sparse = write_file(self.path("src", "2.emlx"), count_line + message)
+        os.truncate(sparse, 1 << 30)  # a gigabyte of zeros (a hole) after the counted message
+        zeros = write_file(self.path("src", "3.emlx"), b"")
+        os.truncate(zeros, 3 << 20)  # large enough to be mapped; no line end, no header
+        text = write_file(self.path("src", "4.emlx"), b"just a line of text\nand another\n")
+        result = self.run_tool("-o", "out", "src")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(warnings_of(result), [
+            f"warning: {huge}: count line says 98765432109876543210 bytes, {len(message)} follow",
+            f"warning: {sparse}: count line says {len(message)} bytes, "
+            f"{(1 << 30) - len(count_line)} follow",
+            f"warning: {zeros}: the message has no header field",
+            f"warning: {text}: the message has no header field"])
+        self.assert_summary(result.stderr, converted=4, warnings=4, mailboxes=1)
+        written = read_mbox(self.box)
+        self.assertEqual([m["Message-ID"] for _, m in written[:2]], ["<m1@example.org>"] * 2)
+        self.assertEqual(written[2][1].as_bytes().strip(b"\r\n"), bytes(3 << 20))
+        self.assertEqual(written[3][1].get_payload().rstrip(), "just a line of text\nand another")
 
     def test_pipes_and_sockets_named_like_messages_are_reported_as_skipped(self):
         # "\udc9b" is the lone byte 0x9b in the name: an 8-bit terminal's escape introducer.
