@@ -135,13 +135,14 @@ Options:
                         folder keep the default naming.
   --flags               write the Apple Mail state (read, answered, flagged, ...)
                         as Status, X-Status and X-Mozilla-Status headers
-  --eol auto            each record keeps its message's line ends (the default):
-                        the separator line and the closing empty line follow
-                        the message's first line end (LF; CR LF for CR LF, a
-                        lone CR or none), a lone CR in a CR LF record becomes
-                        CR LF, every other byte is kept
+  --eol auto            each message keeps its line ends (the default): the
+                        separator line and the closing empty line end with LF,
+                        a message whose first line end is CR LF or a lone CR
+                        keeps CR LF (a lone CR becomes CR LF), every other
+                        byte is kept
   --eol crlf            every line end CR LF
-  --eol lf              every line end LF (for readers that refuse CR LF)
+  --eol lf              every line end LF (for readers that cannot read CR LF
+                        messages, such as GNU mailutils)
   -j, --jobs N          convert up to N mailboxes at once (default: one per
                         processor); each mailbox is written as with --jobs 1,
                         and problems are reported in the same order
@@ -158,6 +159,7 @@ Output on standard error:
     warning: PATH: TEXT       converted, but something of it is missing
     skipped: PATH: TEXT       not a message (an AppleDouble "._" file, or a named
                               pipe, socket or device named like one)
+    note: N message(s) kept CR LF line ends, ...  (--eol auto; see --eol lf)
   and the summary (N warnings counts the messages that had warnings):
     N converted, N failed, N skipped, N warnings; N mailboxes, N bytes written in S seconds
 

@@ -74,7 +74,7 @@ int Run(const std::vector<std::string>& args) {
     const std::string interruption = std::string(kProgramName) + ": interrupted by " +
                                      SignalName(stop.reason()) +
                                      " while looking for messages; nothing converted";
-    PrintRunReport(stderr, collected.failures, {}, collected.skipped, interruption,
+    PrintRunReport(stderr, collected.failures, {}, collected.skipped, interruption, {},
                    SummaryLine(summary, seconds()));
     return ExitStatusForSignal(stop.reason());
   }
@@ -132,7 +132,7 @@ int Run(const std::vector<std::string>& args) {
                    " messages not converted";
   }
   PrintRunReport(stderr, failures, progress.warnings(), skipped, interruption,
-                 SummaryLine(summary, seconds()));
+                 LineEndNote(summary), SummaryLine(summary, seconds()));
   if (summary.stopped) return ExitStatusForSignal(stop.reason());
   return summary.failed == 0 ? kExitConverted : kExitSomeFailed;
 }

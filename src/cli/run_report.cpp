@@ -15,9 +15,18 @@ std::string SummaryLine(const RunSummary& summary, double seconds) {
   return text;
 }
 
+std::string LineEndNote(const RunSummary& summary) {
+  if (summary.crLfMessages == 0) return {};
+  // Readers that take a line as ending at LF only (GNU mailutils) find no end to such a header.
+  return "note: " + std::to_string(summary.crLfMessages) +
+         " message(s) kept CR LF line ends, which GNU mailutils cannot read; --eol lf writes "
+         "them with LF";
+}
+
 void PrintRunReport(std::FILE* stream, const std::vector<Failure>& failures,
                     const std::vector<Notice>& warnings, const std::vector<Notice>& skipped,
-                    const std::string& interruption, const std::string& summaryLine) {
+                    const std::string& interruption, const std::string& lineEndNote,
+                    const std::string& summaryLine) {
   for (const auto& failure : failures) {
     std::fprintf(stream, "%s\n", PrintableText(describe(failure)).c_str());
   }
@@ -30,6 +39,7 @@ void PrintRunReport(std::FILE* stream, const std::vector<Failure>& failures,
                  PrintableText(notice.text).c_str());
   }
   if (!interruption.empty()) std::fprintf(stream, "%s\n", interruption.c_str());
+  if (!lineEndNote.empty()) std::fprintf(stream, "%s\n", lineEndNote.c_str());
   std::fprintf(stream, "%s\n", summaryLine.c_str());
 }
 

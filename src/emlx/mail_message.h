@@ -28,7 +28,7 @@ class MailMessage {
   // file's modification time.
   UtcDateTime MessageDate() const;
   // The addr-spec of the first mailbox in From; else Sender; else Return-Path; else
-  // "MAILER-DAEMON". Non-ASCII addresses come as UTF-8 bytes.
+  // "MAILER-DAEMON". Only printable ASCII without a blank: other addresses are passed over.
   std::string SenderAddress() const;
 
  private:

@@ -335,7 +335,7 @@ MaybeFailure AppendRecordWith(const std::string& mailboxPath, std::string_view s
                               const RecordWriteCall& writeCall) {
   MailboxWriter writer;
   if (writeCall) writer.setWriteCall(writeCall);
-  const std::string_view lineEnd = RecordLineEnd(options.lineEnds);
+  const std::string_view lineEnd = FramingLineEnd(options.lineEnds);
   MaybeFailure failure = writer.append(
       mailboxPath, lineEnd,
       [&](RecordOutput& out) {

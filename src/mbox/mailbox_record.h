@@ -38,8 +38,8 @@ class MailboxWriter {
   // Appends the record `produce` gives. While the mailbox is open it is locked against other
   // writers (an fcntl write lock, as mail readers and delivery agents take it); a mailbox this
   // writer creates is private to its owner. A mailbox that does not end with a line end and an
-  // empty line gets them before its first record, in the record's `lineEnd`. A failure names
-  // the mailbox; a second stop request in `hooks` abandons the record (Interrupted).
+  // empty line gets them before its first record, in `lineEnd`, the record's framing line end. A
+  // failure names the mailbox; a second stop request in `hooks` abandons the record (Interrupted).
   MaybeFailure append(const std::string& mailboxPath, std::string_view lineEnd,
                       const RecordProducer& produce, const AppendHooks& hooks = {});
   // Closes the open mailbox, if any. A failure to close (a network file system may report a
@@ -60,7 +60,7 @@ class MailboxWriter {
 
 // Appends one record (separator line, line end, message text, line end) to the mailbox file with
 // a MailboxWriter of its own, and closes it. The separator line and the closing empty line end
-// as options.lineEnds says: LF for Lf, else CR LF (give the message's settled convention).
+// with CR LF in the CrLf mode, else with LF, whatever the message text's own line ends.
 MaybeFailure AppendRecord(const std::string& mailboxPath, std::string_view separatorLine,
                           std::string_view messageText, const RecordOptions& options = {},
                           const AppendHooks& hooks = {});

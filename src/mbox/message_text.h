@@ -36,8 +36,10 @@ class MessageTextWriter {
 
   // An AppleDouble sidecar: nothing to convert.
   bool notAMessage() const { return notAMessage_; }
-  // The record's line ends, settled: CrLf or Lf.
+  // The message's line ends, settled: CrLf or Lf. In the automatic mode, its own.
   LineEnds lineEnds() const { return form_.lineEnds; }
+  // The line end of the separator line and of the empty line that closes the record.
+  std::string_view recordLineEnd() const { return FramingLineEnd(options_.lineEnds); }
   // Length of the message bytes the text is made from: without an .emlx file's count line and
   // property list; for a partial message, the rebuilt message's length.
   std::uint64_t fileLength() const { return fileLength_; }
@@ -95,7 +97,7 @@ class StringOutput : public RecordOutput {
 // One message's whole text, held in memory.
 struct MessageText {
   std::string text;
-  LineEnds lineEnds = LineEnds::CrLf;  // settled: CrLf or Lf
+  LineEnds lineEnds = LineEnds::CrLf;  // the message's, settled: CrLf or Lf
   std::uint64_t fileLength = 0;
   std::vector<Notice> warnings;
   bool notAMessage = false;

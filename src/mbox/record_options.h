@@ -3,11 +3,12 @@
 namespace drovanta {
 
 enum class LineEnds {
-  // Each record keeps its message's own convention: CR LF when the message's first line end is
-  // CR LF or a lone CR (or it has none), LF when it is a lone LF. The message bytes are kept,
-  // except that a lone CR in a CR LF record becomes CR LF.
+  // Each message keeps its own convention inside an LF record (separator line and closing empty
+  // line end with LF, which every mbox reader splits at): CR LF when the message's first line
+  // end is CR LF or a lone CR, LF when it is a lone LF or there is none. The message bytes are
+  // kept, except that a lone CR in a CR LF message becomes CR LF.
   Auto,
-  CrLf,  // every line end CR LF: lone CR and lone LF become CR LF
+  CrLf,  // every line end CR LF, the separator line's and the closing one's too
   Lf,    // every line end LF: CR LF and lone CR become LF
 };
 
@@ -22,10 +23,16 @@ struct RecordOptions {
   bool kernelCopy = true;
 };
 
-// The line end of a record whose convention is settled (CrLf or Lf); the record writer is given
-// the settled convention of each message.
+// The line end of a message whose convention is settled (CrLf or Lf): the one its text gets
+// where a line end is added to it.
 inline const char* RecordLineEnd(LineEnds settled) {
   return settled == LineEnds::Lf ? "\n" : "\r\n";
+}
+
+// The line end of the record's own lines in a mode: after the separator line, the closing empty
+// line, and what a torn mailbox tail is given. CR LF only when every line end is to be CR LF.
+inline const char* FramingLineEnd(LineEnds mode) {
+  return mode == LineEnds::CrLf ? "\r\n" : "\n";
 }
 
 }  // namespace drovanta

@@ -56,10 +56,10 @@ RecordForm RecordFormFor(LineEnds mode, std::string_view messageStart) {
       break;
   }
   // The automatic mode keeps the convention of the message's first line end; a lone CR (old Mac
-  // files) and a message without any line end get CR LF. Nothing but lone CRs is changed then:
-  // they would otherwise run a CR LF record's lines together for readers that split at LF.
+  // files) gets CR LF and a message without any line end LF. Nothing but lone CRs is changed
+  // then: they would otherwise run a CR LF message's lines together for readers that split at LF.
   const std::size_t first = nextLineEnd(messageStart, 0, true);
-  if (first != std::string_view::npos && messageStart[first] == '\n') {
+  if (first == std::string_view::npos || messageStart[first] == '\n') {
     return {LineEnds::Lf, false, false, false};
   }
   return {LineEnds::CrLf, true, false, false};

@@ -9,7 +9,7 @@
 
 namespace drovanta {
 
-// How one record writes its lines.
+// How one record writes its message's lines.
 struct RecordForm {
   LineEnds lineEnds = LineEnds::CrLf;  // settled: CrLf or Lf
   bool loneCrEndsLine = true;          // a lone CR is a line end, written as the record's one

@@ -25,19 +25,13 @@ struct GObjectRef {
   GObjectRef& operator=(const GObjectRef&) = delete;
 };
 
-// White space or control characters make an address useless on a separator line; this also
-// catches the UTF-8 forms of no-break and other Unicode spaces.
+// A separator line is read as ASCII by mbox readers (Python's refuses any other byte), and a
+// blank would split the sender in two: only printable ASCII without a space will do.
 bool usableAddress(std::string_view address) {
   if (address.empty()) return false;
-  const auto* b = reinterpret_cast<const unsigned char*>(address.data());
-  const std::size_t n = address.size();
-  for (std::size_t i = 0; i < n; ++i) {
-    if (b[i] <= 0x20 || b[i] == 0x7F) return false;
-    if (b[i] == 0xC2 && i + 1 < n && b[i + 1] >= 0x80 && b[i + 1] <= 0xA0) return false;
-    if (b[i] == 0xE2 && i + 2 < n && b[i + 1] == 0x80 &&
-        (b[i + 2] <= 0x8B || b[i + 2] == 0xA8 || b[i + 2] == 0xA9 || b[i + 2] == 0xAF))
-      return false;
-    if (b[i] == 0xE3 && i + 2 < n && b[i + 1] == 0x80 && b[i + 2] == 0x80) return false;
+  for (const char c : address) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte <= 0x20 || byte >= 0x7F) return false;
   }
   return true;
 }
@@ -53,7 +47,14 @@ const char* firstMailbox(InternetAddressList* list) {
           firstMailbox(internet_address_group_get_members(INTERNET_ADDRESS_GROUP(address)));
       if (inside != nullptr) return inside;
     } else if (INTERNET_ADDRESS_IS_MAILBOX(address)) {
-      return internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(address));
+      // GMime decodes a punycode domain: its ASCII form is the address as the message wrote it.
+      InternetAddressMailbox* mailbox = INTERNET_ADDRESS_MAILBOX(address);
+      const char* addr = internet_address_mailbox_get_addr(mailbox);
+      if (addr != nullptr && !usableAddress(addr)) {
+        const char* ascii = internet_address_mailbox_get_idn_addr(mailbox);
+        if (ascii != nullptr && usableAddress(ascii)) return ascii;
+      }
+      return addr;
     }
   }
   return nullptr;

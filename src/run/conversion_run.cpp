@@ -140,7 +140,7 @@ class Run {
     if (stopRequestedNow()) return leaveOut();
 
     // Separator line, line end, text, line end, written into the mailbox as they are made.
-    const std::string_view lineEnd = RecordLineEnd(text.lineEnds());
+    const std::string_view lineEnd = text.recordLineEnd();
     if (place.mailboxPath != openMailbox_) closeMailbox();
     openMailbox_ = place.mailboxPath;
     std::size_t mended = 0;
@@ -170,6 +170,9 @@ class Run {
     ++summary_.converted;
     summary_.bytesRead += fileLength;
     summary_.bytesWritten += mended + separator.size() + text.textLength() + 2 * lineEnd.size();
+    if (options_.record.lineEnds == LineEnds::Auto && text.lineEnds() == LineEnds::CrLf) {
+      ++summary_.crLfMessages;
+    }
     if (mailboxesSeen_.insert(place.mailboxPath).second) {
       summary_.mailboxes.push_back(place.mailboxPath);
     }

@@ -38,6 +38,9 @@ struct RunSummary {
   // In row order. Each names the message; a failure about the output folder or the mailbox
   // carries that path in its reason.
   std::vector<Failure> failures;
+  // Messages the automatic mode wrote with their own CR LF line ends (some readers cannot take
+  // those: the Lf mode writes them with LF).
+  long crLfMessages = 0;
 
   bool succeeded() const { return failed == 0; }
 };

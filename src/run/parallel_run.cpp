@@ -114,6 +114,7 @@ class ParallelRun {
     for (const RunSummary& part : summaries) {
       summary.bytesRead += part.bytesRead;
       summary.bytesWritten += part.bytesWritten;
+      summary.crLfMessages += part.crLfMessages;
     }
     return summary;
   }

@@ -156,6 +156,19 @@ std::string GridRowSource::rowText(long row) {
   return form_.grdFiles1->model().text(row, 0);
 }
 
+namespace {
+
+// Messages kept with CR LF line ends read well in most mail programs but not in all; the window
+// has no other line ends to offer, the command line has.
+std::string lineEndNote(const RunSummary& summary) {
+  if (summary.crLfMessages == 0) return {};
+  return "\r\n" + std::to_string(summary.crLfMessages) +
+         " message(s) kept CR LF line ends, which GNU mailutils cannot read (emlx2mbox --eol lf "
+         "writes them with LF).";
+}
+
+}  // namespace
+
 CompletionMessage CompletionMessageFor(const RunSummary& summary) {
   const bool failures = summary.failed > 0;
   if (!summary.stopped && !failures) {
@@ -165,7 +178,8 @@ CompletionMessage CompletionMessageFor(const RunSummary& summary) {
     }
     return {
         "Export Completed Successfully !\r\nYour data has been successfully exported to .mbox "
-        "format (Compatible for Entourage, Thunderbird, Eudora, Mac Mail).",
+        "format (Compatible for Entourage, Thunderbird, Eudora, Mac Mail)." +
+            lineEndNote(summary),
         kCompletionCaption, false};
   }
   std::string text =
@@ -182,6 +196,7 @@ CompletionMessage CompletionMessageFor(const RunSummary& summary) {
   if (summary.failures.size() > shown) {
     text += "\r\n... and " + std::to_string(summary.failures.size() - shown) + " more.";
   }
+  text += lineEndNote(summary);
   return {text, kCompletionCaption, failures};
 }
 

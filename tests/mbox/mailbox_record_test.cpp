@@ -45,14 +45,12 @@ RecordOptions optionsForMode(const std::string& mode) {
   return options;
 }
 
-// Reads the message and appends its record in the convention the text settled on.
+// Reads the message and appends its record as the run does.
 MaybeFailure appendMessage(const std::string& messagePath, const RecordOptions& options,
                            const std::string& mailboxPath) {
   auto text = ReadMessageText(messagePath, {}, options);
   if (!text) return text.failure();
-  RecordOptions settled = options;
-  settled.lineEnds = text->lineEnds;
-  return AppendRecord(mailboxPath, kSeparator, text->text, settled);
+  return AppendRecord(mailboxPath, kSeparator, text->text, options);
 }
 
 std::string recordFor(const std::string& messagePath, const RecordOptions& options,
@@ -64,7 +62,8 @@ std::string recordFor(const std::string& messagePath, const RecordOptions& optio
 // Each output/<input name>.<mode>.mbox holds the exact record of input/<input name>, where mode
 // is auto, crlf, lf, flags-auto, flags-crlf or flags-lf. In auto mode lf-only.eml (A LF B LF)
 // keeps its bytes and cr-only.eml (A CR B CR) becomes A CR LF B CR LF; neither has an empty
-// line after its header, so both get one before the record's closing empty line.
+// line after its header, so both get one before the record's closing empty line, which (like
+// the separator line) ends with LF in every mode but crlf.
 TEST(MailboxRecordGoldenTest, EveryInputGivesItsExpectedRecordByteForByte) {
   TempFolder temp;
   int compared = 0;
@@ -92,7 +91,7 @@ TEST(MailboxRecordTest, AppendKeepsEveryEarlierByte) {
   hooks.opened = [&] { ++opened; };
   ASSERT_FALSE(AppendRecord(mailbox, kSeparator, "Y: 2\r\n\r\nnew\r\n", {}, hooks));
   EXPECT_EQ(opened, 1);
-  EXPECT_EQ(readFile(mailbox), earlier + kSeparator + "\r\nY: 2\r\n\r\nnew\r\n\r\n");
+  EXPECT_EQ(readFile(mailbox), earlier + kSeparator + "\nY: 2\r\n\r\nnew\r\n\n");
 }
 
 // A mailbox path that is a link, to a missing file (which once made the append loop for ever)
@@ -147,7 +146,7 @@ TEST(MailboxRecordTest, ShortWritesStillGiveTheWholeRecord) {
     int calls = 0;
     ASSERT_FALSE(AppendRecordWith(mailbox, kSeparator, head, tail, {}, {},
                                   limitedWriter(perCall, SIZE_MAX, &calls)));
-    const std::string expected = std::string(kSeparator) + "\r\n" + text + "\r\n";
+    const std::string expected = std::string(kSeparator) + "\n" + text + "\n";
     EXPECT_EQ(readFile(mailbox), expected) << perCall;
     EXPECT_EQ(static_cast<std::size_t>(calls), (expected.size() + perCall - 1) / perCall);
   }
@@ -157,7 +156,7 @@ TEST(MailboxRecordTest, FailedAppendCutsTheMailboxBackToItsEarlierRecords) {
   TempFolder temp;
   const std::string earlier = std::string(kSeparator) + "\r\nX: 1\r\n\r\nold\r\n\r\n";
   const std::string text = "Subject: lost\r\n\r\nthis record never fits\r\n";
-  const std::size_t recordSize = std::string(kSeparator).size() + 2 + text.size() + 2;
+  const std::size_t recordSize = std::string(kSeparator).size() + 1 + text.size() + 1;
   // Fail at the first byte, inside the separator, inside the text and before the last byte.
   for (std::size_t budget : {std::size_t{0}, std::size_t{10}, recordSize - 20, recordSize - 1}) {
     const std::string mailbox = temp.write("Full.mbox", earlier);
@@ -202,8 +201,10 @@ TEST(MailboxRecordTest, UnopenableMailboxIsAFailureNamingItAndNothingIsWritten) 
   EXPECT_EQ(readFile(plainFile), "not a folder");
 }
 
+// The record of a message text in the default mode: separator line and closing empty line end
+// with LF whatever the text's line ends.
 std::string recordOf(std::string_view text) {
-  return std::string(kSeparator) + "\r\n" + std::string(text) + "\r\n";
+  return std::string(kSeparator) + "\n" + std::string(text) + "\n";
 }
 
 // A mailbox left without a closing empty line (a record torn by a killed run, another
@@ -218,11 +219,11 @@ TEST(MailboxRecordTornTailTest, TheRecordStartsAfterALineEndAndAnEmptyLine) {
       {"From a\r\n\r\nbody\r\n\r\n", ""},
       {"From a\n\nbody\n\r\n", ""},
       {"\n\n", ""},
-      {"From a\r\n\r\nhalf a li", "\r\n\r\n"},
-      {"From a\r\n\r\nwhole line\r\n", "\r\n"},
-      {"From a\n\nwhole line\n", "\r\n"},
-      {"x", "\r\n\r\n"},
-      {"\r", "\r\n\r\n"},
+      {"From a\r\n\r\nhalf a li", "\n\n"},
+      {"From a\r\n\r\nwhole line\r\n", "\n"},
+      {"From a\n\nwhole line\n", "\n"},
+      {"x", "\n\n"},
+      {"\r", "\n\n"},
   };
   for (const auto& [earlier, padding] : cases) {
     const std::string mailbox = temp.write("Torn.mbox", earlier);
@@ -233,13 +234,13 @@ TEST(MailboxRecordTornTailTest, TheRecordStartsAfterALineEndAndAnEmptyLine) {
     EXPECT_EQ(readFile(mailbox), earlier + padding + record) << earlier;
     EXPECT_EQ(told, padding.size()) << earlier;
   }
-  // The record's own line-end convention is used for the padding.
-  const std::string mailbox = temp.write("TornLf.mbox", "From a\n\nhalf");
-  RecordOptions lf;
-  lf.lineEnds = LineEnds::Lf;
-  ASSERT_FALSE(AppendRecord(mailbox, kSeparator, "Y: 2\n\nnew\n", lf));
+  // The padding ends its lines as the record's own lines do: CR LF only in the CR LF mode.
+  const std::string mailbox = temp.write("TornCrLf.mbox", "From a\r\n\r\nhalf");
+  RecordOptions crlf;
+  crlf.lineEnds = LineEnds::CrLf;
+  ASSERT_FALSE(AppendRecord(mailbox, kSeparator, "Y: 2\r\n\r\nnew\r\n", crlf));
   EXPECT_EQ(readFile(mailbox),
-            "From a\n\nhalf\n\n" + std::string(kSeparator) + "\nY: 2\n\nnew\n\n");
+            "From a\r\n\r\nhalf\r\n\r\n" + std::string(kSeparator) + "\r\nY: 2\r\n\r\nnew\r\n\r\n");
 }
 
 // A stop request while the record is written: the first lets it be completed, the second

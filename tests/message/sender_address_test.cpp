@@ -18,11 +18,24 @@ TEST_F(MailMessageTest, SenderFromAwkwardFromHeaders) {
   EXPECT_EQ(senderOf("From: Team: first@example.com, second@example.com;\n"), "first@example.com");
   EXPECT_EQ(senderOf("From: one@example.com, two@example.com\nSender: s@example.com\n"),
             "one@example.com");
-  // Raw UTF-8 addresses come out as the same UTF-8 bytes.
-  EXPECT_EQ(senderOf("From: J\xC3\xBCrgen <j\xC3\xBCrgen@b\xC3\xBC"
+}
+
+// A separator line holds printable ASCII only: a UTF-8 address is passed over for the next
+// source; a UTF-8 domain after an ASCII local part is written in its ASCII (punycode) form.
+TEST_F(MailMessageTest, SenderOutsideAsciiIsPassedOver) {
+  const std::string john =
+      "From: \"J\xC3\xB6hn Doe\" <jd\xC3\xB6"
+      "e@m\xC3\xA4"
+      "chine.example>\n";
+  const std::string marilu =
+      "Return-Path: <Maril\xC3\xB9.Gioffr\xC3\xA9@esempio-universit\xC3\xA0.it>\n";
+  EXPECT_EQ(senderOf(john), "MAILER-DAEMON");
+  EXPECT_EQ(senderOf(john + "Sender: list@example.com\n"), "list@example.com");
+  EXPECT_EQ(senderOf(john + "Return-Path: <bounce@example.com>\n"), "bounce@example.com");
+  EXPECT_EQ(senderOf(john + marilu), "MAILER-DAEMON");
+  EXPECT_EQ(senderOf("From: Ann <ann@b\xC3\xBC"
                      "cher.de>\n"),
-            "j\xC3\xBCrgen@b\xC3\xBC"
-            "cher.de");
+            "ann@xn--bcher-kva.de");
 }
 
 TEST_F(MailMessageTest, SenderFallsThroughToSenderThenReturnPath) {
@@ -46,17 +59,15 @@ TEST_F(MailMessageFieldsTest, AddressesReadAsGMimeReadsThem) {
   EXPECT_EQ(senderOf("From: At.Their29 <at.their29@example.com>\n\n"), "at.their29@example.com");
   EXPECT_EQ(senderOf("From: Ann\n <ann@example.com>\n\n"), "ann@example.com");
   EXPECT_EQ(senderOf("From: \"Ann\" <ann@example.com>\n\n"), "ann@example.com");
-  // Punycode domains come back decoded, as UTF-8.
-  EXPECT_EQ(senderOf("From: Name <a@xn--bcher-kva.de>\n\n"),
-            "a@b\xC3\xBC"
-            "cher.de");
+  // A punycode domain stays as the message writes it.
+  EXPECT_EQ(senderOf("From: Name <a@xn--bcher-kva.de>\n\n"), "a@xn--bcher-kva.de");
   // The address read before an unclosed comment still counts.
   EXPECT_EQ(senderOf("From: Ann <ann@example.com> (unclosed comment\n\n"), "ann@example.com");
   // A display name GMime cannot read gives no address.
   EXPECT_EQ(senderOf("From: .i a <x@example.com>\n\n"), "MAILER-DAEMON");
-  // Latin-1 bytes: a From address is read raw (and has none); Return-Path is decoded to UTF-8.
+  // Latin-1 bytes are no address for a separator line, in From or in Return-Path.
   EXPECT_EQ(senderOf("From: \xE9t\xE9@latin.fr\n\n"), "MAILER-DAEMON");
-  EXPECT_EQ(senderOf("Return-Path: <\xE9t\xE9@latin.fr>\n\n"), "\xC3\xA9t\xC3\xA9@latin.fr");
+  EXPECT_EQ(senderOf("Return-Path: <\xE9t\xE9@latin.fr>\n\n"), "MAILER-DAEMON");
 }
 
 }  // namespace

@@ -176,9 +176,8 @@ TEST(ConversionRun, FailingRowsAreReportedAndTheOthersConverted) {
   const MailboxContent sentContent = readWithPython(sent);
   EXPECT_EQ(sentContent.count, 1);
   EXPECT_EQ(sentContent.subjects, Lines{"second"});
-  // Python counts only a LF line as the blank line before the next separator, so the record's
-  // closing CR LF stays with the body.
-  EXPECT_EQ(sentContent.bodies, Lines{"b'Body line\\r\\n\\r\\n'"});
+  // A CR LF message comes back as it is: the record's closing empty line is LF.
+  EXPECT_EQ(sentContent.bodies, Lines{"b'Body line\\r\\n'"});
 }
 
 // Rows hold paths as dialogs and walks found them. A name may end in spaces: "6.emlx" and
@@ -215,6 +214,7 @@ TEST(ConversionRun, MessagesOfOneFolderShareAMailboxAndASecondRunAppends) {
   const auto sizeAfterFirst = fs::file_size(mailbox);
   summary = RunConversion(rows, destination, observer);
   EXPECT_EQ(summary.converted, 2);
+  EXPECT_EQ(summary.crLfMessages, 2);  // both keep their CR LF line ends
   EXPECT_EQ(fs::file_size(mailbox), 2 * sizeAfterFirst);
 
   if (!pythonMailboxAvailable()) GTEST_SKIP() << "python3 mailbox module not available";
@@ -222,8 +222,7 @@ TEST(ConversionRun, MessagesOfOneFolderShareAMailboxAndASecondRunAppends) {
   EXPECT_EQ(content.count, 4);
   EXPECT_EQ(content.subjects, (Lines{"ten", "nine", "ten", "nine"}));
   // Body lines starting with "From " do not split the message; they carry one more ">".
-  EXPECT_EQ(content.bodies[1],
-            "b'Text\\r\\n>From the start of a line\\r\\n>>From quoted\\r\\n\\r\\n'");
+  EXPECT_EQ(content.bodies[1], "b'Text\\r\\n>From the start of a line\\r\\n>>From quoted\\r\\n'");
 }
 
 TEST(ConversionRun, AStopAskedForInsideATurnEndsTheRunAfterThatRecord) {
@@ -263,7 +262,7 @@ TEST(ConversionRun, AStopAskedForInsideATurnEndsTheRunAfterThatRecord) {
   if (!pythonMailboxAvailable()) GTEST_SKIP() << "python3 mailbox module not available";
   const MailboxContent content = readWithPython(temp.str() + "/Out" + temp.str() + "/Box/Box.mbox");
   EXPECT_EQ(content.subjects, (Lines{"one", "two"}));
-  EXPECT_EQ(content.bodies[1], "b'a\\r\\nb\\r\\nc\\r\\n\\r\\n'");
+  EXPECT_EQ(content.bodies[1], "b'a\\r\\nb\\r\\nc\\r\\n'");
 }
 
 TEST(ConversionRun, LfRecordsAreCountedAsWritten) {

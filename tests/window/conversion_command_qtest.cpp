@@ -314,6 +314,22 @@ class ConversionCommandTest : public QObject {
     QCOMPARE(readMailbox(mailbox).size(), std::size_t(2));
   }
 
+  // The closing box says how many messages kept CR LF line ends, whatever else it says.
+  void closingBoxCountsMessagesThatKeptCrLf() {
+    RunSummary summary;
+    summary.converted = 5;
+    for (const long failed : {0L, 1L}) {
+      summary.failed = failed;
+      summary.crLfMessages = 0;
+      QVERIFY(CompletionMessageFor(summary).text.find("CR LF") == std::string::npos);
+      summary.crLfMessages = 2;
+      const std::string text = CompletionMessageFor(summary).text;
+      QVERIFY2(text.ends_with("\r\n2 message(s) kept CR LF line ends, which GNU mailutils cannot "
+                              "read (emlx2mbox --eol lf writes them with LF)."),
+               text.c_str());
+    }
+  }
+
   void failureBoxNamesOnlyTheFirstFew() {
     RunSummary summary;
     summary.converted = 1;
