@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "selection/natural_order.h"
 #include "shellutil/path_helpers.h"
+#include "window/selected_files_list.h"
 #include "window/step_window.h"
 #include "window/window_layout.h"
 
@@ -50,14 +52,19 @@ void AddFilesCommand(StepWindow& form) {
   form.CmdConvert2PDF->setEnabled(true);
   form.DoEvents();
 
-  // One pick: the full path then the closing NUL. Several: the folder first, then the names.
-  const std::vector<std::string> parts = splitAtNul(result);
-  const std::size_t last = parts.size() - 1;
-  const std::string prefix = last > 1 ? parts[0] + kPathSeparator : std::string();
-  for (std::size_t i = 0; i < last; ++i) {
+  // One pick: the full path then the closing NUL. Several: the folder first, then the names,
+  // listed in the natural order the folder walk gives (9.emlx before 10.emlx).
+  std::vector<std::string> parts = splitAtNul(result);
+  parts.pop_back();  // the empty text after the closing NUL
+  std::string prefix;
+  if (parts.size() > 1) {
+    prefix = parts.front() + kPathSeparator;
+    parts.erase(parts.begin());
+    SortNaturally(parts);
+  }
+  for (std::string& name : parts) {
     form.DoEvents();
-    if (!prefix.empty() && i == 0) continue;
-    form.AddFileToList(prefix + parts[i]);
+    AddNewFileToList(form, prefix + name);
     form.DoEvents();
   }
 }

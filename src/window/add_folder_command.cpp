@@ -10,6 +10,7 @@
 #include "selection/path_logger.h"
 #include "shellutil/path_helpers.h"
 #include "window/folder_picker.h"
+#include "window/selected_files_list.h"
 #include "window/step_window.h"
 #include "window/window_layout.h"
 
@@ -65,15 +66,16 @@ long AddMessagesBelow(StepWindow& form, const std::string& folder) {
     pointer.show();
   }
 
+  form.addedFolders.push_back(folder);
   long added = 0;
   if (found) {
     for (const std::string& path : found->values()) {
       form.DoEvents();
       if (!HasEmlxName(path)) continue;
       form.DoEvents();
-      form.AddFileToList(path);
+      // A path listed already (the same folder added twice) is converted once.
+      if (AddNewFileToList(form, path)) ++added;
       form.DoEvents();
-      ++added;
     }
   }
   return added;
@@ -81,7 +83,8 @@ long AddMessagesBelow(StepWindow& form, const std::string& folder) {
 
 void ReportFilesAdded(StepWindow& form, long added) {
   form.refreshDisplays();
-  form.CmdConvert2PDF->setEnabled(added > 0);
+  // An add that found nothing leaves the files listed before convertible.
+  form.CmdConvert2PDF->setEnabled(ListHasEntries(form));
   form.platform().messageBox({std::to_string(added) + " Files Added to List.", kApplicationTitle,
                               MessageButtons::Ok, MessageIcon::None, MessageAnswer::Ok});
 }

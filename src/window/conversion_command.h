@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "run/conversion_run.h"
 
@@ -10,32 +9,27 @@ namespace drovanta {
 
 class StepWindow;
 
-// The list's rows as the run reads them: the row count and each row's text straight from the
-// grid, at the moment the run asks.
-class GridRowSource : public RowSource {
- public:
-  explicit GridRowSource(StepWindow& form) : form_(form) {}
-  long rowCount() override;
-  std::string rowText(long row) override;
-
- private:
-  StepWindow& form_;
-};
-
-// How much of a message file has been read, in whole percent rounded half to even. The text can
-// grow longer than its file (line ends added), so the result can pass 100; the bar clamps it.
+// How much of a message file has been read, in whole percent rounded half to even.
 double MessageReadPercent(std::uint64_t textLength, std::uint64_t fileLength);
 
-// The closing box of a run: its text, caption and whether it reports failures.
+// The closing box of a run: its text, caption, whether it reports failures, and every failure,
+// one a line, for the box's details.
 struct CompletionMessage {
   std::string text;
   std::string caption;
   bool failures = false;
+  std::string details;
 };
 CompletionMessage CompletionMessageFor(const RunSummary& summary);
 
-// The Convert command: asks for a destination folder and converts every listed message into
-// the mailbox files under it, showing its progress, then reports the end.
+// The setting that keeps the last destination used, from one start of the program to the next.
+inline constexpr const char* kLastDestinationSetting = "lastDestination";
+
+// The Convert command: says so when the list is empty; otherwise asks for a destination folder
+// outside the folders being converted, and converts every listed message into the mailbox
+// files under it with the command line's parallel engine on threads of its own. Meanwhile the
+// window only shows the progress, at most 60 times a second, and only Escape, Help and Exit
+// act. Then it reports the end.
 void ConvertCommand(StepWindow& form);
 
 }  // namespace drovanta

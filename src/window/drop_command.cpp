@@ -3,6 +3,7 @@
 #include "selection/file_system_service.h"
 #include "shellutil/path_helpers.h"
 #include "window/add_folder_command.h"
+#include "window/selected_files_list.h"
 #include "window/step_window.h"
 
 namespace drovanta {
@@ -13,8 +14,7 @@ void AddDroppedCommand(StepWindow& form, const std::vector<std::string>& paths) 
   for (const std::string& path : paths) {
     if (disk.FolderExists(path)) {
       added += AddMessagesBelow(form, AddSeparator(path));
-    } else {
-      form.AddFileToList(path);
+    } else if (AddNewFileToList(form, path)) {
       ++added;
     }
     form.DoEvents();

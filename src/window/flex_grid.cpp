@@ -1,6 +1,9 @@
 #include "window/flex_grid.h"
 
+#include <QApplication>
 #include <QHeaderView>
+#include <QPainter>
+#include <QStyleOptionFrame>
 #include <stdexcept>
 
 #include "window/window_layout.h"
@@ -178,6 +181,38 @@ void FlexGrid::syncView() {
     setCurrentIndex(cell);
     scrollTo(cell);
   }
+}
+
+}  // namespace drovanta
+
+namespace drovanta {
+
+void FlexGrid::paintEvent(QPaintEvent* event) {
+  QTableView::paintEvent(event);
+  if (!hasFocus()) return;
+  // The frame the style gives a focused input field, in the application's colours rather than
+  // the grid's grey highlight of the current cell, along the edge of the cells.
+  QPainter painter(viewport());
+  QStyleOptionFrame frame;
+  frame.initFrom(this);
+  frame.rect = viewport()->rect();
+  frame.palette = QApplication::palette(this);
+  frame.lineWidth = 1;
+  frame.state |= QStyle::State_HasFocus | QStyle::State_Sunken;
+  constexpr int kBand = 2;  // only the band: a style that fills its frame does not tint the cells
+  painter.setClipRegion(
+      QRegion(frame.rect).subtracted(QRegion(frame.rect.adjusted(kBand, kBand, -kBand, -kBand))));
+  style()->drawPrimitive(QStyle::PE_FrameLineEdit, &frame, &painter, this);
+}
+
+void FlexGrid::focusInEvent(QFocusEvent* event) {
+  QTableView::focusInEvent(event);
+  viewport()->update();
+}
+
+void FlexGrid::focusOutEvent(QFocusEvent* event) {
+  QTableView::focusOutEvent(event);
+  viewport()->update();
 }
 
 }  // namespace drovanta

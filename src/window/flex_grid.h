@@ -69,6 +69,12 @@ class FlexGrid : public QTableView {
 
   FlexGridModel& model() { return model_; }
 
+ protected:
+  // A focused grid shows the style's focus frame around its cells, as a focused field does.
+  void paintEvent(QPaintEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
+
  private:
   FlexGridModel model_;
   long row_ = 0;

@@ -1,5 +1,6 @@
 #include "window/frm_step1.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -324,17 +325,6 @@ void frmStep1::DoEventsNow() {
   yieldNow();
 }
 
-void frmStep1::DoEventsAtBoundary() {
-  const auto time = now();
-  if (time - lastYield_ >= yieldInterval_) return yieldNow();
-  // Input waits at most a quarter of the repaint interval; checking for it after every one of
-  // thousands of small messages would cost more than the messages.
-  if (time - lastInput_ < yieldInterval_ / 4) return;
-  lastInput_ = time;
-  platform_.doEvents();
-  if (platform_.programEnded()) throw ProgramEnded{};
-}
-
 void frmStep1::refreshDisplays() {
   for (const auto& [token, flush] : displayFlushes_) flush();
   grdFiles1->syncView();
@@ -344,7 +334,6 @@ void frmStep1::yieldNow() {
   refreshDisplays();
   platform_.doEvents();
   lastYield_ = now();
-  lastInput_ = lastYield_;
   if (platform_.programEnded()) throw ProgramEnded{};
 }
 
@@ -397,19 +386,40 @@ void frmStep1::CmdHelp_Click() {
   });
 }
 
+bool frmStep1::exitConfirmed() {
+  return platform_.messageBox({"Are you sure you want to exit now?", kApplicationTitle,
+                               MessageButtons::YesNo, MessageIcon::Question, MessageAnswer::Yes}) ==
+         MessageAnswer::Yes;
+}
+
 void frmStep1::cmdEnd_Click() {
   runCommand([this] {
-    const MessageAnswer answer =
-        platform_.messageBox({"Are you sure you want to exit now?", kApplicationTitle,
-                              MessageButtons::YesNo, MessageIcon::Question, MessageAnswer::Yes});
-    if (answer == MessageAnswer::Yes) close();
+    if (!exitConfirmed()) return;
+    exitConfirmed_ = true;
+    close();
   });
 }
 
 void frmStep1::closeEvent(QCloseEvent* event) {
-  // Closing by any route ends the program at once; there is nothing to save or confirm.
+  // The close button during a run asks first, as Exit does. Otherwise closing by any route,
+  // the end of the session included, ends the program at once: there is nothing to save.
+  bool sessionEnding = false;
+#if QT_CONFIG(sessionmanager)
+  sessionEnding = qApp->isSavingSession();
+#endif
+  if (conversionRunning() && !exitConfirmed_ && !sessionEnding && !platform_.programEnded() &&
+      !exitConfirmed()) {
+    event->ignore();
+    return;
+  }
   event->accept();
+  letConversionEnd();
   platform_.endProgram();
+}
+
+void frmStep1::letConversionEnd() {
+  hide();
+  if (const auto end = endConversion) end();
 }
 
 }  // namespace drovanta

@@ -34,7 +34,7 @@ class frmStep1 : public QWidget, public StepWindow {
   void AddFileToList(std::string path) override;
   void DoEvents() override;
   void DoEventsNow() override;
-  void DoEventsAtBoundary() override;
+  std::chrono::microseconds yieldInterval() const override { return yieldInterval_; }
   void refreshDisplays() override;
   int addDisplayFlush(std::function<void()> flush) override;
   void removeDisplayFlush(int token) override;
@@ -49,6 +49,10 @@ class frmStep1 : public QWidget, public StepWindow {
   void CmdConvert2PDF_Click();
   void CmdHelp_Click();
   void cmdEnd_Click();
+
+  // Hides the window and, when a conversion runs, stops it and waits until it has ended, the
+  // records being written completed. Whatever ends the program calls it first.
+  void letConversionEnd();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -69,6 +73,8 @@ class frmStep1 : public QWidget, public StepWindow {
   // unexpected failure is shown instead of reaching the event loop.
   void runCommand(const std::function<void()>& command);
   void yieldNow();
+  // The exit question: true when answered Yes.
+  bool exitConfirmed();
   // A monotonic clock cheap enough to read after every line of a message.
   static std::chrono::nanoseconds now();
 
@@ -77,9 +83,9 @@ class frmStep1 : public QWidget, public StepWindow {
   std::vector<PlacedControl> placedControls_;
   std::chrono::microseconds yieldInterval_{16667};
   std::chrono::nanoseconds lastYield_{std::chrono::nanoseconds::min() / 2};
-  std::chrono::nanoseconds lastInput_{std::chrono::nanoseconds::min() / 2};
   std::vector<std::pair<int, std::function<void()>>> displayFlushes_;
   int nextFlushToken_ = 0;
+  bool exitConfirmed_ = false;  // Exit was answered Yes: closing asks nothing more
 };
 
 }  // namespace drovanta

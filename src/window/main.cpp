@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "window/ending_signals.h"
 #include "window/frm_step1.h"
 #include "window/qt_platform.h"
 
@@ -18,6 +19,9 @@ namespace {
 
 // The command-line tool beside this program, named to a user who has no desktop session.
 std::string commandLineTool;
+
+// The window while the event loop runs.
+drovanta::frmStep1* runningWindow = nullptr;
 
 // One line that says what is missing and what works without it, instead of Qt's advice to
 // reinstall; then the status for a start that could not be made.
@@ -74,6 +78,21 @@ int main(int argc, char** argv) {
   drovanta::QtPlatform platform;
   drovanta::frmStep1 window(platform);
   platform.setOwner(&window);
+  // A signal lets a running conversion complete the records being written before the process
+  // ends as the signal ends it.
+  drovanta::EndingSignals endingSignals([&window](int signal) {
+    window.letConversionEnd();
+    drovanta::EndingSignals::endAsSignalled(signal);
+  });
+  // Qt ends the process with exit() when the display connection breaks: a running conversion
+  // completes its records first.
+  runningWindow = &window;
+  std::atexit([] {
+    if (runningWindow == nullptr) return;
+    if (const auto end = runningWindow->endConversion) end();
+  });
   window.showCentred();
-  return app.exec();
+  const int status = app.exec();
+  runningWindow = nullptr;
+  return status;
 }

@@ -5,7 +5,11 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QScreen>
+#include <QSettings>
 #include <QUrl>
+#include <QWindow>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -36,6 +40,28 @@ QMessageBox::StandardButton toStandard(MessageAnswer answer) {
 
 }  // namespace
 
+void KeepWithinScreen(QWidget& dialog, const QWidget* owner) {
+  const QScreen* screen = owner != nullptr ? owner->screen() : QGuiApplication::primaryScreen();
+  if (screen == nullptr) return;
+  // The owner's frame stands in for the dialog's, which the window manager adds only once shown.
+  QMargins frame;
+  if (owner != nullptr && owner->window()->windowHandle() != nullptr) {
+    frame = owner->window()->windowHandle()->frameMargins();
+  }
+  const QRect area = screen->availableGeometry();
+  const QSize room = area.size().shrunkBy(frame);
+  dialog.setMaximumSize(room.expandedTo(dialog.minimumSize()));
+  const QSize size = dialog.sizeHint().boundedTo(room);
+  dialog.resize(size);
+  // Centred on the owner, its frame moved inside the area where it would stand outside.
+  QRect placed(QPoint(), size.grownBy(frame));
+  placed.moveCenter(owner != nullptr ? owner->window()->frameGeometry().center() : area.center());
+  placed.moveLeft(
+      std::max(area.left(), std::min(placed.left(), area.right() + 1 - placed.width())));
+  placed.moveTop(std::max(area.top(), std::min(placed.top(), area.bottom() + 1 - placed.height())));
+  dialog.move(placed.topLeft());
+}
+
 QString QtNameFilter(const std::string& filter) {
   const QStringList parts = fromUtf8(filter).split(QLatin1Char('|'));
   QStringList filters;
@@ -50,15 +76,23 @@ QString QtNameFilter(const std::string& filter) {
   return filters.join(QStringLiteral(";;"));
 }
 
-std::string QtPlatform::browseForFolder(const std::string& title) {
-  const QString folder = QFileDialog::getExistingDirectory(owner_, fromUtf8(title), QString(),
-                                                           QFileDialog::ShowDirsOnly);
+std::string QtPlatform::browseForFolder(const std::string& title, const std::string& startFolder) {
+  QFileDialog dialog(owner_, fromUtf8(title), fromUtf8(startFolder));
+  dialog.setFileMode(QFileDialog::Directory);
+  dialog.setOption(QFileDialog::ShowDirsOnly);
+  KeepWithinScreen(dialog, owner_);
+  if (dialog.exec() != QDialog::Accepted) return {};
+  const QString folder = dialog.selectedFiles().value(0);
   return folder.isEmpty() ? std::string() : toNative(folder);
 }
 
 OpenFileResult QtPlatform::showOpen(const OpenFileRequest& request) {
-  const QStringList picked = QFileDialog::getOpenFileNames(
-      owner_, QString(), fromUtf8(request.fileName), QtNameFilter(request.filter));
+  QFileDialog dialog(owner_, QString(), QString(), QtNameFilter(request.filter));
+  dialog.setFileMode(QFileDialog::ExistingFiles);
+  if (!request.fileName.empty()) dialog.selectFile(fromUtf8(request.fileName));
+  KeepWithinScreen(dialog, owner_);
+  const QStringList picked =
+      dialog.exec() == QDialog::Accepted ? dialog.selectedFiles() : QStringList();
   std::vector<std::string> paths;
   paths.reserve(static_cast<std::size_t>(picked.size()));
   for (const auto& path : picked) paths.push_back(toNative(path));
@@ -87,6 +121,10 @@ MessageAnswer QtPlatform::messageBox(const MessageBoxRequest& request) {
   text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   QMessageBox box(icon, fromUtf8(request.caption), text, buttons, owner_);
   box.setDefaultButton(toStandard(request.defaultAnswer));
+  if (!request.details.empty()) {
+    box.setDetailedText(
+        fromUtf8(request.details).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+  }
   // The pointer shows the arrow over the box even while a command shows the hourglass.
   if (hourglass_) QApplication::setOverrideCursor(Qt::ArrowCursor);
   const int answer = box.exec();
@@ -122,10 +160,25 @@ bool QtPlatform::shellOpen(const std::string& target) {
 }
 
 void QtPlatform::endProgram() {
-  // Every record is appended in one write and every file is closed between steps, so ending the
-  // process here leaves no partial record; no command code may run after this point.
+  // The window has let any running conversion end before it calls this: no command code may
+  // run after this point.
   std::fflush(nullptr);
   std::_Exit(0);
+}
+
+namespace {
+QSettings userSettings() {
+  return QSettings(QStringLiteral("Drovanta"), QStringLiteral("EMLX to MBOX Converter"));
+}
+}  // namespace
+
+std::string QtPlatform::setting(const std::string& key) {
+  return userSettings().value(fromUtf8(key)).toString().toStdString();
+}
+
+void QtPlatform::setSetting(const std::string& key, const std::string& value) {
+  QSettings settings = userSettings();
+  settings.setValue(fromUtf8(key), fromUtf8(value));
 }
 
 }  // namespace drovanta

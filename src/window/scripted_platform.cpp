@@ -14,8 +14,10 @@ void ScriptedPlatform::queueOpenResult(OpenFileResult result) {
   openAnswers_.push_back(OpenAnswer{false, {}, std::move(result)});
 }
 
-std::string ScriptedPlatform::browseForFolder(const std::string& title) {
+std::string ScriptedPlatform::browseForFolder(const std::string& title,
+                                              const std::string& startFolder) {
   folderTitles.push_back(title);
+  folderStarts.push_back(startFolder);
   if (folders_.empty()) return {};
   std::string folder = std::move(folders_.front());
   folders_.pop_front();

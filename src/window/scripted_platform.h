@@ -2,6 +2,7 @@
 
 #include <deque>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -25,7 +26,8 @@ class ScriptedPlatform : public WindowPlatform {
   // Runs at every yield until it returns true, then is dropped; the next one waits its turn.
   void onYield(std::function<bool()> action) { yieldActions_.push_back(std::move(action)); }
 
-  std::string browseForFolder(const std::string& title) override;
+  std::string browseForFolder(const std::string& title,
+                              const std::string& startFolder = {}) override;
   OpenFileResult showOpen(const OpenFileRequest& request) override;
   MessageAnswer messageBox(const MessageBoxRequest& request) override;
   void doEvents() override;
@@ -36,9 +38,18 @@ class ScriptedPlatform : public WindowPlatform {
   }
   void endProgram() override { ++endRequests; }
   bool programEnded() const override { return endRequests > 0; }
+  std::string setting(const std::string& key) override {
+    const auto found = settings.find(key);
+    return found == settings.end() ? std::string() : found->second;
+  }
+  void setSetting(const std::string& key, const std::string& value) override {
+    settings[key] = value;
+  }
 
   // What the window asked for, in order.
   std::vector<std::string> folderTitles;
+  std::vector<std::string> folderStarts;  // the folder each dialog opened in
+  std::map<std::string, std::string> settings;
   std::vector<OpenFileRequest> openRequests;
   std::vector<MessageBoxRequest> boxes;
   std::vector<MousePointer> pointers;

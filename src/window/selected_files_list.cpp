@@ -12,6 +12,8 @@ void ResetFileList(StepWindow& form) {
   form.grdFiles1->setRows(1);
   form.grdFiles1->Clear();
   form.lblCount1->setText(QStringLiteral("0 files"));
+  form.listedPaths.clear();
+  form.addedFolders.clear();
 }
 
 void AddFileToList(StepWindow& form, std::string path) {
@@ -36,9 +38,29 @@ void AddFileToList(StepWindow& form, std::string path) {
   if (!firstEntry) grid.setRows(grid.Rows() + 1);
   grid.setRow(grid.Rows() - 1);
   grid.setCol(0);
+  form.listedPaths.insert(path);
   grid.setText(std::move(path));
   form.DoEvents();
   form.lblCount1->setText(QString::number(grid.Rows()) + QStringLiteral(" files"));
+}
+
+bool AddNewFileToList(StepWindow& form, std::string path) {
+  if (form.listedPaths.contains(path)) return false;
+  AddFileToList(form, std::move(path));
+  return true;
+}
+
+bool ListHasEntries(StepWindow& form) {
+  return form.grdFiles1->Rows() > 1 || !form.grdFiles1->model().text(0, 0).empty();
+}
+
+std::vector<std::string> ListedPaths(StepWindow& form) {
+  std::vector<std::string> paths;
+  if (!ListHasEntries(form)) return paths;
+  const FlexGridModel& cells = form.grdFiles1->model();
+  paths.reserve(static_cast<std::size_t>(cells.rows()));
+  for (long row = 0; row < cells.rows(); ++row) paths.push_back(cells.text(row, 0));
+  return paths;
 }
 
 bool FirstEntryIsEmpty(StepWindow& form) {

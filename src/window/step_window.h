@@ -3,6 +3,8 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <unordered_set>
+#include <vector>
 
 #include "window/flex_grid.h"
 #include "window/precise_progress_bar.h"
@@ -35,9 +37,8 @@ class StepWindow {
   virtual void DoEvents() = 0;
   // The same, whatever the time since the last one.
   virtual void DoEventsNow() = 0;
-  // Between two messages: handles pending input within a few milliseconds, but refreshes the
-  // displays only when DoEvents would, so a run of many small messages is not bound by painting.
-  virtual void DoEventsAtBoundary() = 0;
+  // The least time between two repaints that DoEvents allows (1/60 s).
+  virtual std::chrono::microseconds yieldInterval() const = 0;
   // Puts the latest values on the displays without handling any event (before a final box).
   virtual void refreshDisplays() = 0;
   // Runs before each yield so that displays show their latest values when the window repaints;
@@ -48,6 +49,14 @@ class StepWindow {
   // Set while a conversion runs, empty otherwise: Escape calls it to ask whether to stop.
   std::function<void()> askToStopConversion;
   bool conversionRunning() const { return static_cast<bool>(askToStopConversion); }
+  // Set while a conversion runs: stops it (the records being written are completed) and waits
+  // for its end. Called before the program ends during a run.
+  std::function<void()> endConversion;
+
+  // Every path the list holds, so that a path is listed once; kept by the list operations.
+  std::unordered_set<std::string> listedPaths;
+  // The folders added whole (by Add Folder or a drop) since the list was last emptied.
+  std::vector<std::string> addedFolders;
 
   // Controls the commands write to or read from; the names are the ones users and tests know.
   FlexGrid* grdFiles1 = nullptr;

@@ -52,8 +52,9 @@ constexpr std::array kControls = {
 };
 // clang-format on
 
+// Row by row, each from left to right.
 constexpr std::array<const char*, 7> kFocusOrder = {
-    "cmdAdd", "cmdClear1", "CmdAddFolder", "grdFiles1", "CmdConvert2PDF", "cmdEnd", "CmdHelp"};
+    "cmdAdd", "CmdAddFolder", "cmdClear1", "grdFiles1", "CmdConvert2PDF", "CmdHelp", "cmdEnd"};
 
 struct NamedAnchors {
   const char* name;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 namespace drovanta {
 
@@ -10,11 +11,23 @@ enum class MessageIcon { None, Information, Question, Exclamation };
 enum class MessageAnswer { Ok, Yes, No };
 
 struct MessageBoxRequest {
+  MessageBoxRequest() = default;
+  MessageBoxRequest(std::string text, std::string caption, MessageButtons buttons, MessageIcon icon,
+                    MessageAnswer defaultAnswer, std::string details = {})
+      : text(std::move(text)),
+        caption(std::move(caption)),
+        buttons(buttons),
+        icon(icon),
+        defaultAnswer(defaultAnswer),
+        details(std::move(details)) {}
+
   std::string text;  // lines joined by CR LF
   std::string caption;
   MessageButtons buttons = MessageButtons::Ok;
   MessageIcon icon = MessageIcon::None;
   MessageAnswer defaultAnswer = MessageAnswer::Ok;
+  // Shown behind a "Show Details..." button, selectable, one item a line; "" for none.
+  std::string details;
 };
 
 // The open-file dialog's settings, made afresh before each opening.
@@ -41,9 +54,10 @@ class WindowPlatform {
  public:
   virtual ~WindowPlatform() = default;
 
-  // The folder-browse dialog, modal to the window: the chosen folder as the shell writes it,
-  // "" on cancel or error.
-  virtual std::string browseForFolder(const std::string& title) = 0;
+  // The folder-browse dialog, modal to the window, opened in `startFolder` (the platform's choice
+  // when ""): the chosen folder as the shell writes it, "" on cancel or error.
+  virtual std::string browseForFolder(const std::string& title,
+                                      const std::string& startFolder = {}) = 0;
   virtual OpenFileResult showOpen(const OpenFileRequest& request) = 0;
   virtual MessageAnswer messageBox(const MessageBoxRequest& request) = 0;
   // Handles every pending window event (repaint, clicks, keys), then returns.
@@ -56,6 +70,9 @@ class WindowPlatform {
   // programEnded() from then on, so that the interrupted command unwinds without resuming.
   virtual void endProgram() = 0;
   virtual bool programEnded() const { return false; }
+  // A value kept for the user from one start of the program to the next; "" when none.
+  virtual std::string setting(const std::string& key) = 0;
+  virtual void setSetting(const std::string& key, const std::string& value) = 0;
 };
 
 }  // namespace drovanta

@@ -4,11 +4,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QDir>
 #include <QLabel>
+#include <QProcess>
 #include <csignal>
 
 #include "support/temp_folder.h"
 #include "window/conversion_command.h"
+#include "window/destination_folder.h"
+#include "window/ending_signals.h"
 #include "window_fixture.h"
 
 using namespace drovanta;
@@ -30,6 +34,34 @@ Strings copyThreeMessages(const TempFolder& tree) {
         tree.write(std::string("Mail/Inbox/") + name, drovanta::testing::readFile(kCorpus / name)));
   }
   return paths;
+}
+
+// The mailbox a run into `destination` writes for messages of <tree>/Mail/Inbox.
+fs::path inboxMailbox(const TempFolder& tree, const std::string& destination) {
+  return fs::path(destination) / fs::path(tree.str()).relative_path() / "Mail/Inbox/Inbox.mbox";
+}
+
+// True when `written` is what a whole run writes (`whole`) up to a record's end.
+bool wholeRecordsOf(const std::string& written, const std::string& whole) {
+  return whole.starts_with(written) &&
+         (written.size() == whole.size() || whole.compare(written.size(), 5, "From ") == 0);
+}
+
+// The mailbox bytes a plain run of the rows writes.
+std::string referenceMailbox(const TempFolder& tree, const Strings& rows) {
+  VectorRowSource source(rows);
+  ConversionObserver quiet;
+  RunConversion(source, tree.str() + "/Reference", quiet);
+  return drovanta::testing::readFile(inboxMailbox(tree, tree.str() + "/Reference"));
+}
+
+// A message of `size` bytes of lines "From here", each of which its record quotes, so that it
+// is streamed through the record writer's buffer rather than copied by the kernel.
+std::string quotedMessage(std::size_t size) {
+  std::string text = "From: a@example.com\nSubject: large\n\n";
+  text.reserve(size + 16);
+  while (text.size() < size) text += "From here\n";
+  return text;
 }
 
 // A message of exactly `size` bytes whose every line ends with lineEnd.
@@ -77,28 +109,16 @@ class ConversionCommandTest : public QObject {
     const std::string destination = tree.str() + "/Out";
     window.platform.queueFolder(destination);
 
+    // The displays only ever move forward, whenever the window repaints.
     std::vector<double> overall;
-    Strings captions;
-    std::vector<long> currentRows;
     window.platform.onYield([&] {
       const double value = window.form->ProgressBar1->Value();
       if (overall.empty() || overall.back() != value) overall.push_back(value);
-      const std::string caption = window.form->LblProgessCurrent->text().toStdString();
-      if (captions.empty() || captions.back() != caption) captions.push_back(caption);
-      const long row = window.form->grdFiles1->currentIndex().row();
-      if (currentRows.empty() || currentRows.back() != row) currentRows.push_back(row);
       return window.platform.boxes.size() > 0;
     });
     WindowFixture::click(window.form->CmdConvert2PDF);
 
-    QCOMPARE(overall.size(), std::size_t(4));
-    QCOMPARE(overall[0], 0.0);
-    QCOMPARE(overall[1], 100.0 / 3);
-    QCOMPARE(overall[2], 200.0 / 3);
-    QCOMPARE(overall[3], 100.0);
-    QCOMPARE(captions, (Strings{"Message 0 (of 0)", "Message 1 (of 3)", "Message 2 (of 3)",
-                                "Message 3 (of 3)"}));
-    QCOMPARE(currentRows, (std::vector<long>{2, 0, 1, 2}));
+    QVERIFY(std::is_sorted(overall.begin(), overall.end()));
     QCOMPARE(window.form->ProgressBar1->Value(), 100.0);
     QCOMPARE(window.form->LblProgessCurrent->text(), QStringLiteral("Message 3 (of 3)"));
     QCOMPARE(window.form->grdFiles1->Row(), 2L);
@@ -123,44 +143,41 @@ class ConversionCommandTest : public QObject {
     QCOMPARE(window.listEntries(), paths);
   }
 
-  void displaysOfSizedMessages() {
+  void theByteDisplayCountsTheMessagesOwnBytes_data() {
+    QTest::addColumn<QByteArray>("message");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("CR LF lines") << QByteArray::fromStdString(messageOfSize(1000, "\r\n"))
+                                 << "1000 Bytes out of 1000 Total Bytes.";
+    QTest::newRow("LF lines, kept") << QByteArray::fromStdString(messageOfSize(6434, "\n"))
+                                    << "6434 Bytes out of 6434 Total Bytes.";
+    // The record adds a line end, or a quoting mark: the display never passes the total.
+    QTest::newRow("no last line end") << QByteArray("From: a@example.com\nSubject: s\n\nshort")
+                                      << "37 Bytes out of 37 Total Bytes.";
+    QTest::newRow("a quoted From line")
+        << QByteArray("From: a@example.com\nSubject: s\n\nFrom the start\n")
+        << "47 Bytes out of 47 Total Bytes.";
+  }
+
+  void theByteDisplayCountsTheMessagesOwnBytes() {
+    QFETCH(QByteArray, message);
+    QFETCH(QString, shown);
     TempFolder tree;
     WindowFixture window;
-    fillList(window, {tree.write("In/crlf.emlx", messageOfSize(1000, "\r\n"))});
-    window.platform.queueFolder(tree.str() + "/Out");
-    WindowFixture::click(window.form->CmdConvert2PDF);
-    QCOMPARE(window.form->LblByteRead->text(),
-             QStringLiteral("1000 Bytes out of 1000 Total Bytes."));
-    QCOMPARE(window.form->EmlProgress->Value(), 100.0);
-    QCOMPARE(window.form->LblProgessCurrent->text(), QStringLiteral("Message 1 (of 1)"));
-
-    // A message with LF line ends keeps them: it too ends at exactly its own length.
-    window.form->ResetFileList();
-    fillList(window, {tree.write("In/lf.emlx", messageOfSize(6434, "\n"))});
-    window.platform.queueFolder(tree.str() + "/Out");
-    WindowFixture::click(window.form->CmdConvert2PDF);
-    QCOMPARE(window.form->LblByteRead->text(),
-             QStringLiteral("6434 Bytes out of 6434 Total Bytes."));
-    QCOMPARE(window.form->EmlProgress->Value(), 100.0);
-
-    // A short file without a final line end grows by the one added: more text than file, and
-    // the bar stays at its end instead of leaving its range.
-    window.form->ResetFileList();
-    fillList(window, {tree.write("In/short.emlx", "From: a@example.com\nSubject: s\n\nshort")});
+    fillList(window, {tree.write("In/1.emlx", message.toStdString())});
     window.platform.queueFolder(tree.str() + "/Out");
     double highest = 0;
     window.platform.onYield([&] {
       highest = std::max(highest, window.form->EmlProgress->Value());
-      return window.platform.boxes.size() > 2;
+      return !window.platform.boxes.empty();
     });
     WindowFixture::click(window.form->CmdConvert2PDF);
-    const QStringList words = window.form->LblByteRead->text().split(' ');
-    QVERIFY2(words[0].toInt() > words[4].toInt(), qPrintable(window.form->LblByteRead->text()));
+    QCOMPARE(window.form->LblByteRead->text(), shown);
     QCOMPARE(window.form->EmlProgress->Value(), 100.0);
-    QCOMPARE(highest, 100.0);
+    QVERIFY(highest <= 100.0);
+    QCOMPARE(window.form->LblProgessCurrent->text(), QStringLiteral("Message 1 (of 1)"));
   }
 
-  void emptyListIsNotReportedAsExported() {
+  void anEmptyListIsSaidBeforeTheDestinationIsAsked() {
     TempFolder tree;
     const Strings paths = copyThreeMessages(tree);
     WindowFixture window;
@@ -173,8 +190,8 @@ class ConversionCommandTest : public QObject {
     window.platform.queueAnswer(MessageAnswer::Yes);
     WindowFixture::click(window.form->cmdClear1);
     QVERIFY(window.form->CmdConvert2PDF->isEnabled());
-    window.platform.queueFolder(tree.str() + "/Again");
     WindowFixture::click(window.form->CmdConvert2PDF);
+    QCOMPARE(window.platform.folderTitles.size(), std::size_t(1));
     QCOMPARE(window.platform.boxes.size(), std::size_t(3));
     const MessageBoxRequest& box = window.platform.boxes[2];
     QCOMPARE(box.text, std::string("There are no files in the list to convert."));
@@ -183,12 +200,12 @@ class ConversionCommandTest : public QObject {
     QVERIFY(!fs::exists(tree.path() / "Again"));
   }
 
-  void escapeStopsTheRunAfterTheRecordBeingWritten() {
+  void escapeStopsTheRunAfterTheRecordsBeingWritten() {
     TempFolder tree;
-    Strings paths = copyThreeMessages(tree);
-    for (const char* name : {"4.emlx", "5.emlx"}) {
-      paths.push_back(tree.write(std::string("Mail/Inbox/") + name,
-                                 drovanta::testing::readFile(kCorpus / "1.emlx")));
+    Strings paths = {tree.write("Mail/Inbox/1.emlx", quotedMessage(8 << 20))};
+    const std::string small = drovanta::testing::readFile(kCorpus / "1.emlx");
+    for (int i = 2; i <= 40; ++i) {
+      paths.push_back(tree.write("Mail/Inbox/" + std::to_string(i) + ".emlx", small));
     }
     WindowFixture window;
     QApplication::setActiveWindow(window.form.get());
@@ -197,43 +214,39 @@ class ConversionCommandTest : public QObject {
     window.platform.queueFolder(tree.str() + "/Out");
     window.platform.queueAnswer(MessageAnswer::No);
     window.platform.queueAnswer(MessageAnswer::Yes);
-    // Escape while the second message is read, answered No; again during the third, then Yes.
-    auto escapeDuringRow = [&window](long row) {
-      return [&window, row] {
-        if (window.form->grdFiles1->currentIndex().row() != row) return false;
-        QTest::keyClick(window.form->windowHandle(), Qt::Key_Escape);
-        return true;
-      };
+    // Escape twice while the run works, answered No, then Yes. Under each question the
+    // displays show the moment the question tells.
+    Strings shownUnderQuestion;
+    auto escape = [&] {
+      if (!window.form->conversionRunning()) return false;
+      QTest::keyClick(window.form->windowHandle(), Qt::Key_Escape);
+      shownUnderQuestion.push_back(window.form->LblProgessCurrent->text().toStdString());
+      return true;
     };
-    window.platform.onYield(escapeDuringRow(1));
-    window.platform.onYield(escapeDuringRow(2));
+    window.platform.onYield(escape);
+    window.platform.onYield(escape);
     WindowFixture::click(window.form->CmdConvert2PDF);
 
     QCOMPARE(window.platform.boxes.size(), std::size_t(3));
     for (std::size_t i : {0, 1}) {
       const MessageBoxRequest& question = window.platform.boxes[i];
-      QCOMPARE(question.text,
-               "Stop converting? " + std::to_string(i + 1) + " of 5 messages are converted.");
-      QCOMPARE(question.caption, std::string("Drovanta EMLX to MBOX Converter"));
-      QVERIFY(question.icon == MessageIcon::Question);
-      QVERIFY(question.buttons == MessageButtons::YesNo);
+      const std::string count =
+          shownUnderQuestion[i].substr(8, shownUnderQuestion[i].find(' ', 8) - 8);
+      QCOMPARE(question.text, "Stop converting? " + count + " of 40 messages are converted.");
+      QCOMPARE(shownUnderQuestion[i], "Message " + count + " (of 40)");
+      QVERIFY(question.icon == MessageIcon::Question && question.buttons == MessageButtons::YesNo);
       QVERIFY(question.defaultAnswer == MessageAnswer::No);
     }
-    const MessageBoxRequest& closing = window.platform.boxes[2];
-    QCOMPARE(closing.text, std::string("Converting was stopped.\r\n3 message(s) converted, 0 "
-                                       "message(s) failed, 2 message(s) not converted."));
-    QVERIFY(closing.icon == MessageIcon::Information);
-    QCOMPARE(window.form->LblProgessCurrent->text(), QStringLiteral("Message 3 (of 5)"));
-
-    // Three whole records, byte for byte those of a run over the first three rows alone.
-    const fs::path inbox = fs::path(tree.str()).relative_path() / "Mail/Inbox/Inbox.mbox";
-    const fs::path mailbox = fs::path(tree.str() + "/Out") / inbox;
-    QCOMPARE(readMailbox(mailbox).size(), std::size_t(3));
-    VectorRowSource firstThree({paths[0], paths[1], paths[2]});
-    ConversionObserver quiet;
-    QCOMPARE(RunConversion(firstThree, tree.str() + "/Reference", quiet).converted, 3L);
-    QVERIFY(drovanta::testing::readFile(mailbox) ==
-            drovanta::testing::readFile(fs::path(tree.str() + "/Reference") / inbox));
+    // The records written by then are whole, those of the first rows; the box counts them.
+    const std::string written =
+        drovanta::testing::readFile(inboxMailbox(tree, tree.str() + "/Out"));
+    QVERIFY(wholeRecordsOf(written, referenceMailbox(tree, paths)));
+    const long converted =
+        static_cast<long>(readMailbox(inboxMailbox(tree, tree.str() + "/Out")).size());
+    QCOMPARE(window.platform.boxes[2].text,
+             "Converting was stopped.\r\n" + std::to_string(converted) +
+                 " message(s) converted, 0 message(s) failed, " + std::to_string(40 - converted) +
+                 " message(s) not converted.");
     // Escape after the run asks nothing.
     QTest::keyClick(window.form->windowHandle(), Qt::Key_Escape);
     QCOMPARE(window.platform.boxes.size(), std::size_t(3));
@@ -343,6 +356,9 @@ class ConversionCommandTest : public QObject {
     QVERIFY(message.text.find("/m/4.emlx: No such file or directory") != std::string::npos);
     QVERIFY(message.text.find("/m/5.emlx") == std::string::npos);
     QVERIFY(message.text.find("... and 2 more.") != std::string::npos);
+    // Every failure is in the box's details, one a line.
+    QCOMPARE(std::count(message.details.begin(), message.details.end(), '\n'), 6);
+    QVERIFY(message.details.find("/m/6.emlx: No such file or directory") != std::string::npos);
 
     // A stopped run counts what it did not come to, and lists its failures too.
     summary.stopped = true;
@@ -360,85 +376,213 @@ class ConversionCommandTest : public QObject {
     QVERIFY(text.find('\x1b') == std::string::npos);
   }
 
-  void exitAnsweredNoLetsTheRunFinish() {
-    TempFolder tree;
-    const Strings paths = copyThreeMessages(tree);
-    WindowFixture window;
-    fillList(window, paths);
-    window.platform.queueFolder(tree.str() + "/Out");
-    window.platform.queueAnswer(MessageAnswer::No);
-    // Between two lines of the second message the user clicks Exit and answers No.
-    window.platform.onYield([&] {
-      if (window.form->grdFiles1->currentIndex().row() != 1 ||
-          !window.form->LblByteRead->text().contains("Bytes out of"))
-        return false;
-      WindowFixture::click(window.form->cmdEnd);
-      return true;
-    });
-    WindowFixture::click(window.form->CmdConvert2PDF);
-    QCOMPARE(window.platform.boxes.size(), std::size_t(2));
-    QCOMPARE(window.platform.boxes[0].text, std::string("Are you sure you want to exit now?"));
-    QVERIFY(window.platform.boxes[1].text.starts_with("Export Completed Successfully !"));
-    QCOMPARE(window.platform.endRequests, 0);
-    QCOMPARE(window.form->LblProgessCurrent->text(), QStringLiteral("Message 3 (of 3)"));
-    QCOMPARE(window.listEntries(), paths);
+  void everyWayOutDuringARecordLeavesWholeRecords_data() {
+    QTest::addColumn<bool>("closeButton");
+    QTest::addColumn<bool>("yes");
+    QTest::newRow("Exit, answered No") << false << false;
+    QTest::newRow("Exit, answered Yes") << false << true;
+    QTest::newRow("the close button, answered No") << true << false;
+    QTest::newRow("the close button, answered Yes") << true << true;
   }
 
-  void exitAnsweredYesEndsTheRunInsideItsYield() {
+  void everyWayOutDuringARecordLeavesWholeRecords() {
+    QFETCH(bool, closeButton);
+    QFETCH(bool, yes);
     TempFolder tree;
-    const Strings paths = copyThreeMessages(tree);
+    Strings paths = {tree.write("Mail/Inbox/big.emlx", quotedMessage(16 << 20))};
+    for (const std::string& path : copyThreeMessages(tree)) paths.push_back(path);
     WindowFixture window;
     fillList(window, paths);
     window.platform.queueFolder(tree.str() + "/Out");
-    window.platform.queueAnswer(MessageAnswer::Yes);
-    long yieldsAtExit = -1;
+    window.platform.queueAnswer(yes ? MessageAnswer::Yes : MessageAnswer::No);
     window.platform.onYield([&] {
-      if (window.form->LblProgessCurrent->text() != QStringLiteral("Message 1 (of 3)") ||
-          window.form->grdFiles1->currentIndex().row() != 1)
-        return false;
-      WindowFixture::click(window.form->cmdEnd);
-      yieldsAtExit = window.platform.yields;
+      if (!window.form->conversionRunning()) return false;
+      if (closeButton) {
+        window.form->close();
+      } else {
+        WindowFixture::click(window.form->cmdEnd);
+      }
       return true;
     });
     WindowFixture::click(window.form->CmdConvert2PDF);
 
-    QCOMPARE(window.platform.endRequests, 1);
-    // No command resumed: no completion box, no later turn, not one more yield.
-    QCOMPARE(window.platform.boxes.size(), std::size_t(1));
-    QCOMPARE(window.platform.yields, yieldsAtExit);
-    QCOMPARE(window.form->LblProgessCurrent->text(), QStringLiteral("Message 1 (of 3)"));
+    // The question is asked either way; a No lets the run go on to its end.
+    QCOMPARE(window.platform.boxes[0].text, std::string("Are you sure you want to exit now?"));
+    QCOMPARE(window.platform.endRequests, yes ? 1 : 0);
+    QCOMPARE(window.platform.boxes.size(), std::size_t(yes ? 1 : 2));
+    const std::string written =
+        drovanta::testing::readFile(inboxMailbox(tree, tree.str() + "/Out"));
+    const std::string whole = referenceMailbox(tree, paths);
+    QVERIFY(wholeRecordsOf(written, whole));
+    if (!yes) QCOMPARE(written.size(), whole.size());
     // Clicks after the end run nothing.
     WindowFixture::click(window.form->cmdClear1);
-    QCOMPARE(window.platform.boxes.size(), std::size_t(1));
-    // The mailbox holds the first record whole and nothing of the second.
-    const fs::path mailbox = fs::path(tree.str() + "/Out") / fs::path(tree.str()).relative_path() /
-                             "Mail/Inbox/Inbox.mbox";
-    const Strings records = readMailbox(mailbox);
-    QCOMPARE(records.size(), std::size_t(1));
-    const std::string bytes = drovanta::testing::readFile(mailbox);
-    // The real messages have LF line ends, and so has their record.
-    QVERIFY(bytes.ends_with("\n\n"));
-    QCOMPARE(bytes.find("\nFrom ", 1), std::string::npos);
+    QCOMPARE(window.platform.boxes.size(), std::size_t(yes ? 1 : 3));
   }
 
-  void aClickDuringARunIsAnsweredInsideIt() {
+  void onlyEscapeHelpAndExitActDuringARun() {
     TempFolder tree;
-    const Strings paths = copyThreeMessages(tree);
+    Strings paths = {tree.write("Mail/Inbox/big.emlx", quotedMessage(4 << 20))};
+    for (const std::string& path : copyThreeMessages(tree)) paths.push_back(path);
     WindowFixture window;
     fillList(window, paths);
     window.platform.queueFolder(tree.str() + "/Out");
-    std::size_t boxesWhenHelped = 99;
+    QList<QPushButton*> held = {window.form->cmdAdd, window.form->CmdAddFolder,
+                                window.form->cmdClear1, window.form->CmdConvert2PDF};
+    bool heldDuringRun = false;
     window.platform.onYield([&] {
+      if (!window.form->conversionRunning()) return false;
+      heldDuringRun =
+          std::none_of(held.begin(), held.end(), [](QPushButton* b) { return b->isEnabled(); }) &&
+          window.form->CmdHelp->isEnabled() && window.form->cmdEnd->isEnabled();
+      for (QPushButton* button : held) WindowFixture::click(button);
       WindowFixture::click(window.form->CmdHelp);
-      boxesWhenHelped = window.platform.boxes.size();
       return true;
     });
     WindowFixture::click(window.form->CmdConvert2PDF);
+    QVERIFY(heldDuringRun);
+    // Help opened its page; no other command ran: no dialog, no question, the list unchanged.
     QCOMPARE(window.platform.opened.size(), std::size_t(1));
-    QCOMPARE(boxesWhenHelped, std::size_t(0));
+    QCOMPARE(window.platform.folderTitles.size(), std::size_t(1));
+    QVERIFY(window.platform.openRequests.empty());
     QCOMPARE(window.platform.boxes.size(), std::size_t(1));
+    QCOMPARE(window.listEntries(), paths);
+    QCOMPARE(readMailbox(inboxMailbox(tree, tree.str() + "/Out")).size(), std::size_t(4));
+    for (QPushButton* button : held) QVERIFY(button->isEnabled());
+  }
+
+  void theDestinationIsRememberedAndKeptOutOfTheTree() {
+    TempFolder tree;
+    copyThreeMessages(tree);
+    const std::string root = tree.str() + "/Mail";
+    WindowFixture window;
+    window.platform.queueFolder(root);
+    WindowFixture::click(window.form->CmdAddFolder);
+    // The tree added, a folder below it, a message's own folder: refused, and asked again.
+    for (const std::string& inside : {root, root + "/Inbox/", tree.str() + "/Mail/Inbox/."}) {
+      window.platform.queueFolder(inside);
+    }
+    window.platform.queueFolder(tree.str() + "/Out");
+    WindowFixture::click(window.form->CmdConvert2PDF);
+    QCOMPARE(window.platform.folderStarts[1], QDir::homePath().toStdString());
+    QCOMPARE(window.platform.boxes.size(), std::size_t(5));
+    for (std::size_t i : {1, 2, 3}) {
+      QVERIFY(window.platform.boxes[i].text.starts_with("The mailboxes cannot be saved in "));
+      QVERIFY(window.platform.boxes[i].text.find(root + "/, which is being converted") !=
+              std::string::npos);
+    }
+    QVERIFY(window.platform.boxes[4].text.starts_with("Export Completed"));
+
+    // The next start opens where the mailboxes went last time.
+    WindowFixture next;
+    next.platform.settings = window.platform.settings;
+    next.form->AddFileToList(tree.str() + "/Mail/Inbox/1.emlx");
+    next.form->CmdConvert2PDF_Click();
+    QCOMPARE(next.platform.folderStarts, Strings{tree.str() + "/Out"});
+  }
+
+  void destinationsOutsideTheFoldersBeingConverted_data() {
+    QTest::addColumn<QString>("destination");
+    QTest::addColumn<QString>("refusedFor");
+    QTest::newRow("the tree added") << "/m/Tree"
+                                    << "/m/Tree/";
+    QTest::newRow("deep in the tree") << "/m/Tree/A/../B/C/"
+                                      << "/m/Tree/";
+    QTest::newRow("beside the tree") << "/m/TreeOut"
+                                     << "";
+    QTest::newRow("above the tree") << "/m"
+                                    << "";
+    QTest::newRow("a picked message's folder") << "/p/Picked/"
+                                               << "/p/Picked/";
+    QTest::newRow("below a picked message's folder") << "/p/Picked/Out"
+                                                     << "";
+  }
+
+  void destinationsOutsideTheFoldersBeingConverted() {
+    QFETCH(QString, destination);
+    QFETCH(QString, refusedFor);
+    const FoldersBeingConverted folders =
+        FoldersOfRun({"/m/Tree"}, {"/m/Tree/A/1.emlx", "/m/Tree/A/2.emlx", "/p/Picked/3.emlx"});
+    QCOMPARE(folders.messageFolders, (Strings{"/m/Tree/A/", "/p/Picked/"}));
+    QCOMPARE(FolderHolding(destination.toStdString(), folders), refusedFor.toStdString());
+  }
+
+  // Signals while a large record is written: the window program completes the record (a
+  // second signal cuts it back out) and then ends as the first signal ends it. A signal ignored
+  // when the program started changes nothing.
+  void aSignalDuringARecordLeavesWholeRecords_data() {
+    QTest::addColumn<std::vector<int>>("sent");
+    QTest::addColumn<bool>("ignoredAtStart");
+    QTest::newRow("SIGTERM") << std::vector<int>{SIGTERM} << false;
+    QTest::newRow("SIGTERM, then SIGINT") << std::vector<int>{SIGTERM, SIGINT} << false;
+    QTest::newRow("SIGHUP ignored at the start") << std::vector<int>{SIGHUP} << true;
+  }
+
+  void aSignalDuringARecordLeavesWholeRecords() {
+    QFETCH(std::vector<int>, sent);
+    QFETCH(bool, ignoredAtStart);
+    TempFolder tree;
+    // The child adds the folder: the large message comes first in the natural order.
+    Strings paths = {tree.write("Mail/Inbox/0.emlx", quotedMessage(48 << 20))};
+    for (const std::string& path : copyThreeMessages(tree)) paths.push_back(path);
+    const fs::path mailbox = inboxMailbox(tree, tree.str() + "/Out");
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("DROVANTA_CONVERT_IN_CHILD", QString::fromStdString(tree.str()));
+    child.setProcessEnvironment(environment);
+    // As nohup starts a program: the shell ignores the signal, then becomes the program.
+    child.start("/bin/sh", {"-c", ignoredAtStart ? "trap '' HUP; exec \"$0\"" : "exec \"$0\"",
+                            QCoreApplication::applicationFilePath()});
+    QVERIFY(child.waitForStarted());
+    // Once the first record has begun.
+    auto begun = [&mailbox] {
+      std::error_code error;
+      const auto size = fs::file_size(mailbox, error);
+      return !error && size > 0;
+    };
+    while (child.state() == QProcess::Running && !begun()) child.waitForFinished(1);
+    QVERIFY(begun());
+    for (const int signal : sent) ::kill(static_cast<pid_t>(child.processId()), signal);
+    QVERIFY(child.waitForFinished(60000));
+    const std::string written = drovanta::testing::readFile(mailbox);
+    const std::string whole = referenceMailbox(tree, paths);
+    QVERIFY(wholeRecordsOf(written, whole));
+    if (ignoredAtStart) {
+      QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+      QCOMPARE(written.size(), whole.size());
+    } else {
+      QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+      QCOMPARE(child.exitCode(), sent.front());
+    }
   }
 };
 
-QTEST_MAIN(ConversionCommandTest)
+// The child of the signal test: the window converts <tree>/Mail/Inbox into <tree>/Out with the
+// program's own signal handling.
+int convertInChild(int argc, char** argv, const std::string& tree) {
+  QApplication app(argc, argv);
+  ScriptedPlatform platform;
+  frmStep1 form(platform);
+  EndingSignals endingSignals([&form](int signal) {
+    form.letConversionEnd();
+    EndingSignals::endAsSignalled(signal);
+  });
+  platform.queueFolder(tree + "/Mail/Inbox");
+  form.CmdAddFolder_Click();
+  platform.queueFolder(tree + "/Out");
+  form.CmdConvert2PDF_Click();
+  // As the program's event loop would: a signal that ended the run ends the process.
+  QCoreApplication::processEvents();
+  return 0;
+}
+
+int main(int argc, char** argv) {
+  if (const char* tree = std::getenv("DROVANTA_CONVERT_IN_CHILD")) {
+    return convertInChild(argc, argv, tree);
+  }
+  QApplication app(argc, argv);
+  ConversionCommandTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
 #include "conversion_command_qtest.moc"

@@ -369,8 +369,9 @@ class FrmStep1Test : public QObject {
     WindowFixture window;
     QApplication::setActiveWindow(window.form.get());
     QTRY_COMPARE(QApplication::focusWidget(), window.form->cmdAdd);
-    const QStringList expected = {"cmdClear1", "CmdAddFolder", "grdFiles1",
-                                  "cmdEnd",    "CmdHelp",      "cmdAdd"};
+    // Row by row, left to right.
+    const QStringList expected = {"CmdAddFolder", "cmdClear1", "grdFiles1",
+                                  "CmdHelp",      "cmdEnd",    "cmdAdd"};
     for (const QString& name : expected) {
       QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
       QCOMPARE(QApplication::focusWidget()->objectName(), name);
@@ -380,6 +381,19 @@ class FrmStep1Test : public QObject {
     window.form->grdFiles1->setFocus();
     QTest::keyClick(window.form->grdFiles1, Qt::Key_Tab);
     QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("CmdConvert2PDF"));
+
+    // The focused list shows the style's focus frame along its edge; its cells stay as drawn.
+    window.form->AddFileToList("/mail/1.emlx");
+    window.form->cmdAdd->setFocus();
+    QApplication::processEvents();
+    const QImage unfocused = window.form->grdFiles1->viewport()->grab().toImage();
+    window.form->grdFiles1->setFocus();
+    QApplication::processEvents();
+    const QImage focused = window.form->grdFiles1->viewport()->grab().toImage();
+    const QPoint edge(unfocused.width() / 2, unfocused.height() - 1);
+    QVERIFY(unfocused.pixelColor(edge) != focused.pixelColor(edge));
+    const QPoint inside(unfocused.width() / 2, unfocused.height() - 10);
+    QCOMPARE(focused.pixelColor(inside), unfocused.pixelColor(inside));
   }
 
   void accessKeysAndNoDefaultButton() {

@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
 #include <functional>
@@ -74,6 +75,24 @@ class QtPlatformTest : public QObject {
     QVERIFY(platform.messageBox({"0 Files Added to List.", "t", MessageButtons::Ok,
                                  MessageIcon::None, MessageAnswer::Ok}) == MessageAnswer::Ok);
     QCOMPARE(icon, QMessageBox::NoIcon);
+
+    // Details go behind the box's "Show Details..." button, one a line.
+    QString details;
+    whenShown<QMessageBox>([&](QMessageBox* box) {
+      details = box->detailedText();
+      box->button(QMessageBox::Ok)->click();
+    });
+    platform.messageBox({"Export finished with errors.", "t", MessageButtons::Ok,
+                         MessageIcon::Exclamation, MessageAnswer::Ok,
+                         "/m/1.emlx: x\r\n/m/2.emlx: y"});
+    QCOMPARE(details, QStringLiteral("/m/1.emlx: x\n/m/2.emlx: y"));
+  }
+
+  void settingsAreKeptForTheNextStart() {
+    QStandardPaths::setTestModeEnabled(true);
+    QtPlatform{}.setSetting("lastDestination", "/home/ann/Mail out \xce\xa9");
+    QCOMPARE(QtPlatform{}.setting("lastDestination"), std::string("/home/ann/Mail out \xce\xa9"));
+    QCOMPARE(QtPlatform{}.setting("never set"), std::string());
   }
 
   void folderDialogShowsTheTitleAndCancelsToEmpty() {

@@ -2,7 +2,9 @@
 #include <QDir>
 #include <QFile>
 #include <QScreen>
+#include <QTimer>
 
+#include "window/qt_platform.h"
 #include "window_fixture.h"
 
 using namespace drovanta;
@@ -29,6 +31,33 @@ class ScaledScreenTest : public QObject {
       QVERIFY(window.form->rect().contains(place));
     }
     QVERIFY(window.form->minimumSize() != window.form->maximumSize());
+  }
+
+  void everyDialogFitsTheScreen() {
+    WindowFixture window;
+    QtPlatform platform;
+    platform.setOwner(window.form.get());
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    QList<QRect> shown;
+    auto measure = [&shown] {
+      QTimer::singleShot(50, [&shown] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        shown.append(dialog->frameGeometry());
+        dialog->close();
+      });
+    };
+    measure();
+    platform.browseForFolder("Choose Folder to Save...", QDir::homePath().toStdString());
+    measure();
+    platform.showOpen({"", "Mail Messages (*.emlx)|*.emlx", 0x80200});
+    QCOMPARE(shown.size(), 2);
+    for (const QRect& dialog : shown) {
+      QVERIFY2(area.contains(dialog), qPrintable(QString("%1,%2 %3x%4")
+                                                     .arg(dialog.x())
+                                                     .arg(dialog.y())
+                                                     .arg(dialog.width())
+                                                     .arg(dialog.height())));
+    }
   }
 };
 

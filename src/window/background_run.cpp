@@ -1,0 +1,139 @@
+#include "window/background_run.h"
+
+#include <algorithm>
+#include <deque>
+#include <utility>
+
+#include "run/parallel_run.h"
+#include "shellutil/path_helpers.h"
+
+namespace drovanta {
+namespace {
+
+StopRequest& lastingStopRequest() {
+  static std::mutex made;
+  // Never destroyed, so that a run that ends inside exit() still finds it; a deque never moves
+  // what it holds.
+  static auto* requests = new std::deque<StopRequest>;
+  std::lock_guard lock(made);
+  return requests->emplace_back();
+}
+
+}  // namespace
+
+// Keeps what the run tells, on the run's thread, for the window's thread to read.
+class BackgroundRun::Keeper : public ConversionObserver {
+ public:
+  explicit Keeper(BackgroundRun& run) : run_(run) {}
+
+  // A wait for another program's mailbox lock polls, so that a stop ends it.
+  bool handlesEvents() const override { return true; }
+  bool stopRequested() override { return run_.stop_.stopping(); }
+
+  void mailboxBusy(long /*row*/, const std::string& mailboxPath) override {
+    update([&](RunProgress& p) { p.busyMailbox = GetFileName(mailboxPath); });
+  }
+  void turnStarted(long row) override {
+    update([&](RunProgress& p) {
+      p.latestRow = row;
+      p.busyMailbox.clear();
+    });
+  }
+  void messageOpened(std::uint64_t fileLength) override {
+    update([&](RunProgress& p) {
+      p.messageTold = true;
+      p.messageLength = fileLength;
+      p.bytesRead = 0;
+    });
+  }
+  void lineRead(std::uint64_t textLength, std::uint64_t fileLength) override {
+    // The text grows by the line ends and quoting marks it adds: the display counts the
+    // message's own bytes.
+    update([&](RunProgress& p) {
+      p.bytesRead = std::min(textLength, fileLength);
+      p.busyMailbox.clear();
+    });
+  }
+  void turnFinished(long /*row*/) override {
+    update([](RunProgress& p) {
+      ++p.ended;
+      ++p.converted;
+      p.bytesRead = p.messageLength;
+    });
+  }
+  void turnFailed(long /*row*/, const Failure& /*failure*/) override {
+    update([](RunProgress& p) { ++p.ended; });
+  }
+  void turnSkipped(long /*row*/, const Notice& /*notice*/) override {
+    update([](RunProgress& p) { ++p.ended; });
+  }
+
+ private:
+  template <typename Change>
+  void update(Change change) {
+    std::lock_guard lock(run_.mutex_);
+    change(run_.progress_);
+    ++run_.progress_.version;
+  }
+
+  BackgroundRun& run_;
+};
+
+BackgroundRun::BackgroundRun(std::vector<std::string> rows, std::string destinationFolder,
+                             unsigned jobs)
+    : rows_(std::move(rows)),
+      destination_(std::move(destinationFolder)),
+      stop_(lastingStopRequest()),
+      thread_([this, jobs] { work(jobs); }) {}
+
+BackgroundRun::~BackgroundRun() {
+  requestStop();
+  if (thread_.joinable()) thread_.join();
+}
+
+void BackgroundRun::work(unsigned jobs) {
+  Keeper keeper(*this);
+  RunOptions options;
+  options.stop = &stop_;
+  RunSummary summary;
+  std::exception_ptr error;
+  try {
+    summary = RunConversionInParallel(rows_, destination_, keeper, options, jobs);
+  } catch (...) {
+    error = std::current_exception();
+  }
+  {
+    std::lock_guard lock(mutex_);
+    summary_ = std::move(summary);
+    error_ = error;
+    ended_ = true;
+  }
+  endedSignal_.notify_all();
+}
+
+bool BackgroundRun::waitFor(std::chrono::microseconds timeout) {
+  std::unique_lock lock(mutex_);
+  return endedSignal_.wait_for(lock, timeout, [this] { return ended_; });
+}
+
+void BackgroundRun::wait() {
+  std::unique_lock lock(mutex_);
+  endedSignal_.wait(lock, [this] { return ended_; });
+}
+
+RunProgress BackgroundRun::progress() const {
+  std::lock_guard lock(mutex_);
+  return progress_;
+}
+
+void BackgroundRun::requestStop() {
+  if (!stop_.stopping()) stop_.request(0);
+}
+
+RunSummary BackgroundRun::summary() {
+  wait();
+  if (error_) std::rethrow_exception(error_);
+  return summary_;
+}
+
+}  // namespace drovanta

@@ -1,0 +1,90 @@
+#include "window/ending_signals.h"
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QSocketNotifier>
+#endif
+
+namespace drovanta {
+namespace {
+
+std::atomic<StopRequest*> gRunningStop{nullptr};
+
+#ifndef _WIN32
+int gSignalPipe[2] = {-1, -1};
+
+extern "C" void onEndingSignal(int signal) {
+  const int savedErrno = errno;
+  if (StopRequest* stop = gRunningStop.load()) stop->request(signal);
+  // The window's thread learns of it through the pipe; a full pipe already holds a signal.
+  const char byte = static_cast<char>(signal);
+  [[maybe_unused]] const auto written = ::write(gSignalPipe[1], &byte, 1);
+  errno = savedErrno;
+}
+#endif
+
+}  // namespace
+
+EndingSignals::EndingSignals(std::function<void(int)> ended, QObject* parent)
+    : QObject(parent), ended_(std::move(ended)) {
+#ifndef _WIN32
+  if (gSignalPipe[0] < 0) {
+    if (::pipe(gSignalPipe) != 0) return;
+    for (const int end : gSignalPipe) {
+      ::fcntl(end, F_SETFL, ::fcntl(end, F_GETFL) | O_NONBLOCK);
+      ::fcntl(end, F_SETFD, FD_CLOEXEC);
+    }
+  }
+  auto* notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, this);
+  connect(notifier, &QSocketNotifier::activated, this, [this] {
+    char byte = 0;
+    if (::read(gSignalPipe[0], &byte, 1) == 1 && ended_) ended_(static_cast<unsigned char>(byte));
+  });
+  struct sigaction action {};
+  action.sa_handler = onEndingSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no SA_RESTART: a blocking wait for a mailbox lock sees the request
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction before {};
+    if (::sigaction(signal, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+    ::sigaction(signal, &action, nullptr);
+  }
+#endif
+}
+
+EndingSignals::~EndingSignals() {
+#ifndef _WIN32
+  // The handlers stay (their pipe is kept), but nothing reads what they write any more.
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction now {};
+    if (::sigaction(signal, nullptr, &now) == 0 && now.sa_handler == onEndingSignal) {
+      std::signal(signal, SIG_DFL);
+    }
+  }
+#endif
+}
+
+void EndingSignals::setRunningStop(StopRequest* stop) {
+  gRunningStop.store(stop);
+}
+
+void EndingSignals::endAsSignalled(int signal) {
+#ifndef _WIN32
+  std::signal(signal, SIG_DFL);
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, signal);
+  ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+  ::raise(signal);
+#endif
+  std::_Exit(128 + signal);
+}
+
+}  // namespace drovanta
