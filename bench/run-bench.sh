@@ -9,7 +9,7 @@
 # Every timed run starts after `sync`, with the previous run's output removed.
 #
 #   bench/run-bench.sh [--quick] [--messages N] [--pairs N] [--trees LIST] [--out DIR]
-#                      [--tool-args "ARGS"] [EMLX2MBOX]
+#                      [--tool-args "ARGS"] [--warm-only] [EMLX2MBOX]
 #
 #   --quick        small trees (1000 / 2500 messages, large ones of 20 and 60 MB), 3 pairs
 #   --messages N   messages of the realistic tree (the small tree gets 2.5 times as many)
@@ -17,6 +17,7 @@
 #   --trees LIST   which trees, comma-separated (default realistic,small,large)
 #   --out DIR      where trees and outputs go (default build/bench; the trees are kept)
 #   --tool-args    extra arguments for emlx2mbox, e.g. "--jobs 1"
+#   --warm-only    no cold runs, even as root (they drop the whole machine's page cache)
 set -euo pipefail
 
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -27,6 +28,7 @@ pairs=5
 trees="realistic,small,large"
 out="$here/../build/bench"
 tool_args=""
+warm_only=0
 while [[ $# -gt 0 ]]; do
   case "$1" in
     --quick) realistic=1000; large_mb="20,60"; pairs=3; shift ;;
@@ -35,6 +37,7 @@ while [[ $# -gt 0 ]]; do
     --trees) trees="$2"; shift 2 ;;
     --out) out="$2"; shift 2 ;;
     --tool-args) tool_args="$2"; shift 2 ;;
+    --warm-only) warm_only=1; shift ;;
     -*) echo "run-bench.sh: unknown option $1" >&2; exit 2 ;;
     *) break ;;
   esac
@@ -46,7 +49,7 @@ mkdir -p "$out"
 out="$(realpath "$out")"
 
 cold=0
-if [[ -w /proc/sys/vm/drop_caches ]]; then cold=1; fi
+if [[ -w /proc/sys/vm/drop_caches ]] && ((!warm_only)); then cold=1; fi
 
 # The tree of a shape, generated when missing or made with other arguments.
 tree_for() {
@@ -134,7 +137,7 @@ for shape in "${shapes[@]}"; do
   fresh_start warm
   peak_kb=$(/usr/bin/time -f '%M' "$tool" -q $tool_args -o "$out/mbox" "$tree" 2>&1 >/dev/null |
             tail -1)
-  summary=$(tail -1 "$out/emlx2mbox.log")
+  summary=$(grep -v "^Read back: " "$out/emlx2mbox.log" | tail -1)
   fresh_start warm
   results+=("$shape|$count|$bytes|$largest|$warm|$coldpairs|$peak_kb|$summary")
 done
@@ -167,7 +170,7 @@ for result in sys.argv[2:]:
     for state, text in (("warm", warm), ("cold", cold)):
         m = measured(text)
         if m is None:
-            print(f"  {state}: not measured (dropping the page cache needs root)")
+            print(f"  {state}: not measured (--warm-only, or not root: only root can drop the page cache)")
             cells.append("-")
             continue
         cat, tool, low, high = m

@@ -54,7 +54,7 @@ std::variant<CliOptions, UsageError> ParseCommandLine(const std::vector<std::str
     };
     const bool isFlag = name == "-h" || name == "--help" || name == "--version" || name == "-q" ||
                         name == "--quiet" || name == "-n" || name == "--dry-run" ||
-                        name == "--flags";
+                        name == "--flags" || name == "--new-only" || name == "--no-verify";
     if (isFlag && inlineValue) {
       return UsageError{"option '" + std::string(name) + "' takes no value"};
     }
@@ -68,6 +68,10 @@ std::variant<CliOptions, UsageError> ParseCommandLine(const std::vector<std::str
       options.dryRun = true;
     } else if (name == "--flags") {
       options.record.writeFlags = true;
+    } else if (name == "--new-only") {
+      options.newOnly = true;
+    } else if (name == "--no-verify") {
+      options.readBack = false;
     } else if (name == "-o" || name == "--output") {
       const auto value = takeValue();
       if (!value) return missingValue();
@@ -119,7 +123,8 @@ Converts Apple Mail .emlx messages into mbox mailbox files under the folder DEST
 
 A SOURCE folder is searched with every folder below it for files whose name ends
 in ".emlx" (any case); a SOURCE file is converted whatever its name. Messages are
-appended to the mailbox files, so a second run adds its messages again.
+appended to the mailbox files, so a second run adds its messages again, unless
+--new-only is given. Every mailbox written is read back at the end.
 
 Options:
   -o, --output DEST     folder for the mailbox files (created when missing)
@@ -131,8 +136,11 @@ Options:
                         DEST/<account>/<parent mailboxes>/<Name>.mbox, in message
                         number order. <account> is the name of the folder just
                         above the top-most .mbox folder (IMAP-user@host, or the
-                        account's UUID under Mail/V10). Messages outside any .mbox
-                        folder keep the default naming.
+                        account's UUID under Mail/V10). .imapmbox folders (older
+                        IMAP accounts) count as mailboxes too. A library holding
+                        several versions (V2 ... V10) gets one folder DEST/V<n>/
+                        per version. Messages outside any mailbox folder keep the
+                        default naming.
   --flags               write the Apple Mail state (read, answered, flagged, ...)
                         as Status, X-Status and X-Mozilla-Status headers
   --eol auto            each message keeps its line ends (the default): the
@@ -143,6 +151,11 @@ Options:
   --eol crlf            every line end CR LF
   --eol lf              every line end LF (for readers that cannot read CR LF
                         messages, such as GNU mailutils)
+  --new-only            leave out each message its mailbox already holds: a
+                        record with the same Message-ID and Date (without a
+                        Message-ID: the same header lines), as a run stopped
+                        half-way or an older copy of the library left it
+  --no-verify           do not read the mailboxes back at the end
   -j, --jobs N          convert up to N mailboxes at once (default: one per
                         processor); each mailbox is written as with --jobs 1,
                         and problems are reported in the same order
@@ -160,12 +173,17 @@ Output on standard error:
     skipped: PATH: TEXT       not a message (an AppleDouble "._" file, or a named
                               pipe, socket or device named like one)
     note: N message(s) kept CR LF line ends, ...  (--eol auto; see --eol lf)
-  and the summary (N warnings counts the messages that had warnings):
+  and the summary (N warnings counts the messages that had warnings; with
+  --new-only it adds "N already in the mailbox" after the warnings):
     N converted, N failed, N skipped, N warnings; N mailboxes, N bytes written in S seconds
+  then, unless --no-verify, what reading every mailbox written back found:
+    Read back: N records in M mailboxes, all whole
+  or "..., K differ", each differing mailbox named above as PATH: read back: REASON.
 
 Exit status:
   0  every message converted (skipped files and warnings do not count as failures)
-  1  some messages or folders failed; the others were converted
+  1  some messages or folders failed, or a mailbox read back differs; the
+     others were converted
   2  usage error, a SOURCE that does not exist, or a DEST that cannot be created
   129, 130, 143  ended by SIGHUP, SIGINT or SIGTERM (after the record being written;
      a signal ignored when the program starts stays ignored)

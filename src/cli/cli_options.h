@@ -19,7 +19,9 @@ struct CliOptions {
   std::vector<std::string> sources;
   RecordOptions record;
   MailboxLayout layout = MailboxLayout::Folders;
-  unsigned jobs = 0;  // mailboxes converted at once; 0: one per processor
+  unsigned jobs = 0;     // mailboxes converted at once; 0: one per processor
+  bool newOnly = false;  // leave out messages their mailbox already holds
+  bool readBack = true;  // read every mailbox written back (--no-verify: not)
   bool quiet = false;
   bool dryRun = false;
   bool help = false;

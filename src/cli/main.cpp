@@ -81,9 +81,20 @@ int Run(const std::vector<std::string>& args) {
 
   RunOptions runOptions;
   runOptions.record = options.record;
+  runOptions.newOnly = options.newOnly;
+  runOptions.readBack = options.readBack;
+  std::string versionsLine;
   if (options.layout == MailboxLayout::Apple) {
-    runOptions.placer = AppleLayoutPlacer();
-    collected.rows = OrderForAppleLayout(std::move(collected.rows));
+    AppleLayoutPlan plan = PlanAppleLayout(std::move(collected.rows));
+    runOptions.placer = std::move(plan.placer);
+    collected.rows = std::move(plan.rows);
+    if (plan.versionFolders) {
+      versionsLine = "Apple Mail library versions found: ";
+      for (std::size_t i = 0; i < plan.versions.size(); ++i) {
+        versionsLine += (i == 0 ? "" : ", ") + plan.versions[i];
+      }
+      versionsLine += " (each in its own folder)";
+    }
   }
 
   if (options.dryRun) {
@@ -131,10 +142,17 @@ int Run(const std::vector<std::string>& args) {
                    "; " + std::to_string(summary.notReached) + " of " + std::to_string(total) +
                    " messages not converted";
   }
+  // A mailbox that does not hold what was written is a failure like a message's.
+  failures.insert(failures.end(), summary.readBack.differing.begin(),
+                  summary.readBack.differing.end());
+  if (!versionsLine.empty()) {
+    interruption = interruption.empty() ? versionsLine : versionsLine + "\n" + interruption;
+  }
   PrintRunReport(stderr, failures, progress.warnings(), skipped, interruption,
-                 LineEndNote(summary), SummaryLine(summary, seconds()));
+                 LineEndNote(summary), SummaryLine(summary, seconds(), options.newOnly),
+                 summary.readBack.done ? ReadBackLine(summary.readBack) : std::string());
   if (summary.stopped) return ExitStatusForSignal(stop.reason());
-  return summary.failed == 0 ? kExitConverted : kExitSomeFailed;
+  return summary.succeeded() ? kExitConverted : kExitSomeFailed;
 }
 
 }  // namespace

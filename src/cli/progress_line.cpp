@@ -62,6 +62,10 @@ void ProgressLine::turnSkipped(long /*row*/, const Notice& notice) {
   turnDone();
 }
 
+void ProgressLine::turnAlreadyThere(long /*row*/) {
+  turnDone();
+}
+
 void ProgressLine::warned(long /*row*/, const Notice& notice) {
   warnings_.push_back(notice);
 }

@@ -22,6 +22,7 @@ class ProgressLine : public ConversionObserver {
   void turnFinished(long row) override;
   void turnFailed(long row, const Failure& failure) override;
   void turnSkipped(long row, const Notice& notice) override;
+  void turnAlreadyThere(long row) override;
   void warned(long row, const Notice& notice) override;
   // Said at once, even when the line is not shown: the run seems to stand still.
   void mailboxBusy(long row, const std::string& mailboxPath) override;

@@ -4,12 +4,15 @@
 
 namespace drovanta {
 
-std::string SummaryLine(const RunSummary& summary, double seconds) {
-  char text[256];
+std::string SummaryLine(const RunSummary& summary, double seconds, bool newOnly) {
+  char already[64] = "";
+  if (newOnly)
+    std::snprintf(already, sizeof already, ", %ld already in the mailbox", summary.alreadyThere);
+  char text[320];
   std::snprintf(text, sizeof text,
-                "%ld converted, %ld failed, %ld skipped, %ld warnings; %zu mailboxes, %llu bytes "
+                "%ld converted, %ld failed, %ld skipped, %ld warnings%s; %zu mailboxes, %llu bytes "
                 "written in %.2f seconds",
-                summary.converted, summary.failed, summary.skipped, summary.warnings,
+                summary.converted, summary.failed, summary.skipped, summary.warnings, already,
                 summary.mailboxes.size(), static_cast<unsigned long long>(summary.bytesWritten),
                 seconds);
   return text;
@@ -23,10 +26,17 @@ std::string LineEndNote(const RunSummary& summary) {
          "them with LF";
 }
 
+std::string ReadBackLine(const ReadBackSummary& readBack) {
+  std::string line = "Read back: " + std::to_string(readBack.records) + " records in " +
+                     std::to_string(readBack.mailboxes) + " mailboxes, ";
+  if (readBack.differing.empty()) return line + "all whole";
+  return line + std::to_string(readBack.differing.size()) + " differ";
+}
+
 void PrintRunReport(std::FILE* stream, const std::vector<Failure>& failures,
                     const std::vector<Notice>& warnings, const std::vector<Notice>& skipped,
                     const std::string& interruption, const std::string& lineEndNote,
-                    const std::string& summaryLine) {
+                    const std::string& summaryLine, const std::string& readBackLine) {
   for (const auto& failure : failures) {
     std::fprintf(stream, "%s\n", PrintableText(describe(failure)).c_str());
   }
@@ -41,6 +51,7 @@ void PrintRunReport(std::FILE* stream, const std::vector<Failure>& failures,
   if (!interruption.empty()) std::fprintf(stream, "%s\n", interruption.c_str());
   if (!lineEndNote.empty()) std::fprintf(stream, "%s\n", lineEndNote.c_str());
   std::fprintf(stream, "%s\n", summaryLine.c_str());
+  if (!readBackLine.empty()) std::fprintf(stream, "%s\n", readBackLine.c_str());
 }
 
 }  // namespace drovanta

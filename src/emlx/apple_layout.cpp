@@ -20,7 +20,8 @@ bool EndsWithNoCase(std::string_view text, std::string_view ending) {
 // The mailbox name of a folder ("INBOX" for "INBOX.mbox" or "INBOX.mbox.noindex"), or nullopt
 // when the folder is not a mailbox. A bare ".mbox" has no name and does not count.
 std::optional<std::string> MailboxName(std::string_view folder) {
-  for (std::string_view suffix : {std::string_view(".mbox"), std::string_view(".mbox.noindex")}) {
+  for (std::string_view suffix : {std::string_view(".mbox"), std::string_view(".mbox.noindex"),
+                                  std::string_view(".imapmbox")}) {
     if (folder.size() > suffix.size() && EndsWithNoCase(folder, suffix)) {
       return std::string(folder.substr(0, folder.size() - suffix.size()));
     }
@@ -60,11 +61,20 @@ std::optional<AppleMailboxPath> FindAppleMailbox(const std::string& messagePath,
             found->accountFolder[1] == ':') {
           found->accountFolder.clear();
         }
+        if (i > 1 && IsAppleLibraryVersion(std::string(folders[i - 2]))) {
+          found->libraryVersion = std::string(folders[i - 2]);
+        }
       }
     }
     found->mailboxNames.push_back(std::move(*name));
   }
   return found;
+}
+
+bool IsAppleLibraryVersion(const std::string& folderName) {
+  return folderName.size() > 1 && folderName.size() < 6 && folderName[0] == 'V' &&
+         std::all_of(folderName.begin() + 1, folderName.end(),
+                     [](char c) { return c >= '0' && c <= '9'; });
 }
 
 std::optional<std::uint64_t> AppleMessageNumber(const std::string& messagePath, char separator) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <set>
 #include <unordered_map>
 #include <utility>
 
@@ -10,11 +11,16 @@
 namespace drovanta {
 
 std::optional<MailboxPlace> AppleMailboxPlaceFor(const std::string& destinationFolder,
-                                                 const std::string& messagePath, char separator) {
+                                                 const std::string& messagePath, char separator,
+                                                 bool versionFolders) {
   const auto mailbox = FindAppleMailbox(messagePath, separator);
   if (!mailbox) return std::nullopt;
   MailboxPlace place;
   place.outputFolder = AddSeparator(destinationFolder, separator);
+  if (versionFolders && !mailbox->libraryVersion.empty()) {
+    place.outputFolder += mailbox->libraryVersion;
+    place.outputFolder += separator;
+  }
   if (!mailbox->accountFolder.empty()) {
     place.outputFolder += mailbox->accountFolder;
     place.outputFolder += separator;
@@ -29,13 +35,41 @@ std::optional<MailboxPlace> AppleMailboxPlaceFor(const std::string& destinationF
   return place;
 }
 
-MailboxPlacer AppleLayoutPlacer() {
-  return [](const std::string& destinationFolder, const std::string& messagePath) {
-    return AppleMailboxPlaceFor(destinationFolder, messagePath);
+std::vector<std::string> AppleLibraryVersions(const std::vector<std::string>& messagePaths,
+                                              char separator) {
+  std::set<unsigned long> numbers;
+  for (const std::string& path : messagePaths) {
+    const auto mailbox = FindAppleMailbox(path, separator);
+    if (mailbox && !mailbox->libraryVersion.empty()) {
+      numbers.insert(std::stoul(mailbox->libraryVersion.substr(1)));
+    }
+  }
+  std::vector<std::string> versions;
+  for (const unsigned long number : numbers) {
+    std::string version(1, 'V');
+    version.append(std::to_string(number));
+    versions.push_back(std::move(version));
+  }
+  return versions;
+}
+
+MailboxPlacer AppleLayoutPlacer(bool versionFolders) {
+  return [versionFolders](const std::string& destinationFolder, const std::string& messagePath) {
+    return AppleMailboxPlaceFor(destinationFolder, messagePath, kPathSeparator, versionFolders);
   };
 }
 
-std::vector<std::string> OrderForAppleLayout(std::vector<std::string> paths, char separator) {
+AppleLayoutPlan PlanAppleLayout(std::vector<std::string> messagePaths) {
+  AppleLayoutPlan plan;
+  plan.versions = AppleLibraryVersions(messagePaths);
+  plan.versionFolders = plan.versions.size() > 1;
+  plan.rows = OrderForAppleLayout(std::move(messagePaths), kPathSeparator, plan.versionFolders);
+  plan.placer = AppleLayoutPlacer(plan.versionFolders);
+  return plan;
+}
+
+std::vector<std::string> OrderForAppleLayout(std::vector<std::string> paths, char separator,
+                                             bool versionFolders) {
   struct Entry {
     std::size_t position;
     std::optional<std::uint64_t> number;
@@ -44,7 +78,8 @@ std::vector<std::string> OrderForAppleLayout(std::vector<std::string> paths, cha
   std::vector<std::pair<std::string, std::vector<Entry>>> groups;
   std::unordered_map<std::string, std::size_t> groupIndex;
   for (std::size_t i = 0; i < paths.size(); ++i) {
-    const auto place = AppleMailboxPlaceFor(std::string(1, separator), paths[i], separator);
+    const auto place =
+        AppleMailboxPlaceFor(std::string(1, separator), paths[i], separator, versionFolders);
     if (!place) continue;
     auto [it, added] = groupIndex.try_emplace(place->mailboxPath, groups.size());
     if (added) groups.emplace_back(place->mailboxPath, std::vector<Entry>{});

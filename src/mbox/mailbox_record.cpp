@@ -4,11 +4,16 @@
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <xxhash.h>
+#if defined(__x86_64__) || defined(__i386__)
+#include <xxh_x86dispatch.h>  // the library's AVX2 and AVX-512 code where the processor has it
+#endif
 
 #include <cerrno>
 #include <cstring>
 #include <memory>
 
+#include "mbox/mailbox_check.h"
 #include "mbox/mailbox_lock.h"
 #include "mbox/mailbox_repair.h"
 #include "mbox/record_writer.h"
@@ -25,6 +30,10 @@ constexpr std::size_t kCopyStep = std::size_t{16} << 20;
 // buffer; up to kPieces such pieces wait, with the buffered bytes between them, for one writev.
 constexpr std::size_t kDirectPiece = std::size_t{16} << 10;
 constexpr std::size_t kPieces = 32;
+// State::open's answer for an existing file that is not an mbox; apart from OpenLockedMailbox's
+// own answers (kNotAFile, kSymbolicLink).
+constexpr int kNotMbox = -3;
+static_assert(kNotMbox != kNotAFile && kNotMbox != kSymbolicLink);
 
 bool refusedByFileSystem(int error) {
   return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP ||
@@ -51,6 +60,17 @@ struct MailboxWriter::State : RecordOutput {
   bool kernelRefused = false;          // copy_file_range refused: sendfile from now on
   bool sendfileRefused = false;        // sendfile refused too: read and write
   int error = 0;                       // why the record could not be written
+  MaybeFailure notMbox;                // why open() answered kNotMbox
+  XXH3_state_t* digest = nullptr;      // while digests are on
+  WrittenRecord last;
+
+  ~State() {
+    if (digest != nullptr) XXH3_freeState(digest);
+  }
+
+  void take(std::string_view bytes) {
+    if (digest != nullptr) XXH3_64bits_update(digest, bytes.data(), bytes.size());
+  }
 
   std::unique_ptr<char[]> buffer{new char[kBufferSize]};
   std::size_t buffered = 0;
@@ -67,11 +87,13 @@ struct MailboxWriter::State : RecordOutput {
     if (pieceCount + 2 > kPieces && !flush()) return false;
     closeBufferedPiece();
     pieces[pieceCount++] = iovec{const_cast<char*>(bytes.data()), bytes.size()};
+    take(bytes);
     return true;
   }
 
   bool write(std::string_view bytes) override {
     if (error != 0) return false;
+    take(bytes);
     while (!bytes.empty()) {
       if (buffered == kBufferSize && !flush()) return false;
       const std::size_t take = std::min(bytes.size(), kBufferSize - buffered);
@@ -95,8 +117,36 @@ struct MailboxWriter::State : RecordOutput {
     return hooks != nullptr && hooks->stop != nullptr && hooks->stop->abandoning();
   }
 
+  bool copyKept(int from, std::uint64_t offset, std::string_view bytes) override {
+    if (error != 0) return false;
+    take(bytes);
+    return copyRange(from, offset, bytes.size());
+  }
+
   bool copyFileRange(int from, std::uint64_t offset, std::uint64_t length) override {
     if (error != 0) return false;
+    if (digest != nullptr && !takeFromFile(from, offset, length)) return false;
+    return copyRange(from, offset, length);
+  }
+
+  // The digest of a range given without its bytes: read for it.
+  bool takeFromFile(int from, std::uint64_t offset, std::uint64_t length) {
+    char bytes[1 << 16];
+    while (length > 0) {
+      const std::size_t want =
+          length < sizeof bytes ? static_cast<std::size_t>(length) : sizeof bytes;
+      const ssize_t got = ::pread(from, bytes, want, static_cast<off_t>(offset));
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) return fail(errno);
+      if (got == 0) return fail(EIO);
+      take(std::string_view(bytes, static_cast<std::size_t>(got)));
+      offset += static_cast<std::uint64_t>(got);
+      length -= static_cast<std::uint64_t>(got);
+    }
+    return true;
+  }
+
+  bool copyRange(int from, std::uint64_t offset, std::uint64_t length) {
     if (rangeCopy == RangeCopy::Buffer) return copyThroughBuffer(from, offset, length);
     if (!flush()) return false;
     while (length > 0) {
@@ -203,6 +253,14 @@ struct MailboxWriter::State : RecordOutput {
       forget();
       return openError;
     }
+    // Another program's file is no mailbox of ours to add to.
+    if (!created && opened.st_size > 0) {
+      if (MaybeFailure unfit = NotAnMbox(fd, mailboxPath)) {
+        notMbox = std::move(unfit);
+        forget();
+        return kNotMbox;
+      }
+    }
     // Cut back to this length only: anything before it may be another writer's.
     lengthAtOpen = opened.st_size;
     recordsSinceOpen = 0;
@@ -245,6 +303,7 @@ MaybeFailure MailboxWriter::append(const std::string& mailboxPath, std::string_v
   }
   if (s.fd < 0) {
     if (const int error = s.open(mailboxPath, hooks); error != 0) {
+      if (error == kNotMbox) return std::move(s.notMbox);
       if (error == kNotAFile) {
         return Failure{FailureCode::MailboxUnwritable, mailboxPath, "Not a regular file"};
       }
@@ -271,6 +330,7 @@ MaybeFailure MailboxWriter::append(const std::string& mailboxPath, std::string_v
   // program's file) gets its line ends first, so that the record does not join its last line.
   std::string padding;
   for (std::size_t i = 0; i < s.tailLineEnds; ++i) padding += lineEnd;
+  if (s.digest != nullptr) XXH3_64bits_reset(s.digest);
 
   // A record that cannot be finished, for whatever reason (an exception from a progress report
   // included), is cut back out before anything else happens.
@@ -292,10 +352,27 @@ MaybeFailure MailboxWriter::append(const std::string& mailboxPath, std::string_v
     return AppendFailure(path, error, restoreError);
   }
   s.tailLineEnds = 0;
+  const off_t recordEnd = ::lseek(s.fd, 0, SEEK_CUR);
+  s.last.offset = static_cast<std::uint64_t>(s.recordStart);
+  s.last.length =
+      recordEnd > s.recordStart ? static_cast<std::uint64_t>(recordEnd - s.recordStart) : 0;
+  s.last.digest = s.digest != nullptr ? XXH3_64bits_digest(s.digest) : 0;
   if (!padding.empty() && hooks.tailMended) hooks.tailMended(padding.size());
   ++s.recordsSinceOpen;
   s.created = false;  // it holds a record now: never removed from here on
   return std::nullopt;
+}
+
+void MailboxWriter::setDigests(bool on) {
+  if (on && state_->digest == nullptr) state_->digest = XXH3_createState();
+  if (!on && state_->digest != nullptr) {
+    XXH3_freeState(state_->digest);
+    state_->digest = nullptr;
+  }
+}
+
+const WrittenRecord& MailboxWriter::lastRecord() const {
+  return state_->last;
 }
 
 long MailboxWriter::openRecords() const {

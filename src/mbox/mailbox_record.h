@@ -4,6 +4,7 @@
 #include <sys/uio.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -18,6 +19,14 @@ namespace drovanta {
 
 // Gives one record's bytes to the output, in order; false when the output failed.
 using RecordProducer = std::function<bool(RecordOutput& out)>;
+
+// Where one appended record lies in its mailbox file (any empty line put before it to mend a
+// torn tail included) and a digest of its bytes taken as they were written.
+struct WrittenRecord {
+  std::uint64_t offset = 0;
+  std::uint64_t length = 0;
+  std::uint64_t digest = 0;
+};
 
 // Appends records to mailbox files, creating them when missing. The mailbox stays open while
 // consecutive records go to it; it is closed when a record goes to another mailbox and by
@@ -38,8 +47,10 @@ class MailboxWriter {
   // Appends the record `produce` gives. While the mailbox is open it is locked against other
   // writers (an fcntl write lock, as mail readers and delivery agents take it); a mailbox this
   // writer creates is private to its owner. A mailbox that does not end with a line end and an
-  // empty line gets them before its first record, in `lineEnd`, the record's framing line end. A
-  // failure names the mailbox; a second stop request in `hooks` abandons the record (Interrupted).
+  // empty line gets them before its first record, in `lineEnd`, the record's framing line end. An
+  // existing file that does not start with "From " is not an mbox: it is left as it was and the
+  // append fails (MailboxNotMbox). A failure names the mailbox; a second stop request in `hooks`
+  // abandons the record (Interrupted).
   MaybeFailure append(const std::string& mailboxPath, std::string_view lineEnd,
                       const RecordProducer& produce, const AppendHooks& hooks = {});
   // Closes the open mailbox, if any. A failure to close (a network file system may report a
@@ -48,6 +59,12 @@ class MailboxWriter {
   MaybeFailure close();
   // How many records the open mailbox got since it was opened (what a failed close removes).
   long openRecords() const;
+
+  // Takes a digest of every record's bytes as they are written (off by default: it costs a
+  // pass over the bytes, which the kernel's copy otherwise never brings through memory twice).
+  void setDigests(bool on);
+  // The record the last successful append wrote; its digest is 0 unless digests are on.
+  const WrittenRecord& lastRecord() const;
 
   // The call that writes the buffer, with writev's contract (tests pass calls that stop short or
   // fail part-way).

@@ -235,7 +235,9 @@ bool MessageTextWriter::writeUnchanged(RecordOutput& out,
         const std::uint64_t settled = stream.length();
         while (ok && copied < settled) {
           const std::uint64_t step = std::min<std::uint64_t>(kCopyStep, settled - copied);
-          ok = out.copyFileRange(file_.fd(), offset + copied, step);
+          ok = out.copyKept(
+              file_.fd(), offset + copied,
+              body_.substr(static_cast<std::size_t>(copied), static_cast<std::size_t>(step)));
           copied += step;
           const void* lf = ::memrchr(body_.data() + copied - step, '\n', step);
           if (lf != nullptr) {

@@ -18,6 +18,11 @@ class RecordOutput {
   // `length` bytes of the open file `fd` from `offset`, moved file to file by the kernel where
   // the file systems allow it.
   virtual bool copyFileRange(int fd, std::uint64_t offset, std::uint64_t length) = 0;
+  // The same for a range whose bytes the caller also holds in memory (a mapped or read file),
+  // for an output that looks at what it writes.
+  virtual bool copyKept(int fd, std::uint64_t offset, std::string_view bytes) {
+    return copyFileRange(fd, offset, bytes.size());
+  }
 };
 
 }  // namespace drovanta

@@ -35,6 +35,9 @@ class ConversionObserver {
   virtual void turnFailed(long /*row*/, const Failure& /*failure*/) {}
   // Row `row` is not a message (an AppleDouble sidecar) and was left out; not a failure.
   virtual void turnSkipped(long /*row*/, const Notice& /*notice*/) {}
+  // Row `row` is a message its mailbox held before the run began (RunOptions::newOnly): left
+  // out, not a failure.
+  virtual void turnAlreadyThere(long /*row*/) {}
   // Row `row` was converted, but something of it could not be restored (a missing attachment),
   // or its mailbox had to be mended first (the notice then names the mailbox).
   virtual void warned(long /*row*/, const Notice& /*notice*/) {}

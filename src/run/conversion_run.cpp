@@ -7,14 +7,18 @@
 #include <filesystem>
 #include <string_view>
 #include <system_error>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
 #include "emlx/apple_double.h"
+#include "mbox/mailbox_index.h"
 #include "mbox/mailbox_record.h"
+#include "mbox/message_key.h"
 #include "mbox/message_text.h"
-#include "run/read_ahead.h"
+#include "mbox/read_back.h"
 #include "mbox/separator_line.h"
+#include "run/read_ahead.h"
 #include "shellutil/folder_creation.h"
 #include "shellutil/path_helpers.h"
 
@@ -76,7 +80,9 @@ class Run {
       : rows_(rows),
         destination_(AddSeparator(destinationFolder)),
         observer_(observer),
-        options_(options) {}
+        options_(options) {
+    mailbox_.setDigests(options.readBack);
+  }
 
   RunSummary go() {
     const long rowCount = rows_.rowCount();
@@ -91,6 +97,7 @@ class Run {
       readAhead.announceAfter(row);
     }
     closeMailbox();
+    if (options_.readBack) readBack();
     return std::move(summary_);
   }
 
@@ -118,6 +125,15 @@ class Run {
     // The message file is opened once; the separator line and the text read its bytes where
     // they lie.
     if (MaybeFailure failure = file_.open(path)) return fail(row, path, *failure, "cannot read");
+    if (options_.newOnly) {
+      const Outcome<MailboxIndex>& index = indexOf(place.mailboxPath);
+      if (!index) return fail(row, path, index.failure(), "cannot add to mailbox");
+      if (index->contains(MessageKeyOfFile(path, file_.bytes()))) {
+        ++summary_.alreadyThere;
+        observer_.turnAlreadyThere(row);
+        return;
+      }
+    }
     const std::string separator = BuildSeparatorLine(path, file_.bytes(), file_.modified());
     observer_.yieldPoint();
 
@@ -163,11 +179,14 @@ class Run {
         },
         hooks);
     observer_.yieldPoint();
+    // A failed append closed the mailbox; the records before it stand.
+    if (appended) keepOpenRecords();
     if (appended && text.readFailure()) return fail(row, path, *text.readFailure(), "cannot read");
     if (appended && appended->code == FailureCode::Interrupted) return leaveOut();
     if (appended) return fail(row, path, std::move(*appended), "cannot write mailbox");
 
     ++summary_.converted;
+    if (options_.readBack) openRecords_.push_back(mailbox_.lastRecord());
     summary_.bytesRead += fileLength;
     summary_.bytesWritten += mended + separator.size() + text.textLength() + 2 * lineEnd.size();
     if (options_.record.lineEnds == LineEnds::Auto && text.lineEnds() == LineEnds::CrLf) {
@@ -211,11 +230,43 @@ class Run {
   void closeMailbox() {
     const long records = mailbox_.openRecords();
     MaybeFailure failure = mailbox_.close();
+    if (!failure) keepOpenRecords();
+    openRecords_.clear();
     openMailbox_.clear();
     if (!failure) return;
     summary_.converted -= records;
     summary_.failed += records;
     summary_.failures.push_back(std::move(*failure));
+  }
+
+  void keepOpenRecords() {
+    if (openRecords_.empty()) return;
+    auto& kept = written_[openMailbox_];
+    kept.insert(kept.end(), openRecords_.begin(), openRecords_.end());
+    openRecords_.clear();
+  }
+
+  // The mailbox as it was before the run first wrote to it, read once.
+  const Outcome<MailboxIndex>& indexOf(const std::string& mailboxPath) {
+    auto found = indexes_.find(mailboxPath);
+    if (found == indexes_.end()) {
+      // A mailbox this run has open holds records of this run: never the case on a first look.
+      found = indexes_.emplace(mailboxPath, ReadMailboxIndex(mailboxPath)).first;
+    }
+    return found->second;
+  }
+
+  void readBack() {
+    ReadBackSummary& result = summary_.readBack;
+    result.done = true;
+    for (const std::string& mailbox : summary_.mailboxes) {
+      const auto records = written_.find(mailbox);
+      MailboxReadBack found = ReadBackMailbox(
+          mailbox, records == written_.end() ? std::vector<WrittenRecord>{} : records->second);
+      ++result.mailboxes;
+      result.records += found.records;
+      if (found.differs) result.differing.push_back(std::move(*found.differs));
+    }
   }
 
   void skip(long row, const std::string& path) {
@@ -233,6 +284,10 @@ class Run {
   MessageFile file_;         // the message file of the current turn
   MailboxWriter mailbox_;    // the mailbox of the last record, kept open for the next
   std::string openMailbox_;
+  // Records written since the open mailbox was opened; kept once it closes without failure.
+  std::vector<WrittenRecord> openRecords_;
+  std::unordered_map<std::string, std::vector<WrittenRecord>> written_;  // by mailbox
+  std::unordered_map<std::string, Outcome<MailboxIndex>> indexes_;       // by mailbox (newOnly)
 };
 
 }  // namespace

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "run/conversion_observer.h"
 #include "mbox/mailbox_naming.h"
 #include "mbox/record_options.h"
-#include "run/row_source.h"
 #include "mbox/stop_request.h"
+#include "run/conversion_observer.h"
+#include "run/row_source.h"
 #include "shellutil/failure.h"
 
 namespace drovanta {
@@ -20,13 +20,29 @@ struct RunOptions {
   MailboxPlacer placer;  // empty: the default naming
   // Asked between turns and while a record is written; null: the run cannot be stopped.
   const StopRequest* stop = nullptr;
+  // Leave out each message its mailbox held before the run: a record with the same Message-ID
+  // and Date values, or, for a message without a Message-ID, the same header block. Each
+  // mailbox is read once, before the run first writes to it; two copies of one message in the
+  // rows both go in.
+  bool newOnly = false;
+  // After the run, read each mailbox it wrote back from the disk (RunSummary::readBack).
+  bool readBack = false;
+};
+
+// What reading the mailboxes back found.
+struct ReadBackSummary {
+  bool done = false;  // the run read its mailboxes back
+  long records = 0;   // records in the mailboxes read back, those of earlier runs included
+  long mailboxes = 0;
+  std::vector<Failure> differing;  // one per mailbox that does not hold what was written
 };
 
 struct RunSummary {
   long converted = 0;
   long failed = 0;
-  long skipped = 0;   // not messages (AppleDouble sidecars)
-  long warnings = 0;  // messages converted with a warning (each may warn more than once)
+  long skipped = 0;       // not messages (AppleDouble sidecars)
+  long warnings = 0;      // messages converted with a warning (each may warn more than once)
+  long alreadyThere = 0;  // left out: their mailbox held them before the run (newOnly)
   // The run was asked to stop (by the observer or a stop request) before its last row.
   bool stopped = false;
   // Rows the stopped run did not convert: those it did not come to, and one whose record it
@@ -41,8 +57,9 @@ struct RunSummary {
   // Messages the automatic mode wrote with their own CR LF line ends (some readers cannot take
   // those: the Lf mode writes them with LF).
   long crLfMessages = 0;
+  ReadBackSummary readBack;
 
-  bool succeeded() const { return failed == 0; }
+  bool succeeded() const { return failed == 0 && readBack.differing.empty(); }
 };
 
 // Where a run puts a message's record: the options' placer's choice, else the default naming.
@@ -55,13 +72,16 @@ MailboxPlace PlaceForMessage(const RunOptions& options, const std::string& desti
 // whole records only.
 //
 // Each turn starts with turnStarted and, unless its row is empty, ends with exactly one of
-// turnFinished (after any warned calls), turnFailed or turnSkipped. An output folder that cannot
-// be created fails the turn before the message is read. Files named "._*" that start with the
-// AppleDouble magic are skipped before any folder is made for them. When the observer asks to
-// stop, the run ends before the next row and counts the rows it did not come to. A stop request
-// (options.stop) also ends it during a turn: a message read but not yet written is left out,
-// and a record abandoned half-way by a second request is cut back; that turn ends without a
-// call and counts as not reached, not as failed.
+// turnFinished (after any warned calls), turnFailed, turnSkipped or turnAlreadyThere. With
+// newOnly, a mailbox that cannot be read, is not an mbox or is being written by another program
+// fails every turn that would write to it, and is left as it was. With readBack, the mailboxes
+// are read back once every turn is over (after a stop too), before the run returns. An output
+// folder that cannot be created fails the turn before the message is read. Files named "._*" that
+// start with the AppleDouble magic are skipped before any folder is made for them. When the
+// observer asks to stop, the run ends before the next row and counts the rows it did not come to. A
+// stop request (options.stop) also ends it during a turn: a message read but not yet written is
+// left out, and a record abandoned half-way by a second request is cut back; that turn ends without
+// a call and counts as not reached, not as failed.
 RunSummary RunConversion(RowSource& rows, const std::string& destinationFolder,
                          ConversionObserver& observer, const RunOptions& options = {});
 

@@ -29,7 +29,7 @@ struct RowNotes {
 // turn tells it, the message's length, its last read length, its warnings and how it ended.
 // A worker fills it; once the row is marked done only the calling thread touches it.
 struct RowRecord {
-  enum class End : unsigned char { None, Finished, Failed, Skipped };
+  enum class End : unsigned char { None, Finished, Failed, Skipped, AlreadyThere };
   std::uint64_t fileLength = 0;
   std::uint64_t readText = 0;
   std::uint64_t readFile = 0;
@@ -111,10 +111,17 @@ class ParallelRun {
     for (const auto& error : errors) {
       if (error) std::rethrow_exception(error);
     }
-    for (const RunSummary& part : summaries) {
+    // Each group read its own mailboxes back, on its worker, as it ended.
+    summary.readBack.done = options_.readBack;
+    for (RunSummary& part : summaries) {
       summary.bytesRead += part.bytesRead;
       summary.bytesWritten += part.bytesWritten;
       summary.crLfMessages += part.crLfMessages;
+      summary.readBack.records += part.readBack.records;
+      summary.readBack.mailboxes += part.readBack.mailboxes;
+      for (Failure& failure : part.readBack.differing) {
+        summary.readBack.differing.push_back(std::move(failure));
+      }
     }
     return summary;
   }
@@ -220,6 +227,7 @@ class ParallelRun {
       current_->notesToKeep().skipped = notice;
       end(row, RowRecord::End::Skipped);
     }
+    void turnAlreadyThere(long row) override { end(row, RowRecord::End::AlreadyThere); }
 
    private:
     std::size_t rowOf(long groupRow) const {
@@ -348,6 +356,10 @@ class ParallelRun {
         case RowRecord::End::Skipped:
           ++summary.skipped;
           observer_.turnSkipped(turn, notes->skipped);
+          break;
+        case RowRecord::End::AlreadyThere:
+          ++summary.alreadyThere;
+          observer_.turnAlreadyThere(turn);
           break;
         case RowRecord::End::None:  // its group stopped on an exception, thrown below
           break;

@@ -18,6 +18,9 @@ namespace drovanta {
 // a serial run gives: turnStarted, messageOpened, the last lineRead of the message, warned and
 // the turn's end. Yield points are not passed on. The summary is the serial run's.
 //
+// With options.readBack each group reads its mailboxes back on its worker as it ends, and the
+// summary adds their findings up (in group order).
+//
 // A stop asked for before a row lets each thread end the turn it is in; the rows done by then
 // are told and counted, every other row counts as not reached. The options' placer is called
 // from the worker threads as well, for several messages at once. With jobs of 1 or less, or the

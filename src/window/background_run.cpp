@@ -31,7 +31,7 @@ class BackgroundRun::Keeper : public ConversionObserver {
   bool stopRequested() override { return run_.stop_.stopping(); }
 
   void mailboxBusy(long /*row*/, const std::string& mailboxPath) override {
-    update([&](RunProgress& p) { p.busyMailbox = GetFileName(mailboxPath); });
+    update([&](RunProgress& p) { p.busyMailbox = mailboxPath; });
   }
   void turnStarted(long row) override {
     update([&](RunProgress& p) {
@@ -67,6 +67,9 @@ class BackgroundRun::Keeper : public ConversionObserver {
   void turnSkipped(long /*row*/, const Notice& /*notice*/) override {
     update([](RunProgress& p) { ++p.ended; });
   }
+  void turnAlreadyThere(long /*row*/) override {
+    update([](RunProgress& p) { ++p.ended; });
+  }
 
  private:
   template <typename Change>
@@ -80,9 +83,10 @@ class BackgroundRun::Keeper : public ConversionObserver {
 };
 
 BackgroundRun::BackgroundRun(std::vector<std::string> rows, std::string destinationFolder,
-                             unsigned jobs)
+                             unsigned jobs, RunOptions options)
     : rows_(std::move(rows)),
       destination_(std::move(destinationFolder)),
+      options_(std::move(options)),
       stop_(lastingStopRequest()),
       thread_([this, jobs] { work(jobs); }) {}
 
@@ -93,7 +97,7 @@ BackgroundRun::~BackgroundRun() {
 
 void BackgroundRun::work(unsigned jobs) {
   Keeper keeper(*this);
-  RunOptions options;
+  RunOptions options = options_;
   options.stop = &stop_;
   RunSummary summary;
   std::exception_ptr error;

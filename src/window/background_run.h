@@ -16,7 +16,7 @@ namespace drovanta {
 
 // What a window shows of a running conversion, as of the latest message told.
 struct RunProgress {
-  long ended = 0;      // messages converted, failed or skipped so far
+  long ended = 0;      // messages converted, failed, skipped or found already there so far
   long converted = 0;  // of those, converted
   long latestRow = -1;
   // The message bytes of the latest message read so far, never more than its length; a finished
@@ -24,7 +24,8 @@ struct RunProgress {
   std::uint64_t bytesRead = 0;
   std::uint64_t messageLength = 0;
   bool messageTold = false;
-  // Not empty while the run waits for another program to finish writing this mailbox.
+  // Not empty while the run waits for another program to finish writing this mailbox (its
+  // path).
   std::string busyMailbox;
   // Changes with every change above, so a display can tell when there is nothing new.
   std::uint64_t version = 0;
@@ -41,7 +42,9 @@ struct RunProgress {
 // for a stop and waits, so the run never outlives its owner with a record half-written.
 class BackgroundRun {
  public:
-  BackgroundRun(std::vector<std::string> rows, std::string destinationFolder, unsigned jobs);
+  // `options` as RunConversionInParallel takes them; their stop request is the run's own.
+  BackgroundRun(std::vector<std::string> rows, std::string destinationFolder, unsigned jobs,
+                RunOptions options = {});
   ~BackgroundRun();
   BackgroundRun(const BackgroundRun&) = delete;
   BackgroundRun& operator=(const BackgroundRun&) = delete;
@@ -63,6 +66,7 @@ class BackgroundRun {
 
   const std::vector<std::string> rows_;
   const std::string destination_;
+  RunOptions options_;
   // Kept for the life of the program: a signal handler on another thread may still be about to
   // use it when the run is gone.
   StopRequest& stop_;

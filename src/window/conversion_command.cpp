@@ -1,5 +1,6 @@
 #include "window/conversion_command.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QLabel>
 #include <QPushButton>
@@ -12,8 +13,10 @@
 #include <utility>
 #include <vector>
 
+#include "run/already_there.h"
 #include "shellutil/path_helpers.h"
 #include "window/background_run.h"
+#include "window/conversion_options.h"
 #include "window/destination_folder.h"
 #include "window/ending_signals.h"
 #include "window/folder_picker.h"
@@ -65,12 +68,14 @@ std::string askForDestination(StepWindow& form, const std::vector<std::string>& 
   }
 }
 
-// While a run works, the commands that change the list or start a run are disabled; Escape,
-// Help and Exit stay. Each control gets its state back afterwards, and the focus too.
+// While a run works, the commands that change the list or start a run, and the run's choices,
+// are disabled; Escape, Help and Exit stay. Each control gets its state back afterwards, and the
+// focus too.
 class ControlsHeldDuringRun {
  public:
   explicit ControlsHeldDuringRun(StepWindow& form)
-      : controls_{form.cmdAdd, form.CmdAddFolder, form.cmdClear1, form.CmdConvert2PDF} {
+      : controls_{form.cmdAdd,         form.CmdAddFolder,  form.cmdClear1,
+                  form.CmdConvert2PDF, form.chkAppleNames, form.chkKeepState} {
     for (std::size_t i = 0; i < controls_.size(); ++i) {
       enabled_[i] = controls_[i]->isEnabled();
       if (controls_[i]->hasFocus()) focused_ = controls_[i];
@@ -85,19 +90,22 @@ class ControlsHeldDuringRun {
   ControlsHeldDuringRun& operator=(const ControlsHeldDuringRun&) = delete;
 
  private:
-  std::array<QPushButton*, 4> controls_;
-  std::array<bool, 4> enabled_{};
-  QPushButton* focused_ = nullptr;
+  std::array<QAbstractButton*, 6> controls_;
+  std::array<bool, 6> enabled_{};
+  QAbstractButton* focused_ = nullptr;
 };
 
 // Puts a run's progress on the window's displays just before the window repaints, and answers
 // Escape and the end of the program while the run works.
 class RunDisplay {
  public:
-  RunDisplay(StepWindow& form, BackgroundRun& run, long rowCount)
+  RunDisplay(StepWindow& form, BackgroundRun& run, const WindowRunPlan& plan,
+             const std::string& destination)
       : form_(form),
         run_(run),
-        rowCount_(rowCount),
+        plan_(plan),
+        destination_(destination),
+        rowCount_(static_cast<long>(plan.rows.size())),
         flushToken_(form.addDisplayFlush([this] { show(run_.progress()); })) {
     form.askToStopConversion = [this] { askToStop(); };
     form.endConversion = [this] {
@@ -120,13 +128,22 @@ class RunDisplay {
     shownVersion_ = progress.version;
     form_.ProgressBar1->setValue(static_cast<double>(progress.ended) /
                                  static_cast<double>(rowCount_) * 100);
-    form_.LblProgessCurrent->setText(QStringLiteral("Message ") + QString::number(progress.ended) +
-                                     QStringLiteral(" (of ") + QString::number(rowCount_) +
-                                     QLatin1Char(')'));
+    QString current = QStringLiteral("Message ") + QString::number(progress.ended) +
+                      QStringLiteral(" (of ") + QString::number(rowCount_) + QLatin1Char(')');
+    // With Apple Mail names, the mailbox as its owner knows it.
+    if (plan_.options.placer && progress.latestRow >= 0) {
+      const std::string& row = plan_.rows[static_cast<std::size_t>(progress.latestRow)];
+      const std::string mailbox =
+          PlaceForMessage(plan_.options, destination_, MessagePathOfRow(row)).mailboxPath;
+      current += QStringLiteral(": ") +
+                 QString::fromStdString(PrintableText(MailboxNameAsSeen(plan_, mailbox)));
+    }
+    form_.LblProgessCurrent->setText(current);
     if (!progress.busyMailbox.empty()) {
-      form_.LblByteRead->setText(QStringLiteral("Waiting for another program to finish writing ") +
-                                 QString::fromStdString(PrintableText(progress.busyMailbox)) +
-                                 QStringLiteral("..."));
+      form_.LblByteRead->setText(
+          QStringLiteral("Waiting for another program to finish writing ") +
+          QString::fromStdString(PrintableText(MailboxNameAsSeen(plan_, progress.busyMailbox))) +
+          QStringLiteral("..."));
     } else if (progress.messageTold) {
       form_.LblByteRead->setText(
           QString::number(progress.bytesRead) + QStringLiteral(" Bytes out of ") +
@@ -136,8 +153,10 @@ class RunDisplay {
                      form_.EmlProgress->Min(), form_.EmlProgress->Max()));
     }
     FlexGrid& grid = *form_.grdFiles1;
-    if (progress.latestRow >= 0 && progress.latestRow < grid.Rows()) {
-      grid.setRow(progress.latestRow);
+    const long listRow =
+        progress.latestRow >= 0 ? plan_.listRows[static_cast<std::size_t>(progress.latestRow)] : -1;
+    if (listRow >= 0 && listRow < grid.Rows()) {
+      grid.setRow(listRow);
       grid.setCol(0);
     }
   }
@@ -161,19 +180,37 @@ class RunDisplay {
 
   StepWindow& form_;
   BackgroundRun& run_;
+  const WindowRunPlan& plan_;
+  const std::string& destination_;
   const long rowCount_;
   int flushToken_;
   std::uint64_t shownVersion_ = ~std::uint64_t{0};  // none shown yet
   bool asking_ = false;
 };
 
-RunSummary convert(StepWindow& form, std::vector<std::string> rows,
-                   const std::string& destination) {
-  const long rowCount = static_cast<long>(rows.size());
+// When the destination already holds some of the messages (a run stopped half-way, or an
+// older copy of the library), asks whether to add only the new ones: Yes sets the plan's
+// newOnly, No adds them all again, Cancel (false) ends the command.
+bool askWhetherNewOnly(StepWindow& form, WindowRunPlan& plan, const std::string& destination) {
+  WindowPlatform& platform = form.platform();
+  platform.setMousePointer(MousePointer::Hourglass);
+  const AlreadyThereCount there = CountAlreadyThere(plan.rows, destination, plan.options);
+  platform.setMousePointer(MousePointer::Default);
+  if (there.messages == 0) return true;
+  const MessageAnswer answer = platform.messageBox(
+      {"The destination already holds " + std::to_string(there.messages) +
+           " of these messages. Add only the new ones?",
+       kApplicationTitle, MessageButtons::YesNoCancel, MessageIcon::Question, MessageAnswer::Yes});
+  if (answer == MessageAnswer::Cancel) return false;
+  plan.options.newOnly = answer == MessageAnswer::Yes;
+  return true;
+}
+
+RunSummary convert(StepWindow& form, const WindowRunPlan& plan, const std::string& destination) {
   ControlsHeldDuringRun held(form);
   const unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
-  BackgroundRun run(std::move(rows), destination, jobs);
-  RunDisplay display(form, run, rowCount);
+  BackgroundRun run(plan.rows, destination, jobs, plan.options);
+  RunDisplay display(form, run, plan, destination);
   // This thread only shows the progress: at most one repaint per interval, and at once when
   // the run ends.
   while (!run.waitFor(form.yieldInterval())) form.DoEventsNow();
@@ -206,11 +243,52 @@ std::string lineEndNote(const RunSummary& summary) {
          "writes them with LF).";
 }
 
+// What the run wrote and what reading it back found, in the names the user knows: the lines
+// that end every closing box of a run that wrote or found something.
+std::string mailboxLines(const RunSummary& summary, const MailboxNamer& nameOf) {
+  std::string text;
+  if (!summary.mailboxes.empty()) {
+    text += "\r\nMailboxes: ";
+    const std::size_t shown = std::min(kFailuresShown, summary.mailboxes.size());
+    for (std::size_t i = 0; i < shown; ++i) {
+      text += (i == 0 ? "" : ", ") + PrintableText(nameOf(summary.mailboxes[i]));
+    }
+    if (summary.mailboxes.size() > shown) {
+      text += " and " + std::to_string(summary.mailboxes.size() - shown) + " more";
+    }
+  }
+  if (summary.alreadyThere > 0) {
+    text += "\r\n" + std::to_string(summary.alreadyThere) +
+            " message(s) already in the mailbox, not added again.";
+  }
+  const ReadBackSummary& readBack = summary.readBack;
+  if (readBack.done && readBack.mailboxes > 0) {
+    text += "\r\nRead back: " + std::to_string(readBack.records) + " records in " +
+            std::to_string(readBack.mailboxes) + " mailboxes, ";
+    text += readBack.differing.empty() ? std::string("all whole.")
+                                       : std::to_string(readBack.differing.size()) + " differ:";
+    for (const Failure& differing : readBack.differing) {
+      text += "\r\n" + PrintableText(nameOf(differing.path)) + " (" +
+              PrintableText(differing.path) + "): " + PrintableText(differing.reason);
+    }
+  }
+  return text.empty() ? text : "\r\n" + text;
+}
+
 }  // namespace
 
-CompletionMessage CompletionMessageFor(const RunSummary& summary) {
-  const bool failures = summary.failed > 0;
+CompletionMessage CompletionMessageFor(const RunSummary& summary, const MailboxNamer& nameOf) {
+  const MailboxNamer named =
+      nameOf ? nameOf : [](const std::string& path) { return GetFileName(path); };
+  const bool failures = summary.failed > 0 || !summary.readBack.differing.empty();
   if (!summary.stopped && !failures) {
+    if (summary.converted == 0 && summary.alreadyThere > 0) {
+      return {"Nothing new to convert: the destination already holds all " +
+                  std::to_string(summary.alreadyThere) + " message(s).",
+              kApplicationTitle,
+              false,
+              {}};
+    }
     if (summary.converted == 0) {
       // Nothing was written, so nothing may be reported as exported.
       return {kNothingToConvert, kApplicationTitle, false, {}};
@@ -218,7 +296,7 @@ CompletionMessage CompletionMessageFor(const RunSummary& summary) {
     return {
         "Export Completed Successfully !\r\nYour data has been successfully exported to .mbox "
         "format (Compatible for Entourage, Thunderbird, Eudora, Mac Mail)." +
-            lineEndNote(summary),
+            lineEndNote(summary) + mailboxLines(summary, named),
         kCompletionCaption,
         false,
         {}};
@@ -230,7 +308,7 @@ CompletionMessage CompletionMessageFor(const RunSummary& summary) {
   if (summary.stopped) {
     text += ", " + std::to_string(summary.notReached) + " message(s) not converted";
   }
-  text += failures ? ":" : ".";
+  text += summary.failed > 0 ? ":" : ".";
   std::string details;
   for (std::size_t i = 0; i < summary.failures.size(); ++i) {
     const std::string line = PrintableText(describe(summary.failures[i]));
@@ -240,7 +318,7 @@ CompletionMessage CompletionMessageFor(const RunSummary& summary) {
   if (summary.failures.size() > kFailuresShown) {
     text += "\r\n... and " + std::to_string(summary.failures.size() - kFailuresShown) + " more.";
   }
-  text += lineEndNote(summary);
+  text += lineEndNote(summary) + mailboxLines(summary, named);
   return {text, kCompletionCaption, failures, details};
 }
 
@@ -249,16 +327,20 @@ void ConvertCommand(StepWindow& form) {
   if (rows.empty()) {
     return showBox(form, kNothingToConvert, kApplicationTitle, MessageIcon::Information);
   }
-  const std::string destination = askForDestination(form, rows);
-  if (destination.empty()) return;
+  const std::string chosen = askForDestination(form, rows);
+  if (chosen.empty()) return;
+  const std::string destination = AddSeparator(chosen);
+  WindowRunPlan plan = PlanWindowRun(form, std::move(rows), destination);
+  if (!askWhetherNewOnly(form, plan, destination)) return;
   form.DoEventsNow();
   form.ProgressBar1->setMin(0);
   form.ProgressBar1->setMax(100);
   form.EmlProgress->setMin(0);
   form.EmlProgress->setMax(100);
 
-  const RunSummary summary = convert(form, std::move(rows), AddSeparator(destination));
-  const CompletionMessage message = CompletionMessageFor(summary);
+  const RunSummary summary = convert(form, plan, destination);
+  const CompletionMessage message = CompletionMessageFor(
+      summary, [&](const std::string& path) { return MailboxNameAsSeen(plan, path); });
   showBox(form, message.text, message.caption,
           message.failures ? MessageIcon::Exclamation : MessageIcon::Information, message.details);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "run/conversion_run.h"
@@ -20,7 +21,11 @@ struct CompletionMessage {
   bool failures = false;
   std::string details;
 };
-CompletionMessage CompletionMessageFor(const RunSummary& summary);
+// The name of a mailbox file as its user knows it ("INBOX", "Archive/2024").
+using MailboxNamer = std::function<std::string(const std::string& mailboxPath)>;
+// Ends with the mailboxes written (by `nameOf`, else by file name), the messages found already
+// there, and what reading the mailboxes back found; a mailbox that differs is a failure.
+CompletionMessage CompletionMessageFor(const RunSummary& summary, const MailboxNamer& nameOf = {});
 
 // The setting that keeps the last destination used, from one start of the program to the next.
 inline constexpr const char* kLastDestinationSetting = "lastDestination";

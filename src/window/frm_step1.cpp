@@ -1,6 +1,7 @@
 #include "window/frm_step1.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -20,6 +21,7 @@
 #include "window/artwork.h"
 #include "window/colour_contrast.h"
 #include "window/conversion_command.h"
+#include "window/conversion_options.h"
 #include "window/drop_command.h"
 #include "window/folder_picker.h"
 #include "window/list_drop_target.h"
@@ -114,8 +116,9 @@ frmStep1::frmStep1(WindowPlatform& platform, QWidget* parent)
   setFixedSize(fixedSize_);
   createControls();
 
-  // Window load: the list's column width.
+  // Window load: the list's column width, and the run's choices as the user left them.
   grdFiles1->setColWidth(0, kListColumnWidth);
+  KeepConversionOptions(*this);
 
   connect(cmdAdd, &QPushButton::clicked, this, [this] { cmdAdd_Click(); });
   connect(CmdAddFolder, &QPushButton::clicked, this, [this] { CmdAddFolder_Click(); });
@@ -196,6 +199,9 @@ void frmStep1::createControls() {
       case ControlKind::ProgressBar:
         control = new PreciseProgressBar(parent);
         break;
+      case ControlKind::CheckBox:
+        control = new QCheckBox(text, parent);
+        break;
       case ControlKind::Panel: {
         control = new QWidget(parent);
         QPalette palette = control->palette();
@@ -212,7 +218,8 @@ void frmStep1::createControls() {
     placedControls_.push_back({control, geometry, AnchorsOf(entry.name)});
     if (entry.font != ControlFont::None) control->setFont(fontFor(entry.font));
     control->setEnabled(entry.enabled);
-    if (entry.kind != ControlKind::Button && entry.kind != ControlKind::Grid) {
+    if (entry.kind != ControlKind::Button && entry.kind != ControlKind::Grid &&
+        entry.kind != ControlKind::CheckBox) {
       control->setFocusPolicy(Qt::NoFocus);
     }
     containers[entry.name] = control;
@@ -231,6 +238,8 @@ void frmStep1::createControls() {
   ProgressBar1 = static_cast<PreciseProgressBar*>(find("ProgressBar1"));
   LblByteRead = static_cast<QLabel*>(find("LblByteRead"));
   LblProgessCurrent = static_cast<QLabel*>(find("LblProgessCurrent"));
+  chkAppleNames = static_cast<QCheckBox*>(find("chkAppleNames"));
+  chkKeepState = static_cast<QCheckBox*>(find("chkKeepState"));
 
   auto* enterPresses = new EnterPressesButton(this);
   for (QPushButton* button : findChildren<QPushButton*>()) button->installEventFilter(enterPresses);

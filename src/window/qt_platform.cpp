@@ -32,6 +32,8 @@ QMessageBox::StandardButton toStandard(MessageAnswer answer) {
       return QMessageBox::Yes;
     case MessageAnswer::No:
       return QMessageBox::No;
+    case MessageAnswer::Cancel:
+      return QMessageBox::Cancel;
     case MessageAnswer::Ok:
       break;
   }
@@ -114,9 +116,11 @@ MessageAnswer QtPlatform::messageBox(const MessageBoxRequest& request) {
     case MessageIcon::None:
       break;
   }
-  const auto buttons = request.buttons == MessageButtons::YesNo
-                           ? QMessageBox::StandardButtons(QMessageBox::Yes | QMessageBox::No)
-                           : QMessageBox::StandardButtons(QMessageBox::Ok);
+  QMessageBox::StandardButtons buttons = QMessageBox::Ok;
+  if (request.buttons == MessageButtons::YesNo) buttons = QMessageBox::Yes | QMessageBox::No;
+  if (request.buttons == MessageButtons::YesNoCancel) {
+    buttons = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+  }
   QString text = fromUtf8(request.text);
   text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   QMessageBox box(icon, fromUtf8(request.caption), text, buttons, owner_);
@@ -135,7 +139,9 @@ MessageAnswer QtPlatform::messageBox(const MessageBoxRequest& request) {
     case QMessageBox::No:
       return MessageAnswer::No;
     default:
-      // A Yes/No box closed by its title bar counts as No; an OK box can only be acknowledged.
+      // A Yes/No box closed by its title bar counts as No, a Yes/No/Cancel box as Cancel; an OK
+      // box can only be acknowledged.
+      if (request.buttons == MessageButtons::YesNoCancel) return MessageAnswer::Cancel;
       return request.buttons == MessageButtons::YesNo ? MessageAnswer::No : MessageAnswer::Ok;
   }
 }

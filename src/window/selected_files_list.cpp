@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "window/conversion_options.h"
 #include "window/step_window.h"
 #include "window/window_layout.h"
 
@@ -39,6 +40,7 @@ void AddFileToList(StepWindow& form, std::string path) {
   grid.setRow(grid.Rows() - 1);
   grid.setCol(0);
   form.listedPaths.insert(path);
+  TickAppleNamesFor(form, path);
   grid.setText(std::move(path));
   form.DoEvents();
   form.lblCount1->setText(QString::number(grid.Rows()) + QStringLiteral(" files"));

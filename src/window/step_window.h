@@ -10,6 +10,7 @@
 #include "window/precise_progress_bar.h"
 #include "window/window_platform.h"
 
+class QCheckBox;
 class QLabel;
 class QPushButton;
 
@@ -71,6 +72,9 @@ class StepWindow {
   PreciseProgressBar* ProgressBar1 = nullptr;
   QLabel* LblByteRead = nullptr;
   QLabel* LblProgessCurrent = nullptr;
+  // The run's two choices, in the bottom band (window/conversion_options.h).
+  QCheckBox* chkAppleNames = nullptr;
+  QCheckBox* chkKeepState = nullptr;
 };
 
 }  // namespace drovanta

@@ -48,13 +48,17 @@ constexpr std::array kControls = {
   ControlEntry{"CmdConvert2PDF", K::Button, nullptr, 2760, 5040, 2655, 435, "Convert to MBOX File(s)", F::Regular, kNoColour, kNoColour, kNoColour, false, false},
   ControlEntry{"Picture3", K::Panel, nullptr, 120, 5760, 7935, 495, "", F::None, kNoColour, kWhite},
   ControlEntry{"CmdHelp", K::Button, "Picture3", 0, 0, 1695, 375, "&Help Manual", F::Regular},
+  // Between Help Manual and Exit, one above the other: side by side they do not fit the gap.
+  ControlEntry{"chkAppleNames", K::CheckBox, "Picture3", 1815, 0, 4545, 240, "Apple Mail mailbox names", F::Regular},
+  ControlEntry{"chkKeepState", K::CheckBox, "Picture3", 1815, 255, 4545, 240, "Keep read and flagged state", F::Regular},
   ControlEntry{"cmdEnd", K::Button, "Picture3", 6480, 0, 1335, 375, "E&xit", F::Regular},
 };
 // clang-format on
 
 // Row by row, each from left to right.
-constexpr std::array<const char*, 7> kFocusOrder = {
-    "cmdAdd", "CmdAddFolder", "cmdClear1", "grdFiles1", "CmdConvert2PDF", "CmdHelp", "cmdEnd"};
+constexpr std::array<const char*, 9> kFocusOrder = {"cmdAdd",        "CmdAddFolder",   "cmdClear1",
+                                                    "grdFiles1",     "CmdConvert2PDF", "CmdHelp",
+                                                    "chkAppleNames", "chkKeepState",   "cmdEnd"};
 
 struct NamedAnchors {
   const char* name;

@@ -23,7 +23,7 @@ inline constexpr int kListColumnWidth = 15000;
 inline constexpr int kClientWidth = 8145;
 inline constexpr int kClientHeight = 6270;
 
-enum class ControlKind { Rectangle, Label, Button, Grid, Picture, ProgressBar, Panel };
+enum class ControlKind { Rectangle, Label, Button, Grid, Picture, ProgressBar, Panel, CheckBox };
 enum class ControlFont { None, Window, Regular, Bold, Title };
 
 // An RGB colour; kNoColour leaves the control's default.

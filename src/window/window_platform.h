@@ -6,9 +6,9 @@
 namespace drovanta {
 
 // Buttons, icons and answers of a message box, in the toolkit-neutral form the commands use.
-enum class MessageButtons { Ok, YesNo };
+enum class MessageButtons { Ok, YesNo, YesNoCancel };
 enum class MessageIcon { None, Information, Question, Exclamation };
-enum class MessageAnswer { Ok, Yes, No };
+enum class MessageAnswer { Ok, Yes, No, Cancel };
 
 struct MessageBoxRequest {
   MessageBoxRequest() = default;

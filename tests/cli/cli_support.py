@@ -132,6 +132,12 @@ def separator_time(date_header: str) -> str:
             f"{when:%H:%M:%S} {when.year:04d}")
 
 
+def report_lines(report: str):
+    """The lines of a run's report without the read-back line that ends it."""
+    lines = report.rstrip("\n").split("\n")
+    return lines[:-1] if lines[-1].startswith("Read back: ") else lines
+
+
 def write_file(path: str, data: bytes) -> str:
     os.makedirs(os.path.dirname(path), exist_ok=True)
     with open(path, "wb") as f:
@@ -157,8 +163,8 @@ class CliTestCase(unittest.TestCase):
 
     def assert_summary(self, stderr: bytes, converted, failed=0, skipped=0, warnings=0,
                        mailboxes=None):
-        """The last stderr line is the summary with these counts."""
-        last = stderr.decode().rstrip("\n").split("\n")[-1]
+        """The last stderr line before the read-back line is the summary with these counts."""
+        last = report_lines(stderr.decode())[-1]
         match = SUMMARY.match(last)
         self.assertIsNotNone(match, f"no summary line in {stderr!r}")
         self.assertEqual([int(g) for g in match.groups()[:4]],

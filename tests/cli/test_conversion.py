@@ -7,6 +7,7 @@ import unittest
 
 from cli_support import (CliTestCase, emlx_bytes, make_message, mbox_files, read_mbox,
                          write_file)
+from cli_support import report_lines
 
 EXAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples")
 
@@ -38,7 +39,7 @@ class ConversionTest(CliTestCase):
         result = self.run_tool("-o", "out", "src")
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(result.stdout, b"")
-        self.assertEqual(len(result.stderr.decode().splitlines()), 1, result.stderr)
+        self.assertEqual(len(report_lines(result.stderr.decode())), 1, result.stderr)
         self.assert_summary(result.stderr, converted=7, mailboxes=2)
 
         inbox_box = self.mirror("src", "Acct", "Inbox")

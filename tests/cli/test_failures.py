@@ -11,6 +11,7 @@ import unittest
 
 from cli_support import (CORPUS, EMLX2MBOX, CliTestCase, emlx_bytes, make_message, read_mbox,
                          write_file)
+from cli_support import report_lines
 
 
 def limit_file_size(limit):
@@ -47,7 +48,7 @@ class FailureTest(CliTestCase):
         os.symlink(looping, looping)  # cannot be opened, even by root
         result = self.run_tool("-o", "out", good[0], missing, looping, good[1])
         self.assertEqual(result.returncode, 1, result.stderr)
-        lines = result.stderr.decode().splitlines()
+        lines = report_lines(result.stderr.decode())
         self.assertEqual(lines[:2], [f"{missing}: No such file or directory",
                                      f"{looping}: Too many levels of symbolic links"])
         self.assert_summary(result.stderr, converted=2, failed=2, mailboxes=1)
@@ -68,7 +69,7 @@ class FailureTest(CliTestCase):
                                 preexec_fn=unprivileged, timeout=120)
         self.assertEqual(result.returncode, 1, result.stderr)
         folder = self.path("src", "B") + "/"
-        self.assertEqual(result.stderr.decode().splitlines()[:2], [
+        self.assertEqual(report_lines(result.stderr.decode())[:2], [
             f"{folder}: cannot list the folder: Permission denied",
             f"{unreadable}: Permission denied"])
         self.assert_summary(result.stderr, converted=1, failed=2, mailboxes=1)
@@ -89,7 +90,7 @@ class FailureTest(CliTestCase):
         result = subprocess.run([tool, "-o", "out", "src"], capture_output=True, cwd=self.tmp,
                                 preexec_fn=unprivileged, timeout=120)
         self.assertEqual(result.returncode, 1, result.stderr)
-        self.assertEqual(result.stderr.decode().splitlines()[:-1], [
+        self.assertEqual(report_lines(result.stderr.decode())[:-1], [
             f"{folder}/: cannot list the folder: Permission denied" for folder in locked])
         self.assert_summary(result.stderr, converted=3, failed=2, mailboxes=3)
         mirror = os.path.join(self.path("out"), os.path.relpath(self.path("src"), "/"))
@@ -105,7 +106,7 @@ class FailureTest(CliTestCase):
         write_file(self.path("out", mirror, "B"), b"in the way\n")
         result = self.run_tool("-q", "-o", "out", "src")
         self.assertEqual(result.returncode, 1, result.stderr)
-        lines = result.stderr.decode().splitlines()
+        lines = report_lines(result.stderr.decode())
         folder = self.path("out", mirror, "B")
         self.assertEqual(lines[:2], [
             f"{path}: cannot create output folder {folder}/: a file stands in the way: {folder}"
@@ -124,7 +125,7 @@ class FailureTest(CliTestCase):
         # The big record does not fit under the limit; the small ones do, before and after it.
         result = self.run_tool("-o", "out", "src", preexec_fn=limit_file_size(100_000))
         self.assertEqual(result.returncode, 1, result.stderr)
-        lines = result.stderr.decode().splitlines()
+        lines = report_lines(result.stderr.decode())
         self.assertEqual(lines[0], f"{big}: cannot write mailbox {box}: File too large")
         self.assertEqual(len(lines), 2, result.stderr)
         self.assert_summary(result.stderr, converted=3, failed=1, mailboxes=1)
@@ -139,7 +140,7 @@ class FailureTest(CliTestCase):
         self.assertTrue(os.path.exists(stub), stub)
         result = self.run_tool("-o", "out", "src", stub)
         self.assertEqual(result.returncode, 0, result.stderr)
-        lines = result.stderr.decode().splitlines()
+        lines = report_lines(result.stderr.decode())
         self.assertEqual(len(lines), 6, result.stderr)
         # Four stripped parts without their attachment folder: one line each, one message warned.
         self.assertEqual(lines[:4], [f"warning: {stub}: attachment of part {part} not found"

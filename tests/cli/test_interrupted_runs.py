@@ -17,6 +17,7 @@ import unittest
 
 from cli_support import (EMLX2MBOX, CliTestCase, emlx_bytes, make_message, read_mbox,
                          write_file)
+from cli_support import report_lines
 
 BIG_BODY_LINES = 1_000_000  # a record of some 64 MB: several writes of the record writer
 TORN_WARNING = "did not end with a complete record; new records start after an empty line"
@@ -34,12 +35,13 @@ def process_state(pid: int) -> str:
 
 
 def open_folders(pid: int, under: str):
-    """The folders below `under` that the process has open (the walk lists them one by one)."""
+    """The folders of the tree `under` that the process has open (the walk lists them one by
+    one)."""
     found = []
     try:
         for fd in os.listdir(f"/proc/{pid}/fd"):
             target = os.readlink(f"/proc/{pid}/fd/{fd}")
-            if target.startswith(under + "/") and os.path.isdir(target):
+            if (target == under or target.startswith(under + "/")) and os.path.isdir(target):
                 found.append(target)
     except FileNotFoundError:
         pass
@@ -108,7 +110,9 @@ class InterruptedRunTest(CliTestCase):
         process.send_signal(signal.SIGSTOP)
         while process.poll() is None and process_state(process.pid) != "T":
             time.sleep(0.001)
-        if process.poll() is None and open_folders(process.pid, src):
+        # Still walking: a folder of the tree open, the destination not made yet.
+        if (process.poll() is None and open_folders(process.pid, src)
+                and not os.path.exists(self.path("out"))):
             return process
         process.kill()
         process.communicate(timeout=60)
@@ -147,7 +151,7 @@ class InterruptedRunTest(CliTestCase):
             with self.subTest(name):
                 status, report = self.interrupt(number)
                 self.assertEqual(status, 128 + number, report)
-                lines = report.splitlines()
+                lines = report_lines(report)
                 self.assertEqual(lines[-2],
                                  f"emlx2mbox: interrupted by {name}; 2 of 5 messages not converted")
                 self.assert_summary(report.encode(), converted=3, mailboxes=1)
@@ -194,7 +198,7 @@ class InterruptedRunTest(CliTestCase):
         status, report = self.interrupt(signal.SIGINT, signal.SIGTERM)
         first = {130: "SIGINT", 143: "SIGTERM"}.get(status)
         self.assertIsNotNone(first, report)
-        self.assertEqual(report.splitlines()[-2],
+        self.assertEqual(report_lines(report)[-2],
                          f"emlx2mbox: interrupted by {first}; 3 of 5 messages not converted")
         self.assert_summary(report.encode(), converted=2, mailboxes=1)
         self.assert_same_messages(read_mbox(self.box), self.small)
@@ -208,7 +212,7 @@ class InterruptedRunTest(CliTestCase):
         os.remove(self.path("src", "3.emlx"))
         result = self.run_tool("-o", "out", "src")
         self.assertEqual(result.returncode, 0, result.stderr)
-        lines = result.stderr.decode().splitlines()
+        lines = report_lines(result.stderr.decode())
         self.assertEqual(lines[0], f"warning: {self.box}: {TORN_WARNING}")
         self.assertEqual(len(lines), 2, result.stderr)
         self.assert_summary(result.stderr, converted=4, warnings=1, mailboxes=1)
@@ -228,7 +232,7 @@ class InterruptedRunTest(CliTestCase):
         write_file(self.box, theirs)
         result = self.run_tool("--eol", "lf", "-o", "out", "src")
         self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertEqual(result.stderr.decode().splitlines()[0],
+        self.assertEqual(report_lines(result.stderr.decode())[0],
                          f"warning: {self.box}: {TORN_WARNING}")
         with open(self.box, "rb") as f:
             self.assertTrue(f.read().startswith(theirs + b"\n\nFrom "))
@@ -238,7 +242,7 @@ class InterruptedRunTest(CliTestCase):
         self.assert_same_messages(written[1:], self.small + self.after)
         # A second run finds the mailbox whole and warns no more.
         again = self.run_tool("-o", "out", "src")
-        self.assertEqual(len(again.stderr.decode().splitlines()), 1, again.stderr)
+        self.assertEqual(len(report_lines(again.stderr.decode())), 1, again.stderr)
 
 
 if __name__ == "__main__":

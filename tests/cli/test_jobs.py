@@ -13,6 +13,7 @@ import unittest
 
 from cli_support import (CORPUS, EMLX2MBOX, CliTestCase, emlx_bytes, make_message, read_mbox,
                          write_file)
+from cli_support import report_lines
 
 GENERATOR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "bench",
                          "generate-tree.py")
@@ -32,7 +33,7 @@ def files_under(root):
 
 
 def without_time(stderr: bytes) -> str:
-    return re.sub(r" in \d+\.\d\d seconds$", "", stderr.decode().rstrip("\n"))
+    return re.sub(r" in \d+\.\d\d seconds$", "", stderr.decode().rstrip("\n"), flags=re.M)
 
 
 class JobsTest(CliTestCase):
@@ -80,7 +81,7 @@ class JobsTest(CliTestCase):
 
         code, report, mailboxes = self.assert_same_whatever_the_jobs(store)
         self.assertEqual(code, 1, report)
-        self.assertRegex(report.splitlines()[-1],
+        self.assertRegex(report_lines(report)[-1],
                          r"^2\d\d converted, 1\d failed, 1 skipped, 1 warnings; \d+ mailboxes")
         self.assertGreater(len(mailboxes), 5)
 
@@ -101,7 +102,7 @@ class JobsTest(CliTestCase):
         code, report, mailboxes = self.assert_same_whatever_the_jobs(
             self.path("src"), options_sets=[[]])
         self.assertEqual(code, 1)
-        self.assertIn("2.emlx: cannot create output folder", report.splitlines()[0])
+        self.assertIn("2.emlx: cannot create output folder", report_lines(report)[0])
         self.assertEqual(len(mailboxes), 5)
 
     def test_a_signal_ends_a_run_whose_other_thread_waits_for_a_locked_mailbox(self):

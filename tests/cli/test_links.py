@@ -13,6 +13,7 @@ import unittest
 
 from cli_support import (CliTestCase, emlx_bytes, make_message, mbox_files, read_mbox,
                          source_message, write_file)
+from cli_support import report_lines
 
 STRIPPED = "X-Apple-Content-Length"
 
@@ -55,7 +56,7 @@ class LinksTest(CliTestCase):
                     self.assertNotIn(self.secret, payload, box)
 
     def warnings(self, result):
-        return [line for line in result.stderr.decode().splitlines()
+        return [line for line in report_lines(result.stderr.decode())
                 if line.startswith("warning:")]
 
     def test_no_part_is_taken_through_a_link_or_from_a_special_file(self):

@@ -12,6 +12,7 @@ import unittest
 
 from cli_support import (CliTestCase, emlx_bytes, make_message, mbox_files, plist, read_mbox,
                          write_file)
+from cli_support import report_lines
 
 # Regular files whose stated size (a page) is more than they hold.
 SHORT_FILES = ["/sys/devices/system/cpu/online", "/sys/kernel/mm/transparent_hugepage/enabled",
@@ -19,7 +20,7 @@ SHORT_FILES = ["/sys/devices/system/cpu/online", "/sys/kernel/mm/transparent_hug
 
 
 def warnings_of(result):
-    return [line for line in result.stderr.decode().splitlines() if line.startswith("warning:")]
+    return [line for line in report_lines(result.stderr.decode()) if line.startswith("warning:")]
 
 
 class LyingFilesTest(CliTestCase):
@@ -93,7 +94,7 @@ class LyingFilesTest(CliTestCase):
         good = write_file(self.path("src", "1.emlx"), emlx_bytes(make_message(1, self.rng)))
         result = self.run_tool("-o", "out", fifo, good)  # the helper's timeout bounds a hang
         self.assertEqual(result.returncode, 1, result.stderr)
-        self.assertEqual(result.stderr.decode().splitlines()[0], f"{fifo}: not a regular file")
+        self.assertEqual(report_lines(result.stderr.decode())[0], f"{fifo}: not a regular file")
         self.assert_summary(result.stderr, converted=1, failed=1, mailboxes=1)
         self.assert_same_messages(read_mbox(self.box), [good])
         self.assertTrue(stat.S_ISFIFO(os.lstat(fifo).st_mode))
@@ -107,7 +108,7 @@ class LyingFilesTest(CliTestCase):
         result = self.run_tool("-o", "out", "src", dangling)
         self.assertEqual(result.returncode, 1, result.stderr)
         self.assertNotIn(b"\x1b", result.stderr)
-        lines = result.stderr.decode().splitlines()
+        lines = report_lines(result.stderr.decode())
         self.assertEqual(lines[0], f"{shown}/2.emlx: No such file or directory")
         self.assertEqual(len(lines), 2, result.stderr)
         self.assert_summary(result.stderr, converted=1, failed=1, mailboxes=1)
@@ -157,7 +158,7 @@ class LyingFilesTest(CliTestCase):
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertNotIn(b"\x9b", result.stderr)
         shown = self.path("src", "Inbox\\x9b")
-        self.assertEqual(result.stderr.decode().splitlines()[:-1], [
+        self.assertEqual(report_lines(result.stderr.decode())[:-1], [
             f"skipped: {shown}/2.emlx: not a regular file but a named pipe (FIFO)",
             f"skipped: {shown}/3.emlx: not a regular file but a socket",
             f"skipped: {shown}/4.EMLX: not a regular file but a symbolic link to a named pipe "

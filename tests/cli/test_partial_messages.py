@@ -8,6 +8,7 @@ import shutil
 import unittest
 
 from cli_support import CORPUS, CliTestCase, mbox_files, read_mbox, source_message, write_file
+from cli_support import report_lines
 
 TESTDATA = os.path.join(CORPUS, "partial-emlx-converter", "test", "__testdata", "input")
 STRIPPED = "X-Apple-Content-Length"
@@ -106,7 +107,7 @@ class PartialMessagesTest(CliTestCase):
         self.assertEqual(restored, 12)
 
         # 114893 and 114895 have no folder: their stubs stay, each part is named once.
-        warnings = [line for line in result.stderr.decode().splitlines()
+        warnings = [line for line in report_lines(result.stderr.decode())
                     if line.startswith("warning:")]
         expected = [f"warning: {os.path.join(src, 'Messages', n + '.partial.emlx')}: "
                     f"attachment of part {p} not found"
@@ -159,7 +160,7 @@ class PartialMessagesTest(CliTestCase):
         self.assertEqual(section(got, "3")[STRIPPED], "9")
         self.assertEqual(section(got, "1").get_payload(decode=True), b"see attached")
         self.assertIn(f"warning: {message}: attachment of part 3 not found: its folder holds 2 "
-                      "files, expected one", result.stderr.decode().splitlines())
+                      "files, expected one", report_lines(result.stderr.decode()))
         self.assert_summary(result.stderr, converted=1, warnings=1)
 
 

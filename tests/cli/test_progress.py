@@ -8,7 +8,8 @@ import re
 import subprocess
 import unittest
 
-from cli_support import EMLX2MBOX, SUMMARY, CliTestCase, emlx_bytes, make_message, write_file
+from cli_support import (EMLX2MBOX, SUMMARY, CliTestCase, emlx_bytes, make_message,
+                         report_lines, write_file)
 
 LINE = re.compile(r"\r(\d+)/(\d+) messages  (\d+\.\d) MB  (\d+\.\d) MB/s  (\d+:\d\d|--:--) left")
 
@@ -56,17 +57,17 @@ class ProgressTest(CliTestCase):
         self.assertEqual(final[4], "0:00")
         # The last line drawn is wiped with spaces before the report starts.
         self.assertRegex(drawn, r"left *\r +\r$")  # a shorter last line is padded over the one before
-        report = output[report_start:].splitlines()
+        report = report_lines(output[report_start:])
         self.assertEqual(len(report), 1, repr(output))
         self.assertRegex(report[0], SUMMARY)
 
     def test_quiet_and_redirected_runs_draw_nothing(self):
         output = self.run_on_terminal("--quiet")
         self.assertNotIn("\r", output)
-        self.assertRegex(output.rstrip("\n"), SUMMARY)
+        self.assertRegex(report_lines(output)[-1], SUMMARY)
         redirected = self.run_tool("-o", "again", "src")
         self.assertNotIn(b"\r", redirected.stderr)
-        self.assertEqual(len(redirected.stderr.splitlines()), 1)
+        self.assertEqual(len(report_lines(redirected.stderr.decode())), 1)
 
 
 if __name__ == "__main__":

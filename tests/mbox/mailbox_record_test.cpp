@@ -218,12 +218,11 @@ TEST(MailboxRecordTornTailTest, TheRecordStartsAfterALineEndAndAnEmptyLine) {
       {"From a\n\nbody\n\n", ""},
       {"From a\r\n\r\nbody\r\n\r\n", ""},
       {"From a\n\nbody\n\r\n", ""},
-      {"\n\n", ""},
       {"From a\r\n\r\nhalf a li", "\n\n"},
       {"From a\r\n\r\nwhole line\r\n", "\n"},
       {"From a\n\nwhole line\n", "\n"},
-      {"x", "\n\n"},
-      {"\r", "\n\n"},
+      {"From x", "\n\n"},
+      {"From \r", "\n\n"},
   };
   for (const auto& [earlier, padding] : cases) {
     const std::string mailbox = temp.write("Torn.mbox", earlier);
@@ -409,7 +408,7 @@ TEST(MailboxWriterTest, ConsecutiveRecordsShareTheOpenMailboxAndAFailedOneIsCutB
   const std::string first = temp.str() + "/First.mbox";
   const std::string second = temp.str() + "/Second.mbox";
   const auto record = [](const std::string& text) {
-    return [text](RecordOutput& out) { return out.write(text); };
+    return [text](RecordOutput& out) { return out.write("From " + text); };
   };
   MailboxWriter writer;
   int failAt = -1;
@@ -432,15 +431,15 @@ TEST(MailboxWriterTest, ConsecutiveRecordsShareTheOpenMailboxAndAFailedOneIsCutB
   const auto failure = writer.append(first, "\n", record("three, never whole\n\n"));
   ASSERT_TRUE(failure);
   EXPECT_EQ(failure->path, first);
-  EXPECT_EQ(readFile(first), "one\n\ntwo\n\n");
+  EXPECT_EQ(readFile(first), "From one\n\nFrom two\n\n");
   ASSERT_FALSE(writer.append(first, "\n", record("four\n\n")));
   ASSERT_FALSE(writer.append(second, "\n", record("five\n\n")));
   EXPECT_EQ(openCount(first), 0);
   EXPECT_EQ(openCount(second), 1);
   ASSERT_FALSE(writer.close());
   EXPECT_EQ(openCount(second), 0);
-  EXPECT_EQ(readFile(first), "one\n\ntwo\n\nfour\n\n");
-  EXPECT_EQ(readFile(second), "five\n\n");
+  EXPECT_EQ(readFile(first), "From one\n\nFrom two\n\nFrom four\n\n");
+  EXPECT_EQ(readFile(second), "From five\n\n");
 }
 
 // A range of a message file goes into the record the same whether the kernel moves it or the

@@ -47,11 +47,14 @@ bool wholeRecordsOf(const std::string& written, const std::string& whole) {
          (written.size() == whole.size() || whole.compare(written.size(), 5, "From ") == 0);
 }
 
-// The mailbox bytes a plain run of the rows writes.
+// The mailbox bytes a plain run of the rows writes, the read and flagged state kept as the
+// window keeps it by default.
 std::string referenceMailbox(const TempFolder& tree, const Strings& rows) {
   VectorRowSource source(rows);
   ConversionObserver quiet;
-  RunConversion(source, tree.str() + "/Reference", quiet);
+  RunOptions options;
+  options.record.writeFlags = true;
+  RunConversion(source, tree.str() + "/Reference", quiet, options);
   return drovanta::testing::readFile(inboxMailbox(tree, tree.str() + "/Reference"));
 }
 
@@ -131,7 +134,9 @@ class ConversionCommandTest : public QObject {
     QCOMPARE(box.caption, std::string("EMLX to MBOX Converter"));
     QCOMPARE(box.text, std::string("Export Completed Successfully !\r\nYour data has been "
                                    "successfully exported to .mbox format (Compatible for "
-                                   "Entourage, Thunderbird, Eudora, Mac Mail)."));
+                                   "Entourage, Thunderbird, Eudora, Mac Mail).\r\n\r\n"
+                                   "Mailboxes: Inbox\r\n"
+                                   "Read back: 3 records in 1 mailboxes, all whole."));
     QVERIFY(box.icon == MessageIcon::Information && box.buttons == MessageButtons::Ok);
 
     // One mailbox for the source folder, holding the three records in list order.
@@ -243,10 +248,14 @@ class ConversionCommandTest : public QObject {
     QVERIFY(wholeRecordsOf(written, referenceMailbox(tree, paths)));
     const long converted =
         static_cast<long>(readMailbox(inboxMailbox(tree, tree.str() + "/Out")).size());
+    const std::string readBack =
+        converted == 0 ? std::string()
+                       : "\r\n\r\nMailboxes: Inbox\r\nRead back: " + std::to_string(converted) +
+                             " records in 1 mailboxes, all whole.";
     QCOMPARE(window.platform.boxes[2].text,
              "Converting was stopped.\r\n" + std::to_string(converted) +
                  " message(s) converted, 0 message(s) failed, " + std::to_string(40 - converted) +
-                 " message(s) not converted.");
+                 " message(s) not converted." + readBack);
     // Escape after the run asks nothing.
     QTest::keyClick(window.form->windowHandle(), Qt::Key_Escape);
     QCOMPARE(window.platform.boxes.size(), std::size_t(3));
@@ -296,7 +305,7 @@ class ConversionCommandTest : public QObject {
     ::kill(holder, SIGKILL);
     ::waitpid(holder, nullptr, 0);
 
-    QCOMPARE(told, QStringLiteral("Waiting for another program to finish writing Inbox.mbox..."));
+    QCOMPARE(told, QStringLiteral("Waiting for another program to finish writing Inbox..."));
     QCOMPARE(window.platform.boxes.back().text,
              std::string("Converting was stopped.\r\n0 message(s) converted, 0 message(s) "
                          "failed, 3 message(s) not converted."));

@@ -370,8 +370,8 @@ class FrmStep1Test : public QObject {
     QApplication::setActiveWindow(window.form.get());
     QTRY_COMPARE(QApplication::focusWidget(), window.form->cmdAdd);
     // Row by row, left to right.
-    const QStringList expected = {"CmdAddFolder", "cmdClear1", "grdFiles1",
-                                  "CmdHelp",      "cmdEnd",    "cmdAdd"};
+    const QStringList expected = {"CmdAddFolder",  "cmdClear1",    "grdFiles1", "CmdHelp",
+                                  "chkAppleNames", "chkKeepState", "cmdEnd",    "cmdAdd"};
     for (const QString& name : expected) {
       QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
       QCOMPARE(QApplication::focusWidget()->objectName(), name);

@@ -1,7 +1,9 @@
 // The window on a 1280 x 1024 screen at a scale of 2.5, where its fixed layout does not fit.
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QScreen>
+#include <QStyle>
 #include <QTimer>
 
 #include "window/qt_platform.h"
@@ -24,11 +26,26 @@ class ScaledScreenTest : public QObject {
                                                                          .arg(frame.y())
                                                                          .arg(frame.width())
                                                                          .arg(frame.height())));
-    // Help and Exit are whole inside the window, and it can be resized.
-    for (QWidget* button : {static_cast<QWidget*>(window.form->CmdHelp),
-                            static_cast<QWidget*>(window.form->cmdEnd)}) {
+    // Help, Exit and the two check boxes between them are whole inside the window, each box
+    // as large as its text asks, and it can be resized.
+    for (QWidget* button :
+         {static_cast<QWidget*>(window.form->CmdHelp), static_cast<QWidget*>(window.form->cmdEnd),
+          static_cast<QWidget*>(window.form->chkAppleNames),
+          static_cast<QWidget*>(window.form->chkKeepState)}) {
       const QRect place(button->mapTo(window.form.get(), QPoint(0, 0)), button->size());
       QVERIFY(window.form->rect().contains(place));
+    }
+    for (QWidget* box : {static_cast<QWidget*>(window.form->chkAppleNames),
+                         static_cast<QWidget*>(window.form->chkKeepState)}) {
+      const int indicator = box->style()->pixelMetric(QStyle::PM_IndicatorHeight, nullptr, box);
+      QVERIFY2(box->sizeHint().width() <= box->width() &&
+                   box->fontMetrics().height() <= box->height() && indicator <= box->height(),
+               qPrintable(QStringLiteral("%1 wide, text %2 and box %3 high, in %4x%5")
+                              .arg(box->sizeHint().width())
+                              .arg(box->fontMetrics().height())
+                              .arg(indicator)
+                              .arg(box->width())
+                              .arg(box->height())));
     }
     QVERIFY(window.form->minimumSize() != window.form->maximumSize());
   }

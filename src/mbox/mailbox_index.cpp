@@ -1,0 +1,132 @@
+#include "mbox/mailbox_index.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <string_view>
+
+#include "mbox/mailbox_check.h"
+
+namespace drovanta {
+namespace {
+
+constexpr std::size_t kBufferSize = std::size_t{1} << 20;
+// A header block longer than this is not kept whole: its record gets no key, so a message
+// like it is written again rather than left out.
+constexpr std::size_t kLongestHeader = std::size_t{16} << 20;
+
+// Splits the mailbox into records line by line and keys each record's header block.
+class RecordKeys {
+ public:
+  explicit RecordKeys(MailboxIndex& index) : index_(index) {}
+
+  // One piece of a line: the whole line unless it is longer than the buffer. `lineEnd`: the
+  // piece ends the line (its LF taken off).
+  void piece(std::string_view bytes, bool lineStart, bool lineEnd) {
+    if (lineEnd && !bytes.empty() && bytes.back() == '\r') bytes.remove_suffix(1);
+    if (inHeader_) {
+      if (lineStart && lineEnd && bytes.empty()) {
+        endHeader();
+        afterEmpty_ = true;
+        return;
+      }
+      if (header_.size() + bytes.size() <= kLongestHeader) {
+        header_.append(bytes);
+        if (lineEnd) header_ += '\n';
+      } else {
+        tooLong_ = true;
+      }
+      return;
+    }
+    if (lineStart) {
+      if (afterEmpty_ && bytes.substr(0, 5) == "From ") {
+        inHeader_ = true;
+        header_.clear();
+        tooLong_ = false;
+        afterEmpty_ = false;
+        return;
+      }
+      afterEmpty_ = lineEnd && bytes.empty();
+    }
+  }
+
+  void finish() {
+    if (inHeader_) endHeader();
+  }
+
+ private:
+  void endHeader() {
+    inHeader_ = false;
+    if (!tooLong_) index_.add(MessageKeyOf(header_, true));
+  }
+
+  MailboxIndex& index_;
+  std::string header_;
+  bool inHeader_ = false;
+  bool tooLong_ = false;
+  bool afterEmpty_ = true;  // the start of the file counts as after an empty line
+};
+
+Failure readFailure(const std::string& path, int error) {
+  return Failure{
+      FailureCode::MailboxUnreadable, path,
+      std::string("cannot be read to find the messages it holds: ") + std::strerror(error)};
+}
+
+}  // namespace
+
+Outcome<MailboxIndex> ReadMailboxIndex(const std::string& mailboxPath) {
+  MailboxIndex index;
+  const int fd = ::open(mailboxPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    if (errno == ENOENT) return index;
+    return readFailure(mailboxPath, errno);
+  }
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  if (MaybeFailure unfit = CheckExistingMailbox(fd, mailboxPath)) return *unfit;
+  ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+
+  RecordKeys keys(index);
+  std::unique_ptr<char[]> buffer(new char[kBufferSize]);
+  std::size_t have = 0;
+  bool lineStart = true;  // the bytes at the buffer's start begin a line
+  for (;;) {
+    const ssize_t got = ::read(fd, buffer.get() + have, kBufferSize - have);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return readFailure(mailboxPath, errno);
+    have += static_cast<std::size_t>(got);
+    std::size_t at = 0;
+    while (at < have) {
+      const auto* lf = static_cast<const char*>(std::memchr(buffer.get() + at, '\n', have - at));
+      if (lf == nullptr) break;
+      const auto end = static_cast<std::size_t>(lf - buffer.get());
+      keys.piece(std::string_view(buffer.get() + at, end - at), lineStart, true);
+      lineStart = true;
+      at = end + 1;
+    }
+    if (got == 0) {
+      if (at < have) keys.piece(std::string_view(buffer.get() + at, have - at), lineStart, true);
+      break;
+    }
+    if (at == 0 && have == kBufferSize) {
+      // A line longer than the buffer: handed on in pieces.
+      keys.piece(std::string_view(buffer.get(), have), lineStart, false);
+      lineStart = false;
+      have = 0;
+      continue;
+    }
+    std::memmove(buffer.get(), buffer.get() + at, have - at);
+    have -= at;
+  }
+  keys.finish();
+  return index;
+}
+
+}  // namespace drovanta

@@ -1,0 +1,43 @@
+#include "run/already_there.h"
+
+#include <optional>
+#include <unordered_map>
+
+#include "emlx/message_file.h"
+#include "mbox/mailbox_index.h"
+#include "mbox/message_key.h"
+#include "run/row_source.h"
+#include "shellutil/path_helpers.h"
+
+namespace drovanta {
+
+AlreadyThereCount CountAlreadyThere(const std::vector<std::string>& rows,
+                                    const std::string& destinationFolder,
+                                    const RunOptions& options) {
+  AlreadyThereCount count;
+  const std::string destination = AddSeparator(destinationFolder);
+  // nullopt: the mailbox is missing (or unreadable) and holds nothing of the run.
+  std::unordered_map<std::string, std::optional<MailboxIndex>> indexes;
+  MessageFile file;
+  for (const std::string& row : rows) {
+    const std::string path = MessagePathOfRow(row);
+    if (path.empty()) continue;
+    const std::string mailbox = PlaceForMessage(options, destination, path).mailboxPath;
+    auto found = indexes.find(mailbox);
+    if (found == indexes.end()) {
+      Outcome<MailboxIndex> index = ReadMailboxIndex(mailbox);
+      std::optional<MailboxIndex> held;
+      if (index && index->size() > 0) {
+        held = std::move(*index);
+        ++count.mailboxes;
+      }
+      found = indexes.emplace(mailbox, std::move(held)).first;
+    }
+    if (!found->second || file.open(path)) continue;
+    if (found->second->contains(MessageKeyOfFile(path, file.bytes()))) ++count.messages;
+    file.close();
+  }
+  return count;
+}
+
+}  // namespace drovanta

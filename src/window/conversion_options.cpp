@@ -1,0 +1,87 @@
+#include "window/conversion_options.h"
+
+#include <QCheckBox>
+#include <utility>
+
+#include "emlx/apple_layout.h"
+#include "mbox/apple_mailbox_naming.h"
+#include "run/row_source.h"
+#include "shellutil/path_helpers.h"
+#include "window/step_window.h"
+
+namespace drovanta {
+namespace {
+
+void keep(StepWindow& form, QCheckBox* box, const char* key, bool byDefault) {
+  const std::string kept = form.platform().setting(key);
+  box->setChecked(kept.empty() ? byDefault : kept == "1");
+  QObject::connect(box, &QCheckBox::toggled, box, [&form, key](bool ticked) {
+    form.platform().setSetting(key, ticked ? "1" : "0");
+  });
+}
+
+std::string withoutMboxEnding(std::string name) {
+  constexpr std::string_view kEnding = ".mbox";
+  if (name.size() > kEnding.size() && name.ends_with(kEnding))
+    name.resize(name.size() - kEnding.size());
+  return name;
+}
+
+}  // namespace
+
+void KeepConversionOptions(StepWindow& form) {
+  keep(form, form.chkAppleNames, kAppleNamesSetting, false);
+  keep(form, form.chkKeepState, kKeepStateSetting, true);
+}
+
+void TickAppleNamesFor(StepWindow& form, const std::string& messagePath) {
+  if (form.chkAppleNames == nullptr || form.chkAppleNames->isChecked()) return;
+  if (FindAppleMailbox(messagePath)) form.chkAppleNames->setChecked(true);
+}
+
+WindowRunPlan PlanWindowRun(const StepWindow& form, std::vector<std::string> rows,
+                            const std::string& destination) {
+  WindowRunPlan plan;
+  plan.options.record.writeFlags = form.chkKeepState->isChecked();
+  plan.options.readBack = true;
+  const bool appleNames = form.chkAppleNames->isChecked();
+  std::unordered_map<std::string, long> listRowOf;
+  for (std::size_t i = 0; i < rows.size(); ++i) listRowOf.emplace(rows[i], static_cast<long>(i));
+  if (appleNames) {
+    AppleLayoutPlan apple = PlanAppleLayout(std::move(rows));
+    plan.rows = std::move(apple.rows);
+    plan.options.placer = std::move(apple.placer);
+    if (apple.versionFolders) plan.versions = std::move(apple.versions);
+  } else {
+    plan.rows = std::move(rows);
+  }
+  plan.listRows.reserve(plan.rows.size());
+  for (const std::string& row : plan.rows) plan.listRows.push_back(listRowOf.at(row));
+  for (const std::string& row : plan.rows) {
+    const std::string path = MessagePathOfRow(row);
+    if (path.empty()) continue;
+    const MailboxPlace place = PlaceForMessage(plan.options, destination, path);
+    if (plan.mailboxNames.count(place.mailboxPath) != 0) continue;
+    std::string name;
+    if (const auto mailbox = appleNames ? FindAppleMailbox(path) : std::nullopt) {
+      for (const std::string& part : mailbox->mailboxNames)
+        name += (name.empty() ? "" : "/") + part;
+      // Versions kept side by side each have an INBOX.
+      if (!plan.versions.empty() && !mailbox->libraryVersion.empty()) {
+        name += " (" + mailbox->libraryVersion + ")";
+      }
+    } else {
+      name = withoutMboxEnding(GetFileName(place.mailboxPath));
+    }
+    plan.mailboxNames.emplace(place.mailboxPath, std::move(name));
+  }
+  return plan;
+}
+
+std::string MailboxNameAsSeen(const WindowRunPlan& plan, const std::string& mailboxPath) {
+  const auto found = plan.mailboxNames.find(mailboxPath);
+  return found != plan.mailboxNames.end() ? found->second
+                                          : withoutMboxEnding(GetFileName(mailboxPath));
+}
+
+}  // namespace drovanta

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "run/conversion_run.h"
+
+namespace drovanta {
+
+class StepWindow;
+
+// The settings that keep the two check boxes of the bottom band from one start to the next.
+inline constexpr const char* kAppleNamesSetting = "appleMailboxNames";
+inline constexpr const char* kKeepStateSetting = "keepReadAndFlaggedState";
+
+// Sets "Apple Mail mailbox names" and "Keep read and flagged state" as the settings left them
+// (unticked and ticked the first time), and keeps every later change in the settings.
+void KeepConversionOptions(StepWindow& form);
+
+// Ticks "Apple Mail mailbox names" when the message lies inside an Apple Mail mailbox folder
+// (<Name>.mbox, .mbox.noindex or .imapmbox): a library added whole gets its mailboxes' names
+// without the user having to know. An untick stands until another such row is added.
+void TickAppleNamesFor(StepWindow& form, const std::string& messagePath);
+
+// A run as the check boxes ask for it.
+struct WindowRunPlan {
+  std::vector<std::string> rows;  // with Apple Mail names: each mailbox in message-number order
+  std::vector<long> listRows;     // the list's row of each of them
+  RunOptions options;             // naming and state; newOnly and stop are the caller's
+  // Each mailbox file of the run by the name its user knows it by: the Apple Mail mailbox path
+  // ("INBOX", "Archive/2024") with Apple Mail names, else the folder name.
+  std::unordered_map<std::string, std::string> mailboxNames;
+  std::vector<std::string> versions;  // Apple Mail library versions found, when several
+};
+WindowRunPlan PlanWindowRun(const StepWindow& form, std::vector<std::string> rows,
+                            const std::string& destination);
+
+// The name of a mailbox file for its user: as the plan knows it, else its file name without
+// ".mbox".
+std::string MailboxNameAsSeen(const WindowRunPlan& plan, const std::string& mailboxPath);
+
+}  // namespace drovanta

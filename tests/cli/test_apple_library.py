@@ -1,0 +1,179 @@
+"""Reruns of an Apple Mail library that add only what is new, mailboxes read back, and mailboxes
+that are no mbox or are being written left as they were."""
+
+import fcntl
+import os
+import random
+import re
+import resource
+import shutil
+import signal
+import subprocess
+import time
+import unittest
+
+from cli_support import (EMLX2MBOX, SUMMARY, CliTestCase, emlx_bytes, make_message,
+                         read_mbox, write_file)
+
+READ = 1 << 0
+
+# Libraries: message folder below Library/ -> (mailbox file below DEST, message numbers). Every
+# era with each check box state is converted through the window (tests/window); here the reruns.
+V2 = {
+    "Mail/V2/IMAP-ann@imap.example/INBOX.mbox/Messages":
+        ("IMAP-ann@imap.example/INBOX.mbox", [11, 10]),
+    "Mail/V2/IMAP-ann@imap.example/Sent Messages.mbox/Messages":
+        ("IMAP-ann@imap.example/Sent Messages.mbox", [12]),
+    "Mail/V2/Mailboxes/Old.mbox/Messages": ("Mailboxes/Old.mbox", [13]),
+}
+V10 = {
+    "Mail/V10/0A1B-ACCT/INBOX.mbox/9F3E-UUID/Data/Messages": ("0A1B-ACCT/INBOX.mbox", [30, 4]),
+    "Mail/V10/0A1B-ACCT/INBOX.mbox/9F3E-UUID/Data/1/Messages": ("0A1B-ACCT/INBOX.mbox", [1200]),
+    "Mail/V10/0A1B-ACCT/INBOX.mbox/9F3E-UUID/Data/0/2/3/Messages": ("0A1B-ACCT/INBOX.mbox", [23000]),
+    "Mail/V10/0A1B-ACCT/Sent Messages.mbox/77AA-UUID/Data/Messages":
+        ("0A1B-ACCT/Sent Messages.mbox", [8]),
+    "Mail/V10/0A1B-ACCT/Archive.mbox/2024.mbox/55BB-UUID/Data/Messages":
+        ("0A1B-ACCT/Archive/2024.mbox", [9, 2]),
+}
+
+
+def file_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def message_ids(box_path):
+    return [m["Message-ID"] for _, m in read_mbox(box_path)]
+
+
+class AppleLibraryTest(CliTestCase):
+    def make_library(self, folders, root="Library", first_uid=0, flags_of=None):
+        """Writes the messages; returns {mailbox: [Message-ID in number order]}."""
+        rng = random.Random(len(folders))
+        expected = {}
+        for uid, (folder, (box, numbers)) in enumerate(
+                (f, (b, [n])) for f, (b, ns) in folders.items() for n in ns):
+            number = numbers[0]
+            uid += first_uid
+            flags = flags_of(uid) if flags_of else READ
+            write_file(self.path(root, folder, f"{number}.emlx"),
+                       emlx_bytes(make_message(uid, rng), flags))
+            expected.setdefault(box, []).append((number, f"<m{uid}@example.org>"))
+        return {box: [mid for _, mid in sorted(pairs)] for box, pairs in expected.items()}
+
+    def test_a_rerun_after_a_stop_adds_every_message_exactly_once(self):
+        expected = self.make_library(V10)
+        sizes = [0, 1500, 4000, 9000, 20000]  # the most each mailbox file may grow to
+
+        def limited(size):
+            def preexec():
+                signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+                resource.setrlimit(resource.RLIMIT_FSIZE, (size, size))
+            return preexec
+
+        stops = [("file size limit", size) for size in sizes] + [("SIGTERM", None)] * 2
+        for how, size in stops:
+            with self.subTest(how=how, size=size):
+                shutil.rmtree(self.path("out"), True)
+                if size is not None:
+                    first = self.run_tool("--layout", "apple", "-j", "1", "-o", "out", "Library",
+                                          preexec_fn=limited(size))
+                    self.assertIn(first.returncode, (0, 1), first.stderr)
+                else:
+                    self.stop_with_sigterm()
+                rerun = self.run_tool("--layout", "apple", "--new-only", "-o", "out", "Library")
+                self.assertEqual(rerun.returncode, 0, rerun.stderr)
+                for box, ids in expected.items():
+                    self.assertEqual(message_ids(self.path("out", box)), ids, box)
+
+    def stop_with_sigterm(self):
+        """A run ended by SIGTERM as soon as its first mailbox appears (wherever it then is)."""
+        process = subprocess.Popen([EMLX2MBOX, "--layout", "apple", "-j", "1", "-o", "out",
+                                    "Library"], cwd=self.tmp, stderr=subprocess.PIPE)
+        inbox = self.path("out", "0A1B-ACCT", "INBOX.mbox")
+        while process.poll() is None and not os.path.exists(inbox):
+            time.sleep(0.0005)
+        process.send_signal(signal.SIGTERM)
+        process.communicate(timeout=60)
+        self.assertIn(process.returncode, (0, 143))
+
+    def test_a_newer_copy_of_the_library_adds_only_the_new_messages(self):
+        old = {"Mail/V10/A/INBOX.mbox/U/Data/Messages": ("A/INBOX.mbox", [1, 2, 3]),
+               "Mail/V10/A/Sent Messages.mbox/U/Data/Messages": ("A/Sent Messages.mbox", [1])}
+        new = {"Mail/V10/A/INBOX.mbox/U/Data/1/Messages": ("A/INBOX.mbox", [1001, 1002]),
+               "Mail/V10/A/Drafts.mbox/U/Data/Messages": ("A/Drafts.mbox", [1])}
+        no_id = (b"From: Cy <cy@example.org>\nSubject: no id\nDate: Mon, 05 Jan 2026 09:07:03 "
+                 b"+0000\n\nbody\n")
+        # Reruns may write other line ends or add the state: the messages are still known.
+        for second in (["--flags"], ["--eol", "crlf"], ["--eol", "lf", "-j", "1"]):
+            with self.subTest(second=second):
+                for folder in ("Library", "out"):
+                    shutil.rmtree(self.path(folder), True)
+                first_ids = self.make_library(old)
+                write_file(self.path("Library", "Mail/V10/A/INBOX.mbox/U/Data/Messages/9.emlx"),
+                           emlx_bytes(no_id, 0))
+                result = self.run_tool("--layout", "apple", "-o", "out", "Library")
+                self.assertEqual(result.returncode, 0, result.stderr)
+                # The newer copy: new messages, changed state, a copy of a message twice.
+                new_ids = self.make_library(new, first_uid=100, flags_of=lambda uid: READ)
+                other = no_id.replace(b"no id", b"no id either")
+                write_file(self.path("Library", "Mail/V10/A/INBOX.mbox/U/Data/1/Messages/"
+                                     "1003.emlx"), emlx_bytes(other, 0))
+                known = self.path("Library", "Mail/V10/A/INBOX.mbox/U/Data/Messages/1.emlx")
+                state = b"<key>flags</key>\n\t<integer>%d</integer>"
+                write_file(known, file_bytes(known).replace(state % 0, state % 17))
+                twin = self.path("Library", "Mail/V10/A/INBOX.mbox/U/Data/1/Messages/1001.emlx")
+                shutil.copy(twin, twin.replace("1001", "1004"))
+                result = self.run_tool("--layout", "apple", "--new-only", *second, "-o", "out",
+                                       "Library")
+                report = result.stderr.decode()
+                self.assertEqual(result.returncode, 0, report)
+                summary = report.splitlines()[-2]
+                self.assertRegex(summary, r"^5 converted, 0 failed, 0 skipped, 0 warnings, "
+                                          r"5 already in the mailbox; 2 mailboxes, ")
+                self.assertEqual(report.splitlines()[-1],
+                                 "Read back: 9 records in 2 mailboxes, all whole")
+                inbox = [m for _, m in read_mbox(self.path("out", "A/INBOX.mbox"))]
+                self.assertEqual([m["Message-ID"] for m in inbox],
+                                 first_ids["A/INBOX.mbox"] + [None] +
+                                 new_ids["A/INBOX.mbox"] + [None, new_ids["A/INBOX.mbox"][0]])
+                self.assertEqual(message_ids(self.path("out", "A/Drafts.mbox")),
+                                 new_ids["A/Drafts.mbox"])
+                self.assertEqual(message_ids(self.path("out", "A/Sent Messages.mbox")),
+                                 first_ids["A/Sent Messages.mbox"])
+
+    def test_a_mailbox_that_is_no_mbox_or_being_written_is_left_as_it_was(self):
+        self.make_library(V2)
+        account = self.path("out", "IMAP-ann@imap.example")
+        inbox = write_file(os.path.join(account, "INBOX.mbox"), b"Subject: notes\n\nmine\n")
+        sent = write_file(os.path.join(account, "Sent Messages.mbox"),
+                          b"From a@example.org Mon Jan 05 09:07:03 2026\nSubject: x\n\nbody\n\n")
+        cases = [(inbox, [], 'not an mbox file (it does not start with "From "); left as it '
+                             "was", 2),
+                 (inbox, ["--new-only"], "not an mbox file", 2),
+                 (sent, ["--new-only"], "another program is writing to this mailbox", 1)]
+        for box, args, reason, failed in cases:
+            with self.subTest(box=box, args=args):
+                before = file_bytes(box)
+                shutil.rmtree(self.path("out", "Mailboxes"), True)
+                with open(sent, "rb+") as locked:
+                    if box == sent:
+                        fcntl.lockf(locked, fcntl.LOCK_EX)
+                    result = self.run_tool("--layout", "apple", *args, "-o", "out", "Library")
+                report = result.stderr.decode()
+                self.assertEqual(result.returncode, 1, report)
+                self.assertEqual(len(re.findall(f"cannot add to mailbox {re.escape(box)}: "
+                                                f"{re.escape(reason)}|{re.escape(box)}: "
+                                                f"{re.escape(reason)}", report)), failed, report)
+                self.assertEqual(file_bytes(box), before)
+                self.assertEqual(len(read_mbox(self.path("out", "Mailboxes", "Old.mbox"))), 1)
+
+    def test_no_verify_leaves_the_read_back_out(self):
+        self.make_library(V2)
+        result = self.run_tool("--layout", "apple", "--no-verify", "-o", "out", "Library")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertRegex(result.stderr.decode().splitlines()[-1], SUMMARY)
+
+
+if __name__ == "__main__":
+    unittest.main()
