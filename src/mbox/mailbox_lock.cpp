@@ -49,12 +49,6 @@ int openForAppend(const std::string& mailboxPath, bool& created) {
   }
 }
 
-// Whether `mailboxPath` itself is a symbolic link (an open with O_NOFOLLOW failed with ELOOP).
-bool isLink(const std::string& mailboxPath) {
-  struct stat info {};
-  return ::lstat(mailboxPath.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
-}
-
 }  // namespace
 
 // The lock is tried without blocking first so that the wait can be told after a while; then it
@@ -87,13 +81,18 @@ int LockWholeFile(int fd, const AppendHooks& hooks, bool tellWait) {
   return 0;
 }
 
+bool IsSymbolicLink(const std::string& path) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
 int OpenLockedMailbox(const std::string& mailboxPath, const AppendHooks& hooks,
                       LockedMailbox& mailbox) {
   for (bool first = true;; first = false) {
     mailbox.fd = openForAppend(mailboxPath, mailbox.created);
     if (mailbox.fd < 0) {
       const int error = errno;
-      return error == ELOOP && isLink(mailboxPath) ? kSymbolicLink : error;
+      return error == ELOOP && IsSymbolicLink(mailboxPath) ? kSymbolicLink : error;
     }
     if (first && hooks.opened) hooks.opened();
     int error = LockWholeFile(mailbox.fd, hooks, true);

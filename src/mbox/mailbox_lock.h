@@ -29,6 +29,10 @@ struct LockedMailbox {
 int OpenLockedMailbox(const std::string& mailboxPath, const AppendHooks& hooks,
                       LockedMailbox& mailbox);
 
+// Whether `path` itself is a symbolic link: what an open with O_NOFOLLOW failing with ELOOP
+// needs to know to say so.
+bool IsSymbolicLink(const std::string& path);
+
 // Takes the write lock on the whole of the open file `fd`, waiting while another writer holds
 // it; `tellWait` lets hooks.waitingForLock hear of a long wait. 0, EINTR or the error.
 int LockWholeFile(int fd, const AppendHooks& hooks, bool tellWait);

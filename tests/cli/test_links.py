@@ -125,15 +125,17 @@ class LinksTest(CliTestCase):
         box = os.path.join(self.path("out"), os.path.relpath(self.path("src"), "/"), "src.mbox")
         os.makedirs(os.path.dirname(box))
         planted = self.path("planted.mbox")
-        for target in (planted, self.outside):  # a target to be made, an existing file
-            with self.subTest(target=target):
+        # A target to be made, an existing file; --new-only reads the mailbox first.
+        for target, options, doing in ((planted, [], "write"), (self.outside, [], "write"),
+                                       (self.outside, ["--new-only"], "add to")):
+            with self.subTest(target=target, options=options):
                 os.symlink(target, box)
-                result = self.run_tool("-o", "out", "src")
+                result = self.run_tool(*options, "-o", "out", "src")
                 self.assertEqual(result.returncode, 1, result.stderr)
                 self.assertEqual(result.stderr.decode().splitlines()[0],
-                                 f"{message}: cannot write mailbox {box}: is a symbolic link, "
+                                 f"{message}: cannot {doing} mailbox {box}: is a symbolic link, "
                                  "not followed")
-                self.assert_summary(result.stderr, converted=0, failed=1, mailboxes=0)
+                self.assertIn(b"\n0 converted, 1 failed, 0 skipped, 0 warnings", result.stderr)
                 self.assertTrue(os.path.islink(box))
                 self.assertFalse(os.path.exists(planted))
                 with open(self.outside, "rb") as f:
