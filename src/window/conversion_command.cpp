@@ -9,6 +9,7 @@
 #include <cfenv>
 #include <cmath>
 #include <filesystem>
+#include <future>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -193,9 +194,19 @@ class RunDisplay {
 // newOnly, No adds them all again, Cancel (false) ends the command.
 bool askWhetherNewOnly(StepWindow& form, WindowRunPlan& plan, const std::string& destination) {
   WindowPlatform& platform = form.platform();
-  platform.setMousePointer(MousePointer::Hourglass);
-  const AlreadyThereCount there = CountAlreadyThere(plan.rows, destination, plan.options);
-  platform.setMousePointer(MousePointer::Default);
+  AlreadyThereCount there;
+  {
+    // Existing mailboxes may be large: they are read on a thread of their own while the window
+    // repaints, its commands held as during a run.
+    ControlsHeldDuringRun held(form);
+    platform.setMousePointer(MousePointer::Hourglass);
+    auto counting = std::async(std::launch::async, [&plan, &destination] {
+      return CountAlreadyThere(plan.rows, destination, plan.options);
+    });
+    while (counting.wait_for(form.yieldInterval()) != std::future_status::ready) form.DoEvents();
+    there = counting.get();
+    platform.setMousePointer(MousePointer::Default);
+  }
   if (there.messages == 0) return true;
   const MessageAnswer answer = platform.messageBox(
       {"The destination already holds " + std::to_string(there.messages) +
