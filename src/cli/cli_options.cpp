@@ -44,7 +44,7 @@ std::variant<CliOptions, UsageError> ParseCommandLine(const std::vector<std::str
     }
     const auto [name, inlineValue] = SplitInlineValue(arg);
     // The value of an option that takes one: after "=" or the next argument.
-    auto takeValue = [&, name = name, inlineValue = inlineValue]() -> std::optional<std::string> {
+    auto takeValue = [&, inlineValue = inlineValue]() -> std::optional<std::string> {
       if (inlineValue) return std::string(*inlineValue);
       if (i + 1 < args.size()) return args[++i];
       return std::nullopt;
@@ -170,7 +170,8 @@ Output on standard error:
   megabytes, rate and time left. At the end, one line per problem:
     PATH: REASON              a message or folder that could not be converted
     warning: PATH: TEXT       converted, but something of it is missing
-    skipped: PATH: TEXT       not a message (an AppleDouble "._" file)
+    skipped: PATH: TEXT       not a message (an AppleDouble "._" file, or a named
+                              pipe, socket or device named like one)
     note: N message(s) kept CR LF line ends, ...  (--eol auto; see --eol lf)
   and the summary (N warnings counts the messages that had warnings; with
   --new-only it adds "N already in the mailbox" after the warnings):
@@ -184,6 +185,8 @@ Exit status:
   1  some messages or folders failed, or a mailbox read back differs; the
      others were converted
   2  usage error, a SOURCE that does not exist, or a DEST that cannot be created
+  129, 130, 143  ended by SIGHUP, SIGINT or SIGTERM (after the record being written;
+     a signal ignored when the program starts stays ignored)
 )";
 }
 

@@ -15,10 +15,10 @@
 #include "cli/progress_line.h"
 #include "cli/run_report.h"
 #include "cli/source_rows.h"
-#include "cli/stop_signals.h"
 #include "mbox/apple_mailbox_naming.h"
 #include "run/conversion_run.h"
 #include "run/parallel_run.h"
+#include "run/stop_signals.h"
 #include "shellutil/folder_creation.h"
 #include "shellutil/path_helpers.h"
 
@@ -56,8 +56,29 @@ int Run(const std::vector<std::string>& args) {
   }
   const std::string destination = MakeAbsolutePath(options.destination);
 
+  // The handlers come before the walk, which can take a while on a large tree: a signal then
+  // ends the run with its report instead of killing it silently. A dry run writes nothing and
+  // keeps the default handling.
+  static StopRequest stop;  // the signal handlers keep pointing at it
+  if (!options.dryRun) InstallStopSignals(stop);
+
   const auto started = std::chrono::steady_clock::now();
-  SourceRows collected = CollectSourceRows(sources.paths);
+  SourceRows collected = CollectSourceRows(sources.paths, options.dryRun ? nullptr : &stop);
+  const auto seconds = [&] {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  };
+  if (collected.stopped) {
+    RunSummary summary;
+    summary.failed = static_cast<long>(collected.failures.size());
+    summary.skipped = static_cast<long>(collected.skipped.size());
+    const std::string interruption = std::string(kProgramName) + ": interrupted by " +
+                                     SignalName(stop.reason()) +
+                                     " while looking for messages; nothing converted";
+    PrintRunReport(stderr, collected.failures, {}, collected.skipped, interruption, {},
+                   SummaryLine(summary, seconds()));
+    return ExitStatusForSignal(stop.reason());
+  }
+
   RunOptions runOptions;
   runOptions.record = options.record;
   runOptions.newOnly = options.newOnly;
@@ -82,6 +103,10 @@ int Run(const std::vector<std::string>& args) {
     for (const auto& failure : collected.failures) {
       std::fprintf(stderr, "%s\n", PrintableText(describe(failure)).c_str());
     }
+    for (const auto& notice : collected.skipped) {
+      std::fprintf(stderr, "skipped: %s: %s\n", PrintableText(notice.path).c_str(),
+                   PrintableText(notice.text).c_str());
+    }
     std::fprintf(stderr, "%zu messages into %zu mailboxes; nothing written (dry run)\n",
                  collected.rows.size(), mailboxes);
     return collected.failures.empty() ? kExitConverted : kExitSomeFailed;
@@ -95,8 +120,6 @@ int Run(const std::vector<std::string>& args) {
 
   const long total = static_cast<long>(collected.rows.size());
   ProgressLine progress(total, !options.quiet && ::isatty(STDERR_FILENO), stderr);
-  static StopRequest stop;  // the signal handlers keep pointing at it
-  InstallStopSignals(stop);
   runOptions.stop = &stop;
   const unsigned jobs =
       options.jobs != 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
@@ -104,13 +127,15 @@ int Run(const std::vector<std::string>& args) {
       RunConversionInParallel(collected.rows, destination, progress, runOptions, jobs);
   progress.clear();
 
-  // Folders that could not be walked count as failures, ahead of the messages' own.
+  // Folders that could not be walked count as failures, and special files found by the walk as
+  // skipped, ahead of the messages' own.
   std::vector<Failure> failures = collected.failures;
   failures.insert(failures.end(), summary.failures.begin(), summary.failures.end());
   summary.failed += static_cast<long>(collected.failures.size());
+  std::vector<Notice> skipped = collected.skipped;
+  skipped.insert(skipped.end(), progress.skipped().begin(), progress.skipped().end());
+  summary.skipped += static_cast<long>(collected.skipped.size());
 
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   std::string interruption;
   if (summary.stopped) {
     interruption = std::string(kProgramName) + ": interrupted by " + SignalName(stop.reason()) +
@@ -123,8 +148,8 @@ int Run(const std::vector<std::string>& args) {
   if (!versionsLine.empty()) {
     interruption = interruption.empty() ? versionsLine : versionsLine + "\n" + interruption;
   }
-  PrintRunReport(stderr, failures, progress.warnings(), progress.skipped(), interruption,
-                 LineEndNote(summary), SummaryLine(summary, seconds, options.newOnly),
+  PrintRunReport(stderr, failures, progress.warnings(), skipped, interruption,
+                 LineEndNote(summary), SummaryLine(summary, seconds(), options.newOnly),
                  summary.readBack.done ? ReadBackLine(summary.readBack) : std::string());
   if (summary.stopped) return ExitStatusForSignal(stop.reason());
   return summary.succeeded() ? kExitConverted : kExitSomeFailed;

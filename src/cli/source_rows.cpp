@@ -26,21 +26,43 @@ AbsoluteSources MakeSourcesAbsolute(const std::vector<std::string>& sources) {
   return result;
 }
 
-SourceRows CollectSourceRows(const std::vector<std::string>& absoluteSources) {
+namespace {
+
+// Thrown from the walk's yield point to leave a walk that was asked to stop.
+struct WalkStopped {};
+
+}  // namespace
+
+SourceRows CollectSourceRows(const std::vector<std::string>& absoluteSources,
+                             const StopRequest* stop) {
   SourceRows result;
+  const auto stopPoint = [stop] {
+    if (stop != nullptr && stop->stopping()) throw WalkStopped{};
+  };
   for (const auto& source : absoluteSources) {
     std::error_code error;
     if (!std::filesystem::is_directory(source, error)) {
       result.rows.push_back(source);
       continue;
     }
-    pathLogger scanner;
-    scanner.PathLogInit();
-    scanner.fullFileNamesOnly(true);
-    auto failure = scanner.LogPath(source);
+    pathLogger scanner({}, stopPoint);
+    MaybeFailure failure;
+    try {
+      scanner.PathLogInit();
+      scanner.fullFileNamesOnly(true);
+      failure = scanner.LogPath(source);
+    } catch (const WalkStopped&) {
+      result.stopped = true;
+    }
     const auto& unlistable = scanner.unlistableFolders();
     result.failures.insert(result.failures.end(), unlistable.begin(), unlistable.end());
     if (failure) result.failures.push_back(std::move(*failure));
+    for (const SpecialFile& special : scanner.specialFiles()) {
+      if (HasEmlxName(special.name)) {
+        result.skipped.push_back(Notice{special.name, "not a regular file but " + special.kind});
+      }
+    }
+    if (result.stopped) return result;
     // The scanner is dropped next: its paths move into the rows instead of being copied.
     auto paths = scanner.fullFileNames()->takeValues();
     result.rows.reserve(result.rows.size() + paths.size());

@@ -8,6 +8,12 @@ namespace {
 
 constexpr std::string_view kPlistStart = "<?xml";
 constexpr std::string_view kPlistEnd = "</plist>";
+// A count line is a number padded with a few blanks; a file whose first line end comes later
+// has none, and the rest of a large file is not read to find one.
+constexpr std::size_t kCountLineLimit = 4096;
+// Apple Mail's property lists are a few kilobytes; they are looked for only this near the end,
+// so that a count far short of a huge file does not have the whole rest read.
+constexpr std::size_t kPropertyListReach = 1024 * 1024;
 
 bool isBlank(char c) {
   return c == ' ' || c == '\t';
@@ -17,8 +23,9 @@ bool isSpace(char c) {
 }
 
 // The count on an .emlx file's first line: digits with optional blanks around them. Counts too
-// large for size_t saturate, which later reads as "all remaining bytes".
-bool parseCountLine(std::string_view line, std::size_t& count) {
+// large for size_t saturate, which later reads as "all remaining bytes"; `digits` keeps them as
+// written.
+bool parseCountLine(std::string_view line, std::size_t& count, std::string_view& digits) {
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
   std::size_t i = 0;
   while (i < line.size() && isBlank(line[i])) ++i;
@@ -34,6 +41,8 @@ bool parseCountLine(std::string_view line, std::size_t& count) {
   while (i < line.size() && isBlank(line[i])) ++i;
   if (i != line.size()) return false;
   count = saturated ? std::numeric_limits<std::size_t>::max() : value;
+  digits = line.substr(digitsBegin);
+  while (isBlank(digits.back())) digits.remove_suffix(1);
   return true;
 }
 
@@ -62,6 +71,9 @@ std::string_view trimTrailingSpace(std::string_view text) {
 }  // namespace
 
 std::string_view PropertyListAfterMessage(std::string_view afterMessage) {
+  if (afterMessage.size() > kPropertyListReach) {
+    afterMessage.remove_prefix(afterMessage.size() - kPropertyListReach);
+  }
   const std::size_t begin = afterMessage.find(kPlistStart);
   if (begin == std::string_view::npos) return {};
   const std::size_t end = afterMessage.rfind(kPlistEnd);
@@ -85,14 +97,16 @@ EmlxFrame FrameEmlx(std::string_view fileBytes, bool isEmlxName) {
     }
     return frame;
   };
-  const std::size_t lineEnd = fileBytes.find('\n');
+  const std::size_t lineEnd = fileBytes.substr(0, kCountLineLimit).find('\n');
   if (lineEnd == std::string_view::npos) return uncounted();
   std::size_t count = 0;
-  if (!parseCountLine(fileBytes.substr(0, lineEnd), count)) return uncounted();
+  std::string_view digits;
+  if (!parseCountLine(fileBytes.substr(0, lineEnd), count, digits)) return uncounted();
 
   EmlxFrame frame;
   frame.framed = true;
   frame.statedCount = count;
+  frame.statedDigits = digits;
   frame.messageBegin = lineEnd + 1;
   const std::size_t remaining = fileBytes.size() - frame.messageBegin;
   frame.messageLength = count < remaining ? count : remaining;
@@ -130,7 +144,7 @@ std::string CountLineWarning(std::string_view fileBytes, const EmlxFrame& frame,
     leftOut = !trimTrailingSpace(rest).empty();
   }
   if (!exceeds && !leftOut) return {};
-  std::string text = "count line says " + std::to_string(count) + " bytes, " +
+  std::string text = "count line says " + std::string(frame.statedDigits) + " bytes, " +
                      std::to_string(frame.following) + " follow";
   if (count == 0) text += "; the file holds a message";
   return text;

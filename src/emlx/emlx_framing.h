@@ -16,20 +16,22 @@ struct EmlxFrame {
   // Where the count says the message ends, as an offset in the file; it may lie beyond the bytes
   // framed when only the start of the file was given.
   std::size_t countedEnd = 0;
-  // For a framed file: the count as its line states it (saturated), and the bytes that follow
-  // the count line up to the property list (to the end when there is none), the message as it
-  // stands in the file.
+  // For a framed file: the count as its line states it (saturated), its digits as written, and
+  // the bytes that follow the count line up to the property list (to the end when there is
+  // none), the message as it stands in the file.
   std::size_t statedCount = 0;
+  std::string_view statedDigits;
   std::size_t following = 0;
 };
 
 // Frames the bytes of a file whose name passes the ".emlx" test (isEmlxName true) and whose
-// first line is a count; any other file is taken whole. A count larger than the remaining bytes
-// takes what remains; a property list inside the counted range is cut off.
+// first line is a count (its line end within the first 4 KB); any other file is taken whole. A
+// count larger than the remaining bytes takes what remains; a property list inside the counted
+// range is cut off.
 EmlxFrame FrameEmlx(std::string_view fileBytes, bool isEmlxName);
 
 // The property list in the bytes that follow a message: from its "<?xml" to its last
-// "</plist>", or empty.
+// "</plist>", or empty. Only the last megabyte is looked at: the list ends the file.
 std::string_view PropertyListAfterMessage(std::string_view afterMessage);
 
 // "count line says N bytes, M follow" when the count line of a framed file disagrees with what

@@ -4,9 +4,12 @@
 
 namespace drovanta {
 
+struct WatchedRange;  // one slot of the watch, kept in the .cpp
+
 // A file mapped into memory that another program makes shorter would kill the process with
 // SIGBUS at the first read past its new end. While a mapping is watched, such a read gets zeros
-// instead, and the watch says the file was cut; the reader then refuses what it read.
+// instead, and the watch says the file was cut; the reader then refuses what it read. Any
+// number of mappings may be watched at once, from any threads.
 class MappedFileGuard {
  public:
   MappedFileGuard(const void* begin, std::size_t size);
@@ -18,7 +21,7 @@ class MappedFileGuard {
   bool cut() const;
 
  private:
-  int slot_ = -1;  // -1: too many mappings watched at once; this one is not
+  WatchedRange* range_;  // this mapping's slot
 };
 
 }  // namespace drovanta

@@ -146,9 +146,17 @@ FoundFile PartStore::emlxpart(const std::string& number) const {
 
 FoundFile PartStore::attachment(const std::string& number) const {
   if (!isSectionNumber(number)) return {nullptr, {}, "not found"};
+  // The mailbox folder (above Messages) is where the walk found the message; every level below
+  // it is opened without following a link.
+  const FileHandle mailbox(
+      ::open(attachmentsFolder_.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!mailbox.ok()) return {nullptr, {}, "not found"};
+  const std::string attachmentsName = attachmentsFolder_.filename().string();
   const FileHandle attachments(
-      ::open(attachmentsFolder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!attachments.ok()) return {nullptr, {}, "not found"};
+      openInFolder(mailbox.get(), attachmentsName, O_RDONLY | O_DIRECTORY));
+  if (!attachments.ok()) {
+    return missing(mailbox.get(), attachmentsName, attachmentsFolder_, errno);
+  }
   const fs::path messageFolder = attachmentsFolder_ / messageNumber_;
   const FileHandle message(openInFolder(attachments.get(), messageNumber_, O_RDONLY | O_DIRECTORY));
   if (!message.ok()) return missing(attachments.get(), messageNumber_, messageFolder, errno);

@@ -52,8 +52,9 @@ class PartStore {
   // The content of `<n>.<part>.emlxpart`, already transfer-encoded by Apple Mail.
   FoundFile emlxpart(const std::string& number) const;
 
-  // The single regular file in Attachments/<n>/<part>/. The message's folder, the part's folder
-  // and the file are each taken only when they are what they seem without following links.
+  // The single regular file in Attachments/<n>/<part>/. The Attachments folder, the message's
+  // folder, the part's folder and the file are each taken only when they are what they seem
+  // without following links.
   FoundFile attachment(const std::string& number) const;
 
  private:

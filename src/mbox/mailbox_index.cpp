@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "mbox/mailbox_check.h"
+#include "mbox/mailbox_lock.h"
 
 namespace drovanta {
 namespace {
@@ -81,10 +82,16 @@ Failure readFailure(const std::string& path, int error) {
 
 Outcome<MailboxIndex> ReadMailboxIndex(const std::string& mailboxPath) {
   MailboxIndex index;
-  const int fd = ::open(mailboxPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  // Never read through a link: the file it names may be anyone's.
+  const int fd = ::open(mailboxPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
   if (fd < 0) {
-    if (errno == ENOENT) return index;
-    return readFailure(mailboxPath, errno);
+    const int error = errno;
+    if (error == ENOENT) return index;
+    if (error == ELOOP && IsSymbolicLink(mailboxPath)) {
+      return Failure{FailureCode::MailboxUnreadable, mailboxPath,
+                     "is a symbolic link, not followed"};
+    }
+    return readFailure(mailboxPath, error);
   }
   struct Closer {
     int fd;

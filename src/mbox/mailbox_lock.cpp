@@ -28,22 +28,25 @@ int openExisting(const std::string& mailboxPath, int flags) {
 }
 
 // Opens the mailbox for appending and says whether this call created it, so that a failed first
-// record leaves no empty file behind.
+// record leaves no empty file behind. The last component of the path is never followed as a
+// link, not even one whose target is missing.
 int openForAppend(const std::string& mailboxPath, bool& created) {
   // Never blocks on a special file (a FIFO without a reader); no effect on a regular one.
-  constexpr int kAppend = O_APPEND | O_CLOEXEC | O_NONBLOCK;
+  constexpr int kAppend = O_APPEND | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW;
   created = false;
-  int fd = openExisting(mailboxPath, kAppend);
-  if (fd >= 0 || errno != ENOENT) return fd;
-  fd = ::open(mailboxPath.c_str(), O_RDWR | kAppend | O_CREAT | O_EXCL, kNewMailboxMode);
-  if (fd >= 0) {
-    created = true;
-    return fd;
+  for (;;) {
+    const int fd = openExisting(mailboxPath, kAppend);
+    if (fd >= 0 || errno != ENOENT) return fd;
+    const int made =
+        ::open(mailboxPath.c_str(), O_RDWR | kAppend | O_CREAT | O_EXCL, kNewMailboxMode);
+    if (made >= 0) {
+      created = true;
+      return made;
+    }
+    // Made by another writer in between (opened as it is), or a link whose target is missing
+    // (refused on the next try).
+    if (errno != EEXIST) return made;
   }
-  if (errno != EEXIST) return fd;
-  // Created by someone else in between, or a link whose target is missing (O_EXCL does not
-  // follow links): open as plain append mode does, creating the target.
-  return ::open(mailboxPath.c_str(), O_RDWR | kAppend | O_CREAT, kNewMailboxMode);
 }
 
 }  // namespace
@@ -78,11 +81,19 @@ int LockWholeFile(int fd, const AppendHooks& hooks, bool tellWait) {
   return 0;
 }
 
+bool IsSymbolicLink(const std::string& path) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
 int OpenLockedMailbox(const std::string& mailboxPath, const AppendHooks& hooks,
                       LockedMailbox& mailbox) {
   for (bool first = true;; first = false) {
     mailbox.fd = openForAppend(mailboxPath, mailbox.created);
-    if (mailbox.fd < 0) return errno;
+    if (mailbox.fd < 0) {
+      const int error = errno;
+      return error == ELOOP && IsSymbolicLink(mailboxPath) ? kSymbolicLink : error;
+    }
     if (first && hooks.opened) hooks.opened();
     int error = LockWholeFile(mailbox.fd, hooks, true);
     if (error == 0 && ::fstat(mailbox.fd, &mailbox.status) != 0) error = errno;

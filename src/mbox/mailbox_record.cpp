@@ -30,8 +30,10 @@ constexpr std::size_t kCopyStep = std::size_t{16} << 20;
 // buffer; up to kPieces such pieces wait, with the buffered bytes between them, for one writev.
 constexpr std::size_t kDirectPiece = std::size_t{16} << 10;
 constexpr std::size_t kPieces = 32;
-// State::open's answer for an existing file that is not an mbox.
-constexpr int kNotMbox = -2;
+// State::open's answer for an existing file that is not an mbox; apart from OpenLockedMailbox's
+// own answers (kNotAFile, kSymbolicLink).
+constexpr int kNotMbox = -3;
+static_assert(kNotMbox != kNotAFile && kNotMbox != kSymbolicLink);
 
 bool refusedByFileSystem(int error) {
   return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP ||
@@ -304,6 +306,10 @@ MaybeFailure MailboxWriter::append(const std::string& mailboxPath, std::string_v
       if (error == kNotMbox) return std::move(s.notMbox);
       if (error == kNotAFile) {
         return Failure{FailureCode::MailboxUnwritable, mailboxPath, "Not a regular file"};
+      }
+      if (error == kSymbolicLink) {
+        return Failure{FailureCode::MailboxUnwritable, mailboxPath,
+                       "is a symbolic link, not followed"};
       }
       if (error == EINTR) {
         return Failure{FailureCode::Interrupted, mailboxPath, "interrupted before it was written"};

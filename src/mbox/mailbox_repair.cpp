@@ -40,7 +40,7 @@ int CutBack(int fd, const std::string& mailboxPath, bool created, off_t lengthBe
 
 int CutBackAfterClose(const std::string& mailboxPath, const struct stat& opened, bool created,
                       off_t lengthBefore, off_t lengthAfter) {
-  const int fd = ::open(mailboxPath.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK);
+  const int fd = ::open(mailboxPath.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
   if (fd < 0) return errno;
   int error = LockWholeFile(fd, {}, false);
   struct stat now {};

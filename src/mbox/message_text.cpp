@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <optional>
@@ -12,6 +13,7 @@
 #include "emlx/emlx_framing.h"
 #include "emlx/partial_message.h"
 #include "emlx/property_list.h"
+#include "message/header_fields.h"
 #include "selection/emlx_name_filter.h"
 
 namespace drovanta {
@@ -82,9 +84,13 @@ MessageTextWriter::MessageTextWriter(const std::string& messagePath, const Messa
   if (std::string warning = CountLineWarning(bytes, frame, partial); !warning.empty()) {
     warnings_.push_back({messagePath, std::move(warning)});
   }
+  // Converted all the same, but the user hears that it is no mail message.
+  if (!message.empty() && !HasHeaderField(message)) {
+    warnings_.push_back({messagePath, "the message has no header field"});
+  }
 
   fileLength_ = message.size();
-  form_ = RecordFormFor(options.lineEnds, message);
+  form_ = RecordFormFor(options.lineEnds, throughFirstLineEnd(message));
   body_ = message;
   // A partial message is written with its parts put back, each read and encoded as it is
   // written. Its rebuilt length is the one reported as the file length, so that progress
@@ -114,6 +120,21 @@ MessageTextWriter::MessageTextWriter(const std::string& messagePath, const Messa
       }
     }
   }
+}
+
+// The message through its first line end, which decides the record's form (empty when it has
+// none). It is looked for a window at a time, the pages of a mapped file let go of behind the
+// search, so that a huge message without line ends is not held in memory whole.
+std::string_view MessageTextWriter::throughFirstLineEnd(std::string_view message) const {
+  const std::size_t offset = static_cast<std::size_t>(message.data() - file_.bytes().data());
+  for (std::size_t window = 0; window < message.size(); window += kWindow) {
+    const std::size_t windowEnd = std::min(message.size(), window + kWindow);
+    const std::size_t found = message.substr(window, windowEnd - window).find_first_of("\r\n");
+    // The byte after a CR tells a CR LF from a lone CR.
+    if (found != std::string_view::npos) return message.substr(0, window + found + 2);
+    file_.release(offset + window, offset + windowEnd);
+  }
+  return message.substr(0, 0);  // no line end: the form of a message without any
 }
 
 bool MessageTextWriter::bodyInFile() const {

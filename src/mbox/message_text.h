@@ -59,6 +59,7 @@ class MessageTextWriter {
 
  private:
   bool bodyInFile() const;
+  std::string_view throughFirstLineEnd(std::string_view message) const;
   bool writeUnchanged(RecordOutput& out, const std::function<void(std::uint64_t)>& lineRead);
   bool writeStreamed(RecordOutput& out, const std::function<void(std::uint64_t)>& lineRead);
 

@@ -85,7 +85,7 @@ MailboxReadBack ReadBackMailbox(const std::string& mailboxPath,
   MailboxReadBack result;
   std::sort(appended.begin(), appended.end(),
             [](const WrittenRecord& a, const WrittenRecord& b) { return a.offset < b.offset; });
-  const int fd = ::open(mailboxPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  const int fd = ::open(mailboxPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
   struct stat info {};
   if (fd < 0 || ::fstat(fd, &info) != 0) {
     result.differs = differs(mailboxPath, std::string("cannot be opened: ") + std::strerror(errno));

@@ -186,6 +186,21 @@ HeaderFields FindHeaderFields(std::string_view block) {
   return fields;
 }
 
+bool HasHeaderField(std::string_view message) {
+  const std::string_view look = message.substr(0, std::size_t{64} << 10);
+  std::size_t pos = 0;
+  for (bool firstLine = true; pos < look.size() && !isLineEnd(look[pos]); firstLine = false) {
+    std::size_t stop = 0;
+    const FieldName name = scanFieldName(look, pos, stop);
+    if (name == FieldName::Colon) return true;
+    if (!firstLine || !isMboxFromLine(look.substr(pos, stop - pos))) return false;
+    pos = look.find_first_of("\r\n", stop);
+    if (pos == std::string_view::npos) return false;
+    pos += look.substr(pos, 2) == "\r\n" ? 2 : 1;
+  }
+  return false;
+}
+
 std::string DecodedFieldValue(std::string_view raw) {
   EnsureGMime();
   const std::string terminated(raw);

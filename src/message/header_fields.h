@@ -30,6 +30,11 @@ std::size_t HeaderBlockEnd(std::string_view message);
 // and ends at a NUL byte, as GMime's copy of it does. The values are views into `block`.
 HeaderFields FindHeaderFields(std::string_view block);
 
+// Whether `message` opens with a header field, after an mbox From line if it has one, as every
+// mail message does; text without a header, or bytes that are no text at all, do not. Only the
+// first 64 KB are looked at: a field name does not run longer.
+bool HasHeaderField(std::string_view message);
+
 // A raw value as GMime hands it out: unfolded, encoded words decoded.
 std::string DecodedFieldValue(std::string_view raw);
 

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 #include <system_error>
@@ -19,14 +20,39 @@ Failure unlistable(const std::string& folder, int error) {
                  "cannot list the folder: " + std::generic_category().message(error)};
 }
 
-enum class EntryKind { SubFolder, File, Neither };
+enum class EntryKind { SubFolder, File, Special, Neither };
+
+// What a special file is, from its mode; null for anything else.
+const char* specialKindOfMode(mode_t mode) {
+  if (S_ISFIFO(mode)) return "a named pipe (FIFO)";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISBLK(mode)) return "a block device";
+  return nullptr;
+}
+
+const char* specialKindOfType(unsigned char type) {
+  switch (type) {
+    case DT_FIFO:
+      return specialKindOfMode(S_IFIFO);
+    case DT_SOCK:
+      return specialKindOfMode(S_IFSOCK);
+    case DT_CHR:
+      return specialKindOfMode(S_IFCHR);
+    case DT_BLK:
+      return specialKindOfMode(S_IFBLK);
+    default:
+      return nullptr;
+  }
+}
 
 // Subfolders are real folders only: a link to a folder is neither descended into nor recorded,
 // so a link to an ancestor cannot make the walk endless. Files are regular files reached
-// directly or through a link; devices, pipes and dangling links are left out (reading a pipe
-// would block the run). The entry's type from the listing decides without a stat call, except
-// for links and file systems that do not report types.
-EntryKind kindOf(int folderHandle, const dirent& entry) {
+// directly or through a link. Devices, pipes and sockets, or links to them, are special files
+// (reading a pipe would block the run); dangling links are left out. The entry's type from the
+// listing decides without a stat call, except for links and file systems that do not report
+// types. `kind` is set for a special file.
+EntryKind kindOf(int folderHandle, const dirent& entry, std::string& kind) {
   struct stat info {};
   unsigned char type = entry.d_type;
   if (type == DT_UNKNOWN) {
@@ -35,26 +61,34 @@ EntryKind kindOf(int folderHandle, const dirent& entry) {
     }
     if (S_ISDIR(info.st_mode)) return EntryKind::SubFolder;
     if (S_ISREG(info.st_mode)) return EntryKind::File;
+    if (const char* special = specialKindOfMode(info.st_mode)) {
+      kind = special;
+      return EntryKind::Special;
+    }
     if (!S_ISLNK(info.st_mode)) return EntryKind::Neither;
     type = DT_LNK;
   }
-  switch (type) {
-    case DT_DIR:
-      return EntryKind::SubFolder;
-    case DT_REG:
-      return EntryKind::File;
-    case DT_LNK:
-      return ::fstatat(folderHandle, entry.d_name, &info, 0) == 0 && S_ISREG(info.st_mode)
-                 ? EntryKind::File
-                 : EntryKind::Neither;
-    default:
-      return EntryKind::Neither;
+  if (type == DT_DIR) return EntryKind::SubFolder;
+  if (type == DT_REG) return EntryKind::File;
+  if (const char* special = specialKindOfType(type)) {
+    kind = special;
+    return EntryKind::Special;
   }
+  if (type != DT_LNK || ::fstatat(folderHandle, entry.d_name, &info, 0) != 0) {
+    return EntryKind::Neither;
+  }
+  if (S_ISREG(info.st_mode)) return EntryKind::File;
+  if (const char* special = specialKindOfMode(info.st_mode)) {
+    kind = std::string("a symbolic link to ") + special;
+    return EntryKind::Special;
+  }
+  return EntryKind::Neither;
 }
 
 struct FolderListing {
   std::vector<std::string> subFolders;
   std::vector<std::string> files;
+  std::vector<SpecialFile> special;
 };
 
 // One pass over the folder's entries, each kept as a subfolder, a file or neither.
@@ -70,12 +104,16 @@ Outcome<FolderListing> listFolder(const std::string& folder) {
     if (entry == nullptr) break;
     const char* name = entry->d_name;
     if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
-    switch (kindOf(handle, *entry)) {
+    std::string kind;
+    switch (kindOf(handle, *entry, kind)) {
       case EntryKind::SubFolder:
         listing.subFolders.emplace_back(name);
         break;
       case EntryKind::File:
         listing.files.emplace_back(name);
+        break;
+      case EntryKind::Special:
+        listing.special.push_back(SpecialFile{name, std::move(kind)});
         break;
       case EntryKind::Neither:
         break;
@@ -86,6 +124,8 @@ Outcome<FolderListing> listFolder(const std::string& folder) {
 
   SortNaturally(listing.subFolders);
   SortNaturally(listing.files);
+  std::sort(listing.special.begin(), listing.special.end(),
+            [](const SpecialFile& a, const SpecialFile& b) { return NaturalLess(a.name, b.name); });
   return listing;
 }
 
@@ -98,12 +138,13 @@ bool DiskFileSystem::FolderExists(const std::string& path) {
 }
 
 Outcome<std::vector<std::string>> DiskFileSystem::SubFolderNames(const std::string& folder) {
-  filesKept_ = false;
+  filesKept_ = specialKept_ = false;
   auto listing = listFolder(folder);
   if (!listing) return listing.failure();
   keptFolder_ = folder;
   keptFiles_ = std::move(listing->files);
-  filesKept_ = true;
+  keptSpecial_ = std::move(listing->special);
+  filesKept_ = specialKept_ = true;
   return std::move(listing->subFolders);
 }
 
@@ -112,10 +153,24 @@ Outcome<std::vector<std::string>> DiskFileSystem::FileNames(const std::string& f
     filesKept_ = false;
     return std::move(keptFiles_);
   }
-  filesKept_ = false;
+  filesKept_ = specialKept_ = false;
   auto listing = listFolder(folder);
   if (!listing) return listing.failure();
+  keptFolder_ = folder;
+  keptSpecial_ = std::move(listing->special);
+  specialKept_ = true;
   return std::move(listing->files);
+}
+
+std::vector<SpecialFile> DiskFileSystem::SpecialFiles(const std::string& folder) {
+  if (specialKept_ && folder == keptFolder_) {
+    specialKept_ = false;
+    return std::move(keptSpecial_);
+  }
+  specialKept_ = false;
+  auto listing = listFolder(folder);
+  if (!listing) return {};
+  return std::move(listing->special);
 }
 
 }  // namespace drovanta

@@ -66,6 +66,7 @@ void pathLogger::PathLogInit() {
   pathNames_.reset();
   fullFileNames_.reset();
   unlistableFolders_.clear();
+  specialFiles_.clear();
 }
 
 MaybeFailure pathLogger::LogPath(const std::string& strPARENT) {
@@ -107,6 +108,9 @@ MaybeFailure pathLogger::LogPath(const std::string& strPARENT) {
       unlistableFolders_.push_back(files.failure());
       yield();
       continue;
+    }
+    for (SpecialFile& special : fileSystem_->SpecialFiles(folder)) {
+      specialFiles_.push_back(SpecialFile{joined(folder, special.name), std::move(special.kind)});
     }
     yield();
 

@@ -44,6 +44,9 @@ class pathLogger {
   // Every folder of the walks since PathLogInit that could not be listed, named with the
   // reason, in walk order.
   const std::vector<Failure>& unlistableFolders() const { return unlistableFolders_; }
+  // Every special file (a named pipe, a socket, a device) the walks since PathLogInit found
+  // and left out, as its full path and what it is, in walk order.
+  const std::vector<SpecialFile>& specialFiles() const { return specialFiles_; }
 
  private:
   std::string AddBackslash(const std::string& path) const;
@@ -59,6 +62,7 @@ class pathLogger {
   std::shared_ptr<KeyedStringList> fullFileNames_;
   bool fullFileNamesOnly_ = false;
   std::vector<Failure> unlistableFolders_;
+  std::vector<SpecialFile> specialFiles_;
 };
 
 }  // namespace drovanta

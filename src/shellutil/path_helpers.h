@@ -26,9 +26,9 @@ std::string AddSeparator(const std::string& path, char separator = kPathSeparato
 std::string MakeAbsolutePath(const std::string& path);
 
 // A path, or a text holding paths, as shown to the user: control characters (C0, DEL, and C1 in
-// UTF-8) written as "\n",
-// "\t", "\r" or "\xHH", so that a file name cannot move the cursor, forge a line of a report
-// or send a terminal escape sequence. Every other byte is kept.
+// UTF-8) written as "\n", "\t", "\r" or "\xHH", and so is every byte that is not part of
+// well-formed UTF-8, so that a file name cannot move the cursor, forge a line of a report or send
+// a terminal escape sequence. Every other byte is kept.
 std::string PrintableText(std::string_view path);
 
 }  // namespace drovanta

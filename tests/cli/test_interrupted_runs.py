@@ -1,12 +1,15 @@
 """A run ended by a signal: SIGINT, SIGTERM and SIGHUP let the record being written be completed
 (a second signal cuts it back out), the run reports what it converted and exits 128 + the
-signal's number. A run killed outright leaves a torn record; the next run into that mailbox
-starts after an empty line and says so, so that its own records stay whole."""
+signal's number; a signal during the folder walk is reported too, and one ignored when the run
+starts (nohup, a background job) stays ignored. A run killed outright leaves a torn record; the
+next run into that mailbox starts after an empty line and says so, so that its own records stay
+whole."""
 
 import email
 import mailbox
 import os
 import random
+import shutil
 import signal
 import subprocess
 import time
@@ -31,6 +34,35 @@ def process_state(pid: int) -> str:
         return f.read().rsplit(")", 1)[1].split()[0]
 
 
+def open_folders(pid: int, under: str):
+    """The folders of the tree `under` that the process has open (the walk lists them one by
+    one)."""
+    found = []
+    try:
+        for fd in os.listdir(f"/proc/{pid}/fd"):
+            target = os.readlink(f"/proc/{pid}/fd/{fd}")
+            if (target == under or target.startswith(under + "/")) and os.path.isdir(target):
+                found.append(target)
+    except FileNotFoundError:
+        pass
+    return found
+
+
+def handles(pid: int, number: int) -> bool:
+    """Whether the process has a handler in place for the signal."""
+    try:
+        with open(f"/proc/{pid}/status") as f:
+            caught = next(line for line in f if line.startswith("SigCgt:"))
+    except FileNotFoundError:
+        return False
+    return bool(int(caught.split()[1], 16) >> (number - 1) & 1)
+
+
+def ignoring(number):
+    """A preexec_fn that starts the program with the signal ignored, as nohup or a shell does."""
+    return lambda: signal.signal(number, signal.SIG_IGN)
+
+
 class InterruptedRunTest(CliTestCase):
     def setUp(self):
         super().setUp()
@@ -44,12 +76,13 @@ class InterruptedRunTest(CliTestCase):
         self.box = os.path.join(self.path("out"), os.path.relpath(self.path("src"), "/"),
                                 "src.mbox")
 
-    def stop_mid_record(self):
+    def stop_mid_record(self, preexec_fn=None):
         """Starts a run and stops it (SIGSTOP) while the big record is half written. Returns the
         process, or None when it was caught too late (the record already whole)."""
         small_size = sum(os.path.getsize(p) for p in self.small)
         process = subprocess.Popen([EMLX2MBOX, "-o", "out", "src"], cwd=self.tmp,
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                                   preexec_fn=preexec_fn)
         deadline = time.monotonic() + 60
         while time.monotonic() < deadline:
             try:
@@ -66,16 +99,35 @@ class InterruptedRunTest(CliTestCase):
             return None
         return process
 
-    def interrupt(self, *signals):
-        """Sends the signals while the big record is being written; returns the exit status and
-        the report."""
+    def stop_in_walk(self):
+        """Starts a run and stops it while its folder walk has a folder of the tree open.
+        Returns the process, or None when the walk was over before it could be stopped."""
+        process = subprocess.Popen([EMLX2MBOX, "-o", "out", "src"], cwd=self.tmp,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        src = self.path("src")
+        while process.poll() is None and not handles(process.pid, signal.SIGTERM):
+            pass
+        process.send_signal(signal.SIGSTOP)
+        while process.poll() is None and process_state(process.pid) != "T":
+            time.sleep(0.001)
+        # Still walking: a folder of the tree open, the destination not made yet.
+        if (process.poll() is None and open_folders(process.pid, src)
+                and not os.path.exists(self.path("out"))):
+            return process
+        process.kill()
+        process.communicate(timeout=60)
+        return None
+
+    def interrupt(self, *signals, preexec_fn=None, in_walk=False):
+        """Sends the signals while the big record is being written (or while the folders are
+        walked); returns the exit status and the report."""
         for _ in range(5):
-            process = self.stop_mid_record()
+            process = self.stop_in_walk() if in_walk else self.stop_mid_record(preexec_fn)
             if process:
                 break
-            os.remove(self.box)
+            shutil.rmtree(self.path("out"), ignore_errors=True)
         else:
-            self.fail("never caught the run in the middle of the big record")
+            self.fail("never caught the run at the point to stop it")
         for number in signals:
             process.send_signal(number)
         process.send_signal(signal.SIGCONT)
@@ -106,6 +158,38 @@ class InterruptedRunTest(CliTestCase):
                 written = read_mbox(self.box)
                 self.assert_same_messages(written[:2], self.small)
                 self.assert_big_record_whole()
+                os.remove(self.box)
+
+    def test_a_signal_during_the_walk_is_reported_and_an_ignored_one_stays_ignored(self):
+        # A folder that the walk takes a while to list: each entry a link at the head of a long
+        # chain of links (each link is followed to see whether it names a file).
+        chain = self.path("src", "filler", "chain")
+        write_file(os.path.join(chain, "30"), b"")
+        for hop in range(30):
+            os.symlink(str(hop + 1), os.path.join(chain, str(hop)))
+        for name in range(3000):
+            os.symlink("chain/0", self.path("src", "filler", f"{name}.txt"))
+        for number, name, ignored in ((signal.SIGTERM, "SIGTERM", False),
+                                      (signal.SIGHUP, "SIGHUP", False),
+                                      (signal.SIGHUP, "SIGHUP", True),
+                                      (signal.SIGINT, "SIGINT", True)):
+            with self.subTest(name, ignored=ignored):
+                if not ignored:
+                    status, report = self.interrupt(number, in_walk=True)
+                    self.assertEqual(status, 128 + number, report)
+                    self.assertEqual(report.splitlines()[0], f"emlx2mbox: interrupted by {name} "
+                                     "while looking for messages; nothing converted")
+                    self.assert_summary(report.encode(), converted=0, mailboxes=0)
+                    self.assertEqual(len(report.splitlines()), 2, report)
+                    self.assertFalse(os.path.exists(self.path("out")))
+                    continue
+                # Sent while the big record is written, after any handler is in place.
+                status, report = self.interrupt(number, preexec_fn=ignoring(number))
+                self.assertEqual(status, 0, report)
+                self.assert_summary(report.encode(), converted=5, mailboxes=1)
+                written = read_mbox(self.box)
+                self.assertEqual(len(written), 5)
+                self.assert_same_messages(written[:2] + written[3:], self.small + self.after)
                 os.remove(self.box)
 
     def test_a_second_signal_cuts_the_record_back_out(self):

@@ -2,7 +2,8 @@
 from plain folders and regular files under Attachments/<n>/ or beside the message, never through
 a symbolic link or from a special file, and only for a message number made of digits. A secret
 file outside the tree must appear nowhere in what a run writes. Message files themselves that
-the walk reaches through a link are still converted."""
+the walk reaches through a link are still converted. A link planted where a mailbox goes is
+neither followed nor replaced."""
 
 import base64
 import email
@@ -100,17 +101,46 @@ class LinksTest(CliTestCase):
         with open(good, "rb") as f:
             self.assertEqual(parts[6].get_payload(decode=True), f.read())
 
-    def test_the_message_folder_under_attachments_is_not_taken_through_a_link(self):
+    def test_no_folder_under_the_mailbox_folder_is_taken_through_a_link(self):
         message = write_file(os.path.join(self.store, "Messages", "8.partial.emlx"),
                              emlx_bytes(partial_message([2])))
-        os.makedirs(os.path.join(self.store, "Attachments"))
-        os.symlink(self.path("outside"), os.path.join(self.store, "Attachments", "8"))
-        result = self.run_tool("-o", "out", message)
-        self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertEqual(self.warnings(result), [
-            f"warning: {message}: attachment of part 2 not taken: "
-            f"{self.store}/Attachments/8 is a symbolic link, not followed"])
-        self.assert_secret_nowhere(self.path("out"))
+        write_file(self.path("outside", "8", "2", "secret.bin"), self.secret)
+        attachments = os.path.join(self.store, "Attachments")
+        for link, target in ((attachments, self.path("outside")),
+                             (os.path.join(attachments, "8"), self.path("outside", "8"))):
+            with self.subTest(link=link):
+                os.makedirs(os.path.dirname(link), exist_ok=True)
+                os.symlink(target, link)
+                result = self.run_tool("-o", "out", message)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertEqual(self.warnings(result), [
+                    f"warning: {message}: attachment of part 2 not taken: "
+                    f"{link} is a symbolic link, not followed"])
+                self.assert_secret_nowhere(self.path("out"))
+                os.remove(link)
+
+    def test_a_link_at_a_mailbox_path_is_refused_and_named(self):
+        message = write_file(self.path("src", "1.emlx"),
+                             emlx_bytes(make_message(1, random.Random(2))))
+        box = os.path.join(self.path("out"), os.path.relpath(self.path("src"), "/"), "src.mbox")
+        os.makedirs(os.path.dirname(box))
+        planted = self.path("planted.mbox")
+        # A target to be made, an existing file; --new-only reads the mailbox first.
+        for target, options, doing in ((planted, [], "write"), (self.outside, [], "write"),
+                                       (self.outside, ["--new-only"], "add to")):
+            with self.subTest(target=target, options=options):
+                os.symlink(target, box)
+                result = self.run_tool(*options, "-o", "out", "src")
+                self.assertEqual(result.returncode, 1, result.stderr)
+                self.assertEqual(result.stderr.decode().splitlines()[0],
+                                 f"{message}: cannot {doing} mailbox {box}: is a symbolic link, "
+                                 "not followed")
+                self.assertIn(b"\n0 converted, 1 failed, 0 skipped, 0 warnings", result.stderr)
+                self.assertTrue(os.path.islink(box))
+                self.assertFalse(os.path.exists(planted))
+                with open(self.outside, "rb") as f:
+                    self.assertEqual(f.read(), self.secret)
+                os.remove(box)
 
     def test_a_message_number_is_digits_only(self):
         # "...partial.emlx" would take ".." for its number and read beside Attachments.

@@ -1,10 +1,12 @@
 """Files that are not what they say: an empty message file, a count line that disagrees with the
-bytes after it, a file that holds less than its stated size, a FIFO with a sidecar's name, and
-names with control characters. Each is converted as far as it goes, with a warning, and the run
-neither stops, hangs nor lets a name write to the terminal."""
+bytes after it, a file that holds less than its stated size, a FIFO with a sidecar's name, pipes
+and sockets with messages' names, and names with control characters or bytes outside UTF-8. Each
+is converted as far as it goes, with a warning, or reported as skipped, and the run neither stops,
+hangs nor lets a name write to the terminal."""
 
 import os
 import random
+import socket
 import stat
 import unittest
 
@@ -79,7 +81,9 @@ class LyingFilesTest(CliTestCase):
         os.symlink(target, source)
         result = self.run_tool("-o", "out", source)
         self.assertEqual(result.returncode, 0, result.stderr)
+        # Such files hold no mail message either.
         self.assertEqual(warnings_of(result), [
+            f"warning: {source}: the message has no header field",
             f"warning: {source}: file size says {stated} bytes, {held} could be read"])
         self.assert_summary(result.stderr, converted=1, warnings=1, mailboxes=1)
 
@@ -116,6 +120,55 @@ class LyingFilesTest(CliTestCase):
         self.assertEqual(dry.stdout.decode().splitlines(), [
             f"{shown}/1.emlx -> {self.path('out')}/{os.path.relpath(shown, '/')}/"
             f"{os.path.basename(shown)}.mbox"])
+
+    def test_huge_counts_and_files_without_a_header_are_converted_with_a_warning(self):
+        message = make_message(1, self.rng)
+        huge = write_file(self.path("src", "1.emlx"), b"98765432109876543210\n" + message)
+        count_line = b"%d\n" % len(message)
+        sparse = write_file(self.path("src", "2.emlx"), count_line + message)
+        os.truncate(sparse, 1 << 30)  # a gigabyte of zeros (a hole) after the counted message
+        zeros = write_file(self.path("src", "3.emlx"), b"")
+        os.truncate(zeros, 3 << 20)  # large enough to be mapped; no line end, no header
+        text = write_file(self.path("src", "4.emlx"), b"just a line of text\nand another\n")
+        result = self.run_tool("-o", "out", "src")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(warnings_of(result), [
+            f"warning: {huge}: count line says 98765432109876543210 bytes, {len(message)} follow",
+            f"warning: {sparse}: count line says {len(message)} bytes, "
+            f"{(1 << 30) - len(count_line)} follow",
+            f"warning: {zeros}: the message has no header field",
+            f"warning: {text}: the message has no header field"])
+        self.assert_summary(result.stderr, converted=4, warnings=4, mailboxes=1)
+        written = read_mbox(self.box)
+        self.assertEqual([m["Message-ID"] for _, m in written[:2]], ["<m1@example.org>"] * 2)
+        self.assertEqual(written[2][1].as_bytes().strip(b"\r\n"), bytes(3 << 20))
+        self.assertEqual(written[3][1].get_payload().rstrip(), "just a line of text\nand another")
+
+    def test_pipes_and_sockets_named_like_messages_are_reported_as_skipped(self):
+        # "\udc9b" is the lone byte 0x9b in the name: an 8-bit terminal's escape introducer.
+        folder = self.path("src", "Inbox\udc9b")
+        good = write_file(os.path.join(folder, "1.emlx"), emlx_bytes(make_message(1, self.rng)))
+        os.mkfifo(os.path.join(folder, "2.emlx"))
+        listening = socket.socket(socket.AF_UNIX)
+        self.addCleanup(listening.close)
+        listening.bind(os.path.join(folder, "3.emlx"))
+        os.symlink(os.path.join(folder, "2.emlx"), os.path.join(folder, "4.EMLX"))
+        os.mkfifo(os.path.join(folder, "notes"))  # not named like a message: not reported
+        result = self.run_tool("-o", "out", "src")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertNotIn(b"\x9b", result.stderr)
+        shown = self.path("src", "Inbox\\x9b")
+        self.assertEqual(report_lines(result.stderr.decode())[:-1], [
+            f"skipped: {shown}/2.emlx: not a regular file but a named pipe (FIFO)",
+            f"skipped: {shown}/3.emlx: not a regular file but a socket",
+            f"skipped: {shown}/4.EMLX: not a regular file but a symbolic link to a named pipe "
+            "(FIFO)"])
+        self.assert_summary(result.stderr, converted=1, skipped=3, mailboxes=1)
+        [box] = mbox_files(self.path("out"))
+        self.assert_same_messages(read_mbox(self.path("out", box)), [good])
+        dry = self.run_tool("-n", "-o", "out", "src")
+        self.assertEqual(len(dry.stderr.decode().splitlines()), 4, dry.stderr)
+        self.assertNotIn(b"\x9b", dry.stdout + dry.stderr)
 
 
 if __name__ == "__main__":

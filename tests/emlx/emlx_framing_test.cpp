@@ -254,6 +254,21 @@ TEST(EmlxFraming, ACountLineThatDisagreesIsNamed) {
   EXPECT_EQ(warningFor("10\n" + message + kPlist, true), "count line says 10 bytes, 18 follow");
   // Not framed: nothing to disagree with.
   EXPECT_EQ(warningFor("From: x\n\nbody"), "");
+  // The count as written, however large.
+  EXPECT_EQ(warningFor("098765432109876543210\n" + message),
+            "count line says 098765432109876543210 bytes, 18 follow");
+}
+
+// Only the start of a file may hold the count line and only its end the property list: a huge
+// file is not read through to find either.
+TEST(EmlxFraming, CountLineAndPropertyListAreLookedForOnlyWhereTheyCanBe) {
+  const std::string message = "Subject: hi\n\nbody\n";
+  EXPECT_TRUE(FrameEmlx(std::string(4000, ' ') + "18\n" + message, true).framed);
+  EXPECT_FALSE(FrameEmlx(std::string(5000, ' ') + "18\n" + message, true).framed);
+  const std::string near = "18\n" + message + std::string(500000, 'x') + kPlist;
+  EXPECT_FALSE(FrameEmlx(near, true).propertyList.empty());
+  const std::string far = "18\n" + message + kPlist + std::string(1100000, 'x');
+  EXPECT_TRUE(FrameEmlx(far, true).propertyList.empty());
 }
 
 TEST_F(CorpusFraming, BytesAfterTheCountAreNotPartOfTheMessage) {

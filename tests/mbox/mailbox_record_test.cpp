@@ -94,14 +94,21 @@ TEST(MailboxRecordTest, AppendKeepsEveryEarlierByte) {
   EXPECT_EQ(readFile(mailbox), earlier + kSeparator + "\nY: 2\r\n\r\nnew\r\n\n");
 }
 
-// A mailbox path that is a link to a missing file once made the append loop for ever.
-TEST(MailboxRecordTest, LinkToMissingMailboxCreatesItsTarget) {
+// A mailbox path that is a link, to a missing file (which once made the append loop for ever)
+// or to an existing one, is refused: nothing is created or written through it.
+TEST(MailboxRecordTest, LinkAtTheMailboxPathIsRefused) {
   TempFolder temp;
-  const std::string target = temp.str() + "/target.mbox";
-  const std::string link = temp.str() + "/Inbox.mbox";
-  fs::create_symlink(target, link);
-  ASSERT_FALSE(AppendRecord(link, kSeparator, "X: 1\r\n"));
-  EXPECT_EQ(readFile(target), std::string(kSeparator) + "\nX: 1\r\n\n");
+  const std::string existing = temp.write("existing.mbox", "theirs\n");
+  for (const std::string& target : {temp.str() + "/target.mbox", existing}) {
+    const std::string link = temp.str() + "/Inbox.mbox";
+    fs::create_symlink(target, link);
+    const MaybeFailure failure = AppendRecord(link, kSeparator, "X: 1\r\n");
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(describe(*failure), link + ": is a symbolic link, not followed");
+    EXPECT_FALSE(fs::exists(temp.str() + "/target.mbox"));
+    EXPECT_EQ(readFile(existing), "theirs\n");
+    fs::remove(link);
+  }
 }
 
 // A write call that passes at most `perCall` bytes to the real writev, and fails with ENOSPC

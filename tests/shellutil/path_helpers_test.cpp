@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+
 namespace drovanta {
 namespace {
 
@@ -63,6 +66,27 @@ TEST(PathHelpers, PrintableTextEscapesControlCharacters) {
             "x\\xc2\\x9b31my \xc3\xa9"
             "t\xc3\xa9 \xe2\x80\x93 \\");
   EXPECT_EQ(PrintableText("plain/path.emlx"), "plain/path.emlx");
+}
+
+// Bytes outside well-formed UTF-8 are numbers, each on its own; the letters around them stay.
+TEST(PathHelpers, PrintableTextEscapesEveryByteOutsideUtf8) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"a\x9b"
+       "1m",
+       "a\\x9b1m"},                       // a lone C1 byte (Latin-1 CSI)
+      {"caf\xe9.emlx", "caf\\xe9.emlx"},  // Latin-1 letter
+      {"\xc3", "\\xc3"},                  // a sequence cut short at the end
+      {"\xe2\x80"
+       "x",
+       "\\xe2\\x80x"},                               // cut short before a letter
+      {"\xc0\xaf", "\\xc0\\xaf"},                    // overlong "/"
+      {"\xe0\x80\xaf", "\\xe0\\x80\\xaf"},           // overlong, three bytes
+      {"\xed\xa0\x80", "\\xed\\xa0\\x80"},           // a surrogate
+      {"\xf4\x90\x80\x80", "\\xf4\\x90\\x80\\x80"},  // past U+10FFFF
+      {"\xff\xfe", "\\xff\\xfe"},
+      {"\xf0\x9f\x93\xa7 \xef\xbf\xbd", "\xf0\x9f\x93\xa7 \xef\xbf\xbd"},  // kept
+  };
+  for (const auto& [path, shown] : cases) EXPECT_EQ(PrintableText(path), shown) << shown;
 }
 
 }  // namespace

@@ -1,0 +1,54 @@
+#include "run/stop_signals.h"
+
+#include <csignal>
+
+namespace drovanta {
+
+namespace {
+
+StopRequest* gRequest = nullptr;
+
+extern "C" void onStopSignal(int signal) {
+  if (gRequest != nullptr) gRequest->request(signal);
+}
+
+// Whoever started the process asked for the signal to be ignored (nohup for SIGHUP, a shell
+// without job control for SIGINT of a background job): the run must not stop on it.
+bool ignoredOnEntry(int signal) {
+  struct sigaction current {};
+  return ::sigaction(signal, nullptr, &current) == 0 && (current.sa_flags & SA_SIGINFO) == 0 &&
+         current.sa_handler == SIG_IGN;
+}
+
+}  // namespace
+
+void InstallStopSignals(StopRequest& request) {
+  gRequest = &request;
+  struct sigaction action {};
+  action.sa_handler = onStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no SA_RESTART
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    if (!ignoredOnEntry(signal)) ::sigaction(signal, &action, nullptr);
+  }
+  std::signal(SIGXFSZ, SIG_IGN);
+}
+
+int ExitStatusForSignal(int signal) {
+  return 128 + signal;
+}
+
+const char* SignalName(int signal) {
+  switch (signal) {
+    case SIGINT:
+      return "SIGINT";
+    case SIGTERM:
+      return "SIGTERM";
+    case SIGHUP:
+      return "SIGHUP";
+    default:
+      return "a signal";
+  }
+}
+
+}  // namespace drovanta
