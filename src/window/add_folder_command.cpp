@@ -52,6 +52,13 @@ long AddMessagesBelow(StepWindow& form, const std::string& folder) {
     if (auto failure = scanner->LogPath(folder)) scanFailures.push_back(std::move(*failure));
     scanFailures.insert(scanFailures.begin(), scanner->unlistableFolders().begin(),
                         scanner->unlistableFolders().end());
+    // A pipe, socket or device named like a message is never read, but the user hears of it.
+    for (const SpecialFile& special : scanner->specialFiles()) {
+      if (HasEmlxName(special.name)) {
+        scanFailures.push_back(Failure{FailureCode::MessageUnreadable, special.name,
+                                       "not a regular file but " + special.kind + ", not added"});
+      }
+    }
     found = scanner->fullFileNames();
     scanner->Terminate();
     form.DoEvents();

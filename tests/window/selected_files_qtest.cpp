@@ -1,4 +1,6 @@
 // The selected-files list and the commands that fill and empty it, on the real window.
+#include <sys/stat.h>
+
 #include <QDropEvent>
 #include <QLabel>
 #include <QMimeData>
@@ -232,6 +234,7 @@ class SelectedFilesTest : public QObject {
       tree.write(file, "x");
     }
     const std::string root = tree.str() + "/In";
+    QCOMPARE(::mkfifo((root + "/C/5.emlx").c_str(), 0600), 0);  // never opened, but named
     WindowFixture window;
     window.platform.queueFolder(root);
     // Once the walk has listed In (the pointer shows it has begun; In's subfolders are queued
@@ -249,7 +252,8 @@ class SelectedFilesTest : public QObject {
     const std::string& text = window.platform.boxes[0].text;
     QCOMPARE(text, "Some files could not be searched.\r\n" + root +
                        "/B\\x1b[2J/: cannot list the folder: No such file or directory\r\n" + root +
-                       "/D/: cannot list the folder: No such file or directory");
+                       "/D/: cannot list the folder: No such file or directory\r\n" + root +
+                       "/C/5.emlx: not a regular file but a named pipe (FIFO), not added");
     QVERIFY(window.platform.boxes[0].icon == MessageIcon::Exclamation);
     QCOMPARE(window.platform.boxes[1].text, std::string("2 Files Added to List."));
   }
