@@ -7,21 +7,16 @@
 #include <utility>
 
 #include "message/gmime_setup.h"
+#include "shellutil/ascii_case.h"
 
 namespace drovanta {
 namespace {
 
 constexpr std::string_view kStrippedHeader = "X-Apple-Content-Length";
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
 bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && equalsIgnoringCase(text.substr(0, prefix.size()), prefix);
+  return text.size() >= prefix.size() &&
+         EqualsIgnoringAsciiCase(text.substr(0, prefix.size()), prefix);
 }
 
 // Owns one GObject reference.
@@ -173,10 +168,10 @@ class PartCollector {
       const auto pos = static_cast<std::size_t>(offset);
       if (!anyHeader || pos < *anyHeader) anyHeader = pos;
       const std::string_view name = g_mime_header_get_name(header);
-      if (equalsIgnoringCase(name, kStrippedHeader) &&
+      if (EqualsIgnoringAsciiCase(name, kStrippedHeader) &&
           startsWithIgnoringCase(bytes_.substr(pos), kStrippedHeader)) {
         part.strippedHeaders.push_back({pos, endOfHeaderField(bytes_, pos)});
-      } else if (equalsIgnoringCase(name, "Content-Transfer-Encoding")) {
+      } else if (EqualsIgnoringAsciiCase(name, "Content-Transfer-Encoding")) {
         const char* value = g_mime_header_get_value(header);
         std::string_view text = value != nullptr ? value : "";
         while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) {

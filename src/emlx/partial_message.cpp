@@ -1,7 +1,6 @@
 #include "emlx/partial_message.h"
 
 #include <algorithm>
-#include <cctype>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -10,19 +9,13 @@
 #include "emlx/part_encoding.h"
 #include "emlx/part_store.h"
 #include "message/gmime_setup.h"
+#include "shellutil/ascii_case.h"
 
 namespace drovanta {
 
 namespace {
 
 constexpr std::string_view kPartialSuffix = ".partial.emlx";
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
 
 std::string_view lineEndOf(std::string_view bytes) {
   const auto newline = bytes.find('\n');
@@ -80,7 +73,7 @@ RestoredBody restoredBody(const PartStore& store, const LeafPart& part, std::str
 
 bool IsPartialMessageName(const std::string& messagePath) {
   if (messagePath.size() < kPartialSuffix.size()) return false;
-  return equalsIgnoringCase(
+  return EqualsIgnoringAsciiCase(
       std::string_view(messagePath).substr(messagePath.size() - kPartialSuffix.size()),
       kPartialSuffix);
 }
