@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QProcess>
 #include <algorithm>
 #include <chrono>
@@ -118,7 +119,8 @@ struct ConvertFigures {
 };
 
 // The window's Convert on the tree's list, against `emlx2mbox -o DEST TREE` with its default
-// jobs, alternating round by round so that a change in the machine's load meets both.
+// jobs and the options the window's check boxes stand for, alternating round by round so that a
+// change in the machine's load meets both.
 ConvertFigures compareConvert(const fs::path& tree, const QString& cli, const fs::path& work) {
   ScriptedPlatform platform;
   frmStep1 form(platform);
@@ -127,6 +129,12 @@ ConvertFigures compareConvert(const fs::path& tree, const QString& cli, const fs
   form.CmdAddFolder_Click();
   ConvertFigures figures;
   figures.rows = form.grdFiles1->Rows();
+  // The command line converts as the window's two check boxes say, so both write the same.
+  QStringList options{"-q"};
+  if (form.chkAppleNames->isChecked())
+    options << "--layout"
+            << "apple";
+  if (form.chkKeepState->isChecked()) options << "--flags";
 
   const fs::path windowOut = work / "window-mbox";
   const fs::path cliOut = work / "cli-mbox";
@@ -143,8 +151,8 @@ ConvertFigures compareConvert(const fs::path& tree, const QString& cli, const fs
     const double commandSeconds = secondsOf([&] {
       QProcess run;
       run.setStandardErrorFile(QProcess::nullDevice());  // its summary line
-      run.start(cli, {"-q", "-o", QString::fromStdString(cliOut.string()),
-                      QString::fromStdString(tree.string())});
+      run.start(cli, QStringList(options) << "-o" << QString::fromStdString(cliOut.string())
+                                          << QString::fromStdString(tree.string()));
       run.waitForFinished(-1);
     });
     if (round == 0) continue;  // warm-up: fills the page cache
