@@ -1,6 +1,7 @@
 #include "run/already_there.h"
 
 #include <optional>
+#include <string_view>
 #include <unordered_map>
 
 #include "emlx/message_file.h"
@@ -19,19 +20,28 @@ AlreadyThereCount CountAlreadyThere(const std::vector<std::string>& rows,
   // nullopt: the mailbox is missing (or unreadable) and holds nothing of the run.
   std::unordered_map<std::string, std::optional<MailboxIndex>> indexes;
   MessageFile file;
+  // A message's mailbox follows from its folder alone, and rows come folder by folder: the
+  // mailbox is looked up once per folder, not once per row.
+  std::string lastFolder;
+  auto found = indexes.end();
   for (const std::string& row : rows) {
     const std::string path = MessagePathOfRow(row);
     if (path.empty()) continue;
-    const std::string mailbox = PlaceForMessage(options, destination, path).mailboxPath;
-    auto found = indexes.find(mailbox);
-    if (found == indexes.end()) {
-      Outcome<MailboxIndex> index = ReadMailboxIndex(mailbox);
-      std::optional<MailboxIndex> held;
-      if (index && index->size() > 0) {
-        held = std::move(*index);
-        ++count.mailboxes;
+    const std::string_view folder =
+        std::string_view(path).substr(0, path.rfind(kPathSeparator) + 1);
+    if (found == indexes.end() || folder != lastFolder) {
+      const std::string mailbox = PlaceForMessage(options, destination, path).mailboxPath;
+      found = indexes.find(mailbox);
+      if (found == indexes.end()) {
+        Outcome<MailboxIndex> index = ReadMailboxIndex(mailbox);
+        std::optional<MailboxIndex> held;
+        if (index && index->size() > 0) {
+          held = std::move(*index);
+          ++count.mailboxes;
+        }
+        found = indexes.emplace(mailbox, std::move(held)).first;
       }
-      found = indexes.emplace(mailbox, std::move(held)).first;
+      lastFolder = folder;
     }
     if (!found->second || file.open(path)) continue;
     if (found->second->contains(MessageKeyOfFile(path, file.bytes()))) ++count.messages;
