@@ -24,10 +24,14 @@ bool ignoredOnEntry(int signal) {
 
 void InstallStopSignals(StopRequest& request) {
   gRequest = &request;
+  InstallEndingSignalHandler(onStopSignal);
+}
+
+void InstallEndingSignalHandler(void (*handler)(int)) {
   struct sigaction action {};
-  action.sa_handler = onStopSignal;
+  action.sa_handler = handler;
   sigemptyset(&action.sa_mask);
-  action.sa_flags = 0;  // no SA_RESTART
+  action.sa_flags = 0;  // no SA_RESTART: a wait for a mailbox lock sees the request
   for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
     if (!ignoredOnEntry(signal)) ::sigaction(signal, &action, nullptr);
   }

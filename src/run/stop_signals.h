@@ -13,6 +13,11 @@ namespace drovanta {
 // a while (the folder walk), so that no signal finds the process without them.
 void InstallStopSignals(StopRequest& request);
 
+// The same handling with the front-end's own handler: `handler` gets SIGINT, SIGTERM and
+// SIGHUP, except those ignored when this is called, without restarting interrupted calls;
+// SIGXFSZ is ignored.
+void InstallEndingSignalHandler(void (*handler)(int));
+
 // The exit status of a run ended by `signal`: 128 + its number, as the shell reports a process
 // killed by it.
 int ExitStatusForSignal(int signal);

@@ -12,6 +12,8 @@
 #include <QSocketNotifier>
 #endif
 
+#include "run/stop_signals.h"
+
 namespace drovanta {
 namespace {
 
@@ -47,15 +49,7 @@ EndingSignals::EndingSignals(std::function<void(int)> ended, QObject* parent)
     char byte = 0;
     if (::read(gSignalPipe[0], &byte, 1) == 1 && ended_) ended_(static_cast<unsigned char>(byte));
   });
-  struct sigaction action {};
-  action.sa_handler = onEndingSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = 0;  // no SA_RESTART: a blocking wait for a mailbox lock sees the request
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-    struct sigaction before {};
-    if (::sigaction(signal, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
-    ::sigaction(signal, &action, nullptr);
-  }
+  InstallEndingSignalHandler(onEndingSignal);
 #endif
 }
 
