@@ -7,9 +7,13 @@
 namespace drovanta {
 namespace {
 
-// Splits "--name=value" into name and value; a plain argument has no value.
+// Splits "--name=value" into name and value, and a short option that takes a value from the
+// value written right after it ("-j2", "-oDEST"), as getopt does; a plain argument has no value.
 std::pair<std::string_view, std::optional<std::string_view>> SplitInlineValue(
     std::string_view arg) {
+  if (arg.size() > 2 && arg[0] == '-' && (arg[1] == 'j' || arg[1] == 'o')) {
+    return {arg.substr(0, 2), arg.substr(2)};
+  }
   if (arg.substr(0, 2) != "--") return {arg, std::nullopt};
   const auto equals = arg.find('=');
   if (equals == std::string_view::npos) return {arg, std::nullopt};

@@ -143,10 +143,17 @@ class JobsTest(CliTestCase):
     def test_a_bad_job_count_is_a_usage_error(self):
         write_file(self.path("src", "1.emlx"), emlx_bytes(make_message(1, random.Random(1))))
         for value in ("0", "-2", "two", "1025", "3x", ""):
-            result = self.run_tool("--jobs", value, "-o", "out", "src")
-            self.assertEqual(result.returncode, 2, value)
-            self.assertIn(b"--jobs must be a number from 1 to 1024", result.stderr)
+            for args in (["--jobs", value], ["-j" + value]):
+                if args == ["-j"]:
+                    continue  # a value must follow: another error
+                result = self.run_tool(*args, "-o", "out", "src")
+                self.assertEqual(result.returncode, 2, args)
+                self.assertIn(b"--jobs must be a number from 1 to 1024", result.stderr)
         self.assertFalse(os.path.exists(self.path("out")))
+        # Written as getopt takes them: the value right after the short option.
+        result = self.run_tool("-q", "-j3", "-oout", "src")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertTrue(os.path.exists(self.path("out")))
 
 
 if __name__ == "__main__":
