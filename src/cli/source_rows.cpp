@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <system_error>
+#include <unordered_set>
 #include <utility>
 
 #include "selection/emlx_name_filter.h"
@@ -39,10 +40,16 @@ SourceRows CollectSourceRows(const std::vector<std::string>& absoluteSources,
   const auto stopPoint = [stop] {
     if (stop != nullptr && stop->stopping()) throw WalkStopped{};
   };
+  // SOURCEs may overlap (a folder and a folder or file inside it): each file is converted once,
+  // where it first comes.
+  std::unordered_set<std::string> listed;
+  const auto keep = [&](std::string&& path) {
+    if (listed.insert(path).second) result.rows.push_back(std::move(path));
+  };
   for (const auto& source : absoluteSources) {
     std::error_code error;
     if (!std::filesystem::is_directory(source, error)) {
-      result.rows.push_back(source);
+      keep(std::string(source));
       continue;
     }
     pathLogger scanner({}, stopPoint);
@@ -58,18 +65,22 @@ SourceRows CollectSourceRows(const std::vector<std::string>& absoluteSources,
     result.failures.insert(result.failures.end(), unlistable.begin(), unlistable.end());
     if (failure) result.failures.push_back(std::move(*failure));
     for (const SpecialFile& special : scanner.specialFiles()) {
-      if (HasEmlxName(special.name)) {
+      if (HasEmlxName(special.name) && listed.insert(special.name).second) {
         result.skipped.push_back(Notice{special.name, "not a regular file but " + special.kind});
       }
     }
     if (result.stopped) return result;
     // The scanner is dropped next: its paths move into the rows instead of being copied.
     auto paths = scanner.fullFileNames()->takeValues();
-    result.rows.reserve(result.rows.size() + paths.size());
     for (auto& path : paths) {
-      if (HasEmlxName(path)) result.rows.push_back(std::move(path));
+      if (HasEmlxName(path)) keep(std::move(path));
     }
-    scanner.Terminate();
+    try {
+      scanner.Terminate();  // it passes the stop point too
+    } catch (const WalkStopped&) {
+      result.stopped = true;
+      return result;
+    }
   }
   return result;
 }

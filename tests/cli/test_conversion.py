@@ -53,6 +53,12 @@ class ConversionTest(CliTestCase):
             raw = f.read()
         self.assertIn(b"\n>From here on\n>>From there\n", raw)
 
+        # SOURCEs that overlap (a folder, a folder inside it, a file inside that) convert each
+        # message file once.
+        result = self.run_tool("-q", "-o", "again", "src/", "src/Acct/Work", "./src/Acct/Inbox/9.emlx")
+        self.assert_summary(result.stderr, converted=7, mailboxes=2)
+        self.assert_same_messages(read_mbox(self.path("again", inbox_box)), inbox)
+
     def test_a_second_run_appends_and_a_file_source_is_taken_whatever_its_name(self):
         rng = random.Random(3)
         first = write_file(self.path("src", "a", "1.emlx"), emlx_bytes(make_message(1, rng)))
