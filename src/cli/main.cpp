@@ -112,9 +112,9 @@ int Run(const std::vector<std::string>& args) {
     return collected.failures.empty() ? kExitConverted : kExitSomeFailed;
   }
 
-  if (!EnsureFolderExists(destination)) {
-    std::fprintf(stderr, "%s: %s: cannot create the destination folder\n", kProgramName,
-                 PrintableText(destination).c_str());
+  if (const MaybeFailure failure = CreateFolderPath(destination)) {
+    std::fprintf(stderr, "%s: %s: cannot create the destination folder: %s\n", kProgramName,
+                 PrintableText(destination).c_str(), PrintableText(failure->reason).c_str());
     return kExitUsage;
   }
 

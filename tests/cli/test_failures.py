@@ -11,7 +11,7 @@ import unittest
 
 from cli_support import (CORPUS, EMLX2MBOX, CliTestCase, emlx_bytes, make_message, read_mbox,
                          write_file)
-from cli_support import report_lines
+from cli_support import report_lines, unprivileged
 
 
 def limit_file_size(limit):
@@ -21,14 +21,6 @@ def limit_file_size(limit):
         signal.signal(signal.SIGXFSZ, signal.SIG_DFL)
         resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
     return apply
-
-
-def unprivileged():
-    """Runs in the child before exec: as root, become "nobody", for whom permission bits hold."""
-    if os.geteuid() == 0:
-        os.setgroups([])
-        os.setgid(65534)
-        os.setuid(65534)
 
 
 class FailureTest(CliTestCase):
