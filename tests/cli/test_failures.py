@@ -107,6 +107,16 @@ class FailureTest(CliTestCase):
         self.assert_summary(result.stderr, converted=1, failed=2, mailboxes=1)
         self.assert_same_messages(read_mbox(self.path("out", mirror, "A", "A.mbox")), [good])
 
+    def test_a_message_failing_before_it_is_written_leaves_no_folder(self):
+        link = self.path("links", "1.emlx")
+        os.makedirs(os.path.dirname(link))
+        os.symlink(self.path("gone.emlx"), link)
+        for source in ("/dev/zero", link):
+            for options in ([], ["-j1"], ["--new-only"]):
+                result = self.run_tool("-o", "out", *options, source)
+                self.assertEqual(result.returncode, 1, result.stderr)
+                self.assertEqual(os.listdir(self.path("out")), [], (source, options))
+
     def test_a_record_cut_short_is_taken_back_out_of_the_mailbox(self):
         small = [self.message("src", f"{n}.emlx", number=n) for n in (1, 2)]
         big = write_file(self.path("src", "3.emlx"),
