@@ -81,7 +81,7 @@ std::optional<SourceWrittenInto> FindSourceWrittenInto(const std::string& destin
   // on the way to it lie above it, under the destination: one look per output folder suffices.
   std::unordered_set<std::string> outputsSeen;
   for (const std::string& message : folders.oneMessageEach) {
-    std::string output = PlaceForMessage(options, destination, message).outputFolder;
+    const std::string output = PlaceForMessage(options, destination, message).outputFolder;
     if (!outputsSeen.insert(output).second) continue;
     if (const std::string* source = sourceHolding(output)) {
       return SourceWrittenInto{*source, GetFolderPath(message)};
