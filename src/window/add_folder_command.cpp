@@ -10,6 +10,7 @@
 #include "selection/path_logger.h"
 #include "shellutil/path_helpers.h"
 #include "window/folder_picker.h"
+#include "window/held_controls.h"
 #include "window/selected_files_list.h"
 #include "window/step_window.h"
 #include "window/window_layout.h"
@@ -99,7 +100,12 @@ void ReportFilesAdded(StepWindow& form, long added) {
 void AddFolderCommand(StepWindow& form) {
   const std::string folder = BrowseForFolder(form.platform(), "Choose Source Folder...");
   if (folder.empty()) return;
-  ReportFilesAdded(form, AddMessagesBelow(form, AddSeparator(folder)));
+  long added = 0;
+  {
+    HeldControls held(form);
+    added = AddMessagesBelow(form, AddSeparator(folder));
+  }
+  ReportFilesAdded(form, added);
 }
 
 }  // namespace drovanta

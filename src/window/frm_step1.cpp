@@ -133,9 +133,10 @@ frmStep1::frmStep1(WindowPlatform& platform, QWidget* parent)
     if (const auto ask = askToStopConversion) ask();
   });
 
-  // Files and folders dropped onto the list are added, except while a conversion runs.
+  // Files and folders dropped onto the list are added, except while a command holds the list
+  // (a run, or an add still filling it).
   new ListDropTarget(
-      grdFiles1->viewport(), [this] { return conversionRunning(); },
+      grdFiles1->viewport(), [this] { return controlsHeld(); },
       [this](std::vector<std::string> paths) {
         runCommand([this, &paths] { AddDroppedCommand(*this, paths); });
       });
