@@ -257,6 +257,18 @@ class SelectedFilesTest : public QObject {
                        "/C/5.emlx: not a regular file but a named pipe (FIFO), not added");
     QVERIFY(window.platform.boxes[0].icon == MessageIcon::Exclamation);
     QCOMPARE(window.platform.boxes[1].text, std::string("2 Files Added to List."));
+
+    // Many: the first five, and every one under the details.
+    for (int i = 10; i < 50; ++i)
+      ::mkfifo((root + "/A/" + std::to_string(i) + ".emlx").c_str(), 0600);
+    window.platform.queueFolder(root + "/A");
+    WindowFixture::click(window.form->CmdAddFolder);
+    const MessageBoxRequest& many = window.platform.boxes[2];
+    QVERIFY2(many.text.ends_with("/A/14.emlx: not a regular file but a named pipe (FIFO), not "
+                                 "added\r\n... and 35 more.") &&
+                 std::count(many.text.begin(), many.text.end(), '\n') == 6 &&
+                 std::count(many.details.begin(), many.details.end(), '\n') == 39,
+             many.text.c_str());
   }
 
   void addFolderWithoutMessagesLeavesConvertAsTheListIs() {
