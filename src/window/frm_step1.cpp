@@ -257,6 +257,9 @@ void frmStep1::showCentred() {
   show();
   activateWindow();
   cmdAdd->setFocus(Qt::OtherFocusReason);
+  // Enter works on the focused button from the start, so its focus frame shows from the start
+  // too: styles draw it only once the keyboard has moved the focus.
+  setAttribute(Qt::WA_KeyboardFocusChange);
   if (!screen) return;
   // A window manager adds its frame only once the window is shown: where the frame turns out
   // larger than expected and reaches outside the screen, the window is placed once more.
