@@ -5,7 +5,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <algorithm>
-#include <array>
 #include <cfenv>
 #include <cmath>
 #include <filesystem>
@@ -22,6 +21,7 @@
 #include "window/conversion_options.h"
 #include "window/ending_signals.h"
 #include "window/folder_picker.h"
+#include "window/held_controls.h"
 #include "window/selected_files_list.h"
 #include "window/step_window.h"
 #include "window/window_layout.h"
@@ -80,32 +80,8 @@ std::string askForDestination(StepWindow& form, const std::vector<std::string>& 
   }
 }
 
-// While a run works, the commands that change the list or start a run, and the run's choices,
-// are disabled; Escape, Help and Exit stay. Each control gets its state back afterwards, and the
-// focus too.
-class ControlsHeldDuringRun {
- public:
-  explicit ControlsHeldDuringRun(StepWindow& form)
-      : controls_{form.cmdAdd,         form.CmdAddFolder,  form.cmdClear1,
-                  form.CmdConvert2PDF, form.chkAppleNames, form.chkKeepState} {
-    for (std::size_t i = 0; i < controls_.size(); ++i) {
-      enabled_[i] = controls_[i]->isEnabled();
-      if (controls_[i]->hasFocus()) focused_ = controls_[i];
-      controls_[i]->setEnabled(false);
-    }
-  }
-  ~ControlsHeldDuringRun() {
-    for (std::size_t i = 0; i < controls_.size(); ++i) controls_[i]->setEnabled(enabled_[i]);
-    if (focused_ != nullptr && focused_->isEnabled()) focused_->setFocus(Qt::OtherFocusReason);
-  }
-  ControlsHeldDuringRun(const ControlsHeldDuringRun&) = delete;
-  ControlsHeldDuringRun& operator=(const ControlsHeldDuringRun&) = delete;
-
- private:
-  std::array<QAbstractButton*, 6> controls_;
-  std::array<bool, 6> enabled_{};
-  QAbstractButton* focused_ = nullptr;
-};
+// The count before a run holds the window's commands as the run and an add do.
+using ControlsHeldDuringRun = HeldControls;
 
 // Puts a run's progress on the window's displays just before the window repaints, and answers
 // Escape and the end of the program while the run works.
@@ -229,7 +205,7 @@ bool askWhetherNewOnly(StepWindow& form, WindowRunPlan& plan, const std::string&
 }
 
 RunSummary convert(StepWindow& form, const WindowRunPlan& plan, const std::string& destination) {
-  ControlsHeldDuringRun held(form);
+  HeldControls held(form);
   const unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
   BackgroundRun run(plan.rows, destination, jobs, plan.options);
   RunDisplay display(form, run, plan, destination);

@@ -54,6 +54,10 @@ class StepWindow {
   // for its end. Called before the program ends during a run.
   std::function<void()> endConversion;
 
+  // How many HeldControls are in force: while any is, the list takes no change.
+  int heldControls = 0;
+  bool controlsHeld() const { return heldControls > 0; }
+
   // Every path the list holds, so that a path is listed once; kept by the list operations.
   std::unordered_set<std::string> listedPaths;
   // The folders added whole (by Add Folder or a drop) since the list was last emptied.
