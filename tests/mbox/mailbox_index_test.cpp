@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "mbox/message_key.h"
@@ -39,15 +40,15 @@ TEST(MailboxIndexTest, KnowsEachRecordByItsHeaderWhateverTheLineEndsAndQuoting) 
        {two}},
       {"a From line inside a body that follows no empty line, and a quoted one in a header",
        kSeparator + "\nSubject: a\n>From me\n\nline\nFrom here\n\n" + kSeparator + "\n" + two +
-           "x\n",
+           "x\n\n",
        {"Subject: a\nFrom me\n\n", two},
        {"Subject: a\n\n"}},
       {"a body line longer than the buffer, then a record",
-       kSeparator + "\n" + one + longLine + "\n\n" + kSeparator + "\n" + two,
+       kSeparator + "\n" + one + longLine + "\n\n" + kSeparator + "\n" + two + "\n",
        {one, two},
        {}},
       {"a header line longer than the buffer",
-       kSeparator + "\nX-Long: " + longLine + "\n" + two + "body\n",
+       kSeparator + "\nX-Long: " + longLine + "\n" + two + "body\n\n",
        {"X-Long: " + longLine + "\n" + two},
        {two}},
   };
@@ -63,6 +64,40 @@ TEST(MailboxIndexTest, KnowsEachRecordByItsHeaderWhateverTheLineEndsAndQuoting) 
       EXPECT_FALSE(index->contains(MessageKeyOf(header, false)));
     }
   }
+}
+
+// A run killed during its last record leaves it torn: that message is not there yet.
+TEST(MailboxIndexTest, KnowsALastRecordOnlyWhenAnEmptyLineEndsTheFile) {
+  const std::string one = "Message-ID: <1@x>\n\n";
+  const std::string two = "Message-ID: <2@x>\n";
+  const std::string first = kSeparator + "\n" + one + "body\n\n" + kSeparator + "\n";
+  const std::vector<std::pair<std::string, bool>> tails = {
+      // after `first`, is `two` known
+      {two + "\nline 1\nline 2\n\n", true},
+      {two + "\r\nline 1\r\n\n", true},     // a CR LF message between LF framing
+      {two + "\r\nline 1\r\n\r\n", true},   // CR LF throughout
+      {two + "\n\n", true},                 // no body: the closing empty line follows
+      {two + "\nline 1\nline 2\n", false},  // the closing empty line is missing
+      {two + "\n", false},                  // cut after the header block
+      {two + "\nline 1\nli", false},        // cut inside a line
+      {two + "\r\nline 1\r\n\r", false},    // cut inside the closing CR LF
+      {two + "\nline 1\n\r", false},        // a lone CR after the last line end
+      {"Message-ID: <2@", false},           // cut inside the header block
+      {two, false},                         // the header block never ends
+  };
+  TempFolder temp;
+  for (const auto& [tail, known] : tails) {
+    SCOPED_TRACE(tail);
+    const Outcome<MailboxIndex> index = ReadMailboxIndex(temp.write("Box.mbox", first + tail));
+    ASSERT_TRUE(index);
+    EXPECT_TRUE(index->contains(MessageKeyOf(one, false)));
+    EXPECT_EQ(index->contains(MessageKeyOf(two + "\n", false)), known);
+  }
+  // A torn separator line holds no message; the record before it is whole.
+  const Outcome<MailboxIndex> index =
+      ReadMailboxIndex(temp.write("Box.mbox", kSeparator + "\n" + one + "body\n\nFrom "));
+  ASSERT_TRUE(index);
+  EXPECT_EQ(index->size(), 1U);
 }
 
 }  // namespace
