@@ -24,10 +24,11 @@ constexpr std::size_t kHeaderLimit = 1024 * 1024;
 // The property list is a few hundred bytes at the end of the file.
 constexpr std::size_t kTailLimit = 64 * 1024;
 
-// The last property list in the text: a line that starts "<?xml" through the last "</plist>".
+// The last property list in the text: a line that starts "<?xml" through the last "</plist>",
+// else a binary list that ends the text.
 std::string_view lastPropertyList(std::string_view text) {
   const std::size_t end = text.rfind("</plist>");
-  if (end == std::string_view::npos) return {};
+  if (end == std::string_view::npos) return TrailingPropertyList(text);
   std::size_t begin = text.rfind("<?xml", end);
   while (begin != std::string_view::npos && begin > 0 && text[begin - 1] != '\n' &&
          text[begin - 1] != '\r')
