@@ -106,6 +106,14 @@ bool loadMessage(const std::string& path, FileSource& file, std::string& sender,
 
 }  // namespace
 
+bool HeaderBlockTooLongToRead(std::string_view fileBytes, const EmlxFrame& frame) {
+  const std::size_t reach =
+      kHeaderLimit > frame.messageBegin ? kHeaderLimit - frame.messageBegin : 0;
+  const std::string_view message = fileBytes.substr(frame.messageBegin, frame.messageLength);
+  return message.size() > reach &&
+         HeaderBlockEnd(message.substr(0, reach)) == std::string_view::npos;
+}
+
 struct MailMessage::State {
   std::string loadError;
   std::string sender = "MAILER-DAEMON";

@@ -11,6 +11,7 @@
 #include "emlx/apple_double.h"
 #include "emlx/apple_flags.h"
 #include "emlx/emlx_framing.h"
+#include "emlx/mail_message.h"
 #include "emlx/partial_message.h"
 #include "emlx/property_list.h"
 #include "message/header_fields.h"
@@ -81,12 +82,22 @@ MessageTextWriter::MessageTextWriter(const std::string& messagePath, const Messa
   const EmlxFrame frame = FrameEmlx(bytes, HasEmlxName(messagePath));
   std::string_view message = bytes.substr(frame.messageBegin, frame.messageLength);
   const bool partial = IsPartialMessageName(messagePath);
-  if (std::string warning = CountLineWarning(bytes, frame, partial); !warning.empty()) {
-    warnings_.push_back({messagePath, std::move(warning)});
-  }
-  // Converted all the same, but the user hears that it is no mail message.
-  if (!message.empty() && !HasHeaderField(message)) {
+  std::string countWarning = CountLineWarning(bytes, frame, partial);
+  const bool countWarned = !countWarning.empty();
+  if (countWarned) warnings_.push_back({messagePath, std::move(countWarning)});
+  // Converted all the same, but the user hears that it is no mail message (Apple Mail leaves
+  // empty files after failed downloads), or that its separator may lack the sender and date.
+  if (bytes.empty()) {
+    warnings_.push_back({messagePath, "the file is empty"});
+  } else if (message.empty()) {
+    // A count of 0 before a message is said by the count line's warning already.
+    if (!countWarned) warnings_.push_back({messagePath, "the message is empty"});
+  } else if (!HasHeaderField(message)) {
     warnings_.push_back({messagePath, "the message has no header field"});
+  } else if (HeaderBlockTooLongToRead(bytes, frame)) {
+    warnings_.push_back({messagePath,
+                         "the header block is too long to be read whole (over 1 MB): the "
+                         "separator line's sender and date may be missing"});
   }
 
   fileLength_ = message.size();
