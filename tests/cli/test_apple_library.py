@@ -12,6 +12,7 @@ import subprocess
 import time
 import unittest
 
+from mbox_readers import READERS
 from cli_support import (EMLX2MBOX, SUMMARY, CliTestCase, decoded_parts, emlx_bytes,
                          header_items, make_message, read_mbox, source_message, write_file)
 
@@ -181,9 +182,10 @@ class AppleLibraryTest(CliTestCase):
             last = whole.rindex(nl * 2 + b"From ") + 2 * len(nl)
             body = whole.index(nl * 2, last) + 2 * len(nl)
             # Where a killed run or a power cut may leave the last record: (cut, messages written
-            # again). A cut before "From " leaves the first record without its empty line.
-            cuts = [(last - 1, 2), (last + 5, 1), (last + 30, 1), (body, 1), (body + 200, 1),
-                    (len(whole) - len(nl), 1), (len(whole) - 1, 1)]
+            # again). A cut before "From " leaves the first record without its empty line; one in
+            # a separator line (the first at 5) leaves a line that is completed.
+            cuts = [(5, 2), (last - 1, 2), (last + 5, 1), (last + 30, 1), (body, 1),
+                    (body + 200, 1), (len(whole) - len(nl), 1), (len(whole) - 1, 1)]
             for cut, again in sorted(set(cuts)):
                 with self.subTest(eol=eol, cut=cut - last):
                     with open(box, "wb") as f:
@@ -195,6 +197,13 @@ class AppleLibraryTest(CliTestCase):
                     for source in sources:
                         want = source_message(source)
                         self.assertIn((header_items(want), decoded_parts(want)), written)
+                    # A completed separator line opens a record strict readers read too
+                    # (formail merges an empty one into the one before it; mailutils reads no
+                    # CR LF records).
+                    strict = ("mutt", "dovecot", "mailutils")[:3 if eol == "lf" else 2]
+                    for reader in strict if cut in (5, last + 5, last + 30) else ():
+                        found = READERS[reader](box, self.path("readers"))
+                        self.assertIn(found, (None, len(written)), reader)
 
     def test_no_verify_leaves_the_read_back_out(self):
         self.make_library(V2)
