@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -22,8 +23,9 @@ constexpr std::size_t kBufferSize = std::size_t{1} << 20;
 constexpr std::size_t kLongestHeader = std::size_t{16} << 20;
 
 // Splits the mailbox into records line by line and keys each record's header block. A record is
-// known once the next one starts, or once the file ends with an empty line: a last record cut
-// short (a killed run, a power cut) must be written again, not taken as there.
+// known once the next one starts; the last one once the file ends with an empty line, and then
+// only with the size of its body: a last record cut short (a killed run, a power cut) must be
+// written again, not taken as there.
 class RecordKeys {
  public:
   explicit RecordKeys(MailboxIndex& index) : index_(index) {}
@@ -58,6 +60,8 @@ class RecordKeys {
       }
       afterEmpty_ = lineEnd && bytes.empty();
     }
+    bodyBytes_ +=
+        bytes.size() - static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\r'));
   }
 
   // The writer ends every record with an empty line, and puts at least that line after the
@@ -65,13 +69,16 @@ class RecordKeys {
   // ended). Another program's mailbox that ends otherwise has its last message written again:
   // a duplicate, never a loss.
   void finish() {
-    if (!inHeader_ && afterEmpty_ && lineAfterHeader_) keepPending();
+    if (!inHeader_ && afterEmpty_ && lineAfterHeader_ && pending_) {
+      index_.setLast(*pending_, bodyBytes_);
+    }
   }
 
  private:
   void endHeader() {
     inHeader_ = false;
     lineAfterHeader_ = false;
+    bodyBytes_ = 0;
     if (!tooLong_) pending_ = MessageKeyOf(header_, true);
   }
 
@@ -85,6 +92,7 @@ class RecordKeys {
   std::optional<MessageKey> pending_;  // the key of the last record, not yet known to be whole
   bool inHeader_ = false;
   bool lineAfterHeader_ = true;  // a line follows the last header block's empty line
+  std::uint64_t bodyBytes_ = 0;  // of the last record: as BodyByteCounter counts them
   bool tooLong_ = false;
   bool afterEmpty_ = true;  // the start of the file counts as after an empty line
 };

@@ -272,6 +272,48 @@ bool MessageTextWriter::writeUnchanged(RecordOutput& out,
   return ok;
 }
 
+void BodyByteCounter::feed(std::string_view bytes) {
+  for (const char c : bytes) {
+    if (!inHeader_) {
+      if (c != '\r' && c != '\n') ++count_;
+    } else if (c == '\n') {
+      // An empty line, or one of a lone CR (a CR LF line end), ends the header block.
+      if (lineLength_ == 0 || (lineLength_ == 1 && lineStartsWithCr_)) inHeader_ = false;
+      lineLength_ = 0;
+    } else {
+      if (lineLength_ == 0) lineStartsWithCr_ = c == '\r';
+      ++lineLength_;
+    }
+  }
+}
+
+namespace {
+
+// Feeds a BodyByteCounter with everything written, file ranges read for it.
+class BodyCountingOutput : public RecordOutput {
+ public:
+  bool write(std::string_view bytes) override {
+    counter.feed(bytes);
+    return true;
+  }
+  bool copyKept(int, std::uint64_t, std::string_view bytes) override { return write(bytes); }
+  bool copyFileRange(int fd, std::uint64_t offset, std::uint64_t length) override {
+    std::string bytes;
+    return StringOutput(bytes).copyFileRange(fd, offset, length) && write(bytes);
+  }
+  BodyByteCounter counter;
+};
+
+}  // namespace
+
+std::optional<std::uint64_t> BodyBytesOfMessage(const std::string& path, const MessageFile& file,
+                                                const RecordOptions& options) {
+  MessageTextWriter writer(path, file, options);
+  BodyCountingOutput out;
+  if (writer.notAMessage() || !writer.write(out, {})) return std::nullopt;
+  return out.counter.count();
+}
+
 Outcome<MessageText> ReadMessageText(const std::string& messagePath, const ReadProgress& progress,
                                      const RecordOptions& options) {
   MessageFile file;

@@ -181,11 +181,12 @@ class AppleLibraryTest(CliTestCase):
             whole = file_bytes(box)
             last = whole.rindex(nl * 2 + b"From ") + 2 * len(nl)
             body = whole.index(nl * 2, last) + 2 * len(nl)
+            inner = whole.index(nl * 2, body) + 2 * len(nl)  # after an empty line of the body
             # Where a killed run or a power cut may leave the last record: (cut, messages written
             # again). A cut before "From " leaves the first record without its empty line; one in
             # a separator line (the first at 5) leaves a line that is completed.
             cuts = [(5, 2), (last - 1, 2), (last + 5, 1), (last + 30, 1), (body, 1),
-                    (body + 200, 1), (len(whole) - len(nl), 1), (len(whole) - 1, 1)]
+                    (body + 200, 1), (inner, 1), (len(whole) - len(nl), 1), (len(whole) - 1, 1)]
             for cut, again in sorted(set(cuts)):
                 with self.subTest(eol=eol, cut=cut - last):
                     with open(box, "wb") as f:

@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "mbox/message_key.h"
+#include "mbox/message_text.h"
 #include "support/temp_folder.h"
 
 namespace drovanta {
@@ -55,9 +58,11 @@ TEST(MailboxIndexTest, KnowsEachRecordByItsHeaderWhateverTheLineEndsAndQuoting) 
   TempFolder temp;
   for (const IndexCase& c : cases) {
     SCOPED_TRACE(c.what);
-    const Outcome<MailboxIndex> index = ReadMailboxIndex(temp.write("Box.mbox", c.mailbox));
+    // A record after them: the last one is known only with its body size (below).
+    const Outcome<MailboxIndex> index =
+        ReadMailboxIndex(temp.write("Box.mbox", c.mailbox + kSeparator + "\nSubject: z\n\nz\n\n"));
     ASSERT_TRUE(index);
-    EXPECT_EQ(index->size(), c.known.size());
+    EXPECT_EQ(index->size(), c.known.size() + 1);
     for (const std::string& header : c.known)
       EXPECT_TRUE(index->contains(MessageKeyOf(header, false)));
     for (const std::string& header : c.unknown) {
@@ -66,38 +71,51 @@ TEST(MailboxIndexTest, KnowsEachRecordByItsHeaderWhateverTheLineEndsAndQuoting) 
   }
 }
 
-// A run killed during its last record leaves it torn: that message is not there yet.
-TEST(MailboxIndexTest, KnowsALastRecordOnlyWhenAnEmptyLineEndsTheFile) {
+// A run killed during its last record leaves it torn: that message is not there yet, even when
+// the cut follows an empty line inside the body.
+TEST(MailboxIndexTest, KnowsALastRecordOnlyWhenItEndsAsAWholeOneDoes) {
   const std::string one = "Message-ID: <1@x>\n\n";
-  const std::string two = "Message-ID: <2@x>\n";
-  const std::string first = kSeparator + "\n" + one + "body\n\n" + kSeparator + "\n";
-  const std::vector<std::pair<std::string, bool>> tails = {
-      // after `first`, is `two` known
-      {two + "\nline 1\nline 2\n\n", true},
-      {two + "\r\nline 1\r\n\n", true},     // a CR LF message between LF framing
-      {two + "\r\nline 1\r\n\r\n", true},   // CR LF throughout
-      {two + "\n\n", true},                 // no body: the closing empty line follows
-      {two + "\nline 1\nline 2\n", false},  // the closing empty line is missing
-      {two + "\n", false},                  // cut after the header block
-      {two + "\nline 1\nli", false},        // cut inside a line
-      {two + "\r\nline 1\r\n\r", false},    // cut inside the closing CR LF
-      {two + "\nline 1\n\r", false},        // a lone CR after the last line end
-      {"Message-ID: <2@", false},           // cut inside the header block
-      {two, false},                         // the header block never ends
+  const std::string header = "Message-ID: <2@x>\n\n";
+  const std::string text = header + "line 1\n\nline 3\n";  // the text as the writer writes it
+  const auto crLf = [](std::string lf) {
+    for (std::size_t at = 0; (at = lf.find('\n', at)) != std::string::npos; at += 2)
+      lf.insert(at, 1, '\r');
+    return lf;
   };
+  const std::vector<std::pair<std::string, bool>> lasts = {
+      // after a whole record
+      {text + "\n", true},
+      {crLf(text) + "\n", true},       // a CR LF message between LF framing
+      {crLf(text + "\n"), true},       // CR LF throughout
+      {header + "line 1\n\n", false},  // cut after an empty line of the body
+      {text, false},                   // the closing empty line is missing
+      {text.substr(0, text.size() - 3), false},
+      {crLf(text) + "\r", false},          // cut inside the closing CR LF
+      {text + "\r", false},                // a lone CR after the last line end
+      {header, false},                     // cut after the header block
+      {"Message-ID: <2@x>\nSubj", false},  // inside it
+  };
+  BodyByteCounter message;
+  message.feed(text);
   TempFolder temp;
-  for (const auto& [tail, known] : tails) {
-    SCOPED_TRACE(tail);
-    const Outcome<MailboxIndex> index = ReadMailboxIndex(temp.write("Box.mbox", first + tail));
+  for (const auto& [last, known] : lasts) {
+    SCOPED_TRACE(last);
+    const Outcome<MailboxIndex> index = ReadMailboxIndex(
+        temp.write("Box.mbox", kSeparator + "\n" + one + "body\n\n" + kSeparator + "\n" + last));
     ASSERT_TRUE(index);
     EXPECT_TRUE(index->contains(MessageKeyOf(one, false)));
-    EXPECT_EQ(index->contains(MessageKeyOf(two + "\n", false)), known);
+    EXPECT_EQ(index->holds(MessageKeyOf(header, false),
+                           [&] { return std::optional<std::uint64_t>(message.count()); }),
+              known);
   }
-  // A torn separator line holds no message; the record before it is whole.
-  const Outcome<MailboxIndex> index =
-      ReadMailboxIndex(temp.write("Box.mbox", kSeparator + "\n" + one + "body\n\nFrom "));
-  ASSERT_TRUE(index);
-  EXPECT_EQ(index->size(), 1U);
+  // A message without a body: the writer's empty line after the header block, then the closing
+  // one. A torn separator line holds no message; the record before it is whole.
+  const Outcome<MailboxIndex> noBody =
+      ReadMailboxIndex(temp.write("Box.mbox", kSeparator + "\n" + header + "\n"));
+  EXPECT_TRUE(
+      noBody->holds(MessageKeyOf(header, false), [] { return std::optional<std::uint64_t>(0); }));
+  const std::string tornSeparator = kSeparator + "\n" + one + "body\n\nFrom ";
+  EXPECT_EQ(ReadMailboxIndex(temp.write("Box.mbox", tornSeparator))->size(), 1U);
 }
 
 }  // namespace
