@@ -224,7 +224,11 @@ TEST(MailboxRecordTornTailTest, TheRecordStartsAfterALineEndAndAnEmptyLine) {
       {"From a\n\nwhole line\n", "\n"},
       // A separator line cut short is completed: it opens an empty record.
       {"From x", " Mon Jan 01 00:00:00 1970\n\n\n"},
-      {"From a\n\nbody\n\nFrom b Tue", " Jan 01 00:00:00 1970\n\n\n"},
+      {"From x Fri Mar 01 17:05:09 20", "00\n\n\n"},
+      {"From x Fri Mar 01 17:05:09 2024", "\n\n\n"},  // whole but for its line end
+      {"From x Fri Feb 3", "\n\n"},                   // no such day: no separator of ours
+      {"From x Fri Mar  1 17:05:09 2024", "\n\n"},    // another program's form
+      {"From a\n\nbody\n\nFro", "m MAILER-DAEMON Mon Jan 01 00:00:00 1970\n\n\n"},
       {"From a\n\nbody\nFrom b Tue", "\n\n"},  // not after an empty line: no separator
       {"From \r", "\n\n"},
   };
