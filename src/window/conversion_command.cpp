@@ -14,11 +14,12 @@
 #include <utility>
 #include <vector>
 
+#include "mbox/apple_mailbox_naming.h"
 #include "run/already_there.h"
+#include "run/destination_check.h"
 #include "shellutil/path_helpers.h"
 #include "window/background_run.h"
 #include "window/conversion_options.h"
-#include "window/destination_folder.h"
 #include "window/ending_signals.h"
 #include "window/folder_picker.h"
 #include "window/selected_files_list.h"
@@ -48,23 +49,33 @@ std::string startFolder(WindowPlatform& platform) {
   return folder;
 }
 
-// Asks for the destination until one lies outside the folders being converted; "" on cancel.
+// Asks for the destination until the run would write nothing into the folders being
+// converted; "" on cancel.
 std::string askForDestination(StepWindow& form, const std::vector<std::string>& rows) {
   WindowPlatform& platform = form.platform();
   const FoldersBeingConverted sources = FoldersOfRun(form.addedFolders, rows);
+  // Only the naming matters here; one message of each folder tells where its mailbox goes.
+  RunOptions naming;
+  if (form.chkAppleNames->isChecked()) {
+    naming.placer = PlanAppleLayout(sources.oneMessageEach).placer;
+  }
   for (;;) {
     const std::string destination =
         BrowseForFolder(platform, "Choose Folder to Save...", startFolder(platform));
     if (destination.empty()) return {};
-    const std::string holder = FolderHolding(destination, sources);
-    if (holder.empty()) {
+    const auto written = FindSourceWrittenInto(destination, sources, naming);
+    if (!written) {
       platform.setSetting(kLastDestinationSetting, destination);
       return destination;
     }
-    showBox(form,
-            "The mailboxes cannot be saved in " + PrintableText(destination) + ":\r\nit lies in " +
-                PrintableText(holder) +
-                ", which is being converted. Please choose a folder outside it.",
+    const std::string why = written->messagesOf.empty()
+                                ? "it lies in " + PrintableText(written->source) +
+                                      ", which is being converted. Please choose a folder "
+                                      "outside it."
+                                : "the mailboxes of " + PrintableText(written->messagesOf) +
+                                      " would be saved in " + PrintableText(written->source) +
+                                      ", which is being converted. Please choose another folder.";
+    showBox(form, "The mailboxes cannot be saved in " + PrintableText(destination) + ":\r\n" + why,
             kApplicationTitle, MessageIcon::Exclamation);
   }
 }
