@@ -1,5 +1,6 @@
 #include "emlx/emlx_framing.h"
 
+#include <cstdint>
 #include <limits>
 
 namespace drovanta {
@@ -8,6 +9,9 @@ namespace {
 
 constexpr std::string_view kPlistStart = "<?xml";
 constexpr std::string_view kPlistEnd = "</plist>";
+constexpr std::string_view kBinaryPlistStart = "bplist00";
+// A binary list ends with a trailer of this size that says where its offset table lies.
+constexpr std::size_t kBinaryTrailer = 32;
 // A count line is a number padded with a few blanks; a file whose first line end comes later
 // has none, and the rest of a large file is not read to find one.
 constexpr std::size_t kCountLineLimit = 4096;
@@ -46,9 +50,48 @@ bool parseCountLine(std::string_view line, std::size_t& count, std::string_view&
   return true;
 }
 
-// The property list at the very end of `text` (a line starting "<?xml" through the last
-// "</plist>", then only white space), or npos when `text` does not end with one.
+std::uint64_t bigEndian(std::string_view bytes) {
+  std::uint64_t value = 0;
+  for (const char byte : bytes) value = value << 8 | static_cast<unsigned char>(byte);
+  return value;
+}
+
+// A binary list that ends `text`, found from its trailer alone (the bytes before it are never
+// searched): its offset table ends where the trailer begins, and its first bytes are
+// "bplist00". A line end after it is allowed. Its bytes may be any, white space included, so
+// its end is never found by trimming.
+struct BinaryList {
+  std::size_t begin = std::string_view::npos;
+  std::size_t end = std::string_view::npos;
+};
+BinaryList binaryListAtEnd(std::string_view text) {
+  std::size_t end = text.size();
+  for (int lineEnd = 0; lineEnd < 3; ++lineEnd) {
+    if (lineEnd == 1 && !text.ends_with('\n')) break;
+    if (lineEnd == 2 && !text.ends_with("\r\n")) break;
+    end = text.size() - static_cast<std::size_t>(lineEnd);
+    if (end < kBinaryPlistStart.size() + kBinaryTrailer) break;
+    const std::string_view trailer = text.substr(end - kBinaryTrailer, kBinaryTrailer);
+    const std::uint64_t offsetSize = static_cast<unsigned char>(trailer[6]);
+    const std::uint64_t objects = bigEndian(trailer.substr(8, 8));
+    const std::uint64_t tableOffset = bigEndian(trailer.substr(24, 8));
+    const std::uint64_t room = end - kBinaryTrailer;  // the most the table may end at
+    if (offsetSize < 1 || offsetSize > 8 || objects > room / offsetSize ||
+        tableOffset > room - objects * offsetSize) {
+      continue;
+    }
+    const std::size_t begin =
+        end - static_cast<std::size_t>(tableOffset + objects * offsetSize) - kBinaryTrailer;
+    if (text.substr(begin).starts_with(kBinaryPlistStart)) return {begin, end};
+  }
+  return {};
+}
+
+// The property list at the very end of `text`, or npos when `text` does not end with one: a
+// binary list, or a line starting "<?xml" through the last "</plist>", then only white space.
 std::size_t trailingPlistStart(std::string_view text) {
+  if (const BinaryList binary = binaryListAtEnd(text); binary.begin != std::string_view::npos)
+    return binary.begin;
   std::size_t end = text.size();
   while (end > 0 && isSpace(text[end - 1])) --end;
   if (end < kPlistEnd.size() || text.substr(end - kPlistEnd.size(), kPlistEnd.size()) != kPlistEnd)
@@ -68,6 +111,15 @@ std::string_view trimTrailingSpace(std::string_view text) {
   return text;
 }
 
+// The list that starts at `begin` and ends `text`: a binary one to its trailer, an XML one
+// without the white space after it.
+std::string_view listFrom(std::string_view text, std::size_t begin) {
+  if (const BinaryList binary = binaryListAtEnd(text); binary.begin == begin) {
+    return text.substr(begin, binary.end - begin);
+  }
+  return trimTrailingSpace(text.substr(begin));
+}
+
 }  // namespace
 
 std::string_view PropertyListAfterMessage(std::string_view afterMessage) {
@@ -75,10 +127,19 @@ std::string_view PropertyListAfterMessage(std::string_view afterMessage) {
     afterMessage.remove_prefix(afterMessage.size() - kPropertyListReach);
   }
   const std::size_t begin = afterMessage.find(kPlistStart);
+  // A binary list ends the file as an XML one does, unless an XML list comes first.
+  if (const BinaryList binary = binaryListAtEnd(afterMessage); binary.begin < begin) {
+    return afterMessage.substr(binary.begin, binary.end - binary.begin);
+  }
   if (begin == std::string_view::npos) return {};
   const std::size_t end = afterMessage.rfind(kPlistEnd);
   if (end == std::string_view::npos || end < begin) return {};
   return afterMessage.substr(begin, end + kPlistEnd.size() - begin);
+}
+
+std::string_view TrailingPropertyList(std::string_view text) {
+  const std::size_t start = trailingPlistStart(text);
+  return start == std::string_view::npos ? std::string_view{} : listFrom(text, start);
 }
 
 EmlxFrame FrameEmlx(std::string_view fileBytes, bool isEmlxName) {
@@ -92,7 +153,7 @@ EmlxFrame FrameEmlx(std::string_view fileBytes, bool isEmlxName) {
     EmlxFrame frame = whole;
     const std::size_t plistStart = trailingPlistStart(fileBytes);
     if (plistStart != std::string_view::npos) {
-      frame.propertyList = trimTrailingSpace(fileBytes.substr(plistStart));
+      frame.propertyList = listFrom(fileBytes, plistStart);
       frame.messageLength = plistStart;
     }
     return frame;
@@ -121,7 +182,7 @@ EmlxFrame FrameEmlx(std::string_view fileBytes, bool isEmlxName) {
     // is trusted as counted.
     const std::size_t plistStart = trailingPlistStart(message);
     if (plistStart != std::string_view::npos) {
-      frame.propertyList = trimTrailingSpace(message.substr(plistStart));
+      frame.propertyList = listFrom(message, plistStart);
       frame.messageLength = plistStart;
     }
   }

@@ -7,11 +7,11 @@
 namespace drovanta {
 
 // Where the message lies inside a message file. An .emlx file is a decimal byte count on its
-// first line, the message, then Apple Mail's XML property list.
+// first line, the message, then Apple Mail's property list (XML; binary from some tools).
 struct EmlxFrame {
   std::size_t messageBegin = 0;   // offset of the message's first byte in the file bytes
   std::size_t messageLength = 0;  // the message's length in bytes
-  std::string_view propertyList;  // the "<?xml ... </plist>" text, empty when there is none
+  std::string_view propertyList;  // "<?xml ... </plist>" or "bplist00 ..."; empty when none
   bool framed = false;            // false: no count line
   // Where the count says the message ends, as an offset in the file; it may lie beyond the bytes
   // framed when only the start of the file was given.
@@ -31,8 +31,12 @@ struct EmlxFrame {
 EmlxFrame FrameEmlx(std::string_view fileBytes, bool isEmlxName);
 
 // The property list in the bytes that follow a message: from its "<?xml" to its last
-// "</plist>", or empty. Only the last megabyte is looked at: the list ends the file.
+// "</plist>", or a binary list ("bplist00") that ends them, or empty. Only the last megabyte is
+// looked at: the list ends the file.
 std::string_view PropertyListAfterMessage(std::string_view afterMessage);
+
+// The property list, XML or binary, that ends `text` (white space after it aside), or empty.
+std::string_view TrailingPropertyList(std::string_view text);
 
 // "count line says N bytes, M follow" when the count line of a framed file disagrees with what
 // follows it: a count larger than that (unless `countMayExceed`: a partial message counts the

@@ -24,10 +24,11 @@ constexpr std::size_t kHeaderLimit = 1024 * 1024;
 // The property list is a few hundred bytes at the end of the file.
 constexpr std::size_t kTailLimit = 64 * 1024;
 
-// The last property list in the text: a line that starts "<?xml" through the last "</plist>".
+// The last property list in the text: a line that starts "<?xml" through the last "</plist>",
+// else a binary list that ends the text.
 std::string_view lastPropertyList(std::string_view text) {
   const std::size_t end = text.rfind("</plist>");
-  if (end == std::string_view::npos) return {};
+  if (end == std::string_view::npos) return TrailingPropertyList(text);
   std::size_t begin = text.rfind("<?xml", end);
   while (begin != std::string_view::npos && begin > 0 && text[begin - 1] != '\n' &&
          text[begin - 1] != '\r')
@@ -104,6 +105,14 @@ bool loadMessage(const std::string& path, FileSource& file, std::string& sender,
 }
 
 }  // namespace
+
+bool HeaderBlockTooLongToRead(std::string_view fileBytes, const EmlxFrame& frame) {
+  const std::size_t reach =
+      kHeaderLimit > frame.messageBegin ? kHeaderLimit - frame.messageBegin : 0;
+  const std::string_view message = fileBytes.substr(frame.messageBegin, frame.messageLength);
+  return message.size() > reach &&
+         HeaderBlockEnd(message.substr(0, reach)) == std::string_view::npos;
+}
 
 struct MailMessage::State {
   std::string loadError;

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "emlx/emlx_framing.h"
 #include "message/utc_date_time.h"
 
 namespace drovanta {
@@ -35,5 +36,9 @@ class MailMessage {
   struct State;
   std::unique_ptr<State> state_;
 };
+
+// Whether the header block of the message framed in `fileBytes` runs on past the part of the
+// file read for the sender and date (its first megabyte), so that fields after it are not seen.
+bool HeaderBlockTooLongToRead(std::string_view fileBytes, const EmlxFrame& frame);
 
 }  // namespace drovanta

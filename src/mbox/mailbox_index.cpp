@@ -4,9 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 #include "mbox/mailbox_check.h"
@@ -20,13 +22,16 @@ constexpr std::size_t kBufferSize = std::size_t{1} << 20;
 // like it is written again rather than left out.
 constexpr std::size_t kLongestHeader = std::size_t{16} << 20;
 
-// Splits the mailbox into records line by line and keys each record's header block.
+// Splits the mailbox into records line by line and keys each record's header block. A record is
+// known once the next one starts; the last one once the file ends with an empty line, and then
+// only with the size of its body: a last record cut short (a killed run, a power cut) must be
+// written again, not taken as there.
 class RecordKeys {
  public:
   explicit RecordKeys(MailboxIndex& index) : index_(index) {}
 
   // One piece of a line: the whole line unless it is longer than the buffer. `lineEnd`: the
-  // piece ends the line (its LF taken off).
+  // piece ends the line (its LF taken off); false for a last line without a line end.
   void piece(std::string_view bytes, bool lineStart, bool lineEnd) {
     if (lineEnd && !bytes.empty() && bytes.back() == '\r') bytes.remove_suffix(1);
     if (inHeader_) {
@@ -44,7 +49,9 @@ class RecordKeys {
       return;
     }
     if (lineStart) {
+      lineAfterHeader_ = true;
       if (afterEmpty_ && bytes.substr(0, 5) == "From ") {
+        keepPending();
         inHeader_ = true;
         header_.clear();
         tooLong_ = false;
@@ -53,21 +60,39 @@ class RecordKeys {
       }
       afterEmpty_ = lineEnd && bytes.empty();
     }
+    bodyBytes_ +=
+        bytes.size() - static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\r'));
   }
 
+  // The writer ends every record with an empty line, and puts at least that line after the
+  // header block: a last record without either is torn (so is one whose header block never
+  // ended). Another program's mailbox that ends otherwise has its last message written again:
+  // a duplicate, never a loss.
   void finish() {
-    if (inHeader_) endHeader();
+    if (!inHeader_ && afterEmpty_ && lineAfterHeader_ && pending_) {
+      index_.setLast(*pending_, bodyBytes_);
+    }
   }
 
  private:
   void endHeader() {
     inHeader_ = false;
-    if (!tooLong_) index_.add(MessageKeyOf(header_, true));
+    lineAfterHeader_ = false;
+    bodyBytes_ = 0;
+    if (!tooLong_) pending_ = MessageKeyOf(header_, true);
+  }
+
+  void keepPending() {
+    if (pending_) index_.add(*pending_);
+    pending_.reset();
   }
 
   MailboxIndex& index_;
   std::string header_;
+  std::optional<MessageKey> pending_;  // the key of the last record, not yet known to be whole
   bool inHeader_ = false;
+  bool lineAfterHeader_ = true;  // a line follows the last header block's empty line
+  std::uint64_t bodyBytes_ = 0;  // of the last record: as BodyByteCounter counts them
   bool tooLong_ = false;
   bool afterEmpty_ = true;  // the start of the file counts as after an empty line
 };
@@ -119,7 +144,7 @@ Outcome<MailboxIndex> ReadMailboxIndex(const std::string& mailboxPath) {
       at = end + 1;
     }
     if (got == 0) {
-      if (at < have) keys.piece(std::string_view(buffer.get() + at, have - at), lineStart, true);
+      if (at < have) keys.piece(std::string_view(buffer.get() + at, have - at), lineStart, false);
       break;
     }
     if (at == 0 && have == kBufferSize) {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <unordered_set>
 
@@ -13,17 +15,41 @@ namespace drovanta {
 // the messages it does not hold yet.
 class MailboxIndex {
  public:
+  // A record followed by another: whole.
   bool contains(const MessageKey& key) const { return keys_.count(key) != 0; }
-  std::size_t size() const { return keys_.size(); }
+  // The records, the last one included.
+  std::size_t size() const { return keys_.size() + (last_ ? 1 : 0); }
   void add(const MessageKey& key) { keys_.insert(key); }
+
+  // The last record, whose end alone cannot tell a whole record from one cut just after an empty
+  // line inside its body: kept apart with the bytes of its body other than line ends
+  // (BodyByteCounter's count), which a message must match to be held.
+  void setLast(const MessageKey& key, std::uint64_t bodyBytes) {
+    last_ = key;
+    lastBodyBytes_ = bodyBytes;
+  }
+  // Whether the mailbox holds the message whole: a record with its key, or a last one with its
+  // key and the body bytes `bodyBytes` gives (asked only then; nullopt: not known).
+  template <typename BodyBytes>
+  bool holds(const MessageKey& key, const BodyBytes& bodyBytes) const {
+    if (contains(key)) return true;
+    if (!last_ || !(*last_ == key)) return false;
+    const std::optional<std::uint64_t> count = bodyBytes();
+    return count && *count == lastBodyBytes_;
+  }
 
  private:
   std::unordered_set<MessageKey, MessageKeyHash> keys_;
+  std::optional<MessageKey> last_;
+  std::uint64_t lastBodyBytes_ = 0;
 };
 
 // Reads the keys of every record of the mailbox file, in one pass through a buffer of fixed
 // size, so that memory grows with the index only. A record starts at a "From " line that begins
-// the file or follows an empty line; its header block runs to the next empty line. A missing
+// the file or follows an empty line; its header block runs to the next empty line. The last
+// record counts only when an empty line ends the file, as one ends every record written whole,
+// and then only for a message of the same body size (holds()): a record torn by a killed run is
+// left out, so its message is written again. A missing
 // file gives an empty index. Fails, naming the mailbox and changing nothing, when the file is
 // not an mbox (it does not start with "From "), when another program holds its write lock (it
 // is being written), or when it cannot be read.

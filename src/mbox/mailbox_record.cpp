@@ -55,7 +55,7 @@ struct MailboxWriter::State : RecordOutput {
   off_t lengthAtOpen = 0;      // where the records written since opening begin
   off_t recordStart = 0;       // where the record being written begins
   long recordsSinceOpen = 0;
-  std::size_t tailLineEnds = 0;        // line ends a torn mailbox tail needs before the next record
+  TailMending tailMending;             // what a torn mailbox tail needs before the next record
   const AppendHooks* hooks = nullptr;  // those of the record being written
   bool kernelRefused = false;          // copy_file_range refused: sendfile from now on
   bool sendfileRefused = false;        // sendfile refused too: read and write
@@ -264,7 +264,7 @@ struct MailboxWriter::State : RecordOutput {
     // Cut back to this length only: anything before it may be another writer's.
     lengthAtOpen = opened.st_size;
     recordsSinceOpen = 0;
-    tailLineEnds = MissingLineEnds(fd, lengthAtOpen);
+    tailMending = MendingForTail(fd, lengthAtOpen);
     return 0;
   }
 
@@ -328,8 +328,8 @@ MaybeFailure MailboxWriter::append(const std::string& mailboxPath, std::string_v
   if (s.recordStart < 0) s.error = errno;
   // A mailbox left without a closing empty line (a record torn by a killed run, another
   // program's file) gets its line ends first, so that the record does not join its last line.
-  std::string padding;
-  for (std::size_t i = 0; i < s.tailLineEnds; ++i) padding += lineEnd;
+  std::string padding = s.tailMending.completion;
+  for (std::size_t i = 0; i < s.tailMending.lineEnds; ++i) padding += lineEnd;
   if (s.digest != nullptr) XXH3_64bits_reset(s.digest);
 
   // A record that cannot be finished, for whatever reason (an exception from a progress report
@@ -351,7 +351,7 @@ MaybeFailure MailboxWriter::append(const std::string& mailboxPath, std::string_v
     s.forget();
     return AppendFailure(path, error, restoreError);
   }
-  s.tailLineEnds = 0;
+  s.tailMending = {};
   const off_t recordEnd = ::lseek(s.fd, 0, SEEK_CUR);
   s.last.offset = static_cast<std::uint64_t>(s.recordStart);
   s.last.length =

@@ -5,9 +5,11 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 #include "mbox/mailbox_lock.h"
+#include "mbox/torn_separator.h"
 
 namespace drovanta {
 namespace {
@@ -18,18 +20,36 @@ bool sameFile(const struct stat& a, const struct stat& b) {
 
 }  // namespace
 
-std::size_t MissingLineEnds(int fd, off_t length) {
-  if (length == 0) return 0;
-  char tail[3] = {};
-  const off_t take = length < 3 ? length : 3;
+TailMending MendingForTail(int fd, off_t length) {
+  if (length == 0) return {};
+  // Enough for the last line when it is a separator line cut short.
+  char tail[1024];
+  const off_t take = length < static_cast<off_t>(sizeof tail) ? length : sizeof tail;
   ssize_t got = -1;
   do {
     got = ::pread(fd, tail, static_cast<std::size_t>(take), length - take);
   } while (got < 0 && errno == EINTR);
-  if (got != take) return 0;  // unreadable (opened for writing only): trusted as it is
+  if (got != take) return {};  // unreadable (opened for writing only): trusted as it is
   const std::string_view end(tail, static_cast<std::size_t>(take));
-  if (end.ends_with("\n\n") || end.ends_with("\n\r\n")) return 0;
-  return end.ends_with("\n") ? 1 : 2;
+  if (end.ends_with("\n\n") || end.ends_with("\n\r\n")) return {};
+  if (end.ends_with("\n")) return {"", 1};
+  // The last line has no line end. When it starts a record (it begins the file or follows an
+  // empty line), it is a separator line cut short, and holds no message bytes.
+  const std::size_t lineFeed = end.rfind('\n');
+  const std::string_view before = lineFeed == std::string_view::npos ? "" : end.substr(0, lineFeed);
+  const bool startsRecord = lineFeed == std::string_view::npos
+                                ? take == length
+                                : before.ends_with("\n") || before.ends_with("\n\r");
+  const std::string_view lastLine =
+      lineFeed == std::string_view::npos ? end : end.substr(lineFeed + 1);
+  if (startsRecord) {
+    // Completed, it opens an empty record as the writer writes one for an empty message file:
+    // the separator line, the empty line that ends an empty header, the closing empty line.
+    if (std::optional<std::string> completion = TornSeparatorCompletion(lastLine)) {
+      return {std::move(*completion), 3};
+    }
+  }
+  return {"", 2};
 }
 
 int CutBack(int fd, const std::string& mailboxPath, bool created, off_t lengthBefore) {

@@ -10,10 +10,16 @@
 
 namespace drovanta {
 
-// How many line ends go before the next record of the open mailbox `fd`, `length` bytes long,
-// so that the record starts after a line end and an empty line, whichever line ends the mailbox
-// uses (LF LF, CR LF CR LF, or a mix of the two). 0 for an empty or unreadable mailbox.
-std::size_t MissingLineEnds(int fd, off_t length);
+// What goes before the next record of the open mailbox `fd`, `length` bytes long, so that the
+// record starts after a line end and an empty line, whichever line ends the mailbox uses (LF
+// LF, CR LF CR LF, or a mix of the two): the rest of a separator line the mailbox was cut
+// inside (which then opens an empty record), then that many line ends. Nothing for an empty or
+// unreadable mailbox.
+struct TailMending {
+  std::string completion;
+  std::size_t lineEnds = 0;
+};
+TailMending MendingForTail(int fd, off_t length);
 
 // Puts the locked mailbox back as the lock found it, `lengthBefore` bytes long. A file this
 // append created is removed (the writers waiting for its lock see that and open the path

@@ -11,6 +11,7 @@
 #include "emlx/apple_double.h"
 #include "emlx/apple_flags.h"
 #include "emlx/emlx_framing.h"
+#include "emlx/mail_message.h"
 #include "emlx/partial_message.h"
 #include "emlx/property_list.h"
 #include "message/header_fields.h"
@@ -81,12 +82,22 @@ MessageTextWriter::MessageTextWriter(const std::string& messagePath, const Messa
   const EmlxFrame frame = FrameEmlx(bytes, HasEmlxName(messagePath));
   std::string_view message = bytes.substr(frame.messageBegin, frame.messageLength);
   const bool partial = IsPartialMessageName(messagePath);
-  if (std::string warning = CountLineWarning(bytes, frame, partial); !warning.empty()) {
-    warnings_.push_back({messagePath, std::move(warning)});
-  }
-  // Converted all the same, but the user hears that it is no mail message.
-  if (!message.empty() && !HasHeaderField(message)) {
+  std::string countWarning = CountLineWarning(bytes, frame, partial);
+  const bool countWarned = !countWarning.empty();
+  if (countWarned) warnings_.push_back({messagePath, std::move(countWarning)});
+  // Converted all the same, but the user hears that it is no mail message (Apple Mail leaves
+  // empty files after failed downloads), or that its separator may lack the sender and date.
+  if (bytes.empty()) {
+    warnings_.push_back({messagePath, "the file is empty"});
+  } else if (message.empty()) {
+    // A count of 0 before a message is said by the count line's warning already.
+    if (!countWarned) warnings_.push_back({messagePath, "the message is empty"});
+  } else if (!HasHeaderField(message)) {
     warnings_.push_back({messagePath, "the message has no header field"});
+  } else if (HeaderBlockTooLongToRead(bytes, frame)) {
+    warnings_.push_back({messagePath,
+                         "the header block is too long to be read whole (over 1 MB): the "
+                         "separator line's sender and date may be missing"});
   }
 
   fileLength_ = message.size();
@@ -259,6 +270,48 @@ bool MessageTextWriter::writeUnchanged(RecordOutput& out,
   textLength_ = stream.length();
   report(stream.lengthAtLastLineEnd());
   return ok;
+}
+
+void BodyByteCounter::feed(std::string_view bytes) {
+  for (const char c : bytes) {
+    if (!inHeader_) {
+      if (c != '\r' && c != '\n') ++count_;
+    } else if (c == '\n') {
+      // An empty line, or one of a lone CR (a CR LF line end), ends the header block.
+      if (lineLength_ == 0 || (lineLength_ == 1 && lineStartsWithCr_)) inHeader_ = false;
+      lineLength_ = 0;
+    } else {
+      if (lineLength_ == 0) lineStartsWithCr_ = c == '\r';
+      ++lineLength_;
+    }
+  }
+}
+
+namespace {
+
+// Feeds a BodyByteCounter with everything written, file ranges read for it.
+class BodyCountingOutput : public RecordOutput {
+ public:
+  bool write(std::string_view bytes) override {
+    counter.feed(bytes);
+    return true;
+  }
+  bool copyKept(int, std::uint64_t, std::string_view bytes) override { return write(bytes); }
+  bool copyFileRange(int fd, std::uint64_t offset, std::uint64_t length) override {
+    std::string bytes;
+    return StringOutput(bytes).copyFileRange(fd, offset, length) && write(bytes);
+  }
+  BodyByteCounter counter;
+};
+
+}  // namespace
+
+std::optional<std::uint64_t> BodyBytesOfMessage(const std::string& path, const MessageFile& file,
+                                                const RecordOptions& options) {
+  MessageTextWriter writer(path, file, options);
+  BodyCountingOutput out;
+  if (writer.notAMessage() || !writer.write(out, {})) return std::nullopt;
+  return out.counter.count();
 }
 
 Outcome<MessageText> ReadMessageText(const std::string& messagePath, const ReadProgress& progress,

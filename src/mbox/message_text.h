@@ -94,6 +94,26 @@ class StringOutput : public RecordOutput {
   std::string& text_;
 };
 
+// Counts the bytes of a record's text after its header block, line ends (CR, LF) left out, as
+// the mailbox index counts those of a record in a mailbox: the same for every --eol and --flags,
+// and smaller for a record cut short.
+class BodyByteCounter {
+ public:
+  void feed(std::string_view bytes);
+  std::uint64_t count() const { return count_; }
+
+ private:
+  bool inHeader_ = true;
+  std::size_t lineLength_ = 0;  // bytes of the line so far
+  bool lineStartsWithCr_ = false;
+  std::uint64_t count_ = 0;
+};
+
+// The body bytes of the record text the message at `path` (open as `file`) is written as, or
+// nullopt when it cannot be made.
+std::optional<std::uint64_t> BodyBytesOfMessage(const std::string& path, const MessageFile& file,
+                                                const RecordOptions& options);
+
 // One message's whole text, held in memory.
 struct MessageText {
   std::string text;

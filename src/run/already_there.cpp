@@ -7,6 +7,7 @@
 #include "emlx/message_file.h"
 #include "mbox/mailbox_index.h"
 #include "mbox/message_key.h"
+#include "mbox/message_text.h"
 #include "run/row_source.h"
 #include "shellutil/path_helpers.h"
 
@@ -44,7 +45,8 @@ AlreadyThereCount CountAlreadyThere(const std::vector<std::string>& rows,
       lastFolder = folder;
     }
     if (!found->second || file.open(path)) continue;
-    if (found->second->contains(MessageKeyOfFile(path, file.bytes()))) ++count.messages;
+    const auto bodyBytes = [&] { return BodyBytesOfMessage(path, file, options.record); };
+    if (found->second->holds(MessageKeyOfFile(path, file.bytes()), bodyBytes)) ++count.messages;
     file.close();
   }
   return count;

@@ -4,7 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string_view>
 #include <system_error>
 #include <unordered_map>
@@ -121,9 +124,14 @@ class Run {
     if (ahead_ != nullptr) {
       if (std::unique_ptr<PreparedMessage> ready = ahead_->take(row);
           ready != nullptr && ready->path == path) {
+        const auto bodyBytes = [&]() -> std::optional<std::uint64_t> {
+          BodyByteCounter counter;
+          counter.feed(ready->text);
+          return counter.count();
+        };
         if (options_.newOnly && ready->key &&
             (!folderReady(row, path, place) ||
-             endedAsAlreadyThere(row, path, place, *ready->key))) {
+             endedAsAlreadyThere(row, path, place, *ready->key, bodyBytes))) {
           return;
         }
         return writePrepared(row, place, *ready);
@@ -135,7 +143,8 @@ class Run {
     if (MaybeFailure failure = file_.open(path)) return fail(row, path, *failure, "cannot read");
     if (options_.newOnly &&
         (!folderReady(row, path, place) ||
-         endedAsAlreadyThere(row, path, place, MessageKeyOfFile(path, file_.bytes())))) {
+         endedAsAlreadyThere(row, path, place, MessageKeyOfFile(path, file_.bytes()),
+                             [&] { return BodyBytesOfMessage(path, file_, options_.record); }))) {
       return;
     }
     const std::string separator = BuildSeparatorLine(path, file_.bytes(), file_.modified());
@@ -307,14 +316,17 @@ class Run {
 
   // With newOnly: a message its mailbox held before the run ends its turn as already there
   // (true); a mailbox that cannot be added to fails it (true).
+  // `bodyBytes` gives the message's body bytes (BodyByteCounter) when the mailbox's last record
+  // has its key.
   bool endedAsAlreadyThere(long row, const std::string& path, const MailboxPlace& place,
-                           const MessageKey& key) {
+                           const MessageKey& key,
+                           const std::function<std::optional<std::uint64_t>()>& bodyBytes) {
     const Outcome<MailboxIndex>& index = indexOf(place.mailboxPath);
     if (!index) {
       fail(row, path, index.failure(), "cannot add to mailbox");
       return true;
     }
-    if (!index->contains(key)) return false;
+    if (!index->holds(key, bodyBytes)) return false;
     ++summary_.alreadyThere;
     observer_.turnAlreadyThere(row);
     return true;

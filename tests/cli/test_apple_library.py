@@ -12,8 +12,9 @@ import subprocess
 import time
 import unittest
 
-from cli_support import (EMLX2MBOX, SUMMARY, CliTestCase, emlx_bytes, make_message,
-                         read_mbox, write_file)
+from mbox_readers import READERS
+from cli_support import (EMLX2MBOX, SUMMARY, CliTestCase, decoded_parts, emlx_bytes,
+                         header_items, make_message, read_mbox, source_message, write_file)
 
 READ = 1 << 0
 
@@ -168,6 +169,42 @@ class AppleLibraryTest(CliTestCase):
                                                 f"{re.escape(reason)}", report)), failed, report)
                 self.assertEqual(file_bytes(box), before)
                 self.assertEqual(len(read_mbox(self.path("out", "Mailboxes", "Old.mbox"))), 1)
+
+    def test_a_rerun_writes_again_a_last_record_cut_short(self):
+        rng = random.Random(3)
+        sources = [write_file(self.path("src", f"{n}.emlx"),
+                              emlx_bytes(make_message(n, rng, n == 2))) for n in (1, 2)]
+        box = os.path.join(self.path("out"), os.path.relpath(self.path("src"), "/"), "src.mbox")
+        for eol, nl in (("lf", b"\n"), ("crlf", b"\r\n")):
+            shutil.rmtree(self.path("out"), True)
+            self.assertEqual(self.run_tool("--eol", eol, "-o", "out", "src").returncode, 0)
+            whole = file_bytes(box)
+            last = whole.rindex(nl * 2 + b"From ") + 2 * len(nl)
+            body = whole.index(nl * 2, last) + 2 * len(nl)
+            inner = whole.index(nl * 2, body) + 2 * len(nl)  # after an empty line of the body
+            # Where a killed run or a power cut may leave the last record: (cut, messages written
+            # again). A cut before "From " leaves the first record without its empty line; one in
+            # a separator line (the first at 5) leaves a line that is completed.
+            cuts = [(5, 2), (last - 1, 2), (last + 5, 1), (last + 30, 1), (body, 1),
+                    (body + 200, 1), (inner, 1), (len(whole) - len(nl), 1), (len(whole) - 1, 1)]
+            for cut, again in sorted(set(cuts)):
+                with self.subTest(eol=eol, cut=cut - last):
+                    with open(box, "wb") as f:
+                        f.write(whole[:cut])
+                    rerun = self.run_tool("--eol", eol, "--new-only", "-o", "out", "src")
+                    self.assertEqual(rerun.returncode, 0, rerun.stderr)
+                    self.assertIn(f"{again} converted", rerun.stderr.decode())
+                    written = [(header_items(m), decoded_parts(m)) for _, m in read_mbox(box)]
+                    for source in sources:
+                        want = source_message(source)
+                        self.assertIn((header_items(want), decoded_parts(want)), written)
+                    # A completed separator line opens a record strict readers read too
+                    # (formail merges an empty one into the one before it; mailutils reads no
+                    # CR LF records).
+                    strict = ("mutt", "dovecot", "mailutils")[:3 if eol == "lf" else 2]
+                    for reader in strict if cut in (5, last + 5, last + 30) else ():
+                        found = READERS[reader](box, self.path("readers"))
+                        self.assertIn(found, (None, len(written)), reader)
 
     def test_no_verify_leaves_the_read_back_out(self):
         self.make_library(V2)

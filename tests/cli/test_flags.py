@@ -89,6 +89,21 @@ class FlagsTest(CliTestCase):
         self.assertEqual(plain.items(), source_message(source).items())
         self.assertFalse(re.search(r"X-Mozilla-Status: 0002", plain.as_string()))
 
+    def test_a_binary_property_list_gives_the_flags_and_the_date(self):
+        listed = plistlib.dumps({"flags": 1 << 4 | 1, "date-received": 1700000000},
+                                fmt=plistlib.FMT_BINARY)
+        for number, body in ((1, b"short\n"), (2, b"long line\n" * 1000)):  # whole, or its end
+            message = b"From: Ann <ann@example.com>\nSubject: binary\n\n" + body
+            write_file(self.path("src", f"{number}.emlx"),
+                       b"%d\n" % len(message) + message + listed)
+        result = self.run_tool("--flags", "-o", "out", "src")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertNotIn(b"warning:", result.stderr)
+        for separator, got in read_mbox(self.path("out", os.path.relpath(self.path("src"), "/"),
+                                                  "src.mbox")):
+            self.assertEqual(separator, "ann@example.com Tue Nov 14 22:13:20 2023")
+            self.assertEqual(got.items()[:3], expected_headers(1 << 4 | 1))
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -35,7 +35,8 @@ class LyingFilesTest(CliTestCase):
         good = write_file(self.path("src", "2.emlx"), emlx_bytes(make_message(2, self.rng)))
         result = self.run_tool("-o", "out", empty, good)
         self.assertEqual(result.returncode, 0, result.stderr)
-        self.assert_summary(result.stderr, converted=2, mailboxes=1)
+        self.assertEqual(warnings_of(result), [f"warning: {empty}: the file is empty"])
+        self.assert_summary(result.stderr, converted=2, warnings=1, mailboxes=1)
         written = read_mbox(self.box)
         self.assertEqual(len(written), 2)
         self.assertEqual(written[0][1].as_bytes().strip(), b"")
@@ -131,6 +132,11 @@ class LyingFilesTest(CliTestCase):
         zeros = write_file(self.path("src", "3.emlx"), b"")
         os.truncate(zeros, 3 << 20)  # large enough to be mapped; no line end, no header
         text = write_file(self.path("src", "4.emlx"), b"just a line of text\nand another\n")
+        # Header blocks of 1.2 MB, the sender first or last: either may be missed, and is said.
+        padding = b"".join(b"X-Pad-%d: %s\n" % (n, b"y" * 70) for n in range(16000))
+        long_header = [write_file(self.path("src", f"{n}.emlx"), emlx_bytes(m)) for n, m in (
+            (5, message.replace(b"To:", padding + b"To:", 1)), (6, padding + message))]
+        empty_message = write_file(self.path("src", "7.emlx"), b"0\n" + plist(flags=0))
         result = self.run_tool("-o", "out", "src")
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(warnings_of(result), [
@@ -138,10 +144,15 @@ class LyingFilesTest(CliTestCase):
             f"warning: {sparse}: count line says {len(message)} bytes, "
             f"{(1 << 30) - len(count_line)} follow",
             f"warning: {zeros}: the message has no header field",
-            f"warning: {text}: the message has no header field"])
-        self.assert_summary(result.stderr, converted=4, warnings=4, mailboxes=1)
+            f"warning: {text}: the message has no header field",
+            *[f"warning: {path}: the header block is too long to be read whole (over 1 MB): the "
+              "separator line's sender and date may be missing" for path in long_header],
+            f"warning: {empty_message}: the message is empty"])
+        self.assert_summary(result.stderr, converted=7, warnings=7, mailboxes=1)
         written = read_mbox(self.box)
         self.assertEqual([m["Message-ID"] for _, m in written[:2]], ["<m1@example.org>"] * 2)
+        self.assertEqual([s.split()[0] for s, _ in written[4:6]],
+                         ["sender1@example.org", "MAILER-DAEMON"])
         self.assertEqual(written[2][1].as_bytes().strip(b"\r\n"), bytes(3 << 20))
         self.assertEqual(written[3][1].get_payload().rstrip(), "just a line of text\nand another")
 

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 
 #include "emlx/message_file.h"
 #include "emlx/property_list.h"
@@ -257,6 +258,40 @@ TEST(EmlxFraming, ACountLineThatDisagreesIsNamed) {
   // The count as written, however large.
   EXPECT_EQ(warningFor("098765432109876543210\n" + message),
             "count line says 098765432109876543210 bytes, 18 follow");
+}
+
+// {"flags": 1, "date-received": 1700000000} as a binary property list.
+const char kBinaryPlistBytes[] =
+    "\x62\x70\x6c\x69\x73\x74\x30\x30\xd2\x01\x02\x03\x04\x5d\x64\x61\x74\x65\x2d\x72"
+    "\x65\x63\x65\x69\x76\x65\x64\x55\x66\x6c\x61\x67\x73\x12\x65\x53\xf1\x00\x10\x01"
+    "\x08\x0d\x1b\x21\x26\x00\x00\x00\x00\x00\x00\x01\x01\x00\x00\x00\x00\x00\x00\x00"
+    "\x05\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x28";
+const std::string kBinaryPlist(kBinaryPlistBytes, sizeof kBinaryPlistBytes - 1);
+
+// A binary list is found wherever an XML one is; its bytes are never trimmed as white space.
+TEST(EmlxFraming, ABinaryPropertyListIsFramedAndReadLikeAnXmlOne) {
+  const std::string message = "Subject: hi\n\nbody\n";  // 18 bytes
+  const std::string torn = kBinaryPlist.substr(0, kBinaryPlist.size() - 1);
+  struct Case {
+    std::string file;
+    std::string list;     // the property list framed
+    std::string warning;  // about the count line
+  };
+  for (const Case& c :
+       {Case{"18\n" + message + kBinaryPlist, kBinaryPlist, ""},
+        Case{"18\n" + message + kBinaryPlist + "\n", kBinaryPlist, ""},
+        Case{"95\n" + message + kBinaryPlist, kBinaryPlist, "count line says 95 bytes, 18 follow"},
+        Case{message + kBinaryPlist, kBinaryPlist, ""},
+        Case{"18\n" + message + torn, "", "count line says 18 bytes, 94 follow"}}) {
+    SCOPED_TRACE(c.file);
+    const EmlxFrame frame = FrameEmlx(c.file, true);
+    EXPECT_EQ(messageOf(c.file, frame), message);
+    EXPECT_EQ(frame.propertyList, c.list);
+    EXPECT_EQ(TrailingPropertyList(c.file), c.list);
+    EXPECT_EQ(CountLineWarning(c.file, frame, false), c.warning);
+    const EmlxProperties properties = ParsePropertyList(frame.propertyList);
+    EXPECT_EQ(properties.flags, c.list.empty() ? std::nullopt : std::optional<std::uint64_t>(1));
+  }
 }
 
 // Only the start of a file may hold the count line and only its end the property list: a huge

@@ -208,7 +208,8 @@ std::string recordOf(std::string_view text) {
 }
 
 // A mailbox left without a closing empty line (a record torn by a killed run, another
-// program's file) gets line ends before the next record so that it never joins the last line;
+// program's file) gets line ends before the next record so that it never joins the last line,
+// and a separator line cut short gets its rest;
 // a mailbox that ends with a line end and an empty line, in either convention, is left alone.
 TEST(MailboxRecordTornTailTest, TheRecordStartsAfterALineEndAndAnEmptyLine) {
   TempFolder temp;
@@ -221,7 +222,14 @@ TEST(MailboxRecordTornTailTest, TheRecordStartsAfterALineEndAndAnEmptyLine) {
       {"From a\r\n\r\nhalf a li", "\n\n"},
       {"From a\r\n\r\nwhole line\r\n", "\n"},
       {"From a\n\nwhole line\n", "\n"},
-      {"From x", "\n\n"},
+      // A separator line cut short is completed: it opens an empty record.
+      {"From x", " Mon Jan 01 00:00:00 1970\n\n\n"},
+      {"From x Fri Mar 01 17:05:09 20", "00\n\n\n"},
+      {"From x Fri Mar 01 17:05:09 2024", "\n\n\n"},  // whole but for its line end
+      {"From x Fri Feb 3", "\n\n"},                   // no such day: no separator of ours
+      {"From x Fri Mar  1 17:05:09 2024", "\n\n"},    // another program's form
+      {"From a\n\nbody\n\nFro", "m MAILER-DAEMON Mon Jan 01 00:00:00 1970\n\n\n"},
+      {"From a\n\nbody\nFrom b Tue", "\n\n"},  // not after an empty line: no separator
       {"From \r", "\n\n"},
   };
   for (const auto& [earlier, padding] : cases) {
