@@ -217,7 +217,8 @@ bool askWhetherNewOnly(StepWindow& form, WindowRunPlan& plan, const std::string&
   return true;
 }
 
-RunSummary convert(StepWindow& form, const WindowRunPlan& plan, const std::string& destination) {
+RunSummary convert(StepWindow& form, const WindowRunPlan& plan, const std::string& destination,
+                   RunNotices& notices) {
   ControlsHeldDuringRun held(form);
   const unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
   BackgroundRun run(plan.rows, destination, jobs, plan.options);
@@ -226,6 +227,7 @@ RunSummary convert(StepWindow& form, const WindowRunPlan& plan, const std::strin
   // the run ends.
   while (!run.waitFor(form.yieldInterval())) form.DoEventsNow();
   RunSummary summary = run.summary();
+  notices = run.notices();
   display.show(run.progress());
   form.refreshDisplays();
   return summary;
@@ -286,50 +288,103 @@ std::string mailboxLines(const RunSummary& summary, const MailboxNamer& nameOf) 
   return text.empty() ? text : "\r\n" + text;
 }
 
-}  // namespace
-
-CompletionMessage CompletionMessageFor(const RunSummary& summary, const MailboxNamer& nameOf) {
-  const MailboxNamer named =
-      nameOf ? nameOf : [](const std::string& path) { return GetFileName(path); };
-  const bool failures = summary.failed > 0 || !summary.readBack.differing.empty();
-  if (!summary.stopped && !failures) {
-    if (summary.converted == 0 && summary.alreadyThere > 0) {
-      return {"Nothing new to convert: the destination already holds all " +
-                  std::to_string(summary.alreadyThere) + " message(s).",
-              kApplicationTitle,
-              false,
-              {}};
-    }
-    if (summary.converted == 0) {
-      // Nothing was written, so nothing may be reported as exported.
-      return {kNothingToConvert, kApplicationTitle, false, {}};
-    }
-    return {
-        "Export Completed Successfully !\r\nYour data has been successfully exported to .mbox "
-        "format (Compatible for Entourage, Thunderbird, Eudora, Mac Mail)." +
-            lineEndNote(summary) + mailboxLines(summary, named),
-        kCompletionCaption,
-        false,
-        {}};
-  }
-  std::string text =
-      summary.stopped ? "Converting was stopped.\r\n" : "Export finished with errors.\r\n";
-  text += std::to_string(summary.converted) + " message(s) converted, " +
-          std::to_string(summary.failed) + " message(s) failed";
+// "N message(s) converted", then each other count that is not zero (failures always in a box
+// about failures or a stop).
+std::string countsLine(const RunSummary& summary, bool withFailures) {
+  std::string text = std::to_string(summary.converted) + " message(s) converted";
+  if (withFailures) text += ", " + std::to_string(summary.failed) + " message(s) failed";
   if (summary.stopped) {
     text += ", " + std::to_string(summary.notReached) + " message(s) not converted";
   }
-  text += summary.failed > 0 ? ":" : ".";
+  if (summary.warnings > 0) {
+    text += ", " + std::to_string(summary.warnings) + " message(s) with warnings";
+  }
+  if (summary.skipped > 0) text += ", " + std::to_string(summary.skipped) + " file(s) skipped";
+  return text;
+}
+
+// Every failure, warning and skipped file, one a line, in that order.
+std::vector<std::string> problemLines(const RunSummary& summary, const RunNotices& notices) {
+  std::vector<std::string> lines;
+  for (const Failure& failure : summary.failures) {
+    lines.push_back(PrintableText(describe(failure)));
+  }
+  const auto add = [&lines](const char* kind, const std::vector<Notice>& told) {
+    for (const Notice& notice : told) {
+      lines.push_back(kind + PrintableText(notice.path) + ": " + PrintableText(notice.text));
+    }
+  };
+  add("warning: ", notices.warnings);
+  add("skipped: ", notices.skipped);
+  return lines;
+}
+
+// ":" and the first few lines for the box, every line for its details; "." when there are none.
+std::string listed(const std::vector<std::string>& lines, std::string& details) {
+  if (lines.empty()) return ".";
+  std::string text = ":";
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (i < kFailuresShown) text += "\r\n" + lines[i];
+    details += (i == 0 ? "" : "\r\n") + lines[i];
+  }
+  if (lines.size() > kFailuresShown) {
+    text += "\r\n... and " + std::to_string(lines.size() - kFailuresShown) + " more.";
+  }
+  return text;
+}
+
+// The files a run that wrote nothing left out as not messages, when there were any.
+std::string skippedLines(const RunSummary& summary, const RunNotices& notices,
+                         std::string& details) {
+  if (summary.skipped == 0) return {};
+  return "\r\n" + std::to_string(summary.skipped) + " file(s) skipped" +
+         listed(problemLines({}, {{}, notices.skipped}), details);
+}
+
+}  // namespace
+
+CompletionMessage CompletionMessageFor(const RunSummary& summary, const RunNotices& notices,
+                                       const MailboxNamer& nameOf) {
+  const MailboxNamer named =
+      nameOf ? nameOf : [](const std::string& path) { return GetFileName(path); };
+  const bool failures = summary.failed > 0 || !summary.readBack.differing.empty();
+  const std::string ending = lineEndNote(summary) + mailboxLines(summary, named);
   std::string details;
-  for (std::size_t i = 0; i < summary.failures.size(); ++i) {
-    const std::string line = PrintableText(describe(summary.failures[i]));
-    if (i < kFailuresShown) text += "\r\n" + line;
-    details += (i == 0 ? "" : "\r\n") + line;
+  if (!summary.stopped && !failures) {
+    if (summary.converted == 0 && summary.alreadyThere > 0) {
+      return {"Nothing new to convert: the destination already holds all " +
+                  std::to_string(summary.alreadyThere) + " message(s)." +
+                  skippedLines(summary, notices, details),
+              kApplicationTitle, false, details};
+    }
+    if (summary.converted == 0) {
+      // Nothing was written, so nothing may be reported as exported.
+      return {kNothingToConvert + skippedLines(summary, notices, details), kApplicationTitle, false,
+              details};
+    }
+    if (summary.warnings == 0 && summary.skipped == 0) {
+      return {
+          "Export Completed Successfully !\r\nYour data has been successfully exported to "
+          ".mbox format (Compatible for Entourage, Thunderbird, Eudora, Mac Mail)." +
+              ending,
+          kCompletionCaption,
+          false,
+          {}};
+    }
+    // Every message arrived, but a message with a warning lacks something of its own.
+    std::string text =
+        summary.warnings > 0
+            ? "Export Completed with Warnings !\r\nYour data has been exported to .mbox format "
+              "(Compatible for Entourage, Thunderbird, Eudora, Mac Mail), but not all of it could "
+              "be restored.\r\n"
+            : "Export Completed Successfully !\r\nYour data has been successfully exported to "
+              ".mbox format (Compatible for Entourage, Thunderbird, Eudora, Mac Mail).\r\n";
+    text += countsLine(summary, false) + listed(problemLines(summary, notices), details) + ending;
+    return {text, kCompletionCaption, false, details};
   }
-  if (summary.failures.size() > kFailuresShown) {
-    text += "\r\n... and " + std::to_string(summary.failures.size() - kFailuresShown) + " more.";
-  }
-  text += lineEndNote(summary) + mailboxLines(summary, named);
+  std::string text =
+      summary.stopped ? "Converting was stopped.\r\n" : "Export finished with errors.\r\n";
+  text += countsLine(summary, true) + listed(problemLines(summary, notices), details) + ending;
   return {text, kCompletionCaption, failures, details};
 }
 
@@ -349,9 +404,10 @@ void ConvertCommand(StepWindow& form) {
   form.EmlProgress->setMin(0);
   form.EmlProgress->setMax(100);
 
-  const RunSummary summary = convert(form, plan, destination);
+  RunNotices notices;
+  const RunSummary summary = convert(form, plan, destination, notices);
   const CompletionMessage message = CompletionMessageFor(
-      summary, [&](const std::string& path) { return MailboxNameAsSeen(plan, path); });
+      summary, notices, [&](const std::string& path) { return MailboxNameAsSeen(plan, path); });
   showBox(form, message.text, message.caption,
           message.failures ? MessageIcon::Exclamation : MessageIcon::Information, message.details);
 }

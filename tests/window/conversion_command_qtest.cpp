@@ -336,6 +336,41 @@ class ConversionCommandTest : public QObject {
     QCOMPARE(readMailbox(mailbox).size(), std::size_t(2));
   }
 
+  // Every message arrived, so no failure; but not a plain success either: the box counts the
+  // warnings and skipped files, names the first few and lists them all in its details.
+  void warningsAndSkippedFilesAreCountedAndListed() {
+    TempFolder tree;
+    const fs::path stub =
+        fs::path(DROVANTA_CORPUS_DIR) /
+        "partial-emlx-converter/test/__testdata/input/Messages/114893.partial.emlx";
+    const Strings paths = {
+        copyThreeMessages(tree)[0],
+        tree.write("Mail/Inbox/114893.partial.emlx", drovanta::testing::readFile(stub)),
+        tree.write(
+            "Mail/Inbox/._1.emlx",
+            std::string("\x00\x05\x16\x07\x00\x02\x00\x00Mac OS X", 24) + std::string(64, '\0'))};
+    WindowFixture window;
+    fillList(window, paths);
+    window.platform.queueFolder(tree.str() + "/Out");
+    WindowFixture::click(window.form->CmdConvert2PDF);
+
+    QCOMPARE(window.platform.boxes.size(), std::size_t(1));
+    const MessageBoxRequest& box = window.platform.boxes[0];
+    QVERIFY(box.icon == MessageIcon::Information);
+    QCOMPARE(box.caption, std::string("EMLX to MBOX Converter"));
+    QVERIFY2(box.text.starts_with("Export Completed with Warnings !\r\n"), box.text.c_str());
+    std::string listed;
+    for (const char* part : {"2.2", "2.4", "2.6", "2.8"}) {
+      listed += "warning: " + paths[1] + ": attachment of part " + part + " not found\r\n";
+    }
+    listed += "skipped: " + paths[2] + ": not a message: AppleDouble metadata file";
+    QVERIFY2(box.text.find("2 message(s) converted, 1 message(s) with warnings, 1 file(s) "
+                           "skipped:\r\n" +
+                           listed + "\r\n") != std::string::npos,
+             box.text.c_str());
+    QCOMPARE(box.details, listed);
+  }
+
   // The closing box says how many messages kept CR LF line ends, whatever else it says.
   void closingBoxCountsMessagesThatKeptCrLf() {
     RunSummary summary;
