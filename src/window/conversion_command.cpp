@@ -189,9 +189,37 @@ class RunDisplay {
   bool asking_ = false;
 };
 
+// While the destination is counted, Escape cancels the count, and closing the window asks as
+// during a run: to the user the count is the start of the run (controls held, hourglass), though
+// nothing is written yet. A cancel, or unwinding, ends the count at its next row.
+class CountHooks {
+ public:
+  CountHooks(StepWindow& form, StopRequest& cancel, std::future<AlreadyThereCount>& counting)
+      : form_(form), cancel_(cancel) {
+    form.countingDestination = true;
+    form.askToStopConversion = [&cancel] { cancel.request(0); };
+    form.endConversion = [&cancel, &counting] {
+      cancel.request(0);
+      if (counting.valid()) counting.wait();
+    };
+  }
+  ~CountHooks() {
+    cancel_.request(0);
+    form_.endConversion = nullptr;
+    form_.askToStopConversion = nullptr;
+    form_.countingDestination = false;
+  }
+  CountHooks(const CountHooks&) = delete;
+  CountHooks& operator=(const CountHooks&) = delete;
+
+ private:
+  StepWindow& form_;
+  StopRequest& cancel_;
+};
+
 // When the destination already holds some of the messages (a run stopped half-way, or an
 // older copy of the library), asks whether to add only the new ones: Yes sets the plan's
-// newOnly, No adds them all again, Cancel (false) ends the command.
+// newOnly, No adds them all again, Cancel or Escape during the count (false) ends the command.
 bool askWhetherNewOnly(StepWindow& form, WindowRunPlan& plan, const std::string& destination) {
   WindowPlatform& platform = form.platform();
   AlreadyThereCount there;
@@ -200,13 +228,18 @@ bool askWhetherNewOnly(StepWindow& form, WindowRunPlan& plan, const std::string&
     // repaints, its commands held as during a run.
     ControlsHeldDuringRun held(form);
     platform.setMousePointer(MousePointer::Hourglass);
-    auto counting = std::async(std::launch::async, [&plan, &destination] {
-      return CountAlreadyThere(plan.rows, destination, plan.options);
+    StopRequest cancel;
+    RunOptions options = plan.options;
+    options.stop = &cancel;
+    auto counting = std::async(std::launch::async, [&plan, &destination, &options] {
+      return CountAlreadyThere(plan.rows, destination, options);
     });
+    CountHooks hooks(form, cancel, counting);
     while (counting.wait_for(form.yieldInterval()) != std::future_status::ready) form.DoEvents();
     there = counting.get();
     platform.setMousePointer(MousePointer::Default);
   }
+  if (there.stopped) return false;
   if (there.messages == 0) return true;
   const MessageAnswer answer = platform.messageBox(
       {"The destination already holds " + std::to_string(there.messages) +

@@ -464,6 +464,63 @@ class ConversionCommandTest : public QObject {
     QCOMPARE(window.platform.boxes.size(), std::size_t(yes ? 1 : 3));
   }
 
+  // Counting what the destination holds is the start of the run to the user: Escape cancels it
+  // and closing the window asks, as during a run; nothing is written either way.
+  void theCountBeforeARerunIsCancelledOrAskedAbout_data() {
+    QTest::addColumn<bool>("escape");
+    QTest::addColumn<bool>("yes");
+    QTest::newRow("Escape") << true << false;
+    QTest::newRow("the close button, answered Yes") << false << true;
+    QTest::newRow("the close button, answered No") << false << false;
+  }
+
+  void theCountBeforeARerunIsCancelledOrAskedAbout() {
+    QFETCH(bool, escape);
+    QFETCH(bool, yes);
+    const MessageAnswer exitAnswer = yes ? MessageAnswer::Yes : MessageAnswer::No;
+    TempFolder tree;
+    Strings paths = copyThreeMessages(tree);
+    const std::string before = referenceMailbox(tree, paths);
+    // Rows enough that the count is still going when the window first yields.
+    for (int i = 0; i < 20000; ++i)
+      paths.push_back(tree.str() + "/Mail/Inbox/gone" + std::to_string(i) + ".emlx");
+    WindowFixture window;
+    window.form->setYieldInterval(std::chrono::hours(1));  // no yield for each row listed
+    fillList(window, paths);
+    window.form->setYieldInterval(std::chrono::microseconds(0));
+    window.platform.queueFolder(tree.str() + "/Reference");
+    window.platform.queueAnswer(exitAnswer);
+    window.platform.queueAnswer(MessageAnswer::Cancel);  // the rerun question, if it comes
+    bool counting = false;
+    window.platform.onYield([&] {
+      counting = !window.platform.pointers.empty() &&
+                 window.platform.pointers.back() == MousePointer::Hourglass;
+      if (!counting) return false;
+      if (escape) {
+        QTest::keyClick(window.form->windowHandle(), Qt::Key_Escape);
+      } else {
+        window.form->close();
+      }
+      return true;
+    });
+    WindowFixture::click(window.form->CmdConvert2PDF);
+
+    QVERIFY(counting);
+    Strings texts;
+    for (const MessageBoxRequest& box : window.platform.boxes) texts.push_back(box.text);
+    const std::string exitQuestion = "Are you sure you want to exit now?";
+    const std::string rerunQuestion =
+        "The destination already holds 3 of these messages. Add only the new ones?";
+    if (escape) QCOMPARE(texts, Strings{});
+    if (!escape && exitAnswer == MessageAnswer::Yes) QCOMPARE(texts, Strings{exitQuestion});
+    if (!escape && exitAnswer == MessageAnswer::No) {
+      QCOMPARE(texts, (Strings{exitQuestion, rerunQuestion}));
+    }
+    QCOMPARE(window.platform.endRequests, exitAnswer == MessageAnswer::Yes ? 1 : 0);
+    QCOMPARE(drovanta::testing::readFile(inboxMailbox(tree, tree.str() + "/Reference")), before);
+    if (exitAnswer == MessageAnswer::No) QVERIFY(window.form->CmdConvert2PDF->isEnabled());
+  }
+
   void onlyEscapeHelpAndExitActDuringARun() {
     TempFolder tree;
     Strings paths = {tree.write("Mail/Inbox/big.emlx", quotedMessage(4 << 20))};
