@@ -154,6 +154,40 @@ class AppleLibraryTest : public QObject {
     }
   }
 
+  // Mailboxes named after their folder are told apart by the folders above them, beside the
+  // Apple Mail names.
+  void foldersOfOneNameAreToldApart() {
+    for (const bool appleNames : {true, false}) {
+      TempFolder tree;
+      Strings paths;
+      int number = 0;
+      for (const char* file : {"Mail/V10/0A1B-ACCT/INBOX.mbox/9F3E/Data/Messages/1.emlx",
+                               "Export/Work/Messages/2.emlx", "Export/Home/Messages/3.emlx",
+                               "Old/Home/Messages/4.emlx"}) {
+        paths.push_back(tree.write(file, emlx(++number, 0)));
+      }
+      WindowFixture window;
+      fillList(window, paths);
+      setTicked(window.form->chkAppleNames, appleNames);
+      window.platform.queueFolder((tree.path() / "Out").string());
+      WindowFixture::click(window.form->CmdConvert2PDF);
+
+      const std::string& text = window.platform.boxes.at(0).text;
+      const std::size_t from = text.find("\r\nMailboxes: ") + 13;
+      Strings shown;
+      for (const QString& name :
+           QString::fromStdString(text.substr(from, text.find("\r\n", from) - from))
+               .split(QStringLiteral(", "))) {
+        shown.push_back(name.toStdString());
+      }
+      std::sort(shown.begin(), shown.end());
+      Strings expected = {appleNames ? "INBOX" : "Data/Messages", "Export/Home/Messages",
+                          "Old/Home/Messages", "Work/Messages"};
+      std::sort(expected.begin(), expected.end());
+      QCOMPARE(shown, expected);
+    }
+  }
+
   // The first box ticks itself for a row from an Apple Mail mailbox; both are remembered from
   // one window to the next and held while a run works.
   void theCheckBoxesAreRememberedAndHeldDuringARun() {
