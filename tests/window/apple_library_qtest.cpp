@@ -173,18 +173,10 @@ class AppleLibraryTest : public QObject {
       WindowFixture::click(window.form->CmdConvert2PDF);
 
       const std::string& text = window.platform.boxes.at(0).text;
-      const std::size_t from = text.find("\r\nMailboxes: ") + 13;
-      Strings shown;
-      for (const QString& name :
-           QString::fromStdString(text.substr(from, text.find("\r\n", from) - from))
-               .split(QStringLiteral(", "))) {
-        shown.push_back(name.toStdString());
+      for (const char* name : {appleNames ? "INBOX" : "Data/Messages", "Work/Messages",
+                               "Export/Home/Messages", "Old/Home/Messages"}) {
+        QVERIFY2(text.find(name) != std::string::npos, text.c_str());
       }
-      std::sort(shown.begin(), shown.end());
-      Strings expected = {appleNames ? "INBOX" : "Data/Messages", "Export/Home/Messages",
-                          "Old/Home/Messages", "Work/Messages"};
-      std::sort(expected.begin(), expected.end());
-      QCOMPARE(shown, expected);
     }
   }
 
