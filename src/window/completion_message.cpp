@@ -10,6 +10,13 @@ namespace {
 
 constexpr const char* kCompletionCaption = "EMLX to MBOX Converter";
 constexpr std::size_t kFailuresShown = 5;
+constexpr const char* kSucceeded =
+    "Export Completed Successfully !\r\nYour data has been successfully exported to .mbox format "
+    "(Compatible for Entourage, Thunderbird, Eudora, Mac Mail).";
+// Every message arrived, but a message with a warning lacks something of its own.
+constexpr const char* kSucceededWithWarnings =
+    "Export Completed with Warnings !\r\nYour data has been exported to .mbox format (Compatible "
+    "for Entourage, Thunderbird, Eudora, Mac Mail), but not all of it could be restored.";
 
 // Messages kept with CR LF line ends read well in most mail programs but not in all; the window
 // has no other line ends to offer, the command line has.
@@ -127,22 +134,10 @@ CompletionMessage CompletionMessageFor(const RunSummary& summary, const RunNotic
               details};
     }
     if (summary.warnings == 0 && summary.skipped == 0) {
-      return {
-          "Export Completed Successfully !\r\nYour data has been successfully exported to "
-          ".mbox format (Compatible for Entourage, Thunderbird, Eudora, Mac Mail)." +
-              ending,
-          kCompletionCaption,
-          false,
-          {}};
+      return {kSucceeded + ending, kCompletionCaption, false, {}};
     }
-    // Every message arrived, but a message with a warning lacks something of its own.
-    std::string text =
-        summary.warnings > 0
-            ? "Export Completed with Warnings !\r\nYour data has been exported to .mbox format "
-              "(Compatible for Entourage, Thunderbird, Eudora, Mac Mail), but not all of it could "
-              "be restored.\r\n"
-            : "Export Completed Successfully !\r\nYour data has been successfully exported to "
-              ".mbox format (Compatible for Entourage, Thunderbird, Eudora, Mac Mail).\r\n";
+    std::string text = summary.warnings > 0 ? kSucceededWithWarnings : kSucceeded;
+    text += "\r\n";
     text += countsLine(summary, false) + listed(problemLines(summary, notices), details) + ending;
     return {text, kCompletionCaption, false, details};
   }
