@@ -17,6 +17,7 @@
 #include "cli/source_rows.h"
 #include "mbox/apple_mailbox_naming.h"
 #include "run/conversion_run.h"
+#include "run/destination_check.h"
 #include "run/parallel_run.h"
 #include "run/stop_signals.h"
 #include "shellutil/folder_creation.h"
@@ -97,6 +98,20 @@ int Run(const std::vector<std::string>& args) {
     }
   }
 
+  // Each mailbox goes into a mirror of its source folder under DEST: with DEST "/", or a DEST
+  // whose mirror of one SOURCE is another SOURCE, the run would write into its own sources.
+  if (const auto written = FindSourceWrittenInto(
+          destination, FoldersOfRun(collected.folders, collected.rows), runOptions)) {
+    const std::string what =
+        written->messagesOf.empty()
+            ? std::string("the destination lies in ")
+            : "the mailboxes of " + written->messagesOf + " would be written into ";
+    std::fprintf(stderr, "%s: %s: %s%s, which is being converted\n", kProgramName,
+                 PrintableText(destination).c_str(), PrintableText(what).c_str(),
+                 PrintableText(written->source).c_str());
+    return kExitUsage;
+  }
+
   if (options.dryRun) {
     const auto mailboxes = PrintDryRun(stdout, collected.rows, destination, runOptions);
     std::fflush(stdout);
@@ -112,9 +127,9 @@ int Run(const std::vector<std::string>& args) {
     return collected.failures.empty() ? kExitConverted : kExitSomeFailed;
   }
 
-  if (!EnsureFolderExists(destination)) {
-    std::fprintf(stderr, "%s: %s: cannot create the destination folder\n", kProgramName,
-                 PrintableText(destination).c_str());
+  if (const MaybeFailure failure = CreateFolderPath(destination)) {
+    std::fprintf(stderr, "%s: %s: cannot create the destination folder: %s\n", kProgramName,
+                 PrintableText(destination).c_str(), PrintableText(failure->reason).c_str());
     return kExitUsage;
   }
 
@@ -148,8 +163,8 @@ int Run(const std::vector<std::string>& args) {
   if (!versionsLine.empty()) {
     interruption = interruption.empty() ? versionsLine : versionsLine + "\n" + interruption;
   }
-  PrintRunReport(stderr, failures, progress.warnings(), skipped, interruption,
-                 LineEndNote(summary), SummaryLine(summary, seconds(), options.newOnly),
+  PrintRunReport(stderr, failures, progress.warnings(), skipped, interruption, LineEndNote(summary),
+                 SummaryLine(summary, seconds(), options.newOnly),
                  summary.readBack.done ? ReadBackLine(summary.readBack) : std::string());
   if (summary.stopped) return ExitStatusForSignal(stop.reason());
   return summary.succeeded() ? kExitConverted : kExitSomeFailed;

@@ -52,6 +52,7 @@ SourceRows CollectSourceRows(const std::vector<std::string>& absoluteSources,
       keep(std::string(source));
       continue;
     }
+    result.folders.push_back(source);
     pathLogger scanner({}, stopPoint);
     MaybeFailure failure;
     try {

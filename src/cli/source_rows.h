@@ -9,10 +9,11 @@
 
 namespace drovanta {
 
-// The messages a run converts, in order, the folders whose walk failed on the way, and the
-// special files named like messages that were left out.
+// The messages a run converts, in order, the SOURCEs that are folders, the folders whose walk
+// failed on the way, and the special files named like messages that were left out.
 struct SourceRows {
   std::vector<std::string> rows;
+  std::vector<std::string> folders;
   std::vector<Failure> failures;
   std::vector<Notice> skipped;
   bool stopped = false;  // a stop was asked for during the walk; the rows are incomplete

@@ -114,21 +114,16 @@ class Run {
     if (isNamedAppleDouble(path)) return skip(row, path);
 
     const MailboxPlace place = PlaceForMessage(options_, destination_, path);
-    // Messages come folder by folder: the folder made for the last one is not looked at again.
-    const bool folderReady =
-        place.outputFolder == readyFolder_ || EnsureFolderExists(place.outputFolder);
     observer_.yieldPoint();
     observer_.yieldPoint();
     observer_.yieldPoint();
-    if (!folderReady) {
-      return fail(row, path, folderNotCreated(place.outputFolder), "cannot create output folder");
-    }
-    readyFolder_ = place.outputFolder;
 
     if (ahead_ != nullptr) {
       if (std::unique_ptr<PreparedMessage> ready = ahead_->take(row);
           ready != nullptr && ready->path == path) {
-        if (options_.newOnly && ready->key && endedAsAlreadyThere(row, path, place, *ready->key)) {
+        if (options_.newOnly && ready->key &&
+            (!folderReady(row, path, place) ||
+             endedAsAlreadyThere(row, path, place, *ready->key))) {
           return;
         }
         return writePrepared(row, place, *ready);
@@ -139,7 +134,8 @@ class Run {
     // they lie.
     if (MaybeFailure failure = file_.open(path)) return fail(row, path, *failure, "cannot read");
     if (options_.newOnly &&
-        endedAsAlreadyThere(row, path, place, MessageKeyOfFile(path, file_.bytes()))) {
+        (!folderReady(row, path, place) ||
+         endedAsAlreadyThere(row, path, place, MessageKeyOfFile(path, file_.bytes())))) {
       return;
     }
     const std::string separator = BuildSeparatorLine(path, file_.bytes(), file_.modified());
@@ -156,6 +152,7 @@ class Run {
     };
     const std::vector<Notice> warnings = MessageWarnings(path, file_, text);
     if (stopRequestedNow()) return leaveOut();
+    if (!folderReady(row, path, place)) return;
 
     // Separator line, line end, text, line end, written into the mailbox as they are made.
     const std::string_view lineEnd = text.recordLineEnd();
@@ -177,6 +174,7 @@ class Run {
   void writePrepared(long row, const MailboxPlace& place, const PreparedMessage& ready) {
     observer_.messageOpened(ready.fileLength);
     if (stopRequestedNow()) return leaveOut();
+    if (!folderReady(row, ready.path, place)) return;
     const std::string_view lineEnd = FramingLineEnd(options_.record.lineEnds);
     std::size_t mended = 0;
     MaybeFailure appended = append(row, place, lineEnd, mended, [&](RecordOutput& out) {
@@ -195,6 +193,19 @@ class Run {
     finished(row, place, ready.fileLength,
              mended + ready.separator.size() + ready.text.size() + 2 * lineEnd.size(),
              ready.warnings, mended, ready.lineEnds);
+  }
+
+  // Makes the output folder only once the message is ready to be written (or its mailbox to be
+  // read), so that a message failing before (a device, a missing file) leaves no empty folder.
+  // Messages come folder by folder: the folder made for the last one is not looked at again.
+  bool folderReady(long row, const std::string& path, const MailboxPlace& place) {
+    if (place.outputFolder == readyFolder_) return true;
+    if (!EnsureFolderExists(place.outputFolder)) {
+      fail(row, path, folderNotCreated(place.outputFolder), "cannot create output folder");
+      return false;
+    }
+    readyFolder_ = place.outputFolder;
+    return true;
   }
 
   // Appends one record to the place's mailbox, the one of the last record kept open.

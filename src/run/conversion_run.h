@@ -77,9 +77,10 @@ MailboxPlace PlaceForMessage(const RunOptions& options, const std::string& desti
 // turnFinished (after any warned calls), turnFailed, turnSkipped or turnAlreadyThere. With
 // newOnly, a mailbox that cannot be read, is not an mbox or is being written by another program
 // fails every turn that would write to it, and is left as it was. With readBack, the mailboxes
-// are read back once every turn is over (after a stop too), before the run returns. An output
-// folder that cannot be created fails the turn before the message is read. Files named "._*" that
-// start with the AppleDouble magic are skipped before any folder is made for them. When the
+// are read back once every turn is over (after a stop too), before the run returns. The output
+// folder is made once the message has been read and is about to be written (with newOnly, before
+// its mailbox is read), so a message that fails or is skipped before leaves no folder behind; one
+// that cannot be made fails the turn. When the
 // observer asks to stop, the run ends before the next row and counts the rows it did not come to. A
 // stop request (options.stop) also ends it during a turn: a message read but not yet written is
 // left out, and a record abandoned half-way by a second request is cut back; that turn ends without

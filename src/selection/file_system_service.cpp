@@ -46,12 +46,20 @@ const char* specialKindOfType(unsigned char type) {
   }
 }
 
+// What a link that leads to no file is: its target is missing, it loops, or it cannot be
+// followed for another reason.
+std::string brokenLinkKind(int error) {
+  if (error == ENOENT || error == ENOTDIR) return "a symbolic link to nothing";
+  if (error == ELOOP) return "a symbolic link loop";
+  return "a symbolic link that cannot be followed (" + std::generic_category().message(error) + ")";
+}
+
 // Subfolders are real folders only: a link to a folder is neither descended into nor recorded,
 // so a link to an ancestor cannot make the walk endless. Files are regular files reached
 // directly or through a link. Devices, pipes and sockets, or links to them, are special files
-// (reading a pipe would block the run); dangling links are left out. The entry's type from the
-// listing decides without a stat call, except for links and file systems that do not report
-// types. `kind` is set for a special file.
+// (reading a pipe would block the run), and so are links that lead to no file. The entry's type
+// from the listing decides without a stat call, except for links and file systems that do not
+// report types. `kind` is set for a special file.
 EntryKind kindOf(int folderHandle, const dirent& entry, std::string& kind) {
   struct stat info {};
   unsigned char type = entry.d_type;
@@ -74,8 +82,10 @@ EntryKind kindOf(int folderHandle, const dirent& entry, std::string& kind) {
     kind = special;
     return EntryKind::Special;
   }
-  if (type != DT_LNK || ::fstatat(folderHandle, entry.d_name, &info, 0) != 0) {
-    return EntryKind::Neither;
+  if (type != DT_LNK) return EntryKind::Neither;
+  if (::fstatat(folderHandle, entry.d_name, &info, 0) != 0) {
+    kind = brokenLinkKind(errno);
+    return EntryKind::Special;
   }
   if (S_ISREG(info.st_mode)) return EntryKind::File;
   if (const char* special = specialKindOfMode(info.st_mode)) {

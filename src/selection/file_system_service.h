@@ -8,10 +8,12 @@
 namespace drovanta {
 
 // An entry of a folder that is neither a folder nor a regular file (nor a link to one): a named
-// pipe, a socket, a device. The walk does not record it, but says what it is.
+// pipe, a socket, a device, a link to nothing or a link loop. The walk does not record it, but
+// says what it is.
 struct SpecialFile {
   std::string name;  // last path component
-  std::string kind;  // "a named pipe (FIFO)", "a socket", "a symbolic link to a socket", ...
+  std::string kind;  // "a named pipe (FIFO)", "a symbolic link to a socket", "a symbolic link to
+                     // nothing", "a symbolic link loop", ...
 };
 
 // What the folder scanner asks of the file system. Names are last path components; both lists

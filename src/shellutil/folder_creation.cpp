@@ -14,14 +14,22 @@ namespace {
 // come from. Folders that exist already keep their modes.
 constexpr mode_t kNewFolderMode = 0700;
 
+Failure notCreated(const std::string& path, int error) {
+  return Failure{FailureCode::FolderNotCreated, path, std::generic_category().message(error)};
+}
+
 }  // namespace
 
 bool EnsureFolderExists(const std::string& path) {
+  return !CreateFolderPath(path);
+}
+
+MaybeFailure CreateFolderPath(const std::string& path) {
   namespace fs = std::filesystem;
-  if (path.empty()) return false;
+  if (path.empty()) return notCreated(path, ENOENT);
   std::error_code error;
   const fs::path folder(path);
-  if (fs::is_directory(folder, error)) return true;
+  if (fs::is_directory(folder, error)) return std::nullopt;
   // Every level from the top down; a level that exists (or is made by someone else meanwhile)
   // is passed by.
   fs::path level;
@@ -29,10 +37,13 @@ bool EnsureFolderExists(const std::string& path) {
     if (part.empty()) continue;
     level /= part;
     if (::mkdir(level.c_str(), kNewFolderMode) == 0 || errno == EEXIST) continue;
+    const int made = errno;
     // Some file systems answer another error for a folder that exists (read-only, no access).
-    if (!fs::is_directory(level, error)) return false;
+    if (!fs::is_directory(level, error)) return notCreated(path, made);
   }
-  return fs::is_directory(folder, error);
+  if (fs::is_directory(folder, error)) return std::nullopt;
+  // The last level exists but is no folder (or cannot be looked at).
+  return notCreated(path, error ? error.value() : ENOTDIR);
 }
 
 }  // namespace drovanta

@@ -7,6 +7,7 @@
 
 #include "selection/natural_order.h"
 #include "shellutil/path_helpers.h"
+#include "window/held_controls.h"
 #include "window/selected_files_list.h"
 #include "window/step_window.h"
 #include "window/window_layout.h"
@@ -49,8 +50,6 @@ void AddFilesCommand(StepWindow& form) {
   if (result.empty()) return;
   form.ResetFileList();
   if (result.back() != '\0') result += '\0';
-  form.CmdConvert2PDF->setEnabled(true);
-  form.DoEvents();
 
   // One pick: the full path then the closing NUL. Several: the folder first, then the names,
   // listed in the natural order the folder walk gives (9.emlx before 10.emlx).
@@ -62,11 +61,17 @@ void AddFilesCommand(StepWindow& form) {
     parts.erase(parts.begin());
     SortNaturally(parts);
   }
-  for (std::string& name : parts) {
+  {
+    // The list is filled through yields: nothing may convert or change it half-filled.
+    HeldControls held(form);
     form.DoEvents();
-    AddNewFileToList(form, prefix + name);
-    form.DoEvents();
+    for (std::string& name : parts) {
+      form.DoEvents();
+      AddNewFileToList(form, prefix + name);
+      form.DoEvents();
+    }
   }
+  form.CmdConvert2PDF->setEnabled(true);
 }
 
 }  // namespace drovanta

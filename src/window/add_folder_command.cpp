@@ -10,12 +10,15 @@
 #include "selection/path_logger.h"
 #include "shellutil/path_helpers.h"
 #include "window/folder_picker.h"
+#include "window/held_controls.h"
 #include "window/selected_files_list.h"
 #include "window/step_window.h"
 #include "window/window_layout.h"
 
 namespace drovanta {
 namespace {
+
+constexpr std::size_t kFailuresShown = 5;
 
 // Puts the pointer back however the command ends, a program ended inside a yield included.
 class HourglassPointer {
@@ -64,12 +67,21 @@ long AddMessagesBelow(StepWindow& form, const std::string& folder) {
     form.DoEvents();
   }
   if (!scanFailures.empty()) {
-    // Every folder that could not be searched is named; what was found is still added below.
+    // The first few are named in the box, the whole list is under its details: a tree with
+    // many unreadable folders would otherwise make the box taller than the screen.
     pointer.restore();
     std::string text = "Some files could not be searched.";
-    for (const Failure& failure : scanFailures) text += "\r\n" + PrintableText(describe(failure));
-    platform.messageBox(
-        {text, kApplicationTitle, MessageButtons::Ok, MessageIcon::Exclamation, MessageAnswer::Ok});
+    std::string details;
+    for (std::size_t i = 0; i < scanFailures.size(); ++i) {
+      const std::string line = PrintableText(describe(scanFailures[i]));
+      if (i < kFailuresShown) text += "\r\n" + line;
+      details += (i == 0 ? "" : "\r\n") + line;
+    }
+    if (scanFailures.size() > kFailuresShown) {
+      text += "\r\n... and " + std::to_string(scanFailures.size() - kFailuresShown) + " more.";
+    }
+    platform.messageBox({text, kApplicationTitle, MessageButtons::Ok, MessageIcon::Exclamation,
+                         MessageAnswer::Ok, details});
     pointer.show();
   }
 
@@ -99,7 +111,12 @@ void ReportFilesAdded(StepWindow& form, long added) {
 void AddFolderCommand(StepWindow& form) {
   const std::string folder = BrowseForFolder(form.platform(), "Choose Source Folder...");
   if (folder.empty()) return;
-  ReportFilesAdded(form, AddMessagesBelow(form, AddSeparator(folder)));
+  long added = 0;
+  {
+    HeldControls held(form);
+    added = AddMessagesBelow(form, AddSeparator(folder));
+  }
+  ReportFilesAdded(form, added);
 }
 
 }  // namespace drovanta

@@ -5,7 +5,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <algorithm>
-#include <array>
 #include <cfenv>
 #include <cmath>
 #include <filesystem>
@@ -14,14 +13,16 @@
 #include <utility>
 #include <vector>
 
+#include "mbox/apple_mailbox_naming.h"
 #include "run/already_there.h"
+#include "run/destination_check.h"
 #include "shellutil/path_helpers.h"
 #include "window/background_run.h"
 #include "window/completion_message.h"
 #include "window/conversion_options.h"
-#include "window/destination_folder.h"
 #include "window/ending_signals.h"
 #include "window/folder_picker.h"
+#include "window/held_controls.h"
 #include "window/selected_files_list.h"
 #include "window/step_window.h"
 #include "window/window_layout.h"
@@ -45,53 +46,39 @@ std::string startFolder(WindowPlatform& platform) {
   return folder;
 }
 
-// Asks for the destination until one lies outside the folders being converted; "" on cancel.
+// Asks for the destination until the run would write nothing into the folders being
+// converted; "" on cancel.
 std::string askForDestination(StepWindow& form, const std::vector<std::string>& rows) {
   WindowPlatform& platform = form.platform();
   const FoldersBeingConverted sources = FoldersOfRun(form.addedFolders, rows);
+  // Only the naming matters here; one message of each folder tells where its mailbox goes.
+  RunOptions naming;
+  if (form.chkAppleNames->isChecked()) {
+    naming.placer = PlanAppleLayout(sources.oneMessageEach).placer;
+  }
   for (;;) {
     const std::string destination =
         BrowseForFolder(platform, "Choose Folder to Save...", startFolder(platform));
     if (destination.empty()) return {};
-    const std::string holder = FolderHolding(destination, sources);
-    if (holder.empty()) {
+    const auto written = FindSourceWrittenInto(destination, sources, naming);
+    if (!written) {
       platform.setSetting(kLastDestinationSetting, destination);
       return destination;
     }
-    showBox(form,
-            "The mailboxes cannot be saved in " + PrintableText(destination) + ":\r\nit lies in " +
-                PrintableText(holder) +
-                ", which is being converted. Please choose a folder outside it.",
+    const std::string why = written->messagesOf.empty()
+                                ? "it lies in " + PrintableText(written->source) +
+                                      ", which is being converted. Please choose a folder "
+                                      "outside it."
+                                : "the mailboxes of " + PrintableText(written->messagesOf) +
+                                      " would be saved in " + PrintableText(written->source) +
+                                      ", which is being converted. Please choose another folder.";
+    showBox(form, "The mailboxes cannot be saved in " + PrintableText(destination) + ":\r\n" + why,
             kApplicationTitle, MessageIcon::Exclamation);
   }
 }
 
-// While a run works, the commands that change the list or start a run, and the run's choices,
-// are disabled; Escape, Help and Exit stay. Each control gets its state back afterwards, and the
-// focus too.
-class ControlsHeldDuringRun {
- public:
-  explicit ControlsHeldDuringRun(StepWindow& form)
-      : controls_{form.cmdAdd,         form.CmdAddFolder,  form.cmdClear1,
-                  form.CmdConvert2PDF, form.chkAppleNames, form.chkKeepState} {
-    for (std::size_t i = 0; i < controls_.size(); ++i) {
-      enabled_[i] = controls_[i]->isEnabled();
-      if (controls_[i]->hasFocus()) focused_ = controls_[i];
-      controls_[i]->setEnabled(false);
-    }
-  }
-  ~ControlsHeldDuringRun() {
-    for (std::size_t i = 0; i < controls_.size(); ++i) controls_[i]->setEnabled(enabled_[i]);
-    if (focused_ != nullptr && focused_->isEnabled()) focused_->setFocus(Qt::OtherFocusReason);
-  }
-  ControlsHeldDuringRun(const ControlsHeldDuringRun&) = delete;
-  ControlsHeldDuringRun& operator=(const ControlsHeldDuringRun&) = delete;
-
- private:
-  std::array<QAbstractButton*, 6> controls_;
-  std::array<bool, 6> enabled_{};
-  QAbstractButton* focused_ = nullptr;
-};
+// The count before a run holds the window's commands as the run and an add do.
+using ControlsHeldDuringRun = HeldControls;
 
 // Puts a run's progress on the window's displays just before the window repaints, and answers
 // Escape and the end of the program while the run works.
@@ -249,7 +236,7 @@ bool askWhetherNewOnly(StepWindow& form, WindowRunPlan& plan, const std::string&
 
 RunSummary convert(StepWindow& form, const WindowRunPlan& plan, const std::string& destination,
                    RunNotices& notices) {
-  ControlsHeldDuringRun held(form);
+  HeldControls held(form);
   const unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
   BackgroundRun run(plan.rows, destination, jobs, plan.options);
   RunDisplay display(form, run, plan, destination);

@@ -3,6 +3,7 @@
 #include "selection/file_system_service.h"
 #include "shellutil/path_helpers.h"
 #include "window/add_folder_command.h"
+#include "window/held_controls.h"
 #include "window/selected_files_list.h"
 #include "window/step_window.h"
 
@@ -11,13 +12,16 @@ namespace drovanta {
 void AddDroppedCommand(StepWindow& form, const std::vector<std::string>& paths) {
   DiskFileSystem disk;
   long added = 0;
-  for (const std::string& path : paths) {
-    if (disk.FolderExists(path)) {
-      added += AddMessagesBelow(form, AddSeparator(path));
-    } else if (AddNewFileToList(form, path)) {
-      ++added;
+  {
+    HeldControls held(form);
+    for (const std::string& path : paths) {
+      if (disk.FolderExists(path)) {
+        added += AddMessagesBelow(form, AddSeparator(path));
+      } else if (AddNewFileToList(form, path)) {
+        ++added;
+      }
+      form.DoEvents();
     }
-    form.DoEvents();
   }
   ReportFilesAdded(form, added);
 }

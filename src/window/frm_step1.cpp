@@ -134,9 +134,10 @@ frmStep1::frmStep1(WindowPlatform& platform, QWidget* parent)
     if (const auto ask = askToStopConversion) ask();
   });
 
-  // Files and folders dropped onto the list are added, except while Convert holds the window.
+  // Files and folders dropped onto the list are added, except while a command holds the list
+  // (a run, or an add still filling it).
   new ListDropTarget(
-      grdFiles1->viewport(), [this] { return convertBusy(); },
+      grdFiles1->viewport(), [this] { return controlsHeld(); },
       [this](std::vector<std::string> paths) {
         runCommand([this, &paths] { AddDroppedCommand(*this, paths); });
       });
@@ -257,6 +258,9 @@ void frmStep1::showCentred() {
   show();
   activateWindow();
   cmdAdd->setFocus(Qt::OtherFocusReason);
+  // Enter works on the focused button from the start, so its focus frame shows from the start
+  // too: styles draw it only once the keyboard has moved the focus.
+  setAttribute(Qt::WA_KeyboardFocusChange);
   if (!screen) return;
   // A window manager adds its frame only once the window is shown: where the frame turns out
   // larger than expected and reaches outside the screen, the window is placed once more.

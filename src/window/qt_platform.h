@@ -7,8 +7,8 @@
 
 namespace drovanta {
 
-// The desktop as Qt offers it: QFileDialog, QMessageBox, the application's event loop, the
-// override cursor, QDesktopServices and QSettings.
+// The desktop as Qt offers it: QFileDialog, QMessageBox (kept within the screen), the application's
+// event loop, the override cursor, QDesktopServices and QSettings.
 class QtPlatform : public WindowPlatform {
  public:
   // Dialogs and boxes are modal to the owner once it is set.
@@ -35,6 +35,9 @@ class QtPlatform : public WindowPlatform {
 // off) and places it centred on its owner within that area, so that it opens with its buttons
 // on the screen.
 void KeepWithinScreen(QWidget& dialog, const QWidget* owner);
+
+// The width a title bar needs to show `caption` whole beside the window's icon and buttons.
+int CaptionWidth(const QString& caption, const QWidget& window);
 
 // "desc|pattern|desc|pattern" as a Qt name filter list: "desc (pattern);;...".
 QString QtNameFilter(const std::string& filter);

@@ -53,13 +53,17 @@ class StepWindow {
   std::function<void()> askToStopConversion;
   // True while the destination is counted, before anything is written.
   bool countingDestination = false;
-  // Convert holds the window (the count or the run): closing asks first, drops are refused.
+  // Convert holds the window (the count or the run): closing the window asks first.
   bool convertBusy() const { return static_cast<bool>(askToStopConversion); }
   // The run itself: mailboxes are being written.
   bool conversionRunning() const { return convertBusy() && !countingDestination; }
   // Set while a conversion runs (the count included): stops it (the records being written are
   // completed) and waits for its end. Called before the program ends during a run.
   std::function<void()> endConversion;
+
+  // How many HeldControls are in force: while any is, the list takes no change.
+  int heldControls = 0;
+  bool controlsHeld() const { return heldControls > 0; }
 
   // Every path the list holds, so that a path is listed once; kept by the list operations.
   std::unordered_set<std::string> listedPaths;

@@ -145,6 +145,14 @@ def write_file(path: str, data: bytes) -> str:
     return path
 
 
+def unprivileged():
+    """Runs in the child before exec: as root, become "nobody", for whom permission bits hold."""
+    if os.geteuid() == 0:
+        os.setgroups([])
+        os.setgid(65534)
+        os.setuid(65534)
+
+
 class CliTestCase(unittest.TestCase):
     """A test with its own scratch folder and a way to run the program."""
 

@@ -11,7 +11,7 @@ import unittest
 
 from cli_support import (CORPUS, EMLX2MBOX, CliTestCase, emlx_bytes, make_message, read_mbox,
                          write_file)
-from cli_support import report_lines
+from cli_support import report_lines, unprivileged
 
 
 def limit_file_size(limit):
@@ -21,14 +21,6 @@ def limit_file_size(limit):
         signal.signal(signal.SIGXFSZ, signal.SIG_DFL)
         resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
     return apply
-
-
-def unprivileged():
-    """Runs in the child before exec: as root, become "nobody", for whom permission bits hold."""
-    if os.geteuid() == 0:
-        os.setgroups([])
-        os.setgid(65534)
-        os.setuid(65534)
 
 
 class FailureTest(CliTestCase):
@@ -114,6 +106,16 @@ class FailureTest(CliTestCase):
         self.assertEqual(len(lines), 3, result.stderr)
         self.assert_summary(result.stderr, converted=1, failed=2, mailboxes=1)
         self.assert_same_messages(read_mbox(self.path("out", mirror, "A", "A.mbox")), [good])
+
+    def test_a_message_failing_before_it_is_written_leaves_no_folder(self):
+        link = self.path("links", "1.emlx")
+        os.makedirs(os.path.dirname(link))
+        os.symlink(self.path("gone.emlx"), link)
+        for source in ("/dev/zero", link):
+            for options in ([], ["-j1"], ["--new-only"]):
+                result = self.run_tool("-o", "out", *options, source)
+                self.assertEqual(result.returncode, 1, result.stderr)
+                self.assertEqual(os.listdir(self.path("out")), [], (source, options))
 
     def test_a_record_cut_short_is_taken_back_out_of_the_mailbox(self):
         small = [self.message("src", f"{n}.emlx", number=n) for n in (1, 2)]

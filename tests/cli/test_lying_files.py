@@ -102,10 +102,11 @@ class LyingFilesTest(CliTestCase):
     def test_control_characters_in_names_are_printed_escaped(self):
         folder = self.path("src", "Inbox\n3 converted, 0 failed\x1b[2J")
         write_file(os.path.join(folder, "1.emlx"), emlx_bytes(make_message(1, self.rng)))
-        dangling = os.path.join(folder, "2.emlx")  # not walked: named as a SOURCE of its own
+        # Named first as a SOURCE of its own, it fails there instead of being skipped by the walk.
+        dangling = os.path.join(folder, "2.emlx")
         os.symlink(os.path.join(folder, "gone"), dangling)
         shown = self.path("src", "Inbox\\n3 converted, 0 failed\\x1b[2J")
-        result = self.run_tool("-o", "out", "src", dangling)
+        result = self.run_tool("-o", "out", dangling, "src")
         self.assertEqual(result.returncode, 1, result.stderr)
         self.assertNotIn(b"\x1b", result.stderr)
         lines = report_lines(result.stderr.decode())
@@ -144,7 +145,7 @@ class LyingFilesTest(CliTestCase):
         self.assertEqual(written[2][1].as_bytes().strip(b"\r\n"), bytes(3 << 20))
         self.assertEqual(written[3][1].get_payload().rstrip(), "just a line of text\nand another")
 
-    def test_pipes_and_sockets_named_like_messages_are_reported_as_skipped(self):
+    def test_pipes_sockets_and_broken_links_named_like_messages_are_reported_as_skipped(self):
         # "\udc9b" is the lone byte 0x9b in the name: an 8-bit terminal's escape introducer.
         folder = self.path("src", "Inbox\udc9b")
         good = write_file(os.path.join(folder, "1.emlx"), emlx_bytes(make_message(1, self.rng)))
@@ -153,6 +154,8 @@ class LyingFilesTest(CliTestCase):
         self.addCleanup(listening.close)
         listening.bind(os.path.join(folder, "3.emlx"))
         os.symlink(os.path.join(folder, "2.emlx"), os.path.join(folder, "4.EMLX"))
+        os.symlink(os.path.join(folder, "gone"), os.path.join(folder, "5.emlx"))
+        os.symlink("6.emlx", os.path.join(folder, "6.emlx"))
         os.mkfifo(os.path.join(folder, "notes"))  # not named like a message: not reported
         result = self.run_tool("-o", "out", "src")
         self.assertEqual(result.returncode, 0, result.stderr)
@@ -162,12 +165,14 @@ class LyingFilesTest(CliTestCase):
             f"skipped: {shown}/2.emlx: not a regular file but a named pipe (FIFO)",
             f"skipped: {shown}/3.emlx: not a regular file but a socket",
             f"skipped: {shown}/4.EMLX: not a regular file but a symbolic link to a named pipe "
-            "(FIFO)"])
-        self.assert_summary(result.stderr, converted=1, skipped=3, mailboxes=1)
+            "(FIFO)",
+            f"skipped: {shown}/5.emlx: not a regular file but a symbolic link to nothing",
+            f"skipped: {shown}/6.emlx: not a regular file but a symbolic link loop"])
+        self.assert_summary(result.stderr, converted=1, skipped=5, mailboxes=1)
         [box] = mbox_files(self.path("out"))
         self.assert_same_messages(read_mbox(self.path("out", box)), [good])
         dry = self.run_tool("-n", "-o", "out", "src")
-        self.assertEqual(len(dry.stderr.decode().splitlines()), 4, dry.stderr)
+        self.assertEqual(len(dry.stderr.decode().splitlines()), 6, dry.stderr)
         self.assertNotIn(b"\x9b", dry.stdout + dry.stderr)
 
 

@@ -3,9 +3,12 @@ written where nothing should be."""
 
 import os
 import random
+import shutil
+import subprocess
 import unittest
 
-from cli_support import CliTestCase, emlx_bytes, make_message, write_file
+from cli_support import (EMLX2MBOX, CliTestCase, emlx_bytes, make_message, unprivileged,
+                         write_file)
 
 TRY = "Try 'emlx2mbox --help' for more information.\n"
 
@@ -50,10 +53,24 @@ class UsageTest(CliTestCase):
         self.assertFalse(os.path.exists(self.path("out")))
 
         write_file(self.path("file"), b"a regular file\n")
-        result = self.run_tool("-o", "file/out", "src")
-        self.assertEqual((result.returncode, result.stderr.decode()),
-                         (2, f"emlx2mbox: {self.path('file', 'out')}: "
-                             "cannot create the destination folder\n"))
+        os.makedirs(self.path("locked"), 0o555)
+        os.chmod(self.tmp, 0o777)  # the unprivileged run reaches src/ and its copy of the tool
+        tool = shutil.copy(EMLX2MBOX, self.path("emlx2mbox"))
+        for destination, reason in (("file", "Not a directory"), ("file/out", "Not a directory"),
+                                    ("locked/out", "Permission denied")):
+            result = subprocess.run([tool, "-o", destination, "src"], capture_output=True,
+                                    cwd=self.tmp, preexec_fn=unprivileged, timeout=120)
+            self.assertEqual((result.returncode, result.stderr.decode()),
+                             (2, f"emlx2mbox: {self.path(destination)}: "
+                                 f"cannot create the destination folder: {reason}\n"))
+        self.assertEqual(os.listdir(self.path("locked")), [])
+
+    def test_a_destination_that_would_write_into_a_source_exits_2_before_writing(self):
+        src = self.path("src")
+        result = self.run_tool("-o", "/", "src")
+        self.assertEqual((result.returncode, result.stderr.decode(), os.listdir(src)), (
+            2, f"emlx2mbox: /: the mailboxes of {src}/ would be written into {src}/, which is "
+               "being converted\n", ["1.emlx"]))
 
     def test_help_and_version_need_nothing_else(self):
         result = self.run_tool("--version")

@@ -12,7 +12,6 @@
 #include "support/temp_folder.h"
 #include "window/completion_message.h"
 #include "window/conversion_command.h"
-#include "window/destination_folder.h"
 #include "window/ending_signals.h"
 #include "window_fixture.h"
 
@@ -548,20 +547,22 @@ class ConversionCommandTest : public QObject {
     WindowFixture window;
     window.platform.queueFolder(root);
     WindowFixture::click(window.form->CmdAddFolder);
-    // The tree added, a folder below it, a message's own folder: refused, and asked again.
-    for (const std::string& inside : {root, root + "/Inbox/", tree.str() + "/Mail/Inbox/."}) {
+    // The tree added, a folder below it, a message's own folder, and "/", under which the
+    // mirror of the tree is the tree itself: refused, and asked again.
+    for (const std::string& inside :
+         {root, root + "/Inbox/", tree.str() + "/Mail/Inbox/.", std::string("/")}) {
       window.platform.queueFolder(inside);
     }
     window.platform.queueFolder(tree.str() + "/Out");
     WindowFixture::click(window.form->CmdConvert2PDF);
     QCOMPARE(window.platform.folderStarts[1], QDir::homePath().toStdString());
-    QCOMPARE(window.platform.boxes.size(), std::size_t(5));
-    for (std::size_t i : {1, 2, 3}) {
+    QCOMPARE(window.platform.boxes.size(), std::size_t(6));
+    for (std::size_t i : {1, 2, 3, 4}) {
       QVERIFY(window.platform.boxes[i].text.starts_with("The mailboxes cannot be saved in "));
       QVERIFY(window.platform.boxes[i].text.find(root + "/, which is being converted") !=
               std::string::npos);
     }
-    QVERIFY(window.platform.boxes[4].text.starts_with("Export Completed"));
+    QVERIFY(window.platform.boxes[5].text.starts_with("Export Completed"));
 
     // The next start opens where the mailboxes went last time.
     WindowFixture next;
@@ -569,32 +570,6 @@ class ConversionCommandTest : public QObject {
     next.form->AddFileToList(tree.str() + "/Mail/Inbox/1.emlx");
     next.form->CmdConvert2PDF_Click();
     QCOMPARE(next.platform.folderStarts, Strings{tree.str() + "/Out"});
-  }
-
-  void destinationsOutsideTheFoldersBeingConverted_data() {
-    QTest::addColumn<QString>("destination");
-    QTest::addColumn<QString>("refusedFor");
-    QTest::newRow("the tree added") << "/m/Tree"
-                                    << "/m/Tree/";
-    QTest::newRow("deep in the tree") << "/m/Tree/A/../B/C/"
-                                      << "/m/Tree/";
-    QTest::newRow("beside the tree") << "/m/TreeOut"
-                                     << "";
-    QTest::newRow("above the tree") << "/m"
-                                    << "";
-    QTest::newRow("a picked message's folder") << "/p/Picked/"
-                                               << "/p/Picked/";
-    QTest::newRow("below a picked message's folder") << "/p/Picked/Out"
-                                                     << "";
-  }
-
-  void destinationsOutsideTheFoldersBeingConverted() {
-    QFETCH(QString, destination);
-    QFETCH(QString, refusedFor);
-    const FoldersBeingConverted folders =
-        FoldersOfRun({"/m/Tree"}, {"/m/Tree/A/1.emlx", "/m/Tree/A/2.emlx", "/p/Picked/3.emlx"});
-    QCOMPARE(folders.messageFolders, (Strings{"/m/Tree/A/", "/p/Picked/"}));
-    QCOMPARE(FolderHolding(destination.toStdString(), folders), refusedFor.toStdString());
   }
 
   // Signals while a large record is written: the window program completes the record (a

@@ -369,6 +369,11 @@ class FrmStep1Test : public QObject {
     WindowFixture window;
     QApplication::setActiveWindow(window.form.get());
     QTRY_COMPARE(QApplication::focusWidget(), window.form->cmdAdd);
+    // Enter presses it, so its focus frame shows from the start.
+    const QImage focusedAtStart = window.form->cmdAdd->grab().toImage();
+    window.form->cmdAdd->clearFocus();
+    QVERIFY(window.form->cmdAdd->grab().toImage() != focusedAtStart);
+    window.form->cmdAdd->setFocus();
     // Row by row, left to right.
     const QStringList expected = {"CmdAddFolder",  "cmdClear1",    "grdFiles1", "CmdHelp",
                                   "chkAppleNames", "chkKeepState", "cmdEnd",    "cmdAdd"};

@@ -2,6 +2,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QMessageBox>
 #include <QScreen>
 #include <QStyle>
 #include <QTimer>
@@ -75,6 +76,44 @@ class ScaledScreenTest : public QObject {
                                                      .arg(dialog.width())
                                                      .arg(dialog.height())));
     }
+  }
+
+  void everyMessageBoxFitsTheScreenWithItsCaptionWhole_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("details");
+    QString many = QStringLiteral("Export finished with errors.");
+    for (int i = 0; i < 60; ++i) many += QStringLiteral("\n/mail/In/%1.emlx: cannot open").arg(i);
+    QTest::newRow("a long list") << many << QString();
+    QTest::newRow("a long list and details") << many << QStringLiteral("a\nb");
+    QTest::newRow("one long path") << QString(4000, QLatin1Char('p')) << QString();
+    QTest::newRow("a short box") << QStringLiteral("0 Files Added to List.") << QString();
+  }
+
+  void everyMessageBoxFitsTheScreenWithItsCaptionWhole() {
+    QFETCH(QString, text);
+    QFETCH(QString, details);
+    WindowFixture window;
+    QtPlatform platform;
+    platform.setOwner(window.form.get());
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    bool fits = false;
+    QTimer::singleShot(50, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      QAbstractButton* ok = box->button(QMessageBox::Ok);
+      const int caption = std::min(CaptionWidth(box->windowTitle(), *box), area.width());
+      // Shut, then with its details shown, the box and its OK are on the screen, the caption
+      // whole; a text cut short is whole under the details.
+      fits = area.contains(box->frameGeometry()) && box->width() >= caption &&
+             (box->text() == text || box->detailedText().startsWith(text));
+      for (QAbstractButton* button : box->buttons()) {
+        if (box->buttonRole(button) == QMessageBox::ActionRole) button->click();
+      }
+      fits = fits && area.contains(box->frameGeometry()) && box->rect().contains(ok->geometry());
+      ok->click();
+    });
+    platform.messageBox({text.toStdString(), "Drovanta EMLX to MBOX Converter", MessageButtons::Ok,
+                         MessageIcon::Exclamation, MessageAnswer::Ok, details.toStdString()});
+    QVERIFY(fits);
   }
 };
 

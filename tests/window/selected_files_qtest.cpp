@@ -1,6 +1,7 @@
 // The selected-files list and the commands that fill and empty it, on the real window.
 #include <sys/stat.h>
 
+#include <QCheckBox>
 #include <QDropEvent>
 #include <QLabel>
 #include <QMimeData>
@@ -256,6 +257,18 @@ class SelectedFilesTest : public QObject {
                        "/C/5.emlx: not a regular file but a named pipe (FIFO), not added");
     QVERIFY(window.platform.boxes[0].icon == MessageIcon::Exclamation);
     QCOMPARE(window.platform.boxes[1].text, std::string("2 Files Added to List."));
+
+    // Many: the first five, and every one under the details.
+    for (int i = 10; i < 50; ++i)
+      ::mkfifo((root + "/A/" + std::to_string(i) + ".emlx").c_str(), 0600);
+    window.platform.queueFolder(root + "/A");
+    WindowFixture::click(window.form->CmdAddFolder);
+    const MessageBoxRequest& many = window.platform.boxes[2];
+    QVERIFY2(many.text.ends_with("/A/14.emlx: not a regular file but a named pipe (FIFO), not "
+                                 "added\r\n... and 35 more.") &&
+                 std::count(many.text.begin(), many.text.end(), '\n') == 6 &&
+                 std::count(many.details.begin(), many.details.end(), '\n') == 39,
+             many.text.c_str());
   }
 
   void addFolderWithoutMessagesLeavesConvertAsTheListIs() {
@@ -353,26 +366,54 @@ class SelectedFilesTest : public QObject {
     QTRY_COMPARE(window.listEntries().size(), std::size_t(3));
   }
 
-  void clearConfirmedUnderARunningAddFolder() {
+  void onlyHelpAndExitActWhileAnAddFillsTheList_data() {
+    QTest::addColumn<QString>("add");
+    QTest::addColumn<bool>("exitYes");
+    QTest::newRow("Add Folder") << "folder" << false;
+    QTest::newRow("Add EMLX File(s)") << "files" << false;
+    QTest::newRow("a dropped folder") << "drop" << false;
+    QTest::newRow("Exit answered Yes: nothing more listed or said") << "folder" << true;
+  }
+
+  void onlyHelpAndExitActWhileAnAddFillsTheList() {
+    QFETCH(QString, add);
+    QFETCH(bool, exitYes);
     TempFolder tree;
-    for (int i = 1; i <= 6; ++i) tree.write("In/" + std::to_string(i) + ".emlx", "x");
+    Strings paths;
+    for (int i = 1; i <= 6; ++i)
+      paths.push_back(tree.write("In/" + std::to_string(i) + ".emlx", ""));
     WindowFixture window;
-    window.platform.queueFolder(tree.str() + "/In");
-    window.platform.queueAnswer(MessageAnswer::Yes);
-    // Once three entries are in, the user clicks Clear and confirms.
+    window.form->AddFileToList(tree.write("0.emlx", ""));
+    window.form->CmdConvert2PDF->setEnabled(true);
+    const QList<QAbstractButton*> held = {window.form->cmdAdd,        window.form->CmdAddFolder,
+                                          window.form->cmdClear1,     window.form->CmdConvert2PDF,
+                                          window.form->chkAppleNames, window.form->chkKeepState};
+    bool heldMidway = false;
     window.platform.onYield([&] {
       if (window.form->grdFiles1->Rows() < 3) return false;
-      WindowFixture::click(window.form->cmdClear1);
+      heldMidway = std::none_of(held.begin(), held.end(), [](auto* c) { return c->isEnabled(); }) &&
+                   window.form->CmdHelp->isEnabled() && window.form->cmdEnd->isEnabled() &&
+                   !dropOnTheList(window, {tree.str() + "/0.emlx"});
+      for (QAbstractButton* control : held) QTest::mouseClick(control, Qt::LeftButton);
+      if (exitYes) WindowFixture::click(window.form->cmdEnd);
       return true;
     });
-    WindowFixture::click(window.form->CmdAddFolder);
-    QCOMPARE(window.platform.boxes.size(), std::size_t(2));
-    QCOMPARE(window.platform.boxes[0].text.substr(0, 23), std::string("Do you want to clear al"));
-    // The remaining entries went into the emptied list from row 0 on; the count still says 6.
-    QCOMPARE(window.listEntries(), (Strings{tree.str() + "/In/4.emlx", tree.str() + "/In/5.emlx",
-                                            tree.str() + "/In/6.emlx"}));
-    QCOMPARE(window.countText(), std::string("3 files"));
-    QCOMPARE(window.platform.boxes[1].text, std::string("6 Files Added to List."));
+    if (add == "folder") window.platform.queueFolder(tree.str() + "/In");
+    if (add == "files") window.platform.queuePickedFiles(paths);
+    if (add == "drop") QVERIFY(dropOnTheList(window, {tree.str() + "/In"}));
+    if (add != "drop")
+      WindowFixture::click(add == "files" ? window.form->cmdAdd : window.form->CmdAddFolder);
+    QTRY_VERIFY(heldMidway);
+    // No destination asked for, no question but Exit's; only the count box of an add.
+    QCOMPARE(window.platform.folderTitles.size(), std::size_t(add == "folder"));
+    QCOMPARE(window.platform.boxes.size(), std::size_t(add != "files"));
+    if (exitYes) {
+      QCOMPARE(window.platform.endRequests, 1);
+      QVERIFY(window.listEntries().size() < 7);
+      return;
+    }
+    QCOMPARE(window.listEntries().size(), std::size_t(add == "files" ? 6 : 7));
+    for (QAbstractButton* control : held) QVERIFY(control->isEnabled());
   }
 };
 
