@@ -26,6 +26,10 @@ AlreadyThereCount CountAlreadyThere(const std::vector<std::string>& rows,
   std::string lastFolder;
   auto found = indexes.end();
   for (const std::string& row : rows) {
+    if (options.stop != nullptr && options.stop->stopping()) {
+      count.stopped = true;
+      break;
+    }
     const std::string path = MessagePathOfRow(row);
     if (path.empty()) continue;
     const std::string_view folder =

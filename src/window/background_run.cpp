@@ -64,8 +64,15 @@ class BackgroundRun::Keeper : public ConversionObserver {
   void turnFailed(long /*row*/, const Failure& /*failure*/) override {
     update([](RunProgress& p) { ++p.ended; });
   }
-  void turnSkipped(long /*row*/, const Notice& /*notice*/) override {
-    update([](RunProgress& p) { ++p.ended; });
+  void turnSkipped(long row, const Notice& notice) override {
+    update([&](RunProgress& p) {
+      ++p.ended;
+      run_.skipped_.emplace_back(row, notice);
+    });
+  }
+  void warned(long row, const Notice& notice) override {
+    std::lock_guard lock(run_.mutex_);
+    run_.warnings_.emplace_back(row, notice);
   }
   void turnAlreadyThere(long /*row*/) override {
     update([](RunProgress& p) { ++p.ended; });
@@ -138,6 +145,20 @@ RunSummary BackgroundRun::summary() {
   wait();
   if (error_) std::rethrow_exception(error_);
   return summary_;
+}
+
+RunNotices BackgroundRun::notices() {
+  wait();
+  const auto inRowOrder = [](std::vector<std::pair<long, Notice>> told) {
+    std::stable_sort(told.begin(), told.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<Notice> notices;
+    notices.reserve(told.size());
+    for (auto& [row, notice] : told) notices.push_back(std::move(notice));
+    return notices;
+  };
+  std::lock_guard lock(mutex_);
+  return {inRowOrder(warnings_), inRowOrder(skipped_)};
 }
 
 }  // namespace drovanta

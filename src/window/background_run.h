@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "mbox/stop_request.h"
@@ -29,6 +30,13 @@ struct RunProgress {
   std::string busyMailbox;
   // Changes with every change above, so a display can tell when there is nothing new.
   std::uint64_t version = 0;
+};
+
+// What a run said of messages it converted with something missing, and of files it left out as
+// not messages, each in row order.
+struct RunNotices {
+  std::vector<Notice> warnings;
+  std::vector<Notice> skipped;
 };
 
 // A conversion of the given rows that runs on a thread of its own, with the engine of the
@@ -59,6 +67,8 @@ class BackgroundRun {
   StopRequest& stopRequest() { return stop_; }
   // The run's summary once it has ended; an exception that ended the run is thrown here.
   RunSummary summary();
+  // The run's warnings and skipped files, once it has ended.
+  RunNotices notices();
 
  private:
   class Keeper;
@@ -75,6 +85,9 @@ class BackgroundRun {
   bool ended_ = false;
   RunProgress progress_;
   RunSummary summary_;
+  // With the row each came from: the parallel engine tells them out of row order.
+  std::vector<std::pair<long, Notice>> warnings_;
+  std::vector<std::pair<long, Notice>> skipped_;
   std::exception_ptr error_;
   std::thread thread_;  // last: started once everything above exists
 };

@@ -18,6 +18,7 @@
 #include "run/destination_check.h"
 #include "shellutil/path_helpers.h"
 #include "window/background_run.h"
+#include "window/completion_message.h"
 #include "window/conversion_options.h"
 #include "window/ending_signals.h"
 #include "window/folder_picker.h"
@@ -28,10 +29,6 @@
 
 namespace drovanta {
 namespace {
-
-constexpr const char* kCompletionCaption = "EMLX to MBOX Converter";
-constexpr const char* kNothingToConvert = "There are no files in the list to convert.";
-constexpr std::size_t kFailuresShown = 5;
 
 void showBox(StepWindow& form, const std::string& text, const std::string& caption,
              MessageIcon icon, std::string details = {}) {
@@ -176,9 +173,37 @@ class RunDisplay {
   bool asking_ = false;
 };
 
+// While the destination is counted, Escape cancels the count, and closing the window asks as
+// during a run: to the user the count is the start of the run (controls held, hourglass), though
+// nothing is written yet. A cancel, or unwinding, ends the count at its next row.
+class CountHooks {
+ public:
+  CountHooks(StepWindow& form, StopRequest& cancel, std::future<AlreadyThereCount>& counting)
+      : form_(form), cancel_(cancel) {
+    form.countingDestination = true;
+    form.askToStopConversion = [&cancel] { cancel.request(0); };
+    form.endConversion = [&cancel, &counting] {
+      cancel.request(0);
+      if (counting.valid()) counting.wait();
+    };
+  }
+  ~CountHooks() {
+    cancel_.request(0);
+    form_.endConversion = nullptr;
+    form_.askToStopConversion = nullptr;
+    form_.countingDestination = false;
+  }
+  CountHooks(const CountHooks&) = delete;
+  CountHooks& operator=(const CountHooks&) = delete;
+
+ private:
+  StepWindow& form_;
+  StopRequest& cancel_;
+};
+
 // When the destination already holds some of the messages (a run stopped half-way, or an
 // older copy of the library), asks whether to add only the new ones: Yes sets the plan's
-// newOnly, No adds them all again, Cancel (false) ends the command.
+// newOnly, No adds them all again, Cancel or Escape during the count (false) ends the command.
 bool askWhetherNewOnly(StepWindow& form, WindowRunPlan& plan, const std::string& destination) {
   WindowPlatform& platform = form.platform();
   AlreadyThereCount there;
@@ -187,13 +212,18 @@ bool askWhetherNewOnly(StepWindow& form, WindowRunPlan& plan, const std::string&
     // repaints, its commands held as during a run.
     ControlsHeldDuringRun held(form);
     platform.setMousePointer(MousePointer::Hourglass);
-    auto counting = std::async(std::launch::async, [&plan, &destination] {
-      return CountAlreadyThere(plan.rows, destination, plan.options);
+    StopRequest cancel;
+    RunOptions options = plan.options;
+    options.stop = &cancel;
+    auto counting = std::async(std::launch::async, [&plan, &destination, &options] {
+      return CountAlreadyThere(plan.rows, destination, options);
     });
+    CountHooks hooks(form, cancel, counting);
     while (counting.wait_for(form.yieldInterval()) != std::future_status::ready) form.DoEvents();
     there = counting.get();
     platform.setMousePointer(MousePointer::Default);
   }
+  if (there.stopped) return false;
   if (there.messages == 0) return true;
   const MessageAnswer answer = platform.messageBox(
       {"The destination already holds " + std::to_string(there.messages) +
@@ -204,7 +234,8 @@ bool askWhetherNewOnly(StepWindow& form, WindowRunPlan& plan, const std::string&
   return true;
 }
 
-RunSummary convert(StepWindow& form, const WindowRunPlan& plan, const std::string& destination) {
+RunSummary convert(StepWindow& form, const WindowRunPlan& plan, const std::string& destination,
+                   RunNotices& notices) {
   HeldControls held(form);
   const unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
   BackgroundRun run(plan.rows, destination, jobs, plan.options);
@@ -213,6 +244,7 @@ RunSummary convert(StepWindow& form, const WindowRunPlan& plan, const std::strin
   // the run ends.
   while (!run.waitFor(form.yieldInterval())) form.DoEventsNow();
   RunSummary summary = run.summary();
+  notices = run.notices();
   display.show(run.progress());
   form.refreshDisplays();
   return summary;
@@ -228,96 +260,6 @@ double MessageReadPercent(std::uint64_t textLength, std::uint64_t fileLength) {
   const double rounded = std::nearbyint(percent);
   std::fesetround(previous);
   return rounded;
-}
-
-namespace {
-
-// Messages kept with CR LF line ends read well in most mail programs but not in all; the window
-// has no other line ends to offer, the command line has.
-std::string lineEndNote(const RunSummary& summary) {
-  if (summary.crLfMessages == 0) return {};
-  return "\r\n" + std::to_string(summary.crLfMessages) +
-         " message(s) kept CR LF line ends, which GNU mailutils cannot read (emlx2mbox --eol lf "
-         "writes them with LF).";
-}
-
-// What the run wrote and what reading it back found, in the names the user knows: the lines
-// that end every closing box of a run that wrote or found something.
-std::string mailboxLines(const RunSummary& summary, const MailboxNamer& nameOf) {
-  std::string text;
-  if (!summary.mailboxes.empty()) {
-    text += "\r\nMailboxes: ";
-    const std::size_t shown = std::min(kFailuresShown, summary.mailboxes.size());
-    for (std::size_t i = 0; i < shown; ++i) {
-      text += (i == 0 ? "" : ", ") + PrintableText(nameOf(summary.mailboxes[i]));
-    }
-    if (summary.mailboxes.size() > shown) {
-      text += " and " + std::to_string(summary.mailboxes.size() - shown) + " more";
-    }
-  }
-  if (summary.alreadyThere > 0) {
-    text += "\r\n" + std::to_string(summary.alreadyThere) +
-            " message(s) already in the mailbox, not added again.";
-  }
-  const ReadBackSummary& readBack = summary.readBack;
-  if (readBack.done && readBack.mailboxes > 0) {
-    text += "\r\nRead back: " + std::to_string(readBack.records) + " records in " +
-            std::to_string(readBack.mailboxes) + " mailboxes, ";
-    text += readBack.differing.empty() ? std::string("all whole.")
-                                       : std::to_string(readBack.differing.size()) + " differ:";
-    for (const Failure& differing : readBack.differing) {
-      text += "\r\n" + PrintableText(nameOf(differing.path)) + " (" +
-              PrintableText(differing.path) + "): " + PrintableText(differing.reason);
-    }
-  }
-  return text.empty() ? text : "\r\n" + text;
-}
-
-}  // namespace
-
-CompletionMessage CompletionMessageFor(const RunSummary& summary, const MailboxNamer& nameOf) {
-  const MailboxNamer named =
-      nameOf ? nameOf : [](const std::string& path) { return GetFileName(path); };
-  const bool failures = summary.failed > 0 || !summary.readBack.differing.empty();
-  if (!summary.stopped && !failures) {
-    if (summary.converted == 0 && summary.alreadyThere > 0) {
-      return {"Nothing new to convert: the destination already holds all " +
-                  std::to_string(summary.alreadyThere) + " message(s).",
-              kApplicationTitle,
-              false,
-              {}};
-    }
-    if (summary.converted == 0) {
-      // Nothing was written, so nothing may be reported as exported.
-      return {kNothingToConvert, kApplicationTitle, false, {}};
-    }
-    return {
-        "Export Completed Successfully !\r\nYour data has been successfully exported to .mbox "
-        "format (Compatible for Entourage, Thunderbird, Eudora, Mac Mail)." +
-            lineEndNote(summary) + mailboxLines(summary, named),
-        kCompletionCaption,
-        false,
-        {}};
-  }
-  std::string text =
-      summary.stopped ? "Converting was stopped.\r\n" : "Export finished with errors.\r\n";
-  text += std::to_string(summary.converted) + " message(s) converted, " +
-          std::to_string(summary.failed) + " message(s) failed";
-  if (summary.stopped) {
-    text += ", " + std::to_string(summary.notReached) + " message(s) not converted";
-  }
-  text += summary.failed > 0 ? ":" : ".";
-  std::string details;
-  for (std::size_t i = 0; i < summary.failures.size(); ++i) {
-    const std::string line = PrintableText(describe(summary.failures[i]));
-    if (i < kFailuresShown) text += "\r\n" + line;
-    details += (i == 0 ? "" : "\r\n") + line;
-  }
-  if (summary.failures.size() > kFailuresShown) {
-    text += "\r\n... and " + std::to_string(summary.failures.size() - kFailuresShown) + " more.";
-  }
-  text += lineEndNote(summary) + mailboxLines(summary, named);
-  return {text, kCompletionCaption, failures, details};
 }
 
 void ConvertCommand(StepWindow& form) {
@@ -336,9 +278,10 @@ void ConvertCommand(StepWindow& form) {
   form.EmlProgress->setMin(0);
   form.EmlProgress->setMax(100);
 
-  const RunSummary summary = convert(form, plan, destination);
+  RunNotices notices;
+  const RunSummary summary = convert(form, plan, destination, notices);
   const CompletionMessage message = CompletionMessageFor(
-      summary, [&](const std::string& path) { return MailboxNameAsSeen(plan, path); });
+      summary, notices, [&](const std::string& path) { return MailboxNameAsSeen(plan, path); });
   showBox(form, message.text, message.caption,
           message.failures ? MessageIcon::Exclamation : MessageIcon::Information, message.details);
 }

@@ -1,10 +1,7 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
-
-#include "run/conversion_run.h"
 
 namespace drovanta {
 
@@ -12,20 +9,6 @@ class StepWindow;
 
 // How much of a message file has been read, in whole percent rounded half to even.
 double MessageReadPercent(std::uint64_t textLength, std::uint64_t fileLength);
-
-// The closing box of a run: its text, caption, whether it reports failures, and every failure,
-// one a line, for the box's details.
-struct CompletionMessage {
-  std::string text;
-  std::string caption;
-  bool failures = false;
-  std::string details;
-};
-// The name of a mailbox file as its user knows it ("INBOX", "Archive/2024").
-using MailboxNamer = std::function<std::string(const std::string& mailboxPath)>;
-// Ends with the mailboxes written (by `nameOf`, else by file name), the messages found already
-// there, and what reading the mailboxes back found; a mailbox that differs is a failure.
-CompletionMessage CompletionMessageFor(const RunSummary& summary, const MailboxNamer& nameOf = {});
 
 // The setting that keeps the last destination used, from one start of the program to the next.
 inline constexpr const char* kLastDestinationSetting = "lastDestination";

@@ -1,12 +1,14 @@
 #include "window/conversion_options.h"
 
 #include <QCheckBox>
+#include <filesystem>
 #include <utility>
 
 #include "emlx/apple_layout.h"
 #include "mbox/apple_mailbox_naming.h"
 #include "run/row_source.h"
 #include "shellutil/path_helpers.h"
+#include "window/distinct_folder_names.h"
 #include "window/step_window.h"
 
 namespace drovanta {
@@ -57,6 +59,10 @@ WindowRunPlan PlanWindowRun(const StepWindow& form, std::vector<std::string> row
   }
   plan.listRows.reserve(plan.rows.size());
   for (const std::string& row : plan.rows) plan.listRows.push_back(listRowOf.at(row));
+  // Mailboxes named after their folder: many a tree has a dozen folders of one name
+  // ("Messages"), told apart only by the folders above them.
+  std::vector<std::string> byFolder;
+  std::vector<std::string> folders;
   for (const std::string& row : plan.rows) {
     const std::string path = MessagePathOfRow(row);
     if (path.empty()) continue;
@@ -71,9 +77,17 @@ WindowRunPlan PlanWindowRun(const StepWindow& form, std::vector<std::string> row
         name += " (" + mailbox->libraryVersion + ")";
       }
     } else {
-      name = withoutMboxEnding(GetFileName(place.mailboxPath));
+      byFolder.push_back(place.mailboxPath);
+      // The mailbox's own name, below the folders above its output folder.
+      const std::filesystem::path above =
+          std::filesystem::path(place.outputFolder).parent_path().parent_path();
+      folders.push_back((above / withoutMboxEnding(GetFileName(place.mailboxPath))).string());
     }
     plan.mailboxNames.emplace(place.mailboxPath, std::move(name));
+  }
+  std::vector<std::string> names = DistinctFolderNames(folders);
+  for (std::size_t i = 0; i < byFolder.size(); ++i) {
+    plan.mailboxNames[byFolder[i]] = std::move(names[i]);
   }
   return plan;
 }

@@ -29,7 +29,8 @@ struct WindowRunPlan {
   std::vector<long> listRows;     // the list's row of each of them
   RunOptions options;             // naming and state; newOnly and stop are the caller's
   // Each mailbox file of the run by the name its user knows it by: the Apple Mail mailbox path
-  // ("INBOX", "Archive/2024") with Apple Mail names, else the folder name.
+  // ("INBOX", "Archive/2024") with Apple Mail names, else the folder name, with as many folders
+  // above it as tell it apart from the run's other mailboxes ("Work/Messages").
   std::unordered_map<std::string, std::string> mailboxNames;
   std::vector<std::string> versions;  // Apple Mail library versions found, when several
 };

@@ -127,7 +127,8 @@ frmStep1::frmStep1(WindowPlatform& platform, QWidget* parent)
   connect(CmdHelp, &QPushButton::clicked, this, [this] { CmdHelp_Click(); });
   connect(cmdEnd, &QPushButton::clicked, this, [this] { cmdEnd_Click(); });
 
-  // Escape asks a running conversion whether to stop; at any other time it does nothing.
+  // Escape cancels the count before a run, asks a running conversion whether to stop, and at
+  // any other time does nothing.
   auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
   connect(escape, &QShortcut::activated, this, [this] {
     if (const auto ask = askToStopConversion) ask();
@@ -414,13 +415,14 @@ void frmStep1::cmdEnd_Click() {
 }
 
 void frmStep1::closeEvent(QCloseEvent* event) {
-  // The close button during a run asks first, as Exit does. Otherwise closing by any route,
-  // the end of the session included, ends the program at once: there is nothing to save.
+  // The close button during a run, or the count before it, asks first, as Exit does. Otherwise
+  // closing by any route, the end of the session included, ends the program at once: there is
+  // nothing to save.
   bool sessionEnding = false;
 #if QT_CONFIG(sessionmanager)
   sessionEnding = qApp->isSavingSession();
 #endif
-  if (conversionRunning() && !exitConfirmed_ && !sessionEnding && !platform_.programEnded() &&
+  if (convertBusy() && !exitConfirmed_ && !sessionEnding && !platform_.programEnded() &&
       !exitConfirmed()) {
     event->ignore();
     return;

@@ -47,11 +47,18 @@ class StepWindow {
   virtual int addDisplayFlush(std::function<void()> flush) = 0;
   virtual void removeDisplayFlush(int token) = 0;
 
-  // Set while a conversion runs, empty otherwise: Escape calls it to ask whether to stop.
+  // Set while Convert holds the window: from the count of what the destination already holds
+  // to the end of the run; empty otherwise. Escape calls it: it cancels the count, or asks
+  // whether to stop the run.
   std::function<void()> askToStopConversion;
-  bool conversionRunning() const { return static_cast<bool>(askToStopConversion); }
-  // Set while a conversion runs: stops it (the records being written are completed) and waits
-  // for its end. Called before the program ends during a run.
+  // True while the destination is counted, before anything is written.
+  bool countingDestination = false;
+  // Convert holds the window (the count or the run): closing the window asks first.
+  bool convertBusy() const { return static_cast<bool>(askToStopConversion); }
+  // The run itself: mailboxes are being written.
+  bool conversionRunning() const { return convertBusy() && !countingDestination; }
+  // Set while a conversion runs (the count included): stops it (the records being written are
+  // completed) and waits for its end. Called before the program ends during a run.
   std::function<void()> endConversion;
 
   // How many HeldControls are in force: while any is, the list takes no change.

@@ -154,6 +154,32 @@ class AppleLibraryTest : public QObject {
     }
   }
 
+  // Mailboxes named after their folder are told apart by the folders above them, beside the
+  // Apple Mail names.
+  void foldersOfOneNameAreToldApart() {
+    for (const bool appleNames : {true, false}) {
+      TempFolder tree;
+      Strings paths;
+      int number = 0;
+      for (const char* file : {"Mail/V10/0A1B-ACCT/INBOX.mbox/9F3E/Data/Messages/1.emlx",
+                               "Export/Work/Messages/2.emlx", "Export/Home/Messages/3.emlx",
+                               "Old/Home/Messages/4.emlx"}) {
+        paths.push_back(tree.write(file, emlx(++number, 0)));
+      }
+      WindowFixture window;
+      fillList(window, paths);
+      setTicked(window.form->chkAppleNames, appleNames);
+      window.platform.queueFolder((tree.path() / "Out").string());
+      WindowFixture::click(window.form->CmdConvert2PDF);
+
+      const std::string& text = window.platform.boxes.at(0).text;
+      for (const char* name : {appleNames ? "INBOX" : "Data/Messages", "Work/Messages",
+                               "Export/Home/Messages", "Old/Home/Messages"}) {
+        QVERIFY2(text.find(name) != std::string::npos, text.c_str());
+      }
+    }
+  }
+
   // The first box ticks itself for a row from an Apple Mail mailbox; both are remembered from
   // one window to the next and held while a run works.
   void theCheckBoxesAreRememberedAndHeldDuringARun() {

@@ -10,6 +10,7 @@
 #include <csignal>
 
 #include "support/temp_folder.h"
+#include "window/completion_message.h"
 #include "window/conversion_command.h"
 #include "window/ending_signals.h"
 #include "window_fixture.h"
@@ -335,6 +336,39 @@ class ConversionCommandTest : public QObject {
     QCOMPARE(readMailbox(mailbox).size(), std::size_t(2));
   }
 
+  // Every message arrived, so no failure; but not a plain success either: the box counts the
+  // warnings and skipped files, names the first few and lists them all in its details.
+  void warningsAndSkippedFilesAreCountedAndListed() {
+    TempFolder tree;
+    const fs::path stub =
+        fs::path(DROVANTA_CORPUS_DIR) /
+        "partial-emlx-converter/test/__testdata/input/Messages/114893.partial.emlx";
+    const Strings paths = {
+        copyThreeMessages(tree)[0],
+        tree.write("Mail/Inbox/114893.partial.emlx", drovanta::testing::readFile(stub)),
+        tree.write(
+            "Mail/Inbox/._1.emlx",
+            std::string("\x00\x05\x16\x07\x00\x02\x00\x00Mac OS X", 24) + std::string(64, '\0'))};
+    WindowFixture window;
+    fillList(window, paths);
+    window.platform.queueFolder(tree.str() + "/Out");
+    WindowFixture::click(window.form->CmdConvert2PDF);
+
+    const MessageBoxRequest& box = window.platform.boxes.at(0);
+    QVERIFY(box.icon == MessageIcon::Information && box.caption == "EMLX to MBOX Converter");
+    QVERIFY2(box.text.starts_with("Export Completed with Warnings !\r\n"), box.text.c_str());
+    std::string listed;
+    for (const char* part : {"2.2", "2.4", "2.6", "2.8"}) {
+      listed += "warning: " + paths[1] + ": attachment of part " + part + " not found\r\n";
+    }
+    listed += "skipped: " + paths[2] + ": not a message: AppleDouble metadata file";
+    QVERIFY2(box.text.find("2 message(s) converted, 1 message(s) with warnings, 1 file(s) "
+                           "skipped:\r\n" +
+                           listed + "\r\n") != std::string::npos,
+             box.text.c_str());
+    QCOMPARE(box.details, listed);
+  }
+
   // The closing box says how many messages kept CR LF line ends, whatever else it says.
   void closingBoxCountsMessagesThatKeptCrLf() {
     RunSummary summary;
@@ -426,6 +460,53 @@ class ConversionCommandTest : public QObject {
     // Clicks after the end run nothing.
     WindowFixture::click(window.form->cmdClear1);
     QCOMPARE(window.platform.boxes.size(), std::size_t(yes ? 1 : 3));
+  }
+
+  // The count of what the destination holds starts the run to the user: Escape cancels it and
+  // closing the window asks as during a run; nothing is written either way.
+  void theCountBeforeARerunIsCancelledOrAskedAbout_data() {
+    QTest::addColumn<bool>("escape");
+    QTest::addColumn<bool>("yes");
+    QTest::addColumn<QString>("boxes");
+    const QString exit = QStringLiteral("Are you sure you want to exit now?|");
+    QTest::newRow("Escape") << true << false << QString();
+    QTest::newRow("close, Yes") << false << true << exit;
+    QTest::newRow("close, No") << false << false
+                               << exit +
+                                      "The destination already holds 3 of these messages. "
+                                      "Add only the new ones?|";
+  }
+
+  void theCountBeforeARerunIsCancelledOrAskedAbout() {
+    QFETCH(bool, escape);
+    QFETCH(bool, yes);
+    QFETCH(QString, boxes);
+    TempFolder tree;
+    Strings paths = copyThreeMessages(tree);
+    const std::string before = referenceMailbox(tree, paths);
+    // Rows enough that the count still goes on when the window first yields.
+    for (int i = 0; i < 20000; ++i) paths.push_back(paths[0] + std::to_string(i));
+    WindowFixture window;
+    window.form->setYieldInterval(std::chrono::hours(1));  // no yield for each row listed
+    fillList(window, paths);
+    window.form->setYieldInterval({});
+    window.platform.queueFolder(tree.str() + "/Reference");
+    window.platform.queueAnswer(yes ? MessageAnswer::Yes : MessageAnswer::No);
+    window.platform.queueAnswer(MessageAnswer::Cancel);  // the rerun question, if it comes
+    window.platform.onYield([&] {
+      const auto& pointers = window.platform.pointers;
+      if (pointers.empty() || pointers.back() != MousePointer::Hourglass) return false;
+      escape ? QTest::keyClick(window.form->windowHandle(), Qt::Key_Escape)
+             : void(window.form->close());
+      return true;
+    });
+    WindowFixture::click(window.form->CmdConvert2PDF);
+
+    QString shown;
+    for (const auto& box : window.platform.boxes) shown += QString::fromStdString(box.text) + '|';
+    QCOMPARE(shown, boxes);
+    QCOMPARE(window.platform.endRequests, yes ? 1 : 0);
+    QCOMPARE(drovanta::testing::readFile(inboxMailbox(tree, tree.str() + "/Reference")), before);
   }
 
   void onlyEscapeHelpAndExitActDuringARun() {
