@@ -13,10 +13,11 @@ constexpr std::size_t kFailuresShown = 5;
 constexpr const char* kSucceeded =
     "Export Completed Successfully !\r\nYour data has been successfully exported to .mbox format "
     "(Compatible for Entourage, Thunderbird, Eudora, Mac Mail).";
-// Every message arrived, but a message with a warning lacks something of its own.
+// Every message arrived; the warnings say what some of them lack or how their files differ from
+// what they claim.
 constexpr const char* kSucceededWithWarnings =
     "Export Completed with Warnings !\r\nYour data has been exported to .mbox format (Compatible "
-    "for Entourage, Thunderbird, Eudora, Mac Mail), but not all of it could be restored.";
+    "for Entourage, Thunderbird, Eudora, Mac Mail); some messages have warnings, listed below.";
 
 // Messages kept with CR LF line ends read well in most mail programs but not in all; the window
 // has no other line ends to offer, the command line has.
