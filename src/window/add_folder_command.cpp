@@ -9,6 +9,7 @@
 #include "selection/emlx_name_filter.h"
 #include "selection/path_logger.h"
 #include "shellutil/path_helpers.h"
+#include "window/first_lines.h"
 #include "window/folder_picker.h"
 #include "window/held_controls.h"
 #include "window/selected_files_list.h"
@@ -17,8 +18,6 @@
 
 namespace drovanta {
 namespace {
-
-constexpr std::size_t kFailuresShown = 5;
 
 // Puts the pointer back however the command ends, a program ended inside a yield included.
 class HourglassPointer {
@@ -70,16 +69,11 @@ long AddMessagesBelow(StepWindow& form, const std::string& folder) {
     // The first few are named in the box, the whole list is under its details: a tree with
     // many unreadable folders would otherwise make the box taller than the screen.
     pointer.restore();
-    std::string text = "Some files could not be searched.";
+    std::vector<std::string> lines;
+    for (const Failure& failure : scanFailures) lines.push_back(PrintableText(describe(failure)));
     std::string details;
-    for (std::size_t i = 0; i < scanFailures.size(); ++i) {
-      const std::string line = PrintableText(describe(scanFailures[i]));
-      if (i < kFailuresShown) text += "\r\n" + line;
-      details += (i == 0 ? "" : "\r\n") + line;
-    }
-    if (scanFailures.size() > kFailuresShown) {
-      text += "\r\n... and " + std::to_string(scanFailures.size() - kFailuresShown) + " more.";
-    }
+    std::string text = "Some files could not be searched.";
+    text += FirstLinesOf(lines, details);
     platform.messageBox({text, kApplicationTitle, MessageButtons::Ok, MessageIcon::Exclamation,
                          MessageAnswer::Ok, details});
     pointer.show();

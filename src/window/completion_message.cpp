@@ -3,13 +3,13 @@
 #include <algorithm>
 
 #include "shellutil/path_helpers.h"
+#include "window/first_lines.h"
 #include "window/window_layout.h"
 
 namespace drovanta {
 namespace {
 
 constexpr const char* kCompletionCaption = "EMLX to MBOX Converter";
-constexpr std::size_t kFailuresShown = 5;
 constexpr const char* kSucceeded =
     "Export Completed Successfully !\r\nYour data has been successfully exported to .mbox format "
     "(Compatible for Entourage, Thunderbird, Eudora, Mac Mail).";
@@ -34,7 +34,7 @@ std::string mailboxLines(const RunSummary& summary, const MailboxNamer& nameOf) 
   std::string text;
   if (!summary.mailboxes.empty()) {
     text += "\r\nMailboxes: ";
-    const std::size_t shown = std::min(kFailuresShown, summary.mailboxes.size());
+    const std::size_t shown = std::min(kLinesShown, summary.mailboxes.size());
     for (std::size_t i = 0; i < shown; ++i) {
       text += (i == 0 ? "" : ", ") + PrintableText(nameOf(summary.mailboxes[i]));
     }
@@ -95,14 +95,7 @@ std::vector<std::string> problemLines(const RunSummary& summary, const RunNotice
 std::string listed(const std::vector<std::string>& lines, std::string& details) {
   if (lines.empty()) return ".";
   std::string text = ":";
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (i < kFailuresShown) text += "\r\n" + lines[i];
-    details += (i == 0 ? "" : "\r\n") + lines[i];
-  }
-  if (lines.size() > kFailuresShown) {
-    text += "\r\n... and " + std::to_string(lines.size() - kFailuresShown) + " more.";
-  }
-  return text;
+  return text += FirstLinesOf(lines, details);
 }
 
 // The files a run that wrote nothing left out as not messages, when there were any.

@@ -77,9 +77,6 @@ std::string askForDestination(StepWindow& form, const std::vector<std::string>& 
   }
 }
 
-// The count before a run holds the window's commands as the run and an add do.
-using ControlsHeldDuringRun = HeldControls;
-
 // Puts a run's progress on the window's displays just before the window repaints, and answers
 // Escape and the end of the program while the run works.
 class RunDisplay {
@@ -210,7 +207,7 @@ bool askWhetherNewOnly(StepWindow& form, WindowRunPlan& plan, const std::string&
   {
     // Existing mailboxes may be large: they are read on a thread of their own while the window
     // repaints, its commands held as during a run.
-    ControlsHeldDuringRun held(form);
+    HeldControls held(form);  // the count holds the commands as a run and an add do
     platform.setMousePointer(MousePointer::Hourglass);
     StopRequest cancel;
     RunOptions options = plan.options;
