@@ -4,6 +4,8 @@
 #include <array>
 #include <cstdio>
 
+#include "shellutil/ascii_case.h"
+
 namespace drovanta {
 
 namespace {
@@ -26,18 +28,6 @@ constexpr unsigned kMozillaRedirected = 0x2000;
 
 bool bit(std::uint64_t flags, int position) {
   return ((flags >> position) & 1U) != 0;
-}
-
-char lower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
 }
 
 // A header line (not a continuation) whose name is one of ours; obsolete syntax allows blanks
@@ -104,8 +94,8 @@ std::string FlagHeaderLines(std::uint64_t flags, std::string_view lineEnd) {
 }
 
 bool IsFlagHeaderName(std::string_view name) {
-  return equalsIgnoringCase(name, "Status") || equalsIgnoringCase(name, "X-Status") ||
-         equalsIgnoringCase(name, "X-Mozilla-Status");
+  return EqualsIgnoringAsciiCase(name, "Status") || EqualsIgnoringAsciiCase(name, "X-Status") ||
+         EqualsIgnoringAsciiCase(name, "X-Mozilla-Status");
 }
 
 std::optional<std::string> WithoutFlagHeaders(std::string_view message) {
