@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QProcess>
+#include <algorithm>
 #include <csignal>
 
 #include "support/temp_folder.h"
@@ -616,8 +617,11 @@ class ConversionCommandTest : public QObject {
       QCOMPARE(child.exitStatus(), QProcess::NormalExit);
       QCOMPARE(written.size(), whole.size());
     } else {
+      // Signals pending together are delivered in an order of the kernel's choosing; the
+      // first one delivered ends the process.
       QCOMPARE(child.exitStatus(), QProcess::CrashExit);
-      QCOMPARE(child.exitCode(), sent.front());
+      QVERIFY2(std::find(sent.begin(), sent.end(), child.exitCode()) != sent.end(),
+               qPrintable(QString("ended by signal %1").arg(child.exitCode())));
     }
   }
 };
