@@ -61,8 +61,8 @@ Failure aboutMessage(Failure failure, const std::string& messagePath, const char
   return failure;
 }
 
-// EnsureFolderExists answers only yes or no; the reason is looked for again: most often a file
-// stands where one of the folders should be.
+// CreateFolderPath gives the system's reason only; a plainer one is looked for: most often a
+// file stands where one of the folders should be.
 Failure folderNotCreated(const std::string& folder) {
   namespace fs = std::filesystem;
   std::error_code error;
@@ -209,7 +209,7 @@ class Run {
   // Messages come folder by folder: the folder made for the last one is not looked at again.
   bool folderReady(long row, const std::string& path, const MailboxPlace& place) {
     if (place.outputFolder == readyFolder_) return true;
-    if (!EnsureFolderExists(place.outputFolder)) {
+    if (CreateFolderPath(place.outputFolder, &summary_.foldersMade)) {
       fail(row, path, folderNotCreated(place.outputFolder), "cannot create output folder");
       return false;
     }

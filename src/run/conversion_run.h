@@ -60,6 +60,9 @@ struct RunSummary {
   // those: the Lf mode writes them with LF).
   long crLfMessages = 0;
   ReadBackSummary readBack;
+  // The output folders the run made; those left empty (every record for them failed) are
+  // removed at its end.
+  std::vector<std::string> foldersMade;
 
   bool succeeded() const { return failed == 0 && readBack.differing.empty(); }
 };

@@ -14,6 +14,7 @@
 
 #include "message/gmime_setup.h"
 #include "run/messages_ahead.h"
+#include "shellutil/folder_creation.h"
 #include "shellutil/path_helpers.h"
 
 namespace drovanta {
@@ -127,6 +128,8 @@ class ParallelRun {
       summary.bytesRead += part.bytesRead;
       summary.bytesWritten += part.bytesWritten;
       summary.crLfMessages += part.crLfMessages;
+      summary.foldersMade.insert(summary.foldersMade.end(), part.foldersMade.begin(),
+                                 part.foldersMade.end());
       summary.readBack.records += part.readBack.records;
       summary.readBack.mailboxes += part.readBack.mailboxes;
       for (Failure& failure : part.readBack.differing) {
@@ -414,11 +417,16 @@ RunSummary RunConversionInParallel(const std::vector<std::string>& rows,
                                    const std::string& destinationFolder,
                                    ConversionObserver& observer, const RunOptions& options,
                                    unsigned jobs) {
+  RunSummary summary;
   if (jobs <= 1) {
     VectorRowSource source(rows);
-    return RunConversion(source, destinationFolder, observer, options);
+    summary = RunConversion(source, destinationFolder, observer, options);
+  } else {
+    summary = ParallelRun(rows, destinationFolder, observer, options).go(jobs);
   }
-  return ParallelRun(rows, destinationFolder, observer, options).go(jobs);
+  // Only once every thread is done: another may still be about to write in a folder made here.
+  RemoveFoldersLeftEmpty(summary.foldersMade);
+  return summary;
 }
 
 }  // namespace drovanta

@@ -28,7 +28,8 @@ namespace drovanta {
 // A stop asked for before a row lets each thread end the turn it is in; the rows done by then
 // are told and counted, every other row counts as not reached, and messages prepared for them
 // are dropped. The options' placer is called from the worker threads as well, for several
-// messages at once. With jobs of 1 or less this is RunConversion itself.
+// messages at once. With jobs of 1 or less this is RunConversion itself. Either way, output
+// folders the run made and left empty (every record for them failed) are removed at the end.
 RunSummary RunConversionInParallel(const std::vector<std::string>& rows,
                                    const std::string& destinationFolder,
                                    ConversionObserver& observer, const RunOptions& options,

@@ -1,7 +1,9 @@
 #include "shellutil/folder_creation.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <system_error>
@@ -24,7 +26,7 @@ bool EnsureFolderExists(const std::string& path) {
   return !CreateFolderPath(path);
 }
 
-MaybeFailure CreateFolderPath(const std::string& path) {
+MaybeFailure CreateFolderPath(const std::string& path, std::vector<std::string>* made) {
   namespace fs = std::filesystem;
   if (path.empty()) return notCreated(path, ENOENT);
   std::error_code error;
@@ -36,7 +38,11 @@ MaybeFailure CreateFolderPath(const std::string& path) {
   for (const fs::path& part : folder) {
     if (part.empty()) continue;
     level /= part;
-    if (::mkdir(level.c_str(), kNewFolderMode) == 0 || errno == EEXIST) continue;
+    if (::mkdir(level.c_str(), kNewFolderMode) == 0) {
+      if (made != nullptr) made->push_back(level.string());
+      continue;
+    }
+    if (errno == EEXIST) continue;
     const int made = errno;
     // Some file systems answer another error for a folder that exists (read-only, no access).
     if (!fs::is_directory(level, error)) return notCreated(path, made);
@@ -44,6 +50,13 @@ MaybeFailure CreateFolderPath(const std::string& path) {
   if (fs::is_directory(folder, error)) return std::nullopt;
   // The last level exists but is no folder (or cannot be looked at).
   return notCreated(path, error ? error.value() : ENOTDIR);
+}
+
+void RemoveFoldersLeftEmpty(std::vector<std::string> folders) {
+  // A folder's path is longer than its parent's: the longest go first.
+  std::sort(folders.begin(), folders.end(),
+            [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+  for (const std::string& folder : folders) ::rmdir(folder.c_str());
 }
 
 }  // namespace drovanta

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "shellutil/failure.h"
 
@@ -12,7 +13,11 @@ bool EnsureFolderExists(const std::string& path);
 
 // The same, telling why the folder does not exist afterwards: the system's reason for the first
 // level that could not be made ("Permission denied"), or "Not a directory" for a file standing
-// where a level should be.
-MaybeFailure CreateFolderPath(const std::string& path);
+// where a level should be. Each level it made is added to `made`, when given.
+MaybeFailure CreateFolderPath(const std::string& path, std::vector<std::string>* made = nullptr);
+
+// Removes those of the folders that are empty, the deepest first, so that a run whose records
+// all failed leaves no folder it made behind. A folder that holds anything stays.
+void RemoveFoldersLeftEmpty(std::vector<std::string> folders);
 
 }  // namespace drovanta

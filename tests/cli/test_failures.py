@@ -107,11 +107,14 @@ class FailureTest(CliTestCase):
         self.assert_summary(result.stderr, converted=1, failed=2, mailboxes=1)
         self.assert_same_messages(read_mbox(self.path("out", mirror, "A", "A.mbox")), [good])
 
-    def test_a_message_failing_before_it_is_written_leaves_no_folder(self):
+    def test_a_message_that_fails_leaves_no_folder(self):
         link = self.path("links", "1.emlx")
         os.makedirs(os.path.dirname(link))
         os.symlink(self.path("gone.emlx"), link)
-        for source in ("/dev/zero", link):
+        # Its folder can be made, but "<name>.mbox" is past the longest file name.
+        long_named = self.path("L" * 252)
+        self.message("L" * 252, "2.emlx", number=2)
+        for source in ("/dev/zero", link, long_named):
             for options in ([], ["-j1"], ["--new-only"]):
                 result = self.run_tool("-o", "out", *options, source)
                 self.assertEqual(result.returncode, 1, result.stderr)
