@@ -260,11 +260,8 @@ TEST(EmlxFraming, ACountLineThatDisagreesLosesNoMessageByte) {
   for (const Case& c : {
            Case{"18\n" + message + kPlist, message, kPlist, ""},
            Case{"18\n" + message + "\n\n" + kPlist, message, kPlist, ""},
-           Case{"18\n" + message, message, "", ""},
-           Case{"0\n", "", "", ""},
            Case{"0\n\n" + kPlist, "", kPlist, ""},
            // Too long: past the end, over the whole list, or into it.
-           Case{"500\n" + message, message, "", "count line says 500 bytes, 18 follow"},
            Case{"500\n" + message + kPlist, message, kPlist,
                 "count line says 500 bytes, 18 follow"},
            Case{std::to_string(18 + kPlist.size()) + "\n" + message + kPlist + "\n", message,
@@ -292,9 +289,6 @@ TEST(EmlxFraming, ACountLineThatDisagreesLosesNoMessageByte) {
                 "60 bytes after the message are left out: a property list cut short"},
            Case{"18\n" + message + std::string(100, '\0'), message, "",
                 "100 bytes after the message are left out: they start with a zero byte"},
-           // The count as written, however large.
-           Case{"098765432109876543210\n" + message, message, "",
-                "count line says 098765432109876543210 bytes, 18 follow"},
        }) {
     SCOPED_TRACE(c.file);
     const EmlxFrame frame = FrameEmlx(c.file, true);
