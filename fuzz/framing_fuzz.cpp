@@ -17,6 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         (list < bytes.data() || list + frame.propertyList.size() > bytes.data() + bytes.size()))
       std::abort();
     if (frame.framed && frame.following > bytes.size() - frame.messageBegin) std::abort();
+    // What is left out lies after the message, inside the bytes.
+    if (frame.leftOut > bytes.size() - frame.messageBegin - frame.messageLength) std::abort();
     (void)drovanta::CountLineWarning(bytes, frame, !isEmlx);
   }
   return 0;

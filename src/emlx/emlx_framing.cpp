@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "emlx/property_list.h"
+
 namespace drovanta {
 
 namespace {
@@ -111,6 +113,10 @@ std::string_view trimTrailingSpace(std::string_view text) {
   return text;
 }
 
+bool allSpace(std::string_view text) {
+  return trimTrailingSpace(text).empty();
+}
+
 // The list that starts at `begin` and ends `text`: a binary one to its trailer, an XML one
 // without the white space after it.
 std::string_view listFrom(std::string_view text, std::size_t begin) {
@@ -118,6 +124,42 @@ std::string_view listFrom(std::string_view text, std::size_t begin) {
     return text.substr(begin, binary.end - begin);
   }
   return trimTrailingSpace(text.substr(begin));
+}
+
+// Whether an XML declaration follows the one `list` opens with: then the first opened a list
+// in the message's text. Apple Mail's list escapes "<" in its values, and its only "?" are its
+// declaration's, so the rare "?" is what is looked for.
+bool holdsSecondDeclaration(std::string_view list) {
+  for (std::size_t mark = list.find('?', 2); mark != std::string_view::npos;
+       mark = list.find('?', mark + 1)) {
+    if (list.substr(mark - 1).starts_with(kPlistStart)) return true;
+  }
+  return false;
+}
+
+bool isMessageList(std::string_view list) {
+  return ParsePropertyList(list).hasMessageKey;
+}
+
+// The offset of the property list that ends `text` when it is Apple Mail's list for a message,
+// else npos. A list that is not (say, one mailed as the message's own text) is the message's.
+// Only the last kPropertyListReach bytes are looked at.
+std::size_t messageListAtEnd(std::string_view text) {
+  const std::size_t skipped =
+      text.size() > kPropertyListReach ? text.size() - kPropertyListReach : 0;
+  const std::string_view tail = text.substr(skipped);
+  const std::size_t begin = trailingPlistStart(tail);
+  if (begin == std::string_view::npos || !isMessageList(listFrom(tail, begin)))
+    return std::string_view::npos;
+  return skipped + begin;
+}
+
+// Bytes after a counted message that no message goes on with: the start of a property list cut
+// short (a copy broken off), or a zero byte (the zeros a crash or a preallocated file leaves).
+bool startsAsNoMessage(std::string_view text) {
+  while (!text.empty() && isSpace(text.front())) text.remove_prefix(1);
+  return !text.empty() && (text.front() == '\0' || text.starts_with(kPlistStart) ||
+                           text.starts_with(kBinaryPlistStart));
 }
 
 }  // namespace
@@ -147,11 +189,11 @@ EmlxFrame FrameEmlx(std::string_view fileBytes, bool isEmlxName) {
   whole.messageLength = fileBytes.size();
   if (!isEmlxName) return whole;
 
-  // Without a count line, a property list that ends the file is cut off as from an overshooting
-  // count; the rest is the message.
+  // Without a count line, Apple Mail's list that ends the file is cut off as from an
+  // overshooting count; the rest is the message.
   const auto uncounted = [&] {
     EmlxFrame frame = whole;
-    const std::size_t plistStart = trailingPlistStart(fileBytes);
+    const std::size_t plistStart = messageListAtEnd(fileBytes);
     if (plistStart != std::string_view::npos) {
       frame.propertyList = listFrom(fileBytes, plistStart);
       frame.messageLength = plistStart;
@@ -169,45 +211,77 @@ EmlxFrame FrameEmlx(std::string_view fileBytes, bool isEmlxName) {
   frame.statedCount = count;
   frame.statedDigits = digits;
   frame.messageBegin = lineEnd + 1;
-  const std::size_t remaining = fileBytes.size() - frame.messageBegin;
-  frame.messageLength = count < remaining ? count : remaining;
   constexpr std::size_t kNoEnd = std::numeric_limits<std::size_t>::max();
   frame.countedEnd = count < kNoEnd - frame.messageBegin ? frame.messageBegin + count : kNoEnd;
 
-  std::string_view message = fileBytes.substr(frame.messageBegin, frame.messageLength);
-  frame.propertyList =
-      PropertyListAfterMessage(fileBytes.substr(frame.messageBegin + frame.messageLength));
-  if (frame.propertyList.empty()) {
-    // A count that overshoots swallows the property list; a message followed by its own list
-    // is trusted as counted.
-    const std::size_t plistStart = trailingPlistStart(message);
-    if (plistStart != std::string_view::npos) {
-      frame.propertyList = listFrom(message, plistStart);
-      frame.messageLength = plistStart;
+  const std::string_view following = fileBytes.substr(frame.messageBegin);
+  const std::size_t counted = count < following.size() ? count : following.size();
+  const std::string_view afterCount = following.substr(counted);
+  const std::string_view after = PropertyListAfterMessage(afterCount);
+  const std::size_t afterBegin =
+      after.empty() ? 0 : counted + static_cast<std::size_t>(after.data() - afterCount.data());
+  // The count is right when the list follows the message, white space aside, and is one list
+  // (not one in the message's text that a count too short ended just before, then Apple Mail's).
+  if (!after.empty() && allSpace(following.substr(counted, afterBegin - counted)) &&
+      !holdsSecondDeclaration(after)) {
+    frame.messageLength = counted;
+    frame.propertyList = after;
+    frame.following = afterBegin;
+    return frame;
+  }
+
+  // The count is wrong, or there is no list. Apple Mail's list that ends the file bounds the
+  // message wherever it starts: inside the counted bytes (a count too long swallows the list or
+  // its start) or after them (a count too short stops inside the message).
+  std::size_t listBegin = messageListAtEnd(following);
+  if (listBegin != std::string_view::npos) {
+    frame.propertyList = listFrom(following, listBegin);
+  } else if (!after.empty() && isMessageList(after)) {
+    listBegin = afterBegin;
+    frame.propertyList = after;
+  }
+  if (listBegin != std::string_view::npos) {
+    frame.messageLength = listBegin;
+    frame.following = listBegin;
+    return frame;
+  }
+
+  // No list: the count frames the message, and what follows is its end that the count missed,
+  // unless it is white space or no message's text at all.
+  frame.messageLength = counted;
+  frame.following = following.size();
+  if (!allSpace(afterCount)) {
+    if (startsAsNoMessage(afterCount)) {
+      frame.leftOut = afterCount.size();
+      frame.following = counted;
+    } else {
+      frame.messageLength = following.size();
     }
   }
-  frame.following = frame.propertyList.empty()
-                        ? remaining
-                        : static_cast<std::size_t>(frame.propertyList.data() - fileBytes.data()) -
-                              frame.messageBegin;
   return frame;
 }
 
 std::string CountLineWarning(std::string_view fileBytes, const EmlxFrame& frame,
                              bool countMayExceed) {
   if (!frame.framed) return {};
+  if (frame.leftOut > 0) {
+    const std::string_view left = fileBytes.substr(frame.messageBegin + frame.messageLength);
+    const bool zeros = left[left.find_first_not_of(" \t\r\n")] == '\0';
+    return std::to_string(frame.leftOut) + " bytes after the message are left out: " +
+           (zeros ? "they start with a zero byte" : "a property list cut short");
+  }
   const std::size_t count = frame.statedCount;
   const bool exceeds = count > frame.following && !countMayExceed;
-  bool leftOut = false;
-  if (count < frame.following) {
-    const std::string_view rest =
-        fileBytes.substr(frame.messageBegin + count, frame.following - count);
-    leftOut = !trimTrailingSpace(rest).empty();
+  // A count short of the message: the message is taken to the list (or the end) all the same.
+  const bool extended = count < frame.following && frame.messageLength == frame.following;
+  if (!exceeds && !extended) return {};
+  const std::string follow = std::to_string(frame.following);
+  std::string text =
+      "count line says " + std::string(frame.statedDigits) + " bytes, " + follow + " follow";
+  if (extended) {
+    text += "; all " + follow + " are converted";
+    if (!frame.propertyList.empty()) text += ", up to the property list";
   }
-  if (!exceeds && !leftOut) return {};
-  std::string text = "count line says " + std::string(frame.statedDigits) + " bytes, " +
-                     std::to_string(frame.following) + " follow";
-  if (count == 0) text += "; the file holds a message";
   return text;
 }
 

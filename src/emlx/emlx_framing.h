@@ -18,16 +18,23 @@ struct EmlxFrame {
   std::size_t countedEnd = 0;
   // For a framed file: the count as its line states it (saturated), its digits as written, and
   // the bytes that follow the count line up to the property list (to the end when there is
-  // none), the message as it stands in the file.
+  // none, or to what is left out), the message as it stands in the file.
   std::size_t statedCount = 0;
   std::string_view statedDigits;
   std::size_t following = 0;
+  // Bytes after the message that are neither a property list nor white space and are not
+  // converted: a list cut short, or zeros.
+  std::size_t leftOut = 0;
 };
 
 // Frames the bytes of a file whose name passes the ".emlx" test (isEmlxName true) and whose
-// first line is a count (its line end within the first 4 KB); any other file is taken whole. A
-// count larger than the remaining bytes takes what remains; a property list inside the counted
-// range is cut off.
+// first line is a count (its line end within the first 4 KB); any other file is taken whole.
+// The list right after the counted bytes (white space aside) frames the message as counted.
+// Otherwise the count is wrong or there is no list: Apple Mail's list (one with its keys) that
+// ends the file bounds the message, wherever the count ends; without one, the counted bytes and
+// whatever follows them are the message, unless what follows starts as a list cut short or with
+// a zero byte, which is left out. Without a count line, only Apple Mail's list that ends the
+// file is cut off.
 EmlxFrame FrameEmlx(std::string_view fileBytes, bool isEmlxName);
 
 // The property list in the bytes that follow a message: from its "<?xml" to its last
@@ -40,8 +47,8 @@ std::string_view TrailingPropertyList(std::string_view text);
 
 // "count line says N bytes, M follow" when the count line of a framed file disagrees with what
 // follows it: a count larger than that (unless `countMayExceed`: a partial message counts the
-// parts stored apart), or a count that leaves bytes other than white space unconverted before
-// the property list (a count of 0 adds "; the file holds a message"). Empty when they agree.
+// parts stored apart), or one smaller, after which "; all M are converted[, up to the property
+// list]". "N bytes after the message are left out: ..." for bytes left out. Empty when none.
 std::string CountLineWarning(std::string_view fileBytes, const EmlxFrame& frame,
                              bool countMayExceed);
 

@@ -2,15 +2,23 @@
 
 #include <plist/plist.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <iterator>
 #include <limits>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace drovanta {
 
 namespace {
+
+// The keys Apple Mail writes into the list after a message (any of them marks its list).
+constexpr std::string_view kMessageKeys[] = {"color",         "conversation-id", "date-last-viewed",
+                                             "date-received", "date-sent",       "flags",
+                                             "remote-id"};
 
 struct PlistDeleter {
   void operator()(void* node) const { plist_free(node); }
@@ -88,6 +96,8 @@ EmlxProperties ParsePropertyList(std::string_view list) {
     if (value == nullptr) break;
     // Keys are matched without the white space a hand-edited list may put around them.
     const std::string_view key = trimmed(rawKey != nullptr ? rawKey : "");
+    if (std::ranges::find(kMessageKeys, key) != std::end(kMessageKeys))
+      properties.hasMessageKey = true;
     if (key == "date-received") {
       properties.dateReceived = numberOf(value);
     } else if (key == "date-sent") {

@@ -90,7 +90,7 @@ MessageTextWriter::MessageTextWriter(const std::string& messagePath, const Messa
   if (bytes.empty()) {
     warnings_.push_back({messagePath, "the file is empty"});
   } else if (message.empty()) {
-    // A count of 0 before a message is said by the count line's warning already.
+    // The count line's warning says already what the file holds instead.
     if (!countWarned) warnings_.push_back({messagePath, "the message is empty"});
   } else if (!HasHeaderField(message)) {
     warnings_.push_back({messagePath, "the message has no header field"});

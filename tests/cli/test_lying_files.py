@@ -4,14 +4,15 @@ and sockets with messages' names, and names with control characters or bytes out
 is converted as far as it goes, with a warning, or reported as skipped, and the run neither stops,
 hangs nor lets a name write to the terminal."""
 
+import email
 import os
 import random
 import socket
 import stat
 import unittest
 
-from cli_support import (CliTestCase, emlx_bytes, make_message, mbox_files, plist, read_mbox,
-                         write_file)
+from cli_support import (CliTestCase, decoded_parts, emlx_bytes, make_message, mbox_files, plist,
+                         read_mbox, write_file)
 from cli_support import report_lines
 
 # Regular files whose stated size (a page) is more than they hold.
@@ -42,28 +43,33 @@ class LyingFilesTest(CliTestCase):
         self.assertEqual(written[0][1].as_bytes().strip(), b"")
         self.assert_same_messages(written[1:], [good])
 
-    def test_a_count_line_that_disagrees_is_converted_as_it_stands_with_a_warning(self):
+    def test_a_count_line_that_disagrees_loses_no_message_byte_and_is_said(self):
         message = make_message(1, self.rng)
-        body = message + plist(flags=0, date_received=1700000000)
-        over = write_file(self.path("src", "1.emlx"), b"%d\n" % (len(message) + 5000) + message)
-        zero = write_file(self.path("src", "2.emlx"), b"0\n" + body)
-        short = write_file(self.path("src", "3.emlx"), b"%d\n" % (len(message) // 2) + body)
-        exact = write_file(self.path("src", "4.emlx"), b"%d\n" % len(message) + body)
-        result = self.run_tool("-o", "out", over, zero, short, exact)
+        body = message + plist(flags=1, date_received=1700000000)
+        n = len(message)
+        files = [write_file(self.path("src", f"{number}.emlx"), b"%d\n" % count + data)
+                 for number, (count, data) in enumerate([
+                     (n + 5000, message),  # past the end, no list
+                     (0, body),
+                     (n // 2, body),  # a store whose line ends were made longer
+                     (n, body),
+                     (n + 50, body),  # into the list: one whose line ends were made shorter
+                 ], start=1)]
+        result = self.run_tool("--flags", "-o", "out", *files)
         self.assertEqual(result.returncode, 0, result.stderr)
+        to_list = f"{n} follow; all {n} are converted, up to the property list"
         self.assertEqual(warnings_of(result), [
-            f"warning: {over}: count line says {len(message) + 5000} bytes, {len(message)} follow",
-            f"warning: {zero}: count line says 0 bytes, {len(message)} follow; the file holds a "
-            "message",
-            f"warning: {short}: count line says {len(message) // 2} bytes, {len(message)} follow",
+            f"warning: {files[0]}: count line says {n + 5000} bytes, {n} follow",
+            f"warning: {files[1]}: count line says 0 bytes, {to_list}",
+            f"warning: {files[2]}: count line says {n // 2} bytes, {to_list}",
+            f"warning: {files[4]}: count line says {n + 50} bytes, {n} follow",
         ])
-        self.assert_summary(result.stderr, converted=4, warnings=3, mailboxes=1)
+        self.assert_summary(result.stderr, converted=5, warnings=4, mailboxes=1)
+        # Every record is the whole message, and the flags are read wherever the list starts.
         written = read_mbox(self.box)
-        self.assertEqual(len(written), 4)
-        # As today: what the count line frames, and no more.
-        self.assertEqual(written[0][1]["Message-ID"], "<m1@example.org>")
-        self.assertIsNone(written[1][1]["Message-ID"])
-        self.assertEqual(written[3][1]["Message-ID"], "<m1@example.org>")
+        want = email.message_from_bytes(message)
+        self.assertEqual([decoded_parts(m) for _, m in written], [decoded_parts(want)] * 5)
+        self.assertEqual([m["Status"] for _, m in written], [None] + ["RO"] * 4)
 
     def test_a_file_holding_less_than_its_stated_size_warns(self):
         for target in SHORT_FILES:
@@ -141,8 +147,8 @@ class LyingFilesTest(CliTestCase):
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(warnings_of(result), [
             f"warning: {huge}: count line says 98765432109876543210 bytes, {len(message)} follow",
-            f"warning: {sparse}: count line says {len(message)} bytes, "
-            f"{(1 << 30) - len(count_line)} follow",
+            f"warning: {sparse}: {(1 << 30) - len(count_line) - len(message)} bytes after the "
+            "message are left out: they start with a zero byte",
             f"warning: {zeros}: the message has no header field",
             f"warning: {text}: the message has no header field",
             *[f"warning: {path}: the header block is too long to be read whole (over 1 MB): the "
