@@ -118,6 +118,12 @@ std::variant<CliOptions, UsageError> ParseCommandLine(const std::vector<std::str
   if (options.help || options.version) return options;
   if (!destinationGiven) return UsageError{"no destination folder given (-o DEST)"};
   if (options.sources.empty()) return UsageError{"no SOURCE given"};
+  // An empty SOURCE is most often a script's unset variable: it names no file or folder.
+  for (std::size_t n = 0; n < options.sources.size(); ++n) {
+    if (options.sources[n].empty()) {
+      return UsageError{"SOURCE " + std::to_string(n + 1) + " is empty"};
+    }
+  }
   return options;
 }
 

@@ -36,6 +36,12 @@ int UsageFailure(const std::string& text) {
   return kExitUsage;
 }
 
+// A SOURCE or DEST that names nothing usable: "emlx2mbox: path: reason".
+int PathFailure(const Failure& failure) {
+  std::fprintf(stderr, "%s: %s\n", kProgramName, PrintableText(describe(failure)).c_str());
+  return kExitUsage;
+}
+
 int Run(const std::vector<std::string>& args) {
   auto parsed = ParseCommandLine(args);
   if (auto* error = std::get_if<UsageError>(&parsed)) return UsageFailure(error->text);
@@ -50,12 +56,10 @@ int Run(const std::vector<std::string>& args) {
   }
 
   const auto sources = MakeSourcesAbsolute(options.sources);
-  if (sources.missing) {
-    std::fprintf(stderr, "%s: %s: no such file or folder\n", kProgramName,
-                 PrintableText(*sources.missing).c_str());
-    return kExitUsage;
-  }
-  const std::string destination = MakeAbsolutePath(options.destination);
+  if (sources.failure) return PathFailure(*sources.failure);
+  const Outcome<std::string> absoluteDestination = MakeAbsolutePath(options.destination);
+  if (!absoluteDestination) return PathFailure(absoluteDestination.failure());
+  const std::string& destination = *absoluteDestination;
 
   // The handlers come before the walk, which can take a while on a large tree: a signal then
   // ends the run with its report instead of killing it silently. A dry run writes nothing and

@@ -41,6 +41,8 @@ class UsageTest(CliTestCase):
             (["-o", "out", "--layout", "maildir", "src"],
              "--layout must be apple or folders, not 'maildir'"),
             (["-o", "out", "--flags=yes", "src"], "option '--flags' takes no value"),
+            (["-o", "out", ""], "SOURCE 1 is empty"),
+            (["-o", "out", "src", ""], "SOURCE 2 is empty"),
         ]
         for args, text in cases:
             self.assert_usage_error(args, text)
@@ -64,6 +66,25 @@ class UsageTest(CliTestCase):
                              (2, f"emlx2mbox: {self.path(destination)}: "
                                  f"cannot create the destination folder: {reason}\n"))
         self.assertEqual(os.listdir(self.path("locked")), [])
+
+    def test_relative_paths_when_the_working_folder_is_gone_exit_2_with_the_reason(self):
+        src = self.path("src")
+        gone = self.path("gone")
+
+        def leave_a_removed_folder():
+            os.mkdir(gone)
+            os.chdir(gone)
+            os.rmdir(gone)
+
+        reason = "cannot be found from the current folder: No such file or directory"
+        for args, named in ((["-o", self.path("out"), "../src"], "../src"),
+                            (["-o", "../out", src], "../out"),
+                            (["-o", "out", src, "x/../1.emlx"], "x/../1.emlx")):
+            result = subprocess.run([EMLX2MBOX, *args], capture_output=True, cwd=self.tmp,
+                                    preexec_fn=leave_a_removed_folder, timeout=120)
+            self.assertEqual((result.returncode, result.stderr.decode()),
+                             (2, f"emlx2mbox: {named}: {reason}\n"), args)
+        self.assertFalse(os.path.exists(self.path("out")))
 
     def test_a_destination_that_would_write_into_a_source_exits_2_before_writing(self):
         src = self.path("src")
