@@ -193,8 +193,10 @@ Output on standard error:
 Exit status:
   0  every message converted (skipped files and warnings do not count as failures)
   1  some messages or folders failed, or a mailbox read back differs; the
-     others were converted
+     others were converted; or the --dry-run listing (--help, --version)
+     could not be written to standard output
   2  usage error, a SOURCE that does not exist, or a DEST that cannot be created
+     (or a relative one when the working folder is gone)
   129, 130, 143  ended by SIGHUP, SIGINT or SIGTERM (after the record being written;
      a signal ignored when the program starts stays ignored)
 )";

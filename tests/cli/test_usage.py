@@ -129,6 +129,17 @@ class UsageTest(CliTestCase):
                              "2 messages into 2 mailboxes; nothing written (dry run)\n")
             self.assertFalse(os.path.exists(self.path("out")))
 
+    def test_output_that_cannot_be_written_is_an_error(self):
+        closed = (lambda: os.close(1), "Bad file descriptor")
+        full = (lambda: os.dup2(os.open("/dev/full", os.O_WRONLY), 1), "No space left on device")
+        for args, what in ((["--dry-run", "-o", "out", "src"], "the listing"),
+                           (["--help"], "the help"), (["--version"], "the version")):
+            for into, reason in (closed, full):
+                result = self.run_tool(*args, preexec_fn=into)
+                self.assertEqual(result.returncode, 1, args)
+                self.assertEqual(result.stderr.decode().splitlines()[0],
+                                 f"emlx2mbox: cannot write {what}: {reason}", args)
+
 
 if __name__ == "__main__":
     unittest.main()
