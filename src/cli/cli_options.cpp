@@ -118,6 +118,12 @@ std::variant<CliOptions, UsageError> ParseCommandLine(const std::vector<std::str
   if (options.help || options.version) return options;
   if (!destinationGiven) return UsageError{"no destination folder given (-o DEST)"};
   if (options.sources.empty()) return UsageError{"no SOURCE given"};
+  // An empty SOURCE is most often a script's unset variable: it names no file or folder.
+  for (std::size_t n = 0; n < options.sources.size(); ++n) {
+    if (options.sources[n].empty()) {
+      return UsageError{"SOURCE " + std::to_string(n + 1) + " is empty"};
+    }
+  }
   return options;
 }
 
@@ -187,8 +193,10 @@ Output on standard error:
 Exit status:
   0  every message converted (skipped files and warnings do not count as failures)
   1  some messages or folders failed, or a mailbox read back differs; the
-     others were converted
+     others were converted; or the --dry-run listing (--help, --version)
+     could not be written to standard output
   2  usage error, a SOURCE that does not exist, or a DEST that cannot be created
+     (or a relative one when the working folder is gone)
   129, 130, 143  ended by SIGHUP, SIGINT or SIGTERM (after the record being written;
      a signal ignored when the program starts stays ignored)
 )";

@@ -3,8 +3,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <variant>
@@ -36,26 +38,45 @@ int UsageFailure(const std::string& text) {
   return kExitUsage;
 }
 
+// Standard output flushed and checked: what could not be written there (a full disk, a closed
+// stream) is an error, not a success. Says so on stderr and answers false. The caller clears
+// errno before writing: a write that failed before the flush left its reason there.
+bool WroteStandardOutput(const char* what) {
+  const int written = errno;
+  const bool flushed = std::fflush(stdout) == 0;
+  const int error = !flushed ? errno : written;
+  if (flushed && !std::ferror(stdout)) return true;
+  std::fprintf(stderr, "%s: cannot write %s: %s\n", kProgramName, what,
+               error != 0 ? std::strerror(error) : "write error");
+  return false;
+}
+
+// A SOURCE or DEST that names nothing usable: "emlx2mbox: path: reason".
+int PathFailure(const Failure& failure) {
+  std::fprintf(stderr, "%s: %s\n", kProgramName, PrintableText(describe(failure)).c_str());
+  return kExitUsage;
+}
+
 int Run(const std::vector<std::string>& args) {
   auto parsed = ParseCommandLine(args);
   if (auto* error = std::get_if<UsageError>(&parsed)) return UsageFailure(error->text);
   const CliOptions& options = std::get<CliOptions>(parsed);
   if (options.help) {
+    errno = 0;
     std::fputs(HelpText(), stdout);
-    return kExitConverted;
+    return WroteStandardOutput("the help") ? kExitConverted : kExitSomeFailed;
   }
   if (options.version) {
+    errno = 0;
     std::printf("%s %s\n", kProgramName, kProgramVersion);
-    return kExitConverted;
+    return WroteStandardOutput("the version") ? kExitConverted : kExitSomeFailed;
   }
 
   const auto sources = MakeSourcesAbsolute(options.sources);
-  if (sources.missing) {
-    std::fprintf(stderr, "%s: %s: no such file or folder\n", kProgramName,
-                 PrintableText(*sources.missing).c_str());
-    return kExitUsage;
-  }
-  const std::string destination = MakeAbsolutePath(options.destination);
+  if (sources.failure) return PathFailure(*sources.failure);
+  const Outcome<std::string> absoluteDestination = MakeAbsolutePath(options.destination);
+  if (!absoluteDestination) return PathFailure(absoluteDestination.failure());
+  const std::string& destination = *absoluteDestination;
 
   // The handlers come before the walk, which can take a while on a large tree: a signal then
   // ends the run with its report instead of killing it silently. A dry run writes nothing and
@@ -113,8 +134,9 @@ int Run(const std::vector<std::string>& args) {
   }
 
   if (options.dryRun) {
+    errno = 0;
     const auto mailboxes = PrintDryRun(stdout, collected.rows, destination, runOptions);
-    std::fflush(stdout);
+    const bool listed = WroteStandardOutput("the listing");
     for (const auto& failure : collected.failures) {
       std::fprintf(stderr, "%s\n", PrintableText(describe(failure)).c_str());
     }
@@ -124,7 +146,7 @@ int Run(const std::vector<std::string>& args) {
     }
     std::fprintf(stderr, "%zu messages into %zu mailboxes; nothing written (dry run)\n",
                  collected.rows.size(), mailboxes);
-    return collected.failures.empty() ? kExitConverted : kExitSomeFailed;
+    return listed && collected.failures.empty() ? kExitConverted : kExitSomeFailed;
   }
 
   if (const MaybeFailure failure = CreateFolderPath(destination)) {

@@ -14,15 +14,19 @@ namespace drovanta {
 AbsoluteSources MakeSourcesAbsolute(const std::vector<std::string>& sources) {
   AbsoluteSources result;
   for (const auto& source : sources) {
-    std::string path = MakeAbsolutePath(source);
+    Outcome<std::string> path = MakeAbsolutePath(source);
+    if (!path) {
+      result.failure = path.failure();
+      return result;
+    }
     // The entry itself must exist; a link whose target is gone is still a SOURCE file, and
     // its conversion reports the missing message like any other.
     std::error_code error;
-    if (!std::filesystem::exists(std::filesystem::symlink_status(path, error))) {
-      result.missing = source;
+    if (!std::filesystem::exists(std::filesystem::symlink_status(*path, error))) {
+      result.failure = Failure{FailureCode::MessageMissing, source, "no such file or folder"};
       return result;
     }
-    result.paths.push_back(std::move(path));
+    result.paths.push_back(std::move(*path));
   }
   return result;
 }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,11 +18,11 @@ struct SourceRows {
   bool stopped = false;  // a stop was asked for during the walk; the rows are incomplete
 };
 
-// The absolute form of every SOURCE; the first one that does not exist is returned as an
-// error path instead.
+// The absolute form of every SOURCE; the first one that cannot be made absolute or does not
+// exist is returned as a failure (its path the SOURCE as given) instead.
 struct AbsoluteSources {
   std::vector<std::string> paths;
-  std::optional<std::string> missing;
+  MaybeFailure failure;
 };
 AbsoluteSources MakeSourcesAbsolute(const std::vector<std::string>& sources);
 

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 namespace drovanta {
 
@@ -68,8 +69,13 @@ MaybeFailure MessageFile::open(const std::string& path, std::size_t readLimit) {
     bytes_ = std::string_view(static_cast<const char*>(mapping), size);
     return std::nullopt;
   }
-  // A file system that cannot map files: the file is read instead.
-  copy_.resize(size);
+  // A file system that cannot map files, or no address space left to map it: the file is read
+  // instead, when there is memory for a copy.
+  try {
+    copy_.resize(size);
+  } catch (const std::bad_alloc&) {
+    return Failure{FailureCode::MessageUnreadable, path, "not enough memory to read it"};
+  }
   MaybeFailure failure = readInto(path, copy_.data(), size);
   copy_.resize(bytes_.size());
   bytes_ = copy_;

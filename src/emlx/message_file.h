@@ -15,7 +15,8 @@ namespace drovanta {
 // kept from one file to the next; a large one is mapped into memory, so that the header, the
 // property list and the message are read where they lie without copying the file: pages are
 // only read when touched, and a scan lets go of the pages behind it (release), so that memory
-// does not grow with the size of the file. Where a file cannot be mapped it is read whole.
+// does not grow with the size of the file. Where a file cannot be mapped it is read whole, and
+// fails when there is not the memory for that.
 class MessageFile {
  public:
   MessageFile() = default;

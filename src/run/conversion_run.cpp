@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <new>
 #include <optional>
 #include <string_view>
 #include <system_error>
@@ -113,7 +114,22 @@ class Run {
     observer_.yieldPoint();
     const std::string path = MessagePathOfRow(rows_.rowText(row));
     if (path.empty()) return;  // the single empty row of an empty list: nothing to convert
+    // A message too large for the memory left (a copy, a part put back, a quoted text) fails
+    // alone, its record cut back out; the run goes on with the next. Once the turn has ended
+    // the failure is no longer the message's.
+    turnEnded_ = false;
+    try {
+      convert(row, path);
+    } catch (const std::bad_alloc&) {
+      if (turnEnded_) throw;
+      file_.close();
+      fail(row, path,
+           Failure{FailureCode::MessageUnreadable, path, "not enough memory to convert it"},
+           "cannot read");
+    }
+  }
 
+  void convert(long row, const std::string& path) {
     if (isNamedAppleDouble(path)) return skip(row, path);
 
     const MailboxPlace place = PlaceForMessage(options_, destination_, path);
@@ -233,7 +249,13 @@ class Run {
     }
     hooks.tailMended = [&](std::size_t added) { mended = added; };
     hooks.stop = options_.stop;
-    MaybeFailure appended = mailbox_.append(place.mailboxPath, lineEnd, produce, hooks);
+    MaybeFailure appended;
+    try {
+      appended = mailbox_.append(place.mailboxPath, lineEnd, produce, hooks);
+    } catch (...) {
+      keepOpenRecords();  // the record was cut back and the mailbox closed, as on a failure
+      throw;
+    }
     // A failed append closed the mailbox; the records before it stand.
     if (appended) keepOpenRecords();
     return appended;
@@ -243,6 +265,7 @@ class Run {
   void finished(long row, const MailboxPlace& place, std::uint64_t fileLength,
                 std::uint64_t recordLength, const std::vector<Notice>& warnings, std::size_t mended,
                 LineEnds messageLineEnds) {
+    turnEnded_ = true;
     ++summary_.converted;
     if (options_.readBack) openRecords_.push_back(mailbox_.lastRecord());
     summary_.bytesRead += fileLength;
@@ -271,11 +294,13 @@ class Run {
   // A stop request came while the turn's message was read or written: its record is left out
   // (or was cut back) and the run ends.
   void leaveOut() {
+    turnEnded_ = true;
     summary_.stopped = true;
     ++summary_.notReached;
   }
 
   void fail(long row, const std::string& path, Failure failure, const char* what) {
+    turnEnded_ = true;
     Failure named = aboutMessage(std::move(failure), path, what);
     ++summary_.failed;
     observer_.turnFailed(row, named);
@@ -327,6 +352,7 @@ class Run {
       return true;
     }
     if (!index->holds(key, bodyBytes)) return false;
+    turnEnded_ = true;
     ++summary_.alreadyThere;
     observer_.turnAlreadyThere(row);
     return true;
@@ -346,6 +372,7 @@ class Run {
   }
 
   void skip(long row, const std::string& path) {
+    turnEnded_ = true;
     ++summary_.skipped;
     observer_.turnSkipped(row, Notice{path, "not a message: AppleDouble metadata file"});
   }
@@ -358,6 +385,7 @@ class Run {
   RunSummary summary_;
   std::unordered_set<std::string> mailboxesSeen_;
   std::string readyFolder_;  // the output folder last made or found
+  bool turnEnded_ = false;   // the current turn was counted and told to the observer
   MessageFile file_;         // the message file of the current turn
   MailboxWriter mailbox_;    // the mailbox of the last record, kept open for the next
   std::string openMailbox_;

@@ -30,6 +30,8 @@ const char* toString(FailureCode code) {
       return "scanner not initialised";
     case FailureCode::DuplicateKey:
       return "key already in list";
+    case FailureCode::PathUnresolvable:
+      return "path cannot be made absolute";
   }
   return "unknown failure";
 }

@@ -1,6 +1,7 @@
 #include "shellutil/path_helpers.h"
 
 #include <filesystem>
+#include <system_error>
 
 namespace drovanta {
 
@@ -18,9 +19,16 @@ std::string AddSeparator(const std::string& path, char separator) {
   return path + separator;
 }
 
-std::string MakeAbsolutePath(const std::string& path) {
+Outcome<std::string> MakeAbsolutePath(const std::string& path) {
   namespace fs = std::filesystem;
-  fs::path absolute = fs::absolute(fs::path(path)).lexically_normal();
+  if (path.empty()) return Failure{FailureCode::PathUnresolvable, path, "the path is empty"};
+  std::error_code error;
+  fs::path absolute = fs::absolute(fs::path(path), error);
+  if (error) {
+    return Failure{FailureCode::PathUnresolvable, path,
+                   "cannot be found from the current folder: " + error.message()};
+  }
+  absolute = absolute.lexically_normal();
   std::string text = absolute.string();
   // lexically_normal keeps a trailing separator for "dir/" and "dir/."; a folder path here names
   // the folder itself, so drop it (but keep a root on its own).

@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include "shellutil/failure.h"
+
 namespace drovanta {
 
 // The separator of the paths the program hands around: "\" on Windows, "/" elsewhere.
@@ -22,8 +24,9 @@ std::string GetFolderPath(const std::string& path, char separator = kPathSeparat
 std::string AddSeparator(const std::string& path, char separator = kPathSeparator);
 
 // An absolute form of a path given on a command line: relative to the working folder,
-// "." and ".." folded away lexically, symbolic links left unresolved.
-std::string MakeAbsolutePath(const std::string& path);
+// "." and ".." folded away lexically, symbolic links left unresolved. Fails (PathUnresolvable)
+// for "" and for a relative path when the working folder cannot be found (removed meanwhile).
+Outcome<std::string> MakeAbsolutePath(const std::string& path);
 
 // A path, or a text holding paths, as shown to the user: control characters (C0, DEL, and C1 in
 // UTF-8) written as "\n", "\t", "\r" or "\xHH", and so is every byte that is not part of

@@ -7,6 +7,8 @@
 #include <QUrl>
 #include <QWidget>
 
+#include "shellutil/path_helpers.h"
+
 namespace drovanta {
 
 ListDropTarget::ListDropTarget(QWidget* target, std::function<bool()> refused, Dropped dropped)
@@ -18,8 +20,13 @@ ListDropTarget::ListDropTarget(QWidget* target, std::function<bool()> refused, D
 std::vector<std::string> DroppedPaths(const QMimeData& data) {
   std::vector<std::string> paths;
   for (const QUrl& url : data.urls()) {
-    if (url.isLocalFile())
-      paths.push_back(QDir::toNativeSeparators(url.toLocalFile()).toStdString());
+    if (!url.isLocalFile()) continue;
+    const QString path = url.toLocalFile();
+    if (!QDir::isRelativePath(path)) {
+      paths.push_back(QDir::toNativeSeparators(path).toStdString());
+    } else if (const Outcome<std::string> absolute = MakeAbsolutePath(path.toStdString())) {
+      paths.push_back(*absolute);
+    }
   }
   return paths;
 }

@@ -27,7 +27,10 @@ class ListDropTarget : public QObject {
   Dropped dropped_;
 };
 
-// The local files and folders a drag carries, in native form; other addresses are left out.
+// The local files and folders a drag carries, in native form; other addresses are left out. A
+// relative one (a hand-made "file:" address) is made absolute against the working folder, and
+// left out too when it cannot be (the working folder is gone): a relative path would otherwise
+// be mirrored outside the destination ("../x").
 std::vector<std::string> DroppedPaths(const QMimeData& data);
 
 }  // namespace drovanta

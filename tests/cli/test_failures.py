@@ -3,6 +3,7 @@ run is converted, the exit status is 1 and no mailbox holds a partial record."""
 
 import os
 import random
+import re
 import resource
 import shutil
 import signal
@@ -47,6 +48,27 @@ class FailureTest(CliTestCase):
         self.assertEqual(len(lines), 3)
         box = os.path.join(self.path("out"), os.path.relpath(self.path("src"), "/"), "src.mbox")
         self.assert_same_messages(read_mbox(box), good)
+
+    def test_a_message_too_large_for_the_memory_left_fails_alone(self):
+        with open(EMLX2MBOX, "rb") as tool:
+            if re.search(rb"__[at]san_init", tool.read()):
+                self.skipTest("a sanitizer needs more address space than the limit leaves")
+        first = self.message("src", "A", "1.emlx", number=1)
+        huge = self.path("src", "A", "2.emlx")
+        with open(huge, "wb") as f:
+            f.truncate(300 << 20)  # sparse: neither mapped nor copied under the limit
+        last = self.message("src", "A", "3.emlx", number=3)
+        limit = 200 << 20
+        for jobs in ("1", "2"):
+            result = self.run_tool("-j", jobs, "-o", "out" + jobs, "src", preexec_fn=lambda: (
+                resource.setrlimit(resource.RLIMIT_AS, (limit, limit))))
+            self.assertEqual(result.returncode, 1, result.stderr)
+            self.assertEqual(report_lines(result.stderr.decode())[0],
+                             f"{huge}: not enough memory to read it")
+            self.assert_summary(result.stderr, converted=2, failed=1, mailboxes=1)
+            box = os.path.join(self.path("out" + jobs), os.path.relpath(self.path("src", "A"), "/"),
+                               "A.mbox")
+            self.assert_same_messages(read_mbox(box), [first, last])
 
     def test_unlistable_folder_and_unreadable_file_fail_and_the_rest_converts(self):
         os.chmod(self.tmp, 0o777)  # the unprivileged run writes out/ here

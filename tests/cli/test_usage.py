@@ -41,6 +41,8 @@ class UsageTest(CliTestCase):
             (["-o", "out", "--layout", "maildir", "src"],
              "--layout must be apple or folders, not 'maildir'"),
             (["-o", "out", "--flags=yes", "src"], "option '--flags' takes no value"),
+            (["-o", "out", ""], "SOURCE 1 is empty"),
+            (["-o", "out", "src", ""], "SOURCE 2 is empty"),
         ]
         for args, text in cases:
             self.assert_usage_error(args, text)
@@ -64,6 +66,25 @@ class UsageTest(CliTestCase):
                              (2, f"emlx2mbox: {self.path(destination)}: "
                                  f"cannot create the destination folder: {reason}\n"))
         self.assertEqual(os.listdir(self.path("locked")), [])
+
+    def test_relative_paths_when_the_working_folder_is_gone_exit_2_with_the_reason(self):
+        src = self.path("src")
+        gone = self.path("gone")
+
+        def leave_a_removed_folder():
+            os.mkdir(gone)
+            os.chdir(gone)
+            os.rmdir(gone)
+
+        reason = "cannot be found from the current folder: No such file or directory"
+        for args, named in ((["-o", self.path("out"), "../src"], "../src"),
+                            (["-o", "../out", src], "../out"),
+                            (["-o", "out", src, "x/../1.emlx"], "x/../1.emlx")):
+            result = subprocess.run([EMLX2MBOX, *args], capture_output=True, cwd=self.tmp,
+                                    preexec_fn=leave_a_removed_folder, timeout=120)
+            self.assertEqual((result.returncode, result.stderr.decode()),
+                             (2, f"emlx2mbox: {named}: {reason}\n"), args)
+        self.assertFalse(os.path.exists(self.path("out")))
 
     def test_a_destination_that_would_write_into_a_source_exits_2_before_writing(self):
         src = self.path("src")
@@ -107,6 +128,17 @@ class UsageTest(CliTestCase):
             self.assertEqual(result.stderr.decode(),
                              "2 messages into 2 mailboxes; nothing written (dry run)\n")
             self.assertFalse(os.path.exists(self.path("out")))
+
+    def test_output_that_cannot_be_written_is_an_error(self):
+        closed = (lambda: os.close(1), "Bad file descriptor")
+        full = (lambda: os.dup2(os.open("/dev/full", os.O_WRONLY), 1), "No space left on device")
+        for args, what in ((["--dry-run", "-o", "out", "src"], "the listing"),
+                           (["--help"], "the help"), (["--version"], "the version")):
+            for into, reason in (closed, full):
+                result = self.run_tool(*args, preexec_fn=into)
+                self.assertEqual(result.returncode, 1, args)
+                self.assertEqual(result.stderr.decode().splitlines()[0],
+                                 f"emlx2mbox: cannot write {what}: {reason}", args)
 
 
 if __name__ == "__main__":

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <new>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -263,6 +264,45 @@ TEST(ConversionRun, AStopAskedForInsideATurnEndsTheRunAfterThatRecord) {
   const MailboxContent content = readWithPython(temp.str() + "/Out" + temp.str() + "/Box/Box.mbox");
   EXPECT_EQ(content.subjects, (Lines{"one", "two"}));
   EXPECT_EQ(content.bodies[1], "b'a\\r\\nb\\r\\nc\\r\\n'");
+}
+
+// A message that meets the end of memory while it is converted fails alone, its record cut back
+// out; one that meets it after its turn ended is not counted twice, the exception goes on.
+TEST(ConversionRun, RunningOutOfMemoryFailsOnlyTheMessageBeingConverted) {
+  struct OutOfMemoryObserver : RecordingObserver {
+    void lineRead(std::uint64_t textLength, std::uint64_t fileLength) override {
+      if (turns().back() == "start 1" && whileReading) throw std::bad_alloc();
+      RecordingObserver::lineRead(textLength, fileLength);
+    }
+    void turnFinished(long row) override {
+      RecordingObserver::turnFinished(row);
+      if (row == 1 && !whileReading) throw std::bad_alloc();
+    }
+    bool whileReading = true;
+  };
+  for (const bool whileReading : {true, false}) {
+    TempFolder temp;
+    VectorRowSource rows({temp.write("Box/1.emlx", emlx(message("one"))),
+                          temp.write("Box/2.emlx", emlx(message("two"))),
+                          temp.write("Box/3.emlx", emlx(message("three")))});
+    OutOfMemoryObserver observer;
+    observer.whileReading = whileReading;
+    RunOptions options;
+    options.readBack = true;
+    if (!whileReading) {
+      EXPECT_THROW(RunConversion(rows, temp.str() + "/Out", observer, options), std::bad_alloc);
+      EXPECT_EQ(observer.turns(), (Lines{"start 0", "finished 0", "start 1", "finished 1"}));
+      continue;
+    }
+    const RunSummary summary = RunConversion(rows, temp.str() + "/Out", observer, options);
+    EXPECT_EQ(observer.turns(),
+              (Lines{"start 0", "finished 0", "start 1", "failed 1 message file cannot be read",
+                     "start 2", "finished 2"}));
+    ASSERT_EQ(summary.failures.size(), 1u);
+    EXPECT_EQ(describe(summary.failures[0]), rows.rowText(1) + ": not enough memory to convert it");
+    EXPECT_EQ(summary.readBack.records, 2);  // the record of the second was cut back out
+    EXPECT_TRUE(summary.readBack.differing.empty());
+  }
 }
 
 TEST(ConversionRun, LfRecordsAreCountedAsWritten) {

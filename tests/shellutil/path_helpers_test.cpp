@@ -45,12 +45,19 @@ TEST(PathHelpers, AddSeparatorNeverDoublesIt) {
 }
 
 TEST(PathHelpers, MakeAbsolutePathFoldsDotsWithoutResolvingLinks) {
-  EXPECT_EQ(MakeAbsolutePath("/a/b/../c/./d"), "/a/c/d");
-  EXPECT_EQ(MakeAbsolutePath("/a/b/"), "/a/b");
-  EXPECT_EQ(MakeAbsolutePath("/"), "/");
-  const std::string relative = MakeAbsolutePath("x/y");
+  EXPECT_EQ(*MakeAbsolutePath("/a/b/../c/./d"), "/a/c/d");
+  EXPECT_EQ(*MakeAbsolutePath("/a/b/"), "/a/b");
+  EXPECT_EQ(*MakeAbsolutePath("/"), "/");
+  const std::string relative = *MakeAbsolutePath("x/y");
   EXPECT_EQ(relative.front(), '/');
   EXPECT_EQ(GetFileName(relative), "y");
+}
+
+TEST(PathHelpers, MakeAbsolutePathFailsForAnEmptyPath) {
+  const auto empty = MakeAbsolutePath("");
+  ASSERT_FALSE(empty);
+  EXPECT_EQ(empty.failure().code, FailureCode::PathUnresolvable);
+  EXPECT_EQ(empty.failure().reason, "the path is empty");
 }
 
 // A name can hold any byte but "/" and NUL: shown to the user, it must not move the cursor,

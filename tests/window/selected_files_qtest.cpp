@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include <QCheckBox>
+#include <QDir>
 #include <QDropEvent>
 #include <QLabel>
 #include <QMimeData>
@@ -335,6 +336,22 @@ class SelectedFilesTest : public QObject {
     QVERIFY(window.form->CmdConvert2PDF->isEnabled());
     // Web addresses are not files: such a drag is refused.
     QVERIFY(!dropOnTheList(window, {"//example.org/1.emlx"}, "http:"));
+
+    // A relative "file:" address is taken against the working folder; an empty one, or one
+    // whose working folder is gone, is refused as well.
+    const QString working = QDir::currentPath();
+    QDir::setCurrent(QString::fromStdString(tree.str()));
+    const std::string relative = tree.write("Loose/10.emlx", "x");
+    QVERIFY(dropOnTheList(window, {"Loose/10.emlx"}, "file:"));
+    QTRY_COMPARE(window.platform.boxes.size(), std::size_t(5));
+    QCOMPARE(window.listEntries().back(), relative);
+    QVERIFY(!dropOnTheList(window, {""}, "file:"));
+    QDir().mkdir(QStringLiteral("gone"));
+    QDir::setCurrent(QStringLiteral("gone"));
+    QDir(QString::fromStdString(tree.str())).rmdir(QStringLiteral("gone"));
+    const bool takenWhileGone = dropOnTheList(window, {"Loose/10.emlx"}, "file:");
+    QDir::setCurrent(working);
+    QVERIFY(!takenWhileGone);
   }
 
   void dropsAreRefusedWhileConverting() {
