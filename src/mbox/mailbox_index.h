@@ -51,8 +51,8 @@ class MailboxIndex {
 // and then only for a message of the same body size (holds()): a record torn by a killed run is
 // left out, so its message is written again. A missing
 // file gives an empty index. Fails, naming the mailbox and changing nothing, when the file is
-// not an mbox (it does not start with "From "), when another program holds its write lock (it
-// is being written), or when it cannot be read.
+// not an mbox (it does not start with "From "), when another program holds its write lock or
+// its dot-lock (it is being written), or when it cannot be read.
 Outcome<MailboxIndex> ReadMailboxIndex(const std::string& mailboxPath);
 
 }  // namespace drovanta

@@ -45,7 +45,7 @@ class MailboxWriter {
   MailboxWriter& operator=(const MailboxWriter&) = delete;
 
   // Appends the record `produce` gives. While the mailbox is open it is locked against other
-  // writers (an fcntl write lock, as mail readers and delivery agents take it); a mailbox this
+  // writers (LockWholeFile: fcntl and flock locks, after any dot-lock is gone); a mailbox this
   // writer creates is private to its owner. A mailbox that does not end with a line end and an
   // empty line gets them before its first record, in `lineEnd`, the record's framing line end. An
   // existing file that does not start with "From " is not an mbox: it is left as it was and the
