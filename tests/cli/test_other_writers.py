@@ -82,6 +82,20 @@ class OtherWritersTest(CliTestCase):
                 if stale:
                     os.unlink(box + ".lock")
 
+    def test_two_new_only_runs_at_once_write_every_message_once(self):
+        for folder in range(300):
+            for n in (1, 2):
+                write_file(self.path("src", f"F{folder}", f"{n}.emlx"),
+                           emlx_bytes(b"Subject: s\nDate: Mon, 14 Sep 2020 12:00:00 +0000\n"
+                                      b"Message-ID: <f%dm%d@x>\n\nbody\n" % (folder, n)))
+        runs = [subprocess.Popen([EMLX2MBOX, "-j1", "--new-only", "-o", "out", "src"],
+                                 cwd=self.tmp, stderr=subprocess.DEVNULL) for _ in range(2)]
+        for run in runs:
+            run.wait(timeout=120)
+        ids = collections.Counter(m["Message-ID"] for root, _, names in os.walk(self.path("out"))
+                                  for name in names for _, m in read_mbox(os.path.join(root, name)))
+        self.assertEqual((len(ids), set(ids.values())), (600, {1}))
+
     @unittest.skipUnless(os.geteuid() == 0, "mounting a small file system needs root; "
                          "run the tests as root to check two writers on a full disk")
     def test_two_runs_filling_one_small_disk_keep_every_reported_record_whole(self):
