@@ -1,9 +1,12 @@
 #include "mbox/mailbox_check.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <string_view>
+
+#include "mbox/mailbox_lock.h"
 
 namespace drovanta {
 
@@ -21,7 +24,14 @@ MaybeFailure CheckExistingMailbox(int fd, const std::string& path) {
   struct flock lock {};
   lock.l_type = F_RDLCK;
   lock.l_whence = SEEK_SET;
-  if (::fcntl(fd, F_GETLK, &lock) == 0 && lock.l_type == F_WRLCK) {
+  bool busy = ::fcntl(fd, F_GETLK, &lock) == 0 && lock.l_type == F_WRLCK;
+  // A shared flock() is refused only while another program holds the exclusive one.
+  if (!busy && ::flock(fd, LOCK_SH | LOCK_NB) == 0) {
+    ::flock(fd, LOCK_UN);
+  } else if (!busy) {
+    busy = errno == EWOULDBLOCK;
+  }
+  if (busy || ForeignDotLockHeld(path)) {
     return Failure{FailureCode::MailboxBusy, path,
                    "another program is writing to this mailbox; left as it was"};
   }

@@ -31,14 +31,15 @@ class RecordKeys {
   explicit RecordKeys(MailboxIndex& index) : index_(index) {}
 
   // One piece of a line: the whole line unless it is longer than the buffer. `lineEnd`: the
-  // piece ends the line (its LF taken off); false for a last line without a line end.
-  void piece(std::string_view bytes, bool lineStart, bool lineEnd) {
+  // piece ends the line (its LF taken off); false for a last line without a line end. True when
+  // the line starts a record.
+  bool piece(std::string_view bytes, bool lineStart, bool lineEnd) {
     if (lineEnd && !bytes.empty() && bytes.back() == '\r') bytes.remove_suffix(1);
     if (inHeader_) {
       if (lineStart && lineEnd && bytes.empty()) {
         endHeader();
         afterEmpty_ = true;
-        return;
+        return false;
       }
       if (header_.size() + bytes.size() <= kLongestHeader) {
         header_.append(bytes);
@@ -46,7 +47,7 @@ class RecordKeys {
       } else {
         tooLong_ = true;
       }
-      return;
+      return false;
     }
     if (lineStart) {
       lineAfterHeader_ = true;
@@ -56,12 +57,13 @@ class RecordKeys {
         header_.clear();
         tooLong_ = false;
         afterEmpty_ = false;
-        return;
+        return true;
       }
       afterEmpty_ = lineEnd && bytes.empty();
     }
     bodyBytes_ +=
         bytes.size() - static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\r'));
+    return false;
   }
 
   // The writer ends every record with an empty line, and puts at least that line after the
@@ -123,42 +125,91 @@ Outcome<MailboxIndex> ReadMailboxIndex(const std::string& mailboxPath) {
     ~Closer() { ::close(fd); }
   } closer{fd};
   if (MaybeFailure unfit = CheckExistingMailbox(fd, mailboxPath)) return *unfit;
+  struct stat status {};
+  if (::fstat(fd, &status) != 0) return readFailure(mailboxPath, errno);
   ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  index.fileRead_ = true;
+  index.device_ = status.st_dev;
+  index.inode_ = status.st_ino;
+  if (MaybeFailure failure = index.readFrom(fd, 0, mailboxPath)) return *failure;
+  return index;
+}
 
-  RecordKeys keys(index);
+MaybeFailure MailboxIndex::readOn(int fd, const struct stat& status, const std::string& path) {
+  const auto length = static_cast<std::uint64_t>(status.st_size);
+  if (fileRead_ && (status.st_dev != device_ || status.st_ino != inode_ || length < length_)) {
+    *this = MailboxIndex();
+  }
+  fileRead_ = true;
+  device_ = status.st_dev;
+  inode_ = status.st_ino;
+  if (length == length_) return std::nullopt;
+  return readFrom(fd, readOnFrom_, path);
+}
+
+void MailboxIndex::passOver(std::uint64_t start, std::uint64_t end) {
+  if (start != length_) return;
+  if (last_) keys_.insert(*last_);
+  last_.reset();
+  length_ = readOnFrom_ = end;
+}
+
+MaybeFailure MailboxIndex::readFrom(int fd, std::uint64_t from, const std::string& path) {
+  // The last record is read again from its start: known whole, or not, once this read ends.
+  last_.reset();
+  RecordKeys keys(*this);
   std::unique_ptr<char[]> buffer(new char[kBufferSize]);
+  std::uint64_t bufferAt = from;  // the file offset of the buffer's first byte
+  std::uint64_t lastRecord = from;
   std::size_t have = 0;
   bool lineStart = true;  // the bytes at the buffer's start begin a line
   for (;;) {
-    const ssize_t got = ::read(fd, buffer.get() + have, kBufferSize - have);
+    const ssize_t got =
+        ::pread(fd, buffer.get() + have, kBufferSize - have, static_cast<off_t>(bufferAt + have));
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return readFailure(mailboxPath, errno);
+    if (got < 0) {
+      // Whatever was keyed is read again whole next time.
+      const int error = errno;
+      *this = MailboxIndex();
+      return readFailure(path, error);
+    }
     have += static_cast<std::size_t>(got);
     std::size_t at = 0;
     while (at < have) {
       const auto* lf = static_cast<const char*>(std::memchr(buffer.get() + at, '\n', have - at));
       if (lf == nullptr) break;
       const auto end = static_cast<std::size_t>(lf - buffer.get());
-      keys.piece(std::string_view(buffer.get() + at, end - at), lineStart, true);
+      if (keys.piece(std::string_view(buffer.get() + at, end - at), lineStart, true)) {
+        lastRecord = bufferAt + at;
+      }
       lineStart = true;
       at = end + 1;
     }
     if (got == 0) {
-      if (at < have) keys.piece(std::string_view(buffer.get() + at, have - at), lineStart, false);
+      if (at < have &&
+          keys.piece(std::string_view(buffer.get() + at, have - at), lineStart, false)) {
+        lastRecord = bufferAt + at;
+      }
       break;
     }
     if (at == 0 && have == kBufferSize) {
       // A line longer than the buffer: handed on in pieces.
-      keys.piece(std::string_view(buffer.get(), have), lineStart, false);
+      if (keys.piece(std::string_view(buffer.get(), have), lineStart, false)) {
+        lastRecord = bufferAt;
+      }
       lineStart = false;
+      bufferAt += have;
       have = 0;
       continue;
     }
     std::memmove(buffer.get(), buffer.get() + at, have - at);
     have -= at;
+    bufferAt += at;
   }
   keys.finish();
-  return index;
+  length_ = bufferAt + have;
+  readOnFrom_ = lastRecord;
+  return std::nullopt;
 }
 
 }  // namespace drovanta

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <sys/stat.h>
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -38,10 +41,32 @@ class MailboxIndex {
     return count && *count == lastBodyBytes_;
   }
 
+  // With the mailbox's write lock held on `fd` (opened for reading too; `status` its fstat at
+  // the lock): reads the records other writers appended since the index was read, so that a
+  // message is judged against the mailbox as it stands while nobody else can add to it. Read
+  // again whole when the path names another file now or a shorter one (rewritten meanwhile). A
+  // failure names `path`; reading on is tried again at the next call.
+  MaybeFailure readOn(int fd, const struct stat& status, const std::string& path);
+  // The run appended a record of its own at [start, end) right after what was read: reading on
+  // starts after it (two copies of one message in a run both go in), and the record before it is
+  // whole. Ignored for a record that does not follow what was read.
+  void passOver(std::uint64_t start, std::uint64_t end);
+
  private:
+  friend Outcome<MailboxIndex> ReadMailboxIndex(const std::string& mailboxPath);
+  // Keys the records from `from` (the start of a record) to the end of the file.
+  MaybeFailure readFrom(int fd, std::uint64_t from, const std::string& path);
+
   std::unordered_set<MessageKey, MessageKeyHash> keys_;
   std::optional<MessageKey> last_;
   std::uint64_t lastBodyBytes_ = 0;
+  // The file read, and how far: reading on goes from where its last record starts, as only what
+  // follows a record tells whether it is whole.
+  bool fileRead_ = false;  // a missing mailbox reads as empty
+  dev_t device_ = 0;
+  ino_t inode_ = 0;
+  std::uint64_t length_ = 0;
+  std::uint64_t readOnFrom_ = 0;
 };
 
 // Reads the keys of every record of the mailbox file, in one pass through a buffer of fixed
@@ -51,8 +76,8 @@ class MailboxIndex {
 // and then only for a message of the same body size (holds()): a record torn by a killed run is
 // left out, so its message is written again. A missing
 // file gives an empty index. Fails, naming the mailbox and changing nothing, when the file is
-// not an mbox (it does not start with "From "), when another program holds its write lock (it
-// is being written), or when it cannot be read.
+// not an mbox (it does not start with "From "), when another program holds its write lock or
+// its dot-lock (it is being written), or when it cannot be read.
 Outcome<MailboxIndex> ReadMailboxIndex(const std::string& mailboxPath);
 
 }  // namespace drovanta

@@ -1,6 +1,8 @@
 #include "mbox/mailbox_lock.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,6 +15,14 @@ namespace {
 // How long another writer may hold the lock before the caller hears that the append waits.
 constexpr auto kLockNoteAfter = std::chrono::seconds(2);
 constexpr auto kLockRetryPause = std::chrono::milliseconds(10);
+// A dot-lock older than this is taken as left behind by a program that died (procmail breaks
+// them after 17 minutes, Dovecot after 2 without a change).
+constexpr auto kStaleDotLock = std::chrono::minutes(5);
+// statfs's f_type of the network file systems whose clients emulate flock() with fcntl locks.
+constexpr unsigned long kNfsMagic = 0x6969;
+constexpr unsigned long kSmbMagic = 0x517B;
+constexpr unsigned long kCifsMagic = 0xFF534D42;
+constexpr unsigned long kSmb2Magic = 0xFE534D42;
 // A mailbox created here is its owner's alone, as mail delivery agents create them.
 constexpr mode_t kNewMailboxMode = 0600;
 
@@ -49,36 +59,84 @@ int openForAppend(const std::string& mailboxPath, bool& created) {
   }
 }
 
-}  // namespace
+// Whether flock() is a lock of its own on the file's file system. NFS and SMB clients emulate
+// it with a byte-range lock, which our own fcntl lock would then stand against for ever, and
+// which the fcntl lock already stands for against other programs.
+bool flockIsItsOwnLock(int fd) {
+  struct statfs system {};
+  if (::fstatfs(fd, &system) != 0) return true;
+  switch (static_cast<unsigned long>(system.f_type)) {
+    case kNfsMagic:
+    case kSmbMagic:
+    case kCifsMagic:
+    case kSmb2Magic:
+      return false;
+    default:
+      return true;
+  }
+}
 
-// The lock is tried without blocking first so that the wait can be told after a while; then it
-// is waited for, in F_SETLKW, or, when the caller has something to do meanwhile (a window
-// handling its events), by trying again every few milliseconds. A file system without locks
-// (ENOLCK) is written as before, unlocked.
-int LockWholeFile(int fd, const AppendHooks& hooks, bool tellWait) {
+// Takes the fcntl write lock, the flock lock (withFlock) and makes sure no other program holds
+// the dot-lock: 0 with every lock held; EAGAIN, holding none, while one is held elsewhere; or an
+// error.
+int tryLocks(int fd, const std::string& mailboxPath, bool withFlock) {
   struct flock lock {};
   lock.l_type = F_WRLCK;
   lock.l_whence = SEEK_SET;
+  const bool fcntlHeld = ::fcntl(fd, F_SETLK, &lock) == 0;
+  if (!fcntlHeld && errno != ENOLCK) return errno == EACCES || errno == EAGAIN ? EAGAIN : errno;
+  const auto letGo = [&](bool flockHeld) {
+    if (flockHeld) ::flock(fd, LOCK_UN);
+    lock.l_type = F_UNLCK;
+    if (fcntlHeld) ::fcntl(fd, F_SETLK, &lock);
+  };
+  bool flockHeld = false;
+  if (withFlock) {
+    int result = 0;
+    while ((result = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+    }
+    flockHeld = result == 0;
+    if (!flockHeld && errno != ENOLCK && errno != EINVAL) {
+      const int error = errno == EWOULDBLOCK ? EAGAIN : errno;
+      letGo(false);
+      return error;
+    }
+  }
+  if (ForeignDotLockHeld(mailboxPath)) {
+    letGo(flockHeld);
+    return EAGAIN;
+  }
+  return 0;
+}
+
+}  // namespace
+
+// Every lock is tried without blocking, and all are let go again while one is held elsewhere, so
+// that no order in which other programs take theirs can deadlock with us; the wait is told after
+// a while, and the caller's whileWaiting (a window handling its events) is called between tries.
+// A file system without a kind of lock (ENOLCK, EINVAL for flock) is written without it.
+int LockWholeFile(int fd, const std::string& mailboxPath, const AppendHooks& hooks, bool tellWait) {
   const auto tellAt = std::chrono::steady_clock::now() + kLockNoteAfter;
+  const bool withFlock = flockIsItsOwnLock(fd);
   bool told = false;
-  while (::fcntl(fd, F_SETLK, &lock) != 0) {
-    if (errno == ENOLCK) return 0;
-    if (errno != EACCES && errno != EAGAIN) return errno;
+  for (;;) {
+    const int error = tryLocks(fd, mailboxPath, withFlock);
+    if (error != EAGAIN) return error;
     if (stopping(hooks) || (hooks.whileWaiting && hooks.whileWaiting())) return EINTR;
     if (!told && std::chrono::steady_clock::now() >= tellAt) {
       told = true;
       if (tellWait && hooks.waitingForLock) hooks.waitingForLock();
-      if (!hooks.whileWaiting) {
-        while (::fcntl(fd, F_SETLKW, &lock) != 0) {
-          if (errno != EINTR) return errno;
-          if (stopping(hooks)) return EINTR;
-        }
-        return 0;
-      }
     }
     std::this_thread::sleep_for(kLockRetryPause);
   }
-  return 0;
+}
+
+bool ForeignDotLockHeld(const std::string& mailboxPath) {
+  struct stat lock {};
+  if (::lstat((mailboxPath + ".lock").c_str(), &lock) != 0) return false;
+  // Left by a program that died: others break such locks after a few minutes, we pass them by.
+  const auto changed = std::chrono::system_clock::from_time_t(lock.st_mtim.tv_sec);
+  return std::chrono::system_clock::now() - changed < kStaleDotLock;
 }
 
 bool IsSymbolicLink(const std::string& path) {
@@ -95,7 +153,7 @@ int OpenLockedMailbox(const std::string& mailboxPath, const AppendHooks& hooks,
       return error == ELOOP && IsSymbolicLink(mailboxPath) ? kSymbolicLink : error;
     }
     if (first && hooks.opened) hooks.opened();
-    int error = LockWholeFile(mailbox.fd, hooks, true);
+    int error = LockWholeFile(mailbox.fd, mailboxPath, hooks, true);
     if (error == 0 && ::fstat(mailbox.fd, &mailbox.status) != 0) error = errno;
     if (error == 0 && !S_ISREG(mailbox.status.st_mode)) error = kNotAFile;
     if (error == 0 && mailbox.status.st_nlink > 0) return 0;

@@ -21,9 +21,9 @@ struct LockedMailbox {
   struct stat status {};
 };
 
-// Opens the mailbox for appending (creating it, private to its owner, when missing) and takes
-// the write lock on the whole file, as mail readers and delivery agents take it: 0, EINTR when a
-// stop came during the wait, kNotAFile, kSymbolicLink or the error. A writer whose first record
+// Opens the mailbox for appending (creating it, private to its owner, when missing) and locks it
+// (LockWholeFile): 0, EINTR when a stop came during the wait, kNotAFile, kSymbolicLink or the
+// error. A writer whose first record
 // failed removes the file it created: a file found removed once its lock is taken is given up and
 // the path opened again.
 int OpenLockedMailbox(const std::string& mailboxPath, const AppendHooks& hooks,
@@ -33,8 +33,16 @@ int OpenLockedMailbox(const std::string& mailboxPath, const AppendHooks& hooks,
 // needs to know to say so.
 bool IsSymbolicLink(const std::string& path);
 
-// Takes the write lock on the whole of the open file `fd`, waiting while another writer holds
-// it; `tellWait` lets hooks.waitingForLock hear of a long wait. 0, EINTR or the error.
-int LockWholeFile(int fd, const AppendHooks& hooks, bool tellWait);
+// Locks the open mailbox file `fd` at `mailboxPath` against other writers as mail readers and
+// delivery agents lock it: an fcntl write lock and a flock() lock on the whole file (both let go
+// by the kernel however the process ends), and no other program's dot-lock
+// (`<mailboxPath>.lock`, younger than a few minutes) while they are held. No dot-lock is made:
+// one left behind by a killed run would keep mail readers out. Waits while another writer holds
+// any of them; `tellWait` lets hooks.waitingForLock hear of a long wait. 0, EINTR or the error.
+int LockWholeFile(int fd, const std::string& mailboxPath, const AppendHooks& hooks, bool tellWait);
+
+// Whether another program holds the mailbox's dot-lock: `<mailboxPath>.lock` exists and is not
+// so old that it was left behind by a program that died.
+bool ForeignDotLockHeld(const std::string& mailboxPath);
 
 }  // namespace drovanta

@@ -295,30 +295,46 @@ void MailboxWriter::setWriteCall(std::function<ssize_t(int, const iovec*, int)> 
   state_->writeCall = std::move(writeCall);
 }
 
+MaybeFailure MailboxWriter::hold(const std::string& mailboxPath, const AppendHooks& hooks,
+                                 bool& lockedNow) {
+  State& s = *state_;
+  lockedNow = false;
+  if (s.fd >= 0 && s.path == mailboxPath) return std::nullopt;
+  if (s.fd >= 0) {
+    if (MaybeFailure closing = close()) return closing;
+  }
+  if (const int error = s.open(mailboxPath, hooks); error != 0) {
+    if (error == kNotMbox) return std::move(s.notMbox);
+    if (error == kNotAFile) {
+      return Failure{FailureCode::MailboxUnwritable, mailboxPath, "Not a regular file"};
+    }
+    if (error == kSymbolicLink) {
+      return Failure{FailureCode::MailboxUnwritable, mailboxPath,
+                     "is a symbolic link, not followed"};
+    }
+    if (error == EINTR) {
+      return Failure{FailureCode::Interrupted, mailboxPath, "interrupted before it was written"};
+    }
+    return Unwritable(mailboxPath, error);
+  }
+  lockedNow = true;
+  return std::nullopt;
+}
+
+int MailboxWriter::openDescriptor() const {
+  return state_->fd;
+}
+
+const struct stat& MailboxWriter::openStatus() const {
+  return state_->opened;
+}
+
 MaybeFailure MailboxWriter::append(const std::string& mailboxPath, std::string_view lineEnd,
                                    const RecordProducer& produce, const AppendHooks& hooks) {
   State& s = *state_;
-  if (s.fd >= 0 && s.path != mailboxPath) {
-    if (MaybeFailure closing = close()) return closing;
-  }
-  if (s.fd < 0) {
-    if (const int error = s.open(mailboxPath, hooks); error != 0) {
-      if (error == kNotMbox) return std::move(s.notMbox);
-      if (error == kNotAFile) {
-        return Failure{FailureCode::MailboxUnwritable, mailboxPath, "Not a regular file"};
-      }
-      if (error == kSymbolicLink) {
-        return Failure{FailureCode::MailboxUnwritable, mailboxPath,
-                       "is a symbolic link, not followed"};
-      }
-      if (error == EINTR) {
-        return Failure{FailureCode::Interrupted, mailboxPath, "interrupted before it was written"};
-      }
-      return Unwritable(mailboxPath, error);
-    }
-  } else if (hooks.opened) {
-    hooks.opened();
-  }
+  bool lockedNow = false;
+  if (MaybeFailure failure = hold(mailboxPath, hooks, lockedNow)) return failure;
+  if (!lockedNow && hooks.opened) hooks.opened();
   s.hooks = &hooks;
   s.error = 0;
   s.buffered = 0;
@@ -384,6 +400,8 @@ MaybeFailure MailboxWriter::close() {
   if (s.fd < 0) return std::nullopt;
   const std::string path = s.path;
   const off_t lengthAfter = ::lseek(s.fd, 0, SEEK_END);
+  // Held (hold) but given no record, by this writer or another: no empty file is left behind.
+  if (s.created && lengthAfter == 0) CutBack(s.fd, path, true, 0);
   const int fd = s.fd;
   s.fd = -1;
   s.path.clear();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/uio.h>
 
@@ -45,7 +46,7 @@ class MailboxWriter {
   MailboxWriter& operator=(const MailboxWriter&) = delete;
 
   // Appends the record `produce` gives. While the mailbox is open it is locked against other
-  // writers (an fcntl write lock, as mail readers and delivery agents take it); a mailbox this
+  // writers (LockWholeFile: fcntl and flock locks, after any dot-lock is gone); a mailbox this
   // writer creates is private to its owner. A mailbox that does not end with a line end and an
   // empty line gets them before its first record, in `lineEnd`, the record's framing line end. An
   // existing file that does not start with "From " is not an mbox: it is left as it was and the
@@ -53,6 +54,16 @@ class MailboxWriter {
   // abandons the record (Interrupted).
   MaybeFailure append(const std::string& mailboxPath, std::string_view lineEnd,
                       const RecordProducer& produce, const AppendHooks& hooks = {});
+  // Opens and locks the mailbox as append does, without writing to it, so that the caller can
+  // look at it while no other writer can add to it; nothing when it is the open one already.
+  // `lockedNow`: the lock was taken by this call (other writers may have added to the mailbox
+  // since this writer last held it). The same failures as append. A mailbox this call creates is
+  // removed again if it gets no record.
+  MaybeFailure hold(const std::string& mailboxPath, const AppendHooks& hooks, bool& lockedNow);
+  // The open mailbox's descriptor (readable where its permissions allow) and its fstat when the
+  // lock was taken; -1 when none is open.
+  int openDescriptor() const;
+  const struct stat& openStatus() const;
   // Closes the open mailbox, if any. A failure to close (a network file system may report a
   // failed write only then) cuts the records written since it was opened back out of it; the
   // failure says how many.

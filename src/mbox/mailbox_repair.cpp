@@ -62,7 +62,7 @@ int CutBackAfterClose(const std::string& mailboxPath, const struct stat& opened,
                       off_t lengthBefore, off_t lengthAfter) {
   const int fd = ::open(mailboxPath.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
   if (fd < 0) return errno;
-  int error = LockWholeFile(fd, {}, false);
+  int error = LockWholeFile(fd, mailboxPath, {}, false);
   struct stat now {};
   if (error == 0 && ::fstat(fd, &now) != 0) error = errno;
   if (error == 0 && (!sameFile(now, opened) || now.st_size != lengthAfter)) error = EBUSY;

@@ -233,22 +233,35 @@ class Run {
     return true;
   }
 
-  // Appends one record to the place's mailbox, the one of the last record kept open.
-  MaybeFailure append(long row, const MailboxPlace& place, std::string_view lineEnd,
-                      std::size_t& mended, const RecordProducer& produce) {
-    if (place.mailboxPath != openMailbox_) closeMailbox();
-    openMailbox_ = place.mailboxPath;
+  // How the writer tells of the place's mailbox while it opens, waits for and writes to it.
+  AppendHooks hooksFor(long row, const MailboxPlace& place) {
     AppendHooks hooks;
     hooks.opened = [this] { observer_.yieldPoint(); };
-    hooks.waitingForLock = [&] { observer_.mailboxBusy(row, place.mailboxPath); };
+    hooks.waitingForLock = [this, row, &place] { observer_.mailboxBusy(row, place.mailboxPath); };
     if (observer_.handlesEvents()) {
       hooks.whileWaiting = [this] {
         observer_.yieldPoint();
         return observer_.stopRequested();
       };
     }
-    hooks.tailMended = [&](std::size_t added) { mended = added; };
     hooks.stop = options_.stop;
+    return hooks;
+  }
+
+  // Makes the place's mailbox the open one, locked: `lockedNow` when its lock was taken anew.
+  MaybeFailure holdMailbox(long row, const MailboxPlace& place, bool& lockedNow) {
+    if (place.mailboxPath != openMailbox_) closeMailbox();
+    openMailbox_ = place.mailboxPath;
+    return mailbox_.hold(place.mailboxPath, hooksFor(row, place), lockedNow);
+  }
+
+  // Appends one record to the place's mailbox, the one of the last record kept open.
+  MaybeFailure append(long row, const MailboxPlace& place, std::string_view lineEnd,
+                      std::size_t& mended, const RecordProducer& produce) {
+    if (place.mailboxPath != openMailbox_) closeMailbox();
+    openMailbox_ = place.mailboxPath;
+    AppendHooks hooks = hooksFor(row, place);
+    hooks.tailMended = [&](std::size_t added) { mended = added; };
     MaybeFailure appended;
     try {
       appended = mailbox_.append(place.mailboxPath, lineEnd, produce, hooks);
@@ -268,6 +281,13 @@ class Run {
     turnEnded_ = true;
     ++summary_.converted;
     if (options_.readBack) openRecords_.push_back(mailbox_.lastRecord());
+    if (options_.newOnly) {
+      // The run's own records are no part of the mailbox as it was.
+      const WrittenRecord& record = mailbox_.lastRecord();
+      if (auto index = indexes_.find(place.mailboxPath); index != indexes_.end() && index->second) {
+        index->second->passOver(record.offset, record.offset + record.length);
+      }
+    }
     summary_.bytesRead += fileLength;
     summary_.bytesWritten += recordLength;
     if (options_.record.lineEnds == LineEnds::Auto && messageLineEnds == LineEnds::CrLf) {
@@ -329,8 +349,8 @@ class Run {
     openRecords_.clear();
   }
 
-  // The mailbox as it was before the run first wrote to it, read once.
-  const Outcome<MailboxIndex>& indexOf(const std::string& mailboxPath) {
+  // The mailbox as it was before the run first wrote to it, read once, then read on.
+  Outcome<MailboxIndex>& indexOf(const std::string& mailboxPath) {
     auto found = indexes_.find(mailboxPath);
     if (found == indexes_.end()) {
       // A mailbox this run has open holds records of this run: never the case on a first look.
@@ -339,17 +359,36 @@ class Run {
     return found->second;
   }
 
-  // With newOnly: a message its mailbox held before the run ends its turn as already there
-  // (true); a mailbox that cannot be added to fails it (true).
+  // With newOnly: a message its mailbox held before the run, or that another writer has added
+  // since, ends its turn as already there (true); a mailbox that cannot be added to fails it
+  // (true). It is judged with the mailbox locked, the records appended since the index was read
+  // taken in, so that two runs started together write each message once.
   // `bodyBytes` gives the message's body bytes (BodyByteCounter) when the mailbox's last record
   // has its key.
   bool endedAsAlreadyThere(long row, const std::string& path, const MailboxPlace& place,
                            const MessageKey& key,
                            const std::function<std::optional<std::uint64_t>()>& bodyBytes) {
-    const Outcome<MailboxIndex>& index = indexOf(place.mailboxPath);
+    Outcome<MailboxIndex>& index = indexOf(place.mailboxPath);
     if (!index) {
       fail(row, path, index.failure(), "cannot add to mailbox");
       return true;
+    }
+    bool lockedNow = false;
+    if (MaybeFailure held = holdMailbox(row, place, lockedNow)) {
+      if (held->code == FailureCode::Interrupted) {
+        leaveOut();
+      } else {
+        fail(row, path, std::move(*held), "cannot write mailbox");
+      }
+      return true;
+    }
+    if (lockedNow) {
+      if (MaybeFailure unread =
+              index->readOn(mailbox_.openDescriptor(), mailbox_.openStatus(), place.mailboxPath)) {
+        closeMailbox();  // read on again under the next lock
+        fail(row, path, std::move(*unread), "cannot add to mailbox");
+        return true;
+      }
     }
     if (!index->holds(key, bodyBytes)) return false;
     turnEnded_ = true;

@@ -1,6 +1,7 @@
-"""Other writers of the same mailbox: each record is appended under an fcntl write lock, the lock
-mail readers and delivery agents take; a run waits for it and says so, and a record that does not
-fit is cut back without touching what another writer added."""
+"""Other writers of the same mailbox: each record is appended under fcntl and flock write locks,
+once no other program's dot-lock is there, as mail readers and delivery agents lock mailboxes; a
+run waits for them and says so, and a record that does not fit is cut back without touching what
+another writer added."""
 
 import collections
 import fcntl
@@ -39,6 +40,61 @@ class OtherWritersTest(CliTestCase):
         written = read_mbox(box)
         self.assertEqual(written[0][1]["Subject"], "theirs")
         self.assert_same_messages(written[1:], sources)
+
+    def test_a_run_waits_for_a_dot_lock_and_flock_and_passes_a_stale_dot_lock_by(self):
+        rng = random.Random(5)
+        source = write_file(self.path("src", "1.emlx"), emlx_bytes(make_message(1, rng)))
+        box = os.path.join(self.path("out"), os.path.relpath(self.path("src"), "/"), "src.mbox")
+        theirs = b"From other@example.org Mon Jan 05 09:07:03 2026\nSubject: theirs\n\nbody\n\n"
+        old = time.time() - 600
+        for dot_lock, flock, stale in [(True, False, False), (False, True, False),
+                                       (True, True, False), (True, False, True)]:
+            with self.subTest(dot_lock=dot_lock, flock=flock, stale=stale):
+                write_file(box, b"")
+                if dot_lock:
+                    write_file(box + ".lock", b"")
+                    os.utime(box + ".lock", (old, old) if stale else None)
+                with open(box, "ab") as held:
+                    if flock:
+                        fcntl.flock(held, fcntl.LOCK_EX)
+                    busy = self.run_tool("--new-only", "-o", "out", "src").stderr.decode()
+                    process = subprocess.Popen([EMLX2MBOX, "-o", "out", "src"], cwd=self.tmp,
+                                               stderr=subprocess.PIPE)
+                    if stale:  # not waited for
+                        process.wait(timeout=60)
+                    else:  # blocks until the note comes
+                        self.assertEqual(process.stderr.readline().decode(),
+                                         f"waiting: {box}: another program is writing to it\n")
+                    held.write(theirs)
+                    held.flush()
+                    if flock:
+                        fcntl.flock(held, fcntl.LOCK_UN)
+                    if dot_lock and not stale:
+                        os.unlink(box + ".lock")
+                _, rest = process.communicate(timeout=60)
+                self.assertEqual(process.returncode, 0, rest)
+                self.assertEqual(os.path.exists(box + ".lock"), stale)  # never removed
+                self.assertEqual(stale, "another program is writing" not in busy, busy)
+                ours = source_message(source)["Subject"]  # a stale lock lets --new-only write
+                self.assertEqual([m["Subject"] for _, m in read_mbox(box)],
+                                 [ours, ours, "theirs"] if stale else ["theirs", ours])
+                os.unlink(box)
+                if stale:
+                    os.unlink(box + ".lock")
+
+    def test_two_new_only_runs_at_once_write_every_message_once(self):
+        for folder in range(300):
+            for n in (1, 2):
+                write_file(self.path("src", f"F{folder}", f"{n}.emlx"),
+                           emlx_bytes(b"Subject: s\nDate: Mon, 14 Sep 2020 12:00:00 +0000\n"
+                                      b"Message-ID: <f%dm%d@x>\n\nbody\n" % (folder, n)))
+        runs = [subprocess.Popen([EMLX2MBOX, "-j1", "--new-only", "-o", "out", "src"],
+                                 cwd=self.tmp, stderr=subprocess.DEVNULL) for _ in range(2)]
+        for run in runs:
+            run.wait(timeout=120)
+        ids = collections.Counter(m["Message-ID"] for root, _, names in os.walk(self.path("out"))
+                                  for name in names for _, m in read_mbox(os.path.join(root, name)))
+        self.assertEqual((len(ids), set(ids.values())), (600, {1}))
 
     @unittest.skipUnless(os.geteuid() == 0, "mounting a small file system needs root; "
                          "run the tests as root to check two writers on a full disk")

@@ -9,9 +9,11 @@
 #include <new>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "mbox/mailbox_naming.h"
+#include "mbox/mailbox_record.h"
 #include "support/recording_observer.h"
 #include "support/temp_folder.h"
 
@@ -363,6 +365,60 @@ TEST(ConversionRun, APlacerChoosesTheMailboxAndItsFolderIsCreated) {
   EXPECT_EQ(summary.mailboxes, (Lines{temp.str() + "/Out/Chosen/Deeper/Mine.mbox",
                                       temp.str() + "/Out" + temp.str() + "/In/In.mbox"}));
   EXPECT_EQ(summary.converted, 2);
+}
+
+// Another writer appends the record of `added` at the first yield of row `at` that finds the
+// mailbox: after the run read the mailbox (at row 0), before it locks it for that row.
+struct OtherWriter : RecordingObserver {
+  OtherWriter(long at, std::string mailbox, std::string added)
+      : at(at), mailbox(std::move(mailbox)), added(std::move(added)) {}
+  void turnStarted(long row) override { current = row; }
+  void yieldPoint() override {
+    if (current != at || done || !fs::exists(mailbox)) return;
+    done = true;
+    EXPECT_FALSE(
+        AppendRecord(mailbox, "From other@example.org Fri Mar 01 17:05:09 2024", message(added)));
+  }
+  long at, current = -1;
+  std::string mailbox, added;
+  bool done = false;
+};
+
+TEST(ConversionRun, NewOnlyCountsWhatAnotherWriterAddedAfterTheMailboxWasRead) {
+  struct Case {
+    const char* what;
+    Lines rows;  // folder/subject
+    long at;
+    Lines subjects;  // in Box.mbox
+  };
+  const std::vector<Case> cases = {
+      {"while the mailbox is created", {"Box/one", "Box/two"}, 0, {"one", "two"}},
+      {"before the mailbox is taken up again, a copy of one of the run's own messages following",
+       {"Box/one", "Other/x", "Box/two", "Box/one"},
+       2,
+       {"one", "two", "one"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempFolder temp;
+    Lines paths;
+    for (const std::string& row : c.rows) {
+      const std::string subject = row.substr(row.find('/') + 1);
+      paths.push_back(
+          temp.write(row + std::to_string(paths.size()) + ".emlx", emlx(message(subject))));
+    }
+    OtherWriter other(c.at, temp.str() + "/Out" + temp.str() + "/Box/Box.mbox",
+                      c.rows[static_cast<std::size_t>(c.at)].substr(4));
+    RunOptions options;
+    options.newOnly = true;
+    VectorRowSource rows(paths);
+    const RunSummary summary = RunConversion(rows, temp.str() + "/Out", other, options);
+    EXPECT_TRUE(other.done);
+    EXPECT_EQ(summary.alreadyThere, 1);
+    if (pythonMailboxAvailable()) {
+      EXPECT_EQ(readWithPython(other.mailbox).subjects, c.subjects);
+    }
+  }
 }
 
 // A list that a window could change under the run: the count is asked once, each row's text
