@@ -304,8 +304,9 @@ class Run {
     openRecords_.clear();
   }
 
-  // The mailbox as it was before the run first wrote to it, read once.
-  const Outcome<MailboxIndex>& indexOf(const std::string& mailboxPath) {
+  // The mailbox as it was before the run first wrote to it, read once; its records are taken as
+  // the run's messages are found in them.
+  Outcome<MailboxIndex>& indexOf(const std::string& mailboxPath) {
     auto found = indexes_.find(mailboxPath);
     if (found == indexes_.end()) {
       // A mailbox this run has open holds records of this run: never the case on a first look.
@@ -315,18 +316,19 @@ class Run {
   }
 
   // With newOnly: a message its mailbox held before the run ends its turn as already there
-  // (true); a mailbox that cannot be added to fails it (true).
+  // (true), taking the record that holds it, so that each record covers one copy of the message
+  // (turns come in row order, each asks once); a mailbox that cannot be added to fails it (true).
   // `bodyBytes` gives the message's body bytes (BodyByteCounter) when the mailbox's last record
   // has its key.
   bool endedAsAlreadyThere(long row, const std::string& path, const MailboxPlace& place,
                            const MessageKey& key,
                            const std::function<std::optional<std::uint64_t>()>& bodyBytes) {
-    const Outcome<MailboxIndex>& index = indexOf(place.mailboxPath);
+    Outcome<MailboxIndex>& index = indexOf(place.mailboxPath);
     if (!index) {
       fail(row, path, index.failure(), "cannot add to mailbox");
       return true;
     }
-    if (!index->holds(key, bodyBytes)) return false;
+    if (!index->takeRecordOf(key, bodyBytes)) return false;
     ++summary_.alreadyThere;
     observer_.turnAlreadyThere(row);
     return true;

@@ -24,8 +24,8 @@ struct RunOptions {
   const StopRequest* stop = nullptr;
   // Leave out each message its mailbox held before the run: a record with the same Message-ID
   // and Date values, or, for a message without a Message-ID, the same header block. Each
-  // mailbox is read once, before the run first writes to it; two copies of one message in the
-  // rows both go in.
+  // mailbox is read once, before the run first writes to it. A record stands for one copy: a
+  // message held N times leaves out its first N copies in the rows, the others go in.
   bool newOnly = false;
   // After the run, read each mailbox it wrote back from the disk (RunSummary::readBack).
   bool readBack = false;

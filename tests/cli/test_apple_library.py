@@ -206,6 +206,31 @@ class AppleLibraryTest(CliTestCase):
                         found = READERS[reader](box, self.path("readers"))
                         self.assertIn(found, (None, len(written)), reader)
 
+    def test_each_record_there_covers_one_copy_of_its_message(self):
+        # Copies of a message (same Message-ID and Date) in two mailboxes; a first run stopped
+        # after `stop` messages of each. Those it wrote, the copies among them, count as there
+        # once each: every copy ends up once, serially and on eight threads.
+        rng = random.Random(5)
+        a, b, c = (make_message(n, rng) for n in (1, 2, 3))
+        folders = {"M": [a, b, a, a, c], "N": [b, b]}
+        files = {f: [write_file(self.path("src", f, f"{n}.emlx"), emlx_bytes(m))
+                     for n, m in enumerate(ms, 1)] for f, ms in folders.items()}
+        boxes = {f: os.path.join(self.path("out"), os.path.relpath(self.path("src", f), "/"),
+                                 f + ".mbox") for f in folders}
+        for jobs, stop in [(j, s) for j in ("1", "8") for s in range(len(folders["M"]) + 1)]:
+            with self.subTest(jobs=jobs, stop=stop):
+                shutil.rmtree(self.path("out"), True)
+                first = files["M"][:stop] + files["N"][:stop]
+                if first:
+                    self.assertEqual(self.run_tool("-o", "out", *first).returncode, 0)
+                rerun = self.run_tool("--new-only", "-j", jobs, "-o", "out", "src")
+                self.assertEqual(rerun.returncode, 0, rerun.stderr)
+                self.assertRegex(rerun.stderr.decode(),
+                                 f"{7 - len(first)} converted, .*, {len(first)} already in")
+                for folder, messages in folders.items():
+                    self.assertEqual([m["Message-ID"] for _, m in read_mbox(boxes[folder])],
+                                     [source_message(f)["Message-ID"] for f in files[folder]])
+
     def test_no_verify_leaves_the_read_back_out(self):
         self.make_library(V2)
         result = self.run_tool("--layout", "apple", "--no-verify", "-o", "out", "Library")
