@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -13,6 +12,7 @@
 
 #include "mbox/mailbox_check.h"
 #include "mbox/mailbox_lock.h"
+#include "mbox/unquoted_byte_count.h"
 
 namespace drovanta {
 namespace {
@@ -60,8 +60,8 @@ class RecordKeys {
       }
       afterEmpty_ = lineEnd && bytes.empty();
     }
-    bodyBytes_ +=
-        bytes.size() - static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\r'));
+    body_.feed(bytes);
+    if (lineEnd) body_.feed("\n");
   }
 
   // The writer ends every record with an empty line, and puts at least that line after the
@@ -70,7 +70,7 @@ class RecordKeys {
   // a duplicate, never a loss.
   void finish() {
     if (!inHeader_ && afterEmpty_ && lineAfterHeader_ && pending_) {
-      index_.setLast(*pending_, bodyBytes_);
+      index_.setLast(*pending_, body_.count());
     }
   }
 
@@ -78,7 +78,7 @@ class RecordKeys {
   void endHeader() {
     inHeader_ = false;
     lineAfterHeader_ = false;
-    bodyBytes_ = 0;
+    body_ = {};
     if (!tooLong_) pending_ = MessageKeyOf(header_, true);
   }
 
@@ -92,7 +92,7 @@ class RecordKeys {
   std::optional<MessageKey> pending_;  // the key of the last record, not yet known to be whole
   bool inHeader_ = false;
   bool lineAfterHeader_ = true;  // a line follows the last header block's empty line
-  std::uint64_t bodyBytes_ = 0;  // of the last record: as BodyByteCounter counts them
+  UnquotedByteCount body_;       // of the last record: as BodyByteCounter counts them
   bool tooLong_ = false;
   bool afterEmpty_ = true;  // the start of the file counts as after an empty line
 };

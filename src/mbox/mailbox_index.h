@@ -25,7 +25,7 @@ class MailboxIndex {
   }
 
   // The last record, whose end alone cannot tell a whole record from one cut just after an empty
-  // line inside its body: kept apart with the bytes of its body other than line ends
+  // line inside its body: kept apart with the bytes of its body other than line ends and quoting
   // (BodyByteCounter's count), which a message must match to be held.
   void setLast(const MessageKey& key, std::uint64_t bodyBytes) {
     last_ = key;

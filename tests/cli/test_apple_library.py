@@ -231,6 +231,26 @@ class AppleLibraryTest(CliTestCase):
                     self.assertEqual([m["Message-ID"] for _, m in read_mbox(boxes[folder])],
                                      [source_message(f)["Message-ID"] for f in files[folder]])
 
+    def test_a_whole_last_record_is_known_whatever_the_options_of_either_run(self):
+        # A lone CR before "From " is a line end in some modes only, which then quote the line.
+        modes = [[*eol, *flags] for eol in ([], ["--eol", "crlf"], ["--eol", "lf"])
+                 for flags in ([], ["--flags"])]
+        rng = random.Random(6)
+        for nl in (b"\n", b"\r\n"):
+            last = make_message(2, rng).replace(b"\n", nl) + b"a\rFrom x" + nl + b"b\r>From y" + nl
+            write_file(self.path("src", "1.emlx"), emlx_bytes(make_message(1, rng)))
+            write_file(self.path("src", "2.emlx"), emlx_bytes(last))
+            box = os.path.join(self.path("out"), os.path.relpath(self.path("src"), "/"), "src.mbox")
+            for number, (first, second) in enumerate((f, s) for f in modes for s in modes):
+                with self.subTest(nl=nl, first=first, second=second):
+                    shutil.rmtree(self.path("out"), True)
+                    self.assertEqual(self.run_tool(*first, "-o", "out", "src").returncode, 0)
+                    written = file_bytes(box)
+                    rerun = self.run_tool(*second, "--new-only", "-j", str(1 + number % 2),
+                                          "-o", "out", "src")
+                    self.assertRegex(rerun.stderr.decode(), "0 converted, .*, 2 already in")
+                    self.assertEqual(file_bytes(box), written)
+
     def test_no_verify_leaves_the_read_back_out(self):
         self.make_library(V2)
         result = self.run_tool("--layout", "apple", "--no-verify", "-o", "out", "Library")
