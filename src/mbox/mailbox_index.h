@@ -62,11 +62,11 @@ class MailboxIndex {
 // size, so that memory grows with the index only. A record starts at a "From " line that begins
 // the file or follows an empty line; its header block runs to the next empty line. The last
 // record counts only when an empty line ends the file, as one ends every record written whole,
-// and then only for a message of the same body size (takeRecordOf()): a record torn by a killed
-// run is left out, so its message is written again. A missing file gives an empty index. Fails,
-// naming the mailbox and changing nothing, when the file is not an mbox (it does not start with
-// "From "), when another program holds its write lock (it is being written), or when it cannot be
-// read.
+// and then only for a message of the same body size: a record torn by a killed run is
+// left out, so its message is written again. A missing
+// file gives an empty index. Fails, naming the mailbox and changing nothing, when the file is
+// not an mbox (it does not start with "From "), when another program holds its write lock (it
+// is being written), or when it cannot be read.
 Outcome<MailboxIndex> ReadMailboxIndex(const std::string& mailboxPath);
 
 }  // namespace drovanta
