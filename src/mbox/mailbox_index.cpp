@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -13,6 +12,7 @@
 
 #include "mbox/mailbox_check.h"
 #include "mbox/mailbox_lock.h"
+#include "mbox/unquoted_byte_count.h"
 
 namespace drovanta {
 namespace {
@@ -61,8 +61,8 @@ class RecordKeys {
       }
       afterEmpty_ = lineEnd && bytes.empty();
     }
-    bodyBytes_ +=
-        bytes.size() - static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\r'));
+    body_.feed(bytes);
+    if (lineEnd) body_.feed("\n");
     return false;
   }
 
@@ -72,7 +72,7 @@ class RecordKeys {
   // a duplicate, never a loss.
   void finish() {
     if (!inHeader_ && afterEmpty_ && lineAfterHeader_ && pending_) {
-      index_.setLast(*pending_, bodyBytes_);
+      index_.setLast(*pending_, body_.count());
     }
   }
 
@@ -80,7 +80,7 @@ class RecordKeys {
   void endHeader() {
     inHeader_ = false;
     lineAfterHeader_ = false;
-    bodyBytes_ = 0;
+    body_ = {};
     if (!tooLong_) pending_ = MessageKeyOf(header_, true);
   }
 
@@ -94,7 +94,7 @@ class RecordKeys {
   std::optional<MessageKey> pending_;  // the key of the last record, not yet known to be whole
   bool inHeader_ = false;
   bool lineAfterHeader_ = true;  // a line follows the last header block's empty line
-  std::uint64_t bodyBytes_ = 0;  // of the last record: as BodyByteCounter counts them
+  UnquotedByteCount body_;       // of the last record: as BodyByteCounter counts them
   bool tooLong_ = false;
   bool afterEmpty_ = true;  // the start of the file counts as after an empty line
 };
@@ -149,14 +149,21 @@ MaybeFailure MailboxIndex::readOn(int fd, const struct stat& status, const std::
 
 void MailboxIndex::passOver(std::uint64_t start, std::uint64_t end) {
   if (start != length_) return;
-  if (last_) keys_.insert(*last_);
+  if (last_) {
+    ++records_;
+    if (!lastTaken_) ++counts_[*last_];
+  }
   last_.reset();
+  lastTaken_ = false;
   length_ = readOnFrom_ = end;
 }
 
 MaybeFailure MailboxIndex::readFrom(int fd, std::uint64_t from, const std::string& path) {
-  // The last record is read again from its start: known whole, or not, once this read ends.
+  // The last record is read again from its start: known whole, or not, once this read ends,
+  // and taken already if it was.
+  reReadTaken_ = last_ && lastTaken_;
   last_.reset();
+  lastTaken_ = false;
   RecordKeys keys(*this);
   std::unique_ptr<char[]> buffer(new char[kBufferSize]);
   std::uint64_t bufferAt = from;  // the file offset of the buffer's first byte
@@ -207,6 +214,7 @@ MaybeFailure MailboxIndex::readFrom(int fd, std::uint64_t from, const std::strin
     bufferAt += at;
   }
   keys.finish();
+  reReadTaken_ = false;
   length_ = bufferAt + have;
   readOnFrom_ = lastRecord;
   return std::nullopt;

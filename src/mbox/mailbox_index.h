@@ -7,7 +7,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <unordered_set>
+#include <unordered_map>
+#include <utility>
 
 #include "mbox/message_key.h"
 #include "shellutil/failure.h"
@@ -15,30 +16,44 @@
 namespace drovanta {
 
 // The messages a mailbox file held before a run added to it, by key, so that a rerun adds only
-// the messages it does not hold yet.
+// the messages it does not hold yet. Each record holds one copy of its message: a key is kept
+// with the number of its records (a count, not a list, so memory grows with the distinct keys).
 class MailboxIndex {
  public:
+  // The records read, the last one included (those taken since too).
+  std::size_t size() const { return records_ + (last_ ? 1 : 0); }
   // A record followed by another: whole.
-  bool contains(const MessageKey& key) const { return keys_.count(key) != 0; }
-  // The records, the last one included.
-  std::size_t size() const { return keys_.size() + (last_ ? 1 : 0); }
-  void add(const MessageKey& key) { keys_.insert(key); }
+  void add(const MessageKey& key) {
+    ++records_;
+    // The last record read again by readOn, now followed by another, was taken already.
+    if (std::exchange(reReadTaken_, false)) return;
+    ++counts_[key];
+  }
 
   // The last record, whose end alone cannot tell a whole record from one cut just after an empty
-  // line inside its body: kept apart with the bytes of its body other than line ends
+  // line inside its body: kept apart with the bytes of its body other than line ends and quoting
   // (BodyByteCounter's count), which a message must match to be held.
   void setLast(const MessageKey& key, std::uint64_t bodyBytes) {
     last_ = key;
     lastBodyBytes_ = bodyBytes;
+    lastTaken_ = std::exchange(reReadTaken_, false);
   }
-  // Whether the mailbox holds the message whole: a record with its key, or a last one with its
-  // key and the body bytes `bodyBytes` gives (asked only then; nullopt: not known).
+
+  // Whether a record not taken yet holds the message whole, and if so takes it: asked once per
+  // message in the order the messages go to the mailbox, N records of a key cover the first N
+  // copies of the message and the copies after them are written. The records followed by
+  // another are taken first; the last one holds the message when it has the key and the body
+  // bytes `bodyBytes` gives (asked only then; nullopt: not known).
   template <typename BodyBytes>
-  bool holds(const MessageKey& key, const BodyBytes& bodyBytes) const {
-    if (contains(key)) return true;
-    if (!last_ || !(*last_ == key)) return false;
+  bool takeRecordOf(const MessageKey& key, const BodyBytes& bodyBytes) {
+    if (const auto found = counts_.find(key); found != counts_.end()) {
+      if (--found->second == 0) counts_.erase(found);
+      return true;
+    }
+    if (!last_ || lastTaken_ || !(*last_ == key)) return false;
     const std::optional<std::uint64_t> count = bodyBytes();
-    return count && *count == lastBodyBytes_;
+    lastTaken_ = count && *count == lastBodyBytes_;
+    return lastTaken_;
   }
 
   // With the mailbox's write lock held on `fd` (opened for reading too; `status` its fstat at
@@ -57,9 +72,12 @@ class MailboxIndex {
   // Keys the records from `from` (the start of a record) to the end of the file.
   MaybeFailure readFrom(int fd, std::uint64_t from, const std::string& path);
 
-  std::unordered_set<MessageKey, MessageKeyHash> keys_;
+  std::unordered_map<MessageKey, std::uint32_t, MessageKeyHash> counts_;  // records not taken
+  std::size_t records_ = 0;
   std::optional<MessageKey> last_;
   std::uint64_t lastBodyBytes_ = 0;
+  bool lastTaken_ = false;
+  bool reReadTaken_ = false;  // the record readOn reads first is the last one, taken already
   // The file read, and how far: reading on goes from where its last record starts, as only what
   // follows a record tells whether it is whole.
   bool fileRead_ = false;  // a missing mailbox reads as empty
@@ -73,7 +91,7 @@ class MailboxIndex {
 // size, so that memory grows with the index only. A record starts at a "From " line that begins
 // the file or follows an empty line; its header block runs to the next empty line. The last
 // record counts only when an empty line ends the file, as one ends every record written whole,
-// and then only for a message of the same body size (holds()): a record torn by a killed run is
+// and then only for a message of the same body size: a record torn by a killed run is
 // left out, so its message is written again. A missing
 // file gives an empty index. Fails, naming the mailbox and changing nothing, when the file is
 // not an mbox (it does not start with "From "), when another program holds its write lock or

@@ -273,10 +273,10 @@ bool MessageTextWriter::writeUnchanged(RecordOutput& out,
 }
 
 void BodyByteCounter::feed(std::string_view bytes) {
-  for (const char c : bytes) {
-    if (!inHeader_) {
-      if (c != '\r' && c != '\n') ++count_;
-    } else if (c == '\n') {
+  std::size_t at = 0;
+  for (; inHeader_ && at < bytes.size(); ++at) {
+    const char c = bytes[at];
+    if (c == '\n') {
       // An empty line, or one of a lone CR (a CR LF line end), ends the header block.
       if (lineLength_ == 0 || (lineLength_ == 1 && lineStartsWithCr_)) inHeader_ = false;
       lineLength_ = 0;
@@ -285,6 +285,7 @@ void BodyByteCounter::feed(std::string_view bytes) {
       ++lineLength_;
     }
   }
+  body_.feed(bytes.substr(at));
 }
 
 namespace {

@@ -50,7 +50,11 @@ AlreadyThereCount CountAlreadyThere(const std::vector<std::string>& rows,
     }
     if (!found->second || file.open(path)) continue;
     const auto bodyBytes = [&] { return BodyBytesOfMessage(path, file, options.record); };
-    if (found->second->holds(MessageKeyOfFile(path, file.bytes()), bodyBytes)) ++count.messages;
+    // Each record found is taken, as the run takes it: a mailbox holding one copy of a message
+    // the rows hold twice holds one of them.
+    if (found->second->takeRecordOf(MessageKeyOfFile(path, file.bytes()), bodyBytes)) {
+      ++count.messages;
+    }
     file.close();
   }
   return count;

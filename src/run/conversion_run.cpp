@@ -349,7 +349,8 @@ class Run {
     openRecords_.clear();
   }
 
-  // The mailbox as it was before the run first wrote to it, read once, then read on.
+  // The mailbox as it was before the run first wrote to it, read once, then read on; its records
+  // are taken as the run's messages are found in them.
   Outcome<MailboxIndex>& indexOf(const std::string& mailboxPath) {
     auto found = indexes_.find(mailboxPath);
     if (found == indexes_.end()) {
@@ -360,9 +361,11 @@ class Run {
   }
 
   // With newOnly: a message its mailbox held before the run, or that another writer has added
-  // since, ends its turn as already there (true); a mailbox that cannot be added to fails it
-  // (true). It is judged with the mailbox locked, the records appended since the index was read
-  // taken in, so that two runs started together write each message once.
+  // since, ends its turn as already there (true), taking the record that holds it, so that each
+  // record covers one copy of the message (turns come in row order, each asks once); a mailbox
+  // that cannot be added to fails it (true). It is judged with the mailbox locked, the records
+  // appended since the index was read taken in, so that two runs started together write each
+  // message once.
   // `bodyBytes` gives the message's body bytes (BodyByteCounter) when the mailbox's last record
   // has its key.
   bool endedAsAlreadyThere(long row, const std::string& path, const MailboxPlace& place,
@@ -390,7 +393,7 @@ class Run {
         return true;
       }
     }
-    if (!index->holds(key, bodyBytes)) return false;
+    if (!index->takeRecordOf(key, bodyBytes)) return false;
     turnEnded_ = true;
     ++summary_.alreadyThere;
     observer_.turnAlreadyThere(row);

@@ -25,8 +25,9 @@ struct RunOptions {
   // Leave out each message its mailbox held before the run: a record with the same Message-ID
   // and Date values, or, for a message without a Message-ID, the same header block. Each
   // mailbox is read once, before the run first writes to it, then read on, with its lock held,
-  // from where that left off (so a message another writer added meanwhile counts as there too);
-  // two copies of one message in the rows both go in.
+  // from where that left off (so a message another writer added meanwhile counts as there too).
+  // A record stands for one copy: a message held N times leaves out its first N copies in the
+  // rows, the others go in.
   bool newOnly = false;
   // After the run, read each mailbox it wrote back from the disk (RunSummary::readBack).
   bool readBack = false;

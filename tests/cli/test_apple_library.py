@@ -206,6 +206,48 @@ class AppleLibraryTest(CliTestCase):
                         found = READERS[reader](box, self.path("readers"))
                         self.assertIn(found, (None, len(written)), reader)
 
+    def test_each_record_there_covers_one_copy_of_its_message(self):
+        # Copies of a message (same Message-ID and Date) in two mailboxes; a first run stopped
+        # after `stop` messages of each: every copy ends up once, serially and on eight threads.
+        rng = random.Random(5)
+        a, b, c = (make_message(n, rng) for n in (1, 2, 3))
+        folders = {"M": [a, b, a, a, c], "N": [b, b]}
+        files = {f: [write_file(self.path("src", f, f"{n}.emlx"), emlx_bytes(m))
+                     for n, m in enumerate(ms, 1)] for f, ms in folders.items()}
+        for jobs, stop in [(j, s) for j in ("1", "8") for s in range(len(folders["M"]) + 1)]:
+            with self.subTest(jobs=jobs, stop=stop):
+                shutil.rmtree(self.path("out"), True)
+                first = files["M"][:stop] + files["N"][:stop]
+                if first:
+                    self.assertEqual(self.run_tool("-o", "out", *first).returncode, 0)
+                rerun = self.run_tool("--new-only", "-j", jobs, "-o", "out", "src")
+                self.assertRegex(rerun.stderr.decode(),
+                                 f"{7 - len(first)} converted, .*, {len(first)} already in")
+                for folder in folders:
+                    box = self.path("out") + self.path("src", folder, folder + ".mbox")
+                    self.assertEqual(message_ids(box), [source_message(f)["Message-ID"]
+                                                        for f in files[folder]])
+
+    def test_a_whole_last_record_is_known_whatever_the_options_of_either_run(self):
+        # A lone CR before "From " is a line end in some modes only, which then quote the line.
+        modes = [[*eol, *flags] for eol in ([], ["--eol", "crlf"], ["--eol", "lf"])
+                 for flags in ([], ["--flags"])]
+        rng = random.Random(6)
+        box = self.path("out") + self.path("src", "src.mbox")
+        for nl in (b"\n", b"\r\n"):
+            last = make_message(2, rng).replace(b"\n", nl) + b"a\rFrom x" + nl + b"b\r>From y" + nl
+            write_file(self.path("src", "1.emlx"), emlx_bytes(make_message(1, rng)))
+            write_file(self.path("src", "2.emlx"), emlx_bytes(last))
+            for number, (first, second) in enumerate((f, s) for f in modes for s in modes):
+                with self.subTest(nl=nl, first=first, second=second):
+                    shutil.rmtree(self.path("out"), True)
+                    self.assertEqual(self.run_tool(*first, "-o", "out", "src").returncode, 0)
+                    written = file_bytes(box)
+                    rerun = self.run_tool(*second, "--new-only", "-j", str(1 + number % 2),
+                                          "-o", "out", "src")
+                    self.assertRegex(rerun.stderr.decode(), "0 converted, .*, 2 already in")
+                    self.assertEqual(file_bytes(box), written)
+
     def test_no_verify_leaves_the_read_back_out(self):
         self.make_library(V2)
         result = self.run_tool("--layout", "apple", "--no-verify", "-o", "out", "Library")

@@ -225,24 +225,32 @@ class AppleLibraryTest : public QObject {
 
   // A destination that holds some of the messages already (a run stopped after `before` of
   // them): Yes adds the others, each message ends up once; No adds them all again; Cancel
-  // changes nothing.
+  // changes nothing. With `copies`, the six messages are three, twice each: a record there
+  // counts for one copy, in the question as in the run.
   void aRerunAsksWhetherToAddOnlyTheNewOnes_data() {
     QTest::addColumn<int>("before");
     QTest::addColumn<int>("answer");
+    QTest::addColumn<bool>("copies");
     for (int before : {1, 3, 5}) {
-      QTest::addRow("%d there, Yes", before) << before << static_cast<int>(MessageAnswer::Yes);
+      for (bool copies : {false, true}) {
+        QTest::addRow("%d there%s, Yes", before, copies ? " of copies" : "")
+            << before << static_cast<int>(MessageAnswer::Yes) << copies;
+      }
     }
-    QTest::addRow("2 there, No") << 2 << static_cast<int>(MessageAnswer::No);
-    QTest::addRow("2 there, Cancel") << 2 << static_cast<int>(MessageAnswer::Cancel);
+    QTest::addRow("2 there, No") << 2 << static_cast<int>(MessageAnswer::No) << false;
+    QTest::addRow("2 there, Cancel") << 2 << static_cast<int>(MessageAnswer::Cancel) << false;
   }
   void aRerunAsksWhetherToAddOnlyTheNewOnes() {
     QFETCH(int, before);
     QFETCH(int, answer);
+    QFETCH(bool, copies);
+    const auto messageOf = [&](int n) { return copies ? (n - 1) % 3 + 1 : n; };
     TempFolder tree;
     Strings paths;
     for (int n = 1; n <= 6; ++n) {
-      paths.push_back(tree.write(
-          "Mail/V10/A/INBOX.mbox/U/Data/Messages/" + std::to_string(n) + ".emlx", emlx(n, 1)));
+      paths.push_back(
+          tree.write("Mail/V10/A/INBOX.mbox/U/Data/Messages/" + std::to_string(n) + ".emlx",
+                     emlx(messageOf(n), 1)));
     }
     const fs::path inbox = tree.path() / "Out/A/INBOX.mbox";
     {
@@ -269,7 +277,7 @@ class AppleLibraryTest : public QObject {
       case MessageAnswer::Yes: {
         QCOMPARE(written.size(), paths.size());
         for (std::size_t i = 0; i < written.size(); ++i) {
-          QVERIFY(written[i].ends_with("|s" + std::to_string(i + 1)));
+          QVERIFY(written[i].ends_with("|s" + std::to_string(messageOf(static_cast<int>(i) + 1))));
         }
         const std::string& closing = window.platform.boxes.at(1).text;
         QVERIFY2(closing.find("\r\n" + std::to_string(before) +
