@@ -54,6 +54,7 @@ RestoredBody restoredBody(const PartStore& store, const LeafPart& part, std::str
       return {std::nullopt, 0, "attachment of part " + part.number + " " + found.problem};
     piece.kind = MessagePiece::Kind::Content;
     piece.transferEncoding = part.transferEncoding;
+    piece.textual = part.textual;
     what = "attachment of part " + part.number;
   }
   piece.file = found.path;
@@ -90,7 +91,7 @@ PartialMessagePlan PlanPartialMessage(const std::string& messagePath,
   std::size_t copied = 0;
   const auto stub = [&](std::size_t end) {
     if (end > copied)
-      plan.pieces.push_back({MessagePiece::Kind::Stub, copied, end, {}, {}, {}, {}});
+      plan.pieces.push_back({MessagePiece::Kind::Stub, copied, end, {}, {}, {}, {}, {}});
     plan.length += end - copied;
   };
   for (const LeafPart& part : parts) {
@@ -127,7 +128,7 @@ PartialMessagePlan PlanPartialMessage(const std::string& messagePath,
     // that belongs to it.
     const auto after = messageBytes.substr(part.body->end);
     if (!after.empty() && after[0] != '\n' && after[0] != '\r') {
-      plan.pieces.push_back({MessagePiece::Kind::Literal, 0, 0, plan.lineEnd, {}, {}, {}});
+      plan.pieces.push_back({MessagePiece::Kind::Literal, 0, 0, plan.lineEnd, {}, {}, {}, {}});
       plan.length += plan.lineEnd.size();
     }
     copied = part.body->end;
