@@ -22,6 +22,7 @@ struct MessagePiece {
   std::string file;                    // its path, for messages
   std::shared_ptr<const void> handle;  // the file, open
   std::string transferEncoding;
+  bool textual = true;  // a Content part of a text type: its line breaks are lines, not bytes
 };
 
 }  // namespace drovanta

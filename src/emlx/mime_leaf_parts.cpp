@@ -98,6 +98,16 @@ std::optional<ByteSpan> findBody(std::string_view bytes, std::size_t headerPos,
   return ByteSpan{bodyBegin, bytes.size()};
 }
 
+// Text (text/*, and message/*, a message being lines of text) has line breaks that a reader
+// turns into its own line ends; every other type is bytes, CR and LF included. GMime gives a
+// part without a Content-Type the default, text/plain.
+bool isTextType(GMimeContentType* type) {
+  if (type == nullptr) return true;
+  const char* media = g_mime_content_type_get_media_type(type);
+  if (media == nullptr) return true;
+  return EqualsIgnoringAsciiCase(media, "text") || EqualsIgnoringAsciiCase(media, "message");
+}
+
 // Walks the MIME tree GMime built over the message bytes, numbering the leaves as IMAP does.
 class PartCollector {
  public:
@@ -137,6 +147,7 @@ class PartCollector {
     }
     LeafPart part;
     part.number = number;
+    part.textual = isTextType(g_mime_object_get_content_type(object));
     std::optional<std::size_t> anyHeader;
     scanHeaders(g_mime_object_get_header_list(object), part, anyHeader);
     if (outerHeaders != nullptr) scanHeaders(outerHeaders, part, anyHeader);

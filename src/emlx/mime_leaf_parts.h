@@ -21,6 +21,7 @@ struct LeafPart {
   std::vector<ByteSpan> strippedHeaders;  // X-Apple-Content-Length lines, each with its line end
   std::optional<ByteSpan> body;           // unset when the part's header block never ends
   std::string transferEncoding;           // trimmed header value, "" when absent
+  bool textual = true;  // declared text/* or message/* (or no type): its line breaks are lines
 };
 
 // Parses the message and lists its MIME leaves, numbered as IMAP numbers sections, with the

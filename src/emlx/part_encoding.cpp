@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "emlx/binary_quoted_printable.h"
 #include "emlx/part_store.h"
 
 namespace drovanta {
@@ -99,16 +100,27 @@ MaybeFailure StreamPart(const MessagePiece& piece, std::string_view lineEnd, con
     return true;
   };
 
+  // GMime's quoted-printable encoder makes each LF a line break, right for text only: the bytes
+  // of any other type go through one that keeps CR and LF as data.
+  const bool binaryQuoted = encoding == GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE && !piece.textual;
+  BinaryQuotedPrintable binaryEncoder;
   GMimeEncoding state;
   if (encodes) g_mime_encoding_init_encode(&state, encoding);
-  std::vector<char> encoded(encodes ? g_mime_encoding_outlen(&state, kChunk) + 64 : 0);
+  const std::size_t bound = binaryQuoted ? BinaryQuotedPrintable::outputBound(kChunk)
+                                         : g_mime_encoding_outlen(&state, kChunk) + 64;
+  std::vector<char> encoded(encodes ? bound : 0);
   // Read from the start each time: the file is counted first and written later.
   return readPart(piece, [&](std::string_view bytes) {
     if (!encodes) return out(bytes);
     const bool last = bytes.empty();
-    const std::size_t length =
-        last ? g_mime_encoding_flush(&state, bytes.data(), 0, encoded.data())
-             : g_mime_encoding_step(&state, bytes.data(), bytes.size(), encoded.data());
+    std::size_t length = 0;
+    if (binaryQuoted) {
+      length =
+          last ? binaryEncoder.flush(encoded.data()) : binaryEncoder.step(bytes, encoded.data());
+    } else {
+      length = last ? g_mime_encoding_flush(&state, bytes.data(), 0, encoded.data())
+                    : g_mime_encoding_step(&state, bytes.data(), bytes.size(), encoded.data());
+    }
     return out(std::string_view(encoded.data(), length));
   });
 }

@@ -14,8 +14,9 @@ using PartSink = std::function<bool(std::string_view)>;
 
 // Reads the file of a part piece by piece and hands on what goes in place of the part's body:
 // an .emlxpart file's bytes with the message's line ends `lineEnd`, an attachment
-// transfer-encoded as the part declares. `refused` tells a sink that refused from a file that
-// could not be read. Each call reads the file from its start.
+// transfer-encoded as the part declares (quoted-printable of a part that is not text keeps its
+// CR and LF as data), its line breaks `lineEnd`. `refused` tells a sink that refused from a file
+// that could not be read. Each call reads the file from its start.
 MaybeFailure StreamPart(const MessagePiece& piece, std::string_view lineEnd, const PartSink& sink,
                         bool& refused);
 

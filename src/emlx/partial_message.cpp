@@ -17,12 +17,25 @@ namespace {
 
 constexpr std::string_view kPartialSuffix = ".partial.emlx";
 
+// The message's line end is its first one, as the record writer judges it: LF, CR LF, or a
+// lone CR (old Mac files).
 std::string_view lineEndOf(std::string_view bytes) {
-  const auto newline = bytes.find('\n');
-  if (newline != std::string_view::npos && newline > 0 && bytes[newline - 1] == '\r') {
-    return "\r\n";
+  const auto end = bytes.find_first_of("\r\n");
+  if (end == std::string_view::npos || bytes[end] == '\n') return "\n";
+  return end + 1 < bytes.size() && bytes[end + 1] == '\n' ? "\r\n" : "\r";
+}
+
+// The message as the MIME parser should see it: GMime ends lines at LF only, so a message whose
+// lines end with lone CRs gets each lone CR made a LF. Byte for byte the same length, so every
+// offset found in it is the same in the message.
+std::string_view parsableBytes(std::string_view bytes, std::string_view lineEnd,
+                               std::string& copy) {
+  if (lineEnd != "\r") return bytes;
+  copy.assign(bytes);
+  for (std::size_t i = 0; i < copy.size(); ++i) {
+    if (copy[i] == '\r' && (i + 1 == copy.size() || copy[i + 1] != '\n')) copy[i] = '\n';
   }
-  return "\n";
+  return copy;
 }
 
 // What goes in place of a stripped part's body and how long it is, or why nothing does.
@@ -54,6 +67,7 @@ RestoredBody restoredBody(const PartStore& store, const LeafPart& part, std::str
       return {std::nullopt, 0, "attachment of part " + part.number + " " + found.problem};
     piece.kind = MessagePiece::Kind::Content;
     piece.transferEncoding = part.transferEncoding;
+    piece.textual = part.textual;
     what = "attachment of part " + part.number;
   }
   piece.file = found.path;
@@ -82,15 +96,17 @@ PartialMessagePlan PlanPartialMessage(const std::string& messagePath,
                                       std::string_view messageBytes) {
   EnsureGMime();
   PartialMessagePlan plan;
-  const std::vector<LeafPart> parts = CollectLeafParts(messageBytes);
-  const PartStore store(messagePath);
   plan.lineEnd = std::string(lineEndOf(messageBytes));
+  std::string copy;
+  const std::vector<LeafPart> parts =
+      CollectLeafParts(parsableBytes(messageBytes, plan.lineEnd, copy));
+  const PartStore store(messagePath);
 
   // Splices in document order: everything between the edits is the message as it was.
   std::size_t copied = 0;
   const auto stub = [&](std::size_t end) {
     if (end > copied)
-      plan.pieces.push_back({MessagePiece::Kind::Stub, copied, end, {}, {}, {}, {}});
+      plan.pieces.push_back({MessagePiece::Kind::Stub, copied, end, {}, {}, {}, {}, {}});
     plan.length += end - copied;
   };
   for (const LeafPart& part : parts) {
@@ -127,7 +143,7 @@ PartialMessagePlan PlanPartialMessage(const std::string& messagePath,
     // that belongs to it.
     const auto after = messageBytes.substr(part.body->end);
     if (!after.empty() && after[0] != '\n' && after[0] != '\r') {
-      plan.pieces.push_back({MessagePiece::Kind::Literal, 0, 0, plan.lineEnd, {}, {}, {}});
+      plan.pieces.push_back({MessagePiece::Kind::Literal, 0, 0, plan.lineEnd, {}, {}, {}, {}});
       plan.length += plan.lineEnd.size();
     }
     copied = part.body->end;

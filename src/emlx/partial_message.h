@@ -19,7 +19,7 @@ bool IsPartialMessageName(const std::string& messagePath);
 // How to write a partial message with its parts put back, without holding any part in memory.
 struct PartialMessagePlan {
   std::vector<MessagePiece> pieces;
-  std::string lineEnd;           // the message's own: "\n" or "\r\n"
+  std::string lineEnd;           // the message's own: "\n", "\r\n" or "\r"
   std::uint64_t length = 0;      // of the rebuilt message
   std::vector<Notice> warnings;  // one per stripped part whose content could not be found
 };

@@ -163,6 +163,28 @@ class PartialMessagesTest(CliTestCase):
                       "files, expected one", report_lines(result.stderr.decode()))
         self.assert_summary(result.stderr, converted=1, warnings=1)
 
+    def test_parts_go_back_whatever_the_line_ends(self):
+        """Messages whose lines end with LF, CR LF or lone CRs (old Mac files) get their parts
+        back; a non-text part declared quoted-printable decodes to its file byte for byte."""
+        data, text = b"a\r\nb\nc\r\x00 ", b"caf\xc3\xa9 = 100%\nend\n"
+        for name, eol in (("lf", b"\n"), ("crlf", b"\r\n"), ("cr", b"\r")):
+            with self.subTest(name):
+                stub = (b"From: a@example.com\nContent-Type: multipart/mixed; boundary=b1\n\n"
+                        b"--b1\nContent-Type: application/octet-stream\n"
+                        b"Content-Transfer-Encoding: quoted-printable\n%s: 9\n\n\n"
+                        b"--b1\nContent-Type: text/plain\nContent-Transfer-Encoding: base64\n"
+                        b"%s: 17\n\n\n--b1--\n" % (STRIPPED.encode(), STRIPPED.encode()))
+                stub = stub.replace(b"\n", eol)
+                src, out = self.path(name), self.path("out-" + name)
+                write_file(os.path.join(src, "Messages", "6.partial.emlx"),
+                           b"%d\n" % len(stub) + stub)
+                write_file(os.path.join(src, "Attachments", "6", "1", "data.bin"), data)
+                write_file(os.path.join(src, "Attachments", "6", "2", "notes.txt"), text)
+                result = self.run_tool("-o", out, src)
+                self.assert_summary(result.stderr, converted=1)
+                got = read_mbox(os.path.join(out, mbox_files(out)[0]))[0][1]
+                self.assertEqual(section(got, "1").get_payload(decode=True), data)
+                self.assertEqual(section(got, "2").get_payload(decode=True), text)
 
 if __name__ == "__main__":
     unittest.main()

@@ -3,6 +3,7 @@
 #include <gmime/gmime.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -394,6 +395,46 @@ TEST(PartialMessageFolders, EmlxpartFilesGoBackAsTheyAreWithTheMessageLineEnds) 
   EXPECT_NE(rebuilt.bytes.find("base64\r\n\r\niVBORw==\r\n\r\n--b1--"), std::string::npos);
   const Parsed parsed(rebuilt.bytes);
   EXPECT_EQ(Parsed::decoded(parsed.section("2")), payload);
+}
+
+// An attachment that is not text, declared quoted-printable, decodes to its file byte for byte,
+// CR and LF being data, in a message of each line end (GMime reads lines at LF only, so a
+// lone-CR message is read with its CRs made LFs).
+TEST(PartialMessageFolders, QuotedPrintableBytesDecodeToTheirFiles) {
+  const std::string contents[] = {"a\r\nb\nc", "blank at the end \t", binaryBytes(3000),
+                                  std::string("=\0\r \r\n", 6) + std::string(200, 'x') + "\n\n"};
+  for (const std::string lineEnd : {"\n", "\r\n", "\r"}) {
+    for (const std::string type : {"application/octet-stream", "image/png"}) {
+      for (const std::string& content : contents) {
+        SCOPED_TRACE(type + ", line end " + ::testing::PrintToString(lineEnd) + ", " +
+                     std::to_string(content.size()) + " bytes");
+        TempFolder store;
+        std::string original;
+        for (const char c :
+             "Content-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: " + type +
+                 "\nContent-Transfer-Encoding: quoted-printable\n"
+                 "X-Apple-Content-Length: 9\n\n\n--b--\n") {
+          original += c == '\n' ? lineEnd : std::string(1, c);
+        }
+        const auto path = store.write("Messages/4.partial.emlx", original);
+        const auto file = store.write("Attachments/4/1/data", content);
+        const RebuiltMessage rebuilt = RebuildPartialMessage(path, original);
+        ASSERT_TRUE(rebuilt.warnings.empty()) << rebuilt.warnings.front().text;
+        EXPECT_EQ(PlanPartialMessage(path, original).length, rebuilt.bytes.size());
+        // The message's own line ends only, none of the file's, and no line over 76.
+        std::string out = rebuilt.bytes;
+        for (std::size_t at = 0, end; (end = out.find(lineEnd, at)) != std::string::npos;
+             at = end + lineEnd.size()) {
+          EXPECT_EQ(out.substr(at, end - at).find_first_of("\r\n"), std::string::npos) << at;
+          EXPECT_LE(end - at, 76u);
+        }
+        if (lineEnd == "\r") std::replace(out.begin(), out.end(), '\r', '\n');
+        const Parsed parsed(out);
+        ASSERT_NE(parsed.section("1"), nullptr);
+        EXPECT_EQ(Parsed::decoded(parsed.section("1")), readFile(file));
+      }
+    }
+  }
 }
 
 }  // namespace
