@@ -23,9 +23,8 @@ struct LockedMailbox {
 
 // Opens the mailbox for appending (creating it, private to its owner, when missing) and locks it
 // (LockWholeFile): 0, EINTR when a stop came during the wait, kNotAFile, kSymbolicLink or the
-// error. A writer whose first record
-// failed removes the file it created: a file found removed once its lock is taken is given up and
-// the path opened again.
+// error. A writer whose first record failed removes the file it created: a file found removed
+// once its lock is taken is given up and the path opened again.
 int OpenLockedMailbox(const std::string& mailboxPath, const AppendHooks& hooks,
                       LockedMailbox& mailbox);
 
