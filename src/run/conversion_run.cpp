@@ -117,11 +117,11 @@ class Run {
     // A message too large for the memory left (a copy, a part put back, a quoted text) fails
     // alone, its record cut back out; the run goes on with the next. Once the turn has ended
     // the failure is no longer the message's.
-    turnEnded_ = false;
+    const long endedBefore = turnsEnded();
     try {
       convert(row, path);
     } catch (const std::bad_alloc&) {
-      if (turnEnded_) throw;
+      if (turnsEnded() != endedBefore) throw;
       file_.close();
       fail(row, path,
            Failure{FailureCode::MessageUnreadable, path, "not enough memory to convert it"},
@@ -278,7 +278,6 @@ class Run {
   void finished(long row, const MailboxPlace& place, std::uint64_t fileLength,
                 std::uint64_t recordLength, const std::vector<Notice>& warnings, std::size_t mended,
                 LineEnds messageLineEnds) {
-    turnEnded_ = true;
     ++summary_.converted;
     if (options_.readBack) openRecords_.push_back(mailbox_.lastRecord());
     if (options_.newOnly) {
@@ -307,6 +306,12 @@ class Run {
     observer_.turnFinished(row);
   }
 
+  // The turns counted and told to the observer so far, whatever their end.
+  long turnsEnded() const {
+    return summary_.converted + summary_.failed + summary_.skipped + summary_.alreadyThere +
+           summary_.notReached;
+  }
+
   // Asked before each row: by the observer, or by a stop request made at any time.
   bool stopAsked() { return observer_.stopRequested() || stopRequestedNow(); }
   bool stopRequestedNow() const { return options_.stop != nullptr && options_.stop->stopping(); }
@@ -314,13 +319,11 @@ class Run {
   // A stop request came while the turn's message was read or written: its record is left out
   // (or was cut back) and the run ends.
   void leaveOut() {
-    turnEnded_ = true;
     summary_.stopped = true;
     ++summary_.notReached;
   }
 
   void fail(long row, const std::string& path, Failure failure, const char* what) {
-    turnEnded_ = true;
     Failure named = aboutMessage(std::move(failure), path, what);
     ++summary_.failed;
     observer_.turnFailed(row, named);
@@ -394,7 +397,6 @@ class Run {
       }
     }
     if (!index->takeRecordOf(key, bodyBytes)) return false;
-    turnEnded_ = true;
     ++summary_.alreadyThere;
     observer_.turnAlreadyThere(row);
     return true;
@@ -414,7 +416,6 @@ class Run {
   }
 
   void skip(long row, const std::string& path) {
-    turnEnded_ = true;
     ++summary_.skipped;
     observer_.turnSkipped(row, Notice{path, "not a message: AppleDouble metadata file"});
   }
@@ -427,7 +428,6 @@ class Run {
   RunSummary summary_;
   std::unordered_set<std::string> mailboxesSeen_;
   std::string readyFolder_;  // the output folder last made or found
-  bool turnEnded_ = false;   // the current turn was counted and told to the observer
   MessageFile file_;         // the message file of the current turn
   MailboxWriter mailbox_;    // the mailbox of the last record, kept open for the next
   std::string openMailbox_;
