@@ -22,7 +22,6 @@
 #include "run/destination_check.h"
 #include "run/parallel_run.h"
 #include "run/stop_signals.h"
-#include "shellutil/folder_creation.h"
 #include "shellutil/path_helpers.h"
 
 namespace drovanta {
@@ -149,9 +148,9 @@ int Run(const std::vector<std::string>& args) {
     return listed && collected.failures.empty() ? kExitConverted : kExitSomeFailed;
   }
 
-  if (const MaybeFailure failure = CreateFolderPath(destination)) {
-    std::fprintf(stderr, "%s: %s: cannot create the destination folder: %s\n", kProgramName,
-                 PrintableText(destination).c_str(), PrintableText(failure->reason).c_str());
+  // A destination that cannot be written is refused before the run, not found by every message.
+  if (const MaybeFailure failure = TryWritingInto(destination)) {
+    std::fprintf(stderr, "%s: %s\n", kProgramName, PrintableText(describe(*failure)).c_str());
     return kExitUsage;
   }
 
