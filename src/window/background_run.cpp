@@ -158,7 +158,7 @@ RunNotices BackgroundRun::notices() {
     return notices;
   };
   std::lock_guard lock(mutex_);
-  return {inRowOrder(warnings_), inRowOrder(skipped_)};
+  return {inRowOrder(warnings_), inRowOrder(skipped_), stop_.stopping() && !summary_.stopped};
 }
 
 }  // namespace drovanta

@@ -37,6 +37,8 @@ struct RunProgress {
 struct RunNotices {
   std::vector<Notice> warnings;
   std::vector<Notice> skipped;
+  // A stop was asked for when every message had been taken already: nothing was left out.
+  bool stopAfterLast = false;
 };
 
 // A conversion of the given rows that runs on a thread of its own, with the engine of the

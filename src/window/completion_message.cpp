@@ -28,6 +28,11 @@ std::string lineEndNote(const RunSummary& summary) {
          "writes them with LF).";
 }
 
+// "1 record", "2 records".
+std::string counted(long count, const char* one, const char* many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
 // What the run wrote and what reading it back found, in the names the user knows: the lines
 // that end every closing box of a run that wrote or found something.
 std::string mailboxLines(const RunSummary& summary, const MailboxNamer& nameOf) {
@@ -48,8 +53,8 @@ std::string mailboxLines(const RunSummary& summary, const MailboxNamer& nameOf) 
   }
   const ReadBackSummary& readBack = summary.readBack;
   if (readBack.done && readBack.mailboxes > 0) {
-    text += "\r\nRead back: " + std::to_string(readBack.records) + " records in " +
-            std::to_string(readBack.mailboxes) + " mailboxes, ";
+    text += "\r\nRead back: " + counted(readBack.records, "record", "records") + " in " +
+            counted(readBack.mailboxes, "mailbox", "mailboxes") + ", ";
     text += readBack.differing.empty() ? std::string("all whole.")
                                        : std::to_string(readBack.differing.size()) + " differ:";
     for (const Failure& differing : readBack.differing) {
@@ -106,12 +111,9 @@ std::string skippedLines(const RunSummary& summary, const RunNotices& notices,
          listed(problemLines({}, {{}, notices.skipped}), details);
 }
 
-}  // namespace
-
-CompletionMessage CompletionMessageFor(const RunSummary& summary, const RunNotices& notices,
-                                       const MailboxNamer& nameOf) {
-  const MailboxNamer named =
-      nameOf ? nameOf : [](const std::string& path) { return GetFileName(path); };
+// The closing box as the run ended.
+CompletionMessage completionMessage(const RunSummary& summary, const RunNotices& notices,
+                                    const MailboxNamer& named) {
   const bool failures = summary.failed > 0 || !summary.readBack.differing.empty();
   const std::string ending = lineEndNote(summary) + mailboxLines(summary, named);
   std::string details;
@@ -139,6 +141,21 @@ CompletionMessage CompletionMessageFor(const RunSummary& summary, const RunNotic
       summary.stopped ? "Converting was stopped.\r\n" : "Export finished with errors.\r\n";
   text += countsLine(summary, true) + listed(problemLines(summary, notices), details) + ending;
   return {text, kCompletionCaption, failures, details};
+}
+
+}  // namespace
+
+CompletionMessage CompletionMessageFor(const RunSummary& summary, const RunNotices& notices,
+                                       const MailboxNamer& nameOf) {
+  const MailboxNamer named =
+      nameOf ? nameOf : [](const std::string& path) { return GetFileName(path); };
+  CompletionMessage message = completionMessage(summary, notices, named);
+  // A stop answered Yes once every message was taken: the run is reported as it ended, but the
+  // user learns why nothing was left out.
+  if (notices.stopAfterLast && !summary.stopped) {
+    message.text = "The stop came after the last message; none was left out.\r\n" + message.text;
+  }
+  return message;
 }
 
 }  // namespace drovanta

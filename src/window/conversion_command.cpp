@@ -62,6 +62,14 @@ std::string askForDestination(StepWindow& form, const std::vector<std::string>& 
     if (destination.empty()) return {};
     const auto written = FindSourceWrittenInto(destination, sources, naming);
     if (!written) {
+      // A folder the run cannot write into is refused now, not by every message of the run.
+      if (const MaybeFailure failure = TryWritingInto(destination)) {
+        showBox(form,
+                "The mailboxes cannot be saved in " + PrintableText(destination) + ":\r\n" +
+                    PrintableText(failure->reason) + ". Please choose another folder.",
+                kApplicationTitle, MessageIcon::Exclamation);
+        continue;
+      }
       platform.setSetting(kLastDestinationSetting, destination);
       return destination;
     }
@@ -78,8 +86,8 @@ std::string askForDestination(StepWindow& form, const std::vector<std::string>& 
 }
 
 // Puts a run's progress on the window's displays just before the window repaints, and answers
-// Escape and the end of the program while the run works.
-class RunDisplay {
+// Escape, the exit question and the end of the program while the run works.
+class RunDisplay : public BusyCommand {
  public:
   RunDisplay(StepWindow& form, BackgroundRun& run, const WindowRunPlan& plan,
              const std::string& destination)
@@ -87,23 +95,26 @@ class RunDisplay {
         run_(run),
         plan_(plan),
         destination_(destination),
-        rowCount_(static_cast<long>(plan.rows.size())),
-        flushToken_(form.addDisplayFlush([this] { show(run_.progress()); })) {
-    form.askToStopConversion = [this] { askToStop(); };
-    form.endConversion = [this] {
-      run_.requestStop();
-      run_.wait();
-    };
+        rowCount_(static_cast<long>(plan.rows.size())) {
     EndingSignals::setRunningStop(&run.stopRequest());
   }
-  ~RunDisplay() {
-    EndingSignals::setRunningStop(nullptr);
-    form_.endConversion = nullptr;
-    form_.askToStopConversion = nullptr;
-    form_.removeDisplayFlush(flushToken_);
-  }
+  ~RunDisplay() override { EndingSignals::setRunningStop(nullptr); }
   RunDisplay(const RunDisplay&) = delete;
   RunDisplay& operator=(const RunDisplay&) = delete;
+
+  void escape() override { askToStop(); }
+  void holdForQuestion(bool held) override {
+    if (held) {
+      run_.stopRequest().hold();
+    } else {
+      run_.stopRequest().release();
+    }
+  }
+  void end() override {
+    run_.requestStop();
+    run_.wait();
+  }
+  void showProgress() override { show(run_.progress()); }
 
   void show(const RunProgress& progress) {
     if (progress.version == shownVersion_) return;
@@ -144,12 +155,13 @@ class RunDisplay {
   }
 
  private:
-  // The question and the displays under it tell the same moment of the run; it goes on
-  // meanwhile, and a Yes stops it once the records being written are complete.
+  // The run takes no new message while the question is open, so the question, the displays
+  // under it and the mailboxes tell the same moment; No lets it go on, Yes stops it.
   void askToStop() {
     if (asking_ || run_.stopRequest().stopping()) return;
     asking_ = true;
-    const RunProgress now = run_.progress();
+    run_.stopRequest().hold();
+    const RunProgress now = settledProgress();
     show(now);
     form_.grdFiles1->syncView();
     const MessageAnswer answer = form_.platform().messageBox(
@@ -158,6 +170,21 @@ class RunDisplay {
          kApplicationTitle, MessageButtons::YesNo, MessageIcon::Question, MessageAnswer::No});
     asking_ = false;
     if (answer == MessageAnswer::Yes) run_.requestStop();
+    run_.stopRequest().release();
+  }
+
+  // The progress once the records being written are complete and told: unchanged for a moment,
+  // or the run has ended. A record of a large message may take longer; it is told later.
+  RunProgress settledProgress() {
+    constexpr auto kStill = std::chrono::milliseconds(30);
+    RunProgress now = run_.progress();
+    for (int look = 0; look < 30; ++look) {
+      if (run_.waitFor(kStill)) return run_.progress();
+      RunProgress later = run_.progress();
+      if (later.version == now.version) return later;
+      now = std::move(later);
+    }
+    return now;
   }
 
   StepWindow& form_;
@@ -165,7 +192,6 @@ class RunDisplay {
   const WindowRunPlan& plan_;
   const std::string& destination_;
   const long rowCount_;
-  int flushToken_;
   std::uint64_t shownVersion_ = ~std::uint64_t{0};  // none shown yet
   bool asking_ = false;
 };
@@ -173,29 +199,23 @@ class RunDisplay {
 // While the destination is counted, Escape cancels the count, and closing the window asks as
 // during a run: to the user the count is the start of the run (controls held, hourglass), though
 // nothing is written yet. A cancel, or unwinding, ends the count at its next row.
-class CountHooks {
+class DestinationCount : public BusyCommand {
  public:
-  CountHooks(StepWindow& form, StopRequest& cancel, std::future<AlreadyThereCount>& counting)
-      : form_(form), cancel_(cancel) {
-    form.countingDestination = true;
-    form.askToStopConversion = [&cancel] { cancel.request(0); };
-    form.endConversion = [&cancel, &counting] {
-      cancel.request(0);
-      if (counting.valid()) counting.wait();
-    };
-  }
-  ~CountHooks() {
+  DestinationCount(StopRequest& cancel, std::future<AlreadyThereCount>& counting)
+      : cancel_(cancel), counting_(counting) {}
+  ~DestinationCount() override { cancel_.request(0); }
+  DestinationCount(const DestinationCount&) = delete;
+  DestinationCount& operator=(const DestinationCount&) = delete;
+
+  void escape() override { cancel_.request(0); }
+  void end() override {
     cancel_.request(0);
-    form_.endConversion = nullptr;
-    form_.askToStopConversion = nullptr;
-    form_.countingDestination = false;
+    if (counting_.valid()) counting_.wait();
   }
-  CountHooks(const CountHooks&) = delete;
-  CountHooks& operator=(const CountHooks&) = delete;
 
  private:
-  StepWindow& form_;
   StopRequest& cancel_;
+  std::future<AlreadyThereCount>& counting_;
 };
 
 // When the destination already holds some of the messages (a run stopped half-way, or an
@@ -207,7 +227,6 @@ bool askWhetherNewOnly(StepWindow& form, WindowRunPlan& plan, const std::string&
   {
     // Existing mailboxes may be large: they are read on a thread of their own while the window
     // repaints, its commands held as during a run.
-    HeldControls held(form);  // the count holds the commands as a run and an add do
     platform.setMousePointer(MousePointer::Hourglass);
     StopRequest cancel;
     RunOptions options = plan.options;
@@ -215,7 +234,8 @@ bool askWhetherNewOnly(StepWindow& form, WindowRunPlan& plan, const std::string&
     auto counting = std::async(std::launch::async, [&plan, &destination, &options] {
       return CountAlreadyThere(plan.rows, destination, options);
     });
-    CountHooks hooks(form, cancel, counting);
+    DestinationCount count(cancel, counting);
+    HeldControls held(form, Busy::Counting, &count);
     while (counting.wait_for(form.yieldInterval()) != std::future_status::ready) form.DoEvents();
     there = counting.get();
     platform.setMousePointer(MousePointer::Default);
@@ -233,10 +253,10 @@ bool askWhetherNewOnly(StepWindow& form, WindowRunPlan& plan, const std::string&
 
 RunSummary convert(StepWindow& form, const WindowRunPlan& plan, const std::string& destination,
                    RunNotices& notices) {
-  HeldControls held(form);
   const unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
   BackgroundRun run(plan.rows, destination, jobs, plan.options);
   RunDisplay display(form, run, plan, destination);
+  HeldControls held(form, Busy::Converting, &display);
   // This thread only shows the progress: at most one repaint per interval, and at once when
   // the run ends.
   while (!run.waitFor(form.yieldInterval())) form.DoEventsNow();

@@ -89,6 +89,13 @@ constexpr std::array kAnchors = {
 
 }  // namespace
 
+bool InTitleBand(const char* name) {
+  for (const char* inBand : {"Shape2", "lblTitle", "lblCopyright"}) {
+    if (std::string_view(inBand) == name) return true;
+  }
+  return false;
+}
+
 ControlAnchors AnchorsOf(const char* name) {
   for (const NamedAnchors& entry : kAnchors) {
     if (std::string_view(entry.name) == name) return entry.anchors;
