@@ -59,8 +59,8 @@ void AddMessagesBelow(StepWindow& form, const std::string& folder, FilesAdded& r
     // hears of it.
     for (const SpecialFile& special : scanner->specialFiles()) {
       if (HasEmlxName(special.name)) {
-        skipped.push_back("skipped: " + PrintableText(special.name) + ": " + special.kind +
-                          ", not a message file");
+        skipped.push_back("skipped: " + PrintableText(special.name) + ": not a regular file but " +
+                          special.kind);
       }
     }
     found = scanner->fullFileNames();

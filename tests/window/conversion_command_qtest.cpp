@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <csignal>
 
+#include "run/destination_check.h"
 #include "support/temp_folder.h"
 #include "window/completion_message.h"
 #include "window/conversion_command.h"
@@ -137,7 +138,7 @@ class ConversionCommandTest : public QObject {
                                    "successfully exported to .mbox format (Compatible for "
                                    "Entourage, Thunderbird, Eudora, Mac Mail).\r\n\r\n"
                                    "Mailboxes: Inbox\r\n"
-                                   "Read back: 3 records in 1 mailboxes, all whole."));
+                                   "Read back: 3 records in 1 mailbox, all whole."));
     QVERIFY(box.icon == MessageIcon::Information && box.buttons == MessageButtons::Ok);
 
     // One mailbox for the source folder, holding the three records in list order.
@@ -250,9 +251,10 @@ class ConversionCommandTest : public QObject {
     const long converted =
         static_cast<long>(readMailbox(inboxMailbox(tree, tree.str() + "/Out")).size());
     const std::string readBack =
-        converted == 0 ? std::string()
-                       : "\r\n\r\nMailboxes: Inbox\r\nRead back: " + std::to_string(converted) +
-                             " records in 1 mailboxes, all whole.";
+        converted == 0
+            ? std::string()
+            : "\r\n\r\nMailboxes: Inbox\r\nRead back: " + std::to_string(converted) +
+                  (converted == 1 ? " record" : " records") + " in 1 mailbox, all whole.";
     QCOMPARE(window.platform.boxes[2].text,
              "Converting was stopped.\r\n" + std::to_string(converted) +
                  " message(s) converted, 0 message(s) failed, " + std::to_string(40 - converted) +
@@ -261,6 +263,58 @@ class ConversionCommandTest : public QObject {
     QTest::keyClick(window.form->windowHandle(), Qt::Key_Escape);
     QCOMPARE(window.platform.boxes.size(), std::size_t(3));
     QVERIFY(!window.form->conversionRunning());
+  }
+
+  // Under "Stop converting?" the run takes no new message: the mailbox stays as the question
+  // counts it, and Yes leaves it so. A Yes after the last message says the stop came too late.
+  void theRunIsHeldUnderTheStopQuestion() {
+    TempFolder tree;
+    const std::string small = drovanta::testing::readFile(kCorpus / "1.emlx");
+    Strings paths;
+    for (int i = 1; i <= 400; ++i) {
+      paths.push_back(tree.write("Mail/Inbox/" + std::to_string(i) + ".emlx", small));
+    }
+    WindowFixture window;
+    QApplication::setActiveWindow(window.form.get());
+    QVERIFY(QTest::qWaitForWindowActive(window.form.get()));
+    fillList(window, paths);
+    window.platform.queueFolder(tree.str() + "/Out");
+    window.platform.queueAnswer(MessageAnswer::Yes);
+    const fs::path mailbox = inboxMailbox(tree, tree.str() + "/Out");
+    std::string asked;
+    std::size_t onDisk = 0;
+    window.platform.whileBoxOpen = [&](const MessageBoxRequest& box) {
+      if (!asked.empty()) return;
+      asked = box.text;
+      onDisk = readMailbox(mailbox).size();
+      QTest::qSleep(300);
+      if (readMailbox(mailbox).size() != onDisk) onDisk = ~std::size_t{0};
+    };
+    window.platform.onYield([&] {
+      if (!window.form->conversionRunning() || !fs::exists(mailbox) ||
+          fs::file_size(mailbox) < 20 * small.size()) {
+        return false;
+      }
+      QTest::keyClick(window.form->windowHandle(), Qt::Key_Escape);
+      return true;
+    });
+    WindowFixture::click(window.form->CmdConvert2PDF);
+
+    const std::string count = std::to_string(onDisk);
+    QCOMPARE(asked, "Stop converting? " + count + " of 400 messages are converted.");
+    QVERIFY2(window.platform.boxes.back().text.starts_with("Converting was stopped.\r\n" + count +
+                                                           " message(s) converted, 0 message(s) "
+                                                           "failed, " +
+                                                           std::to_string(400 - onDisk) +
+                                                           " message(s) not converted."),
+             window.platform.boxes.back().text.c_str());
+    QCOMPARE(readMailbox(mailbox).size(), onDisk);
+
+    RunSummary ended;
+    ended.converted = 3;
+    QVERIFY(CompletionMessageFor(ended, {{}, {}, true})
+                .text.starts_with("The stop came after the last message; none was left out.\r\n"
+                                  "Export Completed Successfully !"));
   }
 
   void aMailboxAnotherProgramHoldsIsWaitedForWithTheWindowAnswering() {
@@ -508,6 +562,29 @@ class ConversionCommandTest : public QObject {
     QCOMPARE(shown, boxes);
     QCOMPARE(window.platform.endRequests, yes ? 1 : 0);
     QCOMPARE(drovanta::testing::readFile(inboxMailbox(tree, tree.str() + "/Reference")), before);
+  }
+
+  // A destination that cannot be written is refused with the reason, and asked for again,
+  // before anything is read or written; even root cannot write into /sys.
+  void anUnwritableDestinationIsRefusedBeforeTheRun() {
+    TempFolder tree;
+    const Strings paths = copyThreeMessages(tree);
+    const std::string locked = ::geteuid() == 0 ? std::string("/sys") : tree.str() + "/Locked";
+    if (::geteuid() != 0) {
+      fs::create_directories(locked);
+      fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec);
+    }
+    if (!TryWritingInto(locked)) QSKIP("this folder can be written here");
+    WindowFixture window;
+    fillList(window, paths);
+    window.platform.queueFolder(locked);
+    WindowFixture::click(window.form->CmdConvert2PDF);
+    QCOMPARE(window.platform.folderTitles.size(), std::size_t(2));  // asked again, then cancelled
+    QCOMPARE(window.platform.boxes.size(), std::size_t(1));
+    QCOMPARE(window.platform.boxes[0].text,
+             "The mailboxes cannot be saved in " + locked +
+                 ":\r\ncannot write into the destination folder: Permission denied. Please "
+                 "choose another folder.");
   }
 
   void onlyEscapeHelpAndExitActDuringARun() {
