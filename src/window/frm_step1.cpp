@@ -262,11 +262,19 @@ void frmStep1::showCentred() {
   // too: styles draw it only once the keyboard has moved the focus.
   setAttribute(Qt::WA_KeyboardFocusChange);
   if (!screen) return;
-  // A window manager adds its frame only once the window is shown: where the frame turns out
-  // larger than expected and reaches outside the screen, the window is placed once more.
-  QTimer::singleShot(0, this, [this, area = screen->availableGeometry()] {
-    if (!area.contains(frameGeometry())) placeWithin(area);
+  // A window manager adds its frame only once the window is shown, and tells it a little later:
+  // a window placed with a frame guessed larger or smaller (a title bar not scaled with the
+  // window) is placed once more with the real one, looked for during the first second.
+  auto* frameWatch = new QTimer(this);
+  frameWatch->setInterval(50);
+  connect(frameWatch, &QTimer::timeout, this, [this, frameWatch, looks = 0]() mutable {
+    const QWindow* window = windowHandle();
+    const bool framed = window != nullptr && !window->frameMargins().isNull();
+    if (!framed && ++looks < 20) return;
+    frameWatch->deleteLater();
+    if (framed && window->frameMargins() != placedFrame_) placeWithin(placedArea_);
   });
+  frameWatch->start();
 }
 
 QMargins frmStep1::expectedFrame() const {
@@ -281,7 +289,9 @@ QMargins frmStep1::expectedFrame() const {
 
 void frmStep1::placeWithin(const QRect& available) {
   const QSize minimum(TwipsToPixels(kMinimumClientWidth), TwipsToPixels(kCompactClientHeight));
-  const WindowPlacement place = PlaceWindow(fixedSize_, minimum, expectedFrame(), available);
+  placedArea_ = available;
+  placedFrame_ = expectedFrame();
+  const WindowPlacement place = PlaceWindow(fixedSize_, minimum, placedFrame_, available);
   if (place.resizable) {
     setMinimumSize(minimum);
     setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);

@@ -80,6 +80,9 @@ class frmStep1 : public QWidget, public StepWindow {
 
   WindowPlatform& platform_;
   QSize fixedSize_;
+  // Where the window was last placed, and the frame it was placed with.
+  QRect placedArea_;
+  QMargins placedFrame_;
   std::vector<PlacedControl> placedControls_;
   std::chrono::microseconds yieldInterval_{16667};
   std::chrono::nanoseconds lastYield_{std::chrono::nanoseconds::min() / 2};
