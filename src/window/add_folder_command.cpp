@@ -81,6 +81,7 @@ void AddMessagesBelow(StepWindow& form, const std::string& folder, FilesAdded& r
     }
     std::string details;
     text += FirstLinesOf(lines, details);
+    if (lines.size() <= kLinesShown) details.clear();  // all named in the box already
     platform.messageBox({text, kApplicationTitle, MessageButtons::Ok, MessageIcon::Exclamation,
                          MessageAnswer::Ok, details});
     pointer.show();
@@ -112,6 +113,7 @@ void ReportFilesAdded(StepWindow& form, const FilesAdded& result) {
     std::vector<std::string> lines;
     for (const std::string& folder : result.foldersWithout) lines.push_back(PrintableText(folder));
     text += "\r\nNo .emlx files were found in:" + FirstLinesOf(lines, details);
+    if (lines.size() <= kLinesShown) details.clear();  // all named in the box already
   }
   form.platform().messageBox(
       {text, kApplicationTitle, MessageButtons::Ok, MessageIcon::None, MessageAnswer::Ok, details});

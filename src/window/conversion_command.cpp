@@ -105,7 +105,10 @@ class RunDisplay : public BusyCommand {
   void escape() override { askToStop(); }
   void holdForQuestion(bool held) override {
     if (held) {
+      // The displays under the question show where the run stands still.
       run_.stopRequest().hold();
+      show(settledProgress());
+      form_.grdFiles1->syncView();
     } else {
       run_.stopRequest().release();
     }

@@ -266,8 +266,8 @@ void frmStep1::showCentred() {
   // a window placed with a frame guessed larger or smaller (a title bar not scaled with the
   // window) is placed once more with the real one, looked for during the first second.
   auto* frameWatch = new QTimer(this);
-  frameWatch->setInterval(50);
   connect(frameWatch, &QTimer::timeout, this, [this, frameWatch, looks = 0]() mutable {
+    frameWatch->setInterval(50);  // the first look comes at once
     const QWindow* window = windowHandle();
     const bool framed = window != nullptr && !window->frameMargins().isNull();
     if (!framed && ++looks < 20) return;

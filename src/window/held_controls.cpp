@@ -13,11 +13,13 @@ HeldControls::HeldControls(StepWindow& form, Busy busy, BusyCommand* command)
                 form.CmdConvert2PDF, form.chkAppleNames, form.chkKeepState} {
   form_.busy = busy;
   form_.busyCommand = command;
+  // The window's focus child, also while a dialog just closed leaves the window inactive
+  // (hasFocus() is then false), and before disabling moves it on to the next control.
+  for (QAbstractButton* control : controls_) {
+    if (control->window()->focusWidget() == control) focused_ = control;
+  }
   for (std::size_t i = 0; i < controls_.size(); ++i) {
     enabled_[i] = controls_[i]->isEnabled();
-    // The window's focus child, also while a dialog just closed leaves the window inactive
-    // (hasFocus() is then false, and the focus would stay where disabling moved it: Help).
-    if (controls_[i]->window()->focusWidget() == controls_[i]) focused_ = controls_[i];
     controls_[i]->setEnabled(false);
   }
 }
