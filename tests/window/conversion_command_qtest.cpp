@@ -211,7 +211,7 @@ class ConversionCommandTest : public QObject {
     TempFolder tree;
     Strings paths = {tree.write("Mail/Inbox/1.emlx", quotedMessage(8 << 20))};
     const std::string small = drovanta::testing::readFile(kCorpus / "1.emlx");
-    for (int i = 2; i <= 40; ++i) {
+    for (int i = 2; i <= 1000; ++i) {  // enough that a No leaves some for the second Escape
       paths.push_back(tree.write("Mail/Inbox/" + std::to_string(i) + ".emlx", small));
     }
     WindowFixture window;
@@ -239,8 +239,8 @@ class ConversionCommandTest : public QObject {
       const MessageBoxRequest& question = window.platform.boxes[i];
       const std::string count =
           shownUnderQuestion[i].substr(8, shownUnderQuestion[i].find(' ', 8) - 8);
-      QCOMPARE(question.text, "Stop converting? " + count + " of 40 messages are converted.");
-      QCOMPARE(shownUnderQuestion[i], "Message " + count + " (of 40)");
+      QCOMPARE(question.text, "Stop converting? " + count + " of 1000 messages are converted.");
+      QCOMPARE(shownUnderQuestion[i], "Message " + count + " (of 1000)");
       QVERIFY(question.icon == MessageIcon::Question && question.buttons == MessageButtons::YesNo);
       QVERIFY(question.defaultAnswer == MessageAnswer::No);
     }
@@ -257,7 +257,7 @@ class ConversionCommandTest : public QObject {
                   (converted == 1 ? " record" : " records") + " in 1 mailbox, all whole.";
     QCOMPARE(window.platform.boxes[2].text,
              "Converting was stopped.\r\n" + std::to_string(converted) +
-                 " message(s) converted, 0 message(s) failed, " + std::to_string(40 - converted) +
+                 " message(s) converted, 0 message(s) failed, " + std::to_string(1000 - converted) +
                  " message(s) not converted." + readBack);
     // Escape after the run asks nothing.
     QTest::keyClick(window.form->windowHandle(), Qt::Key_Escape);
