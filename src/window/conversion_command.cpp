@@ -30,9 +30,9 @@
 namespace drovanta {
 namespace {
 
-void showBox(StepWindow& form, const std::string& text, const std::string& caption,
+void showBox(WindowPlatform& platform, const std::string& text, const std::string& caption,
              MessageIcon icon, std::string details = {}) {
-  form.platform().messageBox(
+  platform.messageBox(
       {text, caption, MessageButtons::Ok, icon, MessageAnswer::Ok, std::move(details)});
 }
 
@@ -47,15 +47,13 @@ std::string startFolder(WindowPlatform& platform) {
 }
 
 // Asks for the destination until the run would write nothing into the folders being
-// converted; "" on cancel.
-std::string askForDestination(StepWindow& form, const std::vector<std::string>& rows) {
-  WindowPlatform& platform = form.platform();
-  const FoldersBeingConverted sources = FoldersOfRun(form.addedFolders, rows);
+// converted (`sources`, its mailboxes named with Apple Mail names or not) and can write into it;
+// "" on cancel.
+std::string askForDestination(WindowPlatform& platform, const FoldersBeingConverted& sources,
+                              bool appleNames) {
   // Only the naming matters here; one message of each folder tells where its mailbox goes.
   RunOptions naming;
-  if (form.chkAppleNames->isChecked()) {
-    naming.placer = PlanAppleLayout(sources.oneMessageEach).placer;
-  }
+  if (appleNames) naming.placer = PlanAppleLayout(sources.oneMessageEach).placer;
   for (;;) {
     const std::string destination =
         BrowseForFolder(platform, "Choose Folder to Save...", startFolder(platform));
@@ -64,7 +62,7 @@ std::string askForDestination(StepWindow& form, const std::vector<std::string>& 
     if (!written) {
       // A folder the run cannot write into is refused now, not by every message of the run.
       if (const MaybeFailure failure = TryWritingInto(destination)) {
-        showBox(form,
+        showBox(platform,
                 "The mailboxes cannot be saved in " + PrintableText(destination) + ":\r\n" +
                     PrintableText(failure->reason) + ". Please choose another folder.",
                 kApplicationTitle, MessageIcon::Exclamation);
@@ -80,18 +78,34 @@ std::string askForDestination(StepWindow& form, const std::vector<std::string>& 
                                 : "the mailboxes of " + PrintableText(written->messagesOf) +
                                       " would be saved in " + PrintableText(written->source) +
                                       ", which is being converted. Please choose another folder.";
-    showBox(form, "The mailboxes cannot be saved in " + PrintableText(destination) + ":\r\n" + why,
+    showBox(platform,
+            "The mailboxes cannot be saved in " + PrintableText(destination) + ":\r\n" + why,
             kApplicationTitle, MessageIcon::Exclamation);
   }
+}
+
+// The controls a run's progress is shown on, and the platform its questions are asked through.
+struct RunDisplays {
+  PreciseProgressBar& overall;  // the run's progress
+  PreciseProgressBar& message;  // the latest message's
+  QLabel& current;              // "Message N (of M)"
+  QLabel& bytes;                // the bytes of the latest message, or a wait for a mailbox
+  FlexGrid& list;               // its current row follows the run
+  WindowPlatform& platform;
+};
+
+RunDisplays displaysOf(StepWindow& form) {
+  return {*form.ProgressBar1, *form.EmlProgress, *form.LblProgessCurrent,
+          *form.LblByteRead,  *form.grdFiles1,   form.platform()};
 }
 
 // Puts a run's progress on the window's displays just before the window repaints, and answers
 // Escape, the exit question and the end of the program while the run works.
 class RunDisplay : public BusyCommand {
  public:
-  RunDisplay(StepWindow& form, BackgroundRun& run, const WindowRunPlan& plan,
+  RunDisplay(RunDisplays displays, BackgroundRun& run, const WindowRunPlan& plan,
              const std::string& destination)
-      : form_(form),
+      : shown_(displays),
         run_(run),
         plan_(plan),
         destination_(destination),
@@ -108,7 +122,7 @@ class RunDisplay : public BusyCommand {
       // The displays under the question show where the run stands still.
       run_.stopRequest().hold();
       show(settledProgress());
-      form_.grdFiles1->syncView();
+      shown_.list.syncView();
     } else {
       run_.stopRequest().release();
     }
@@ -122,8 +136,8 @@ class RunDisplay : public BusyCommand {
   void show(const RunProgress& progress) {
     if (progress.version == shownVersion_) return;
     shownVersion_ = progress.version;
-    form_.ProgressBar1->setValue(static_cast<double>(progress.ended) /
-                                 static_cast<double>(rowCount_) * 100);
+    shown_.overall.setValue(static_cast<double>(progress.ended) / static_cast<double>(rowCount_) *
+                            100);
     QString current = QStringLiteral("Message ") + QString::number(progress.ended) +
                       QStringLiteral(" (of ") + QString::number(rowCount_) + QLatin1Char(')');
     // With Apple Mail names, the mailbox as its owner knows it.
@@ -134,21 +148,21 @@ class RunDisplay : public BusyCommand {
       current += QStringLiteral(": ") +
                  QString::fromStdString(PrintableText(MailboxNameAsSeen(plan_, mailbox)));
     }
-    form_.LblProgessCurrent->setText(current);
+    shown_.current.setText(current);
     if (!progress.busyMailbox.empty()) {
-      form_.LblByteRead->setText(
+      shown_.bytes.setText(
           QStringLiteral("Waiting for another program to finish writing ") +
           QString::fromStdString(PrintableText(MailboxNameAsSeen(plan_, progress.busyMailbox))) +
           QStringLiteral("..."));
     } else if (progress.messageTold) {
-      form_.LblByteRead->setText(
-          QString::number(progress.bytesRead) + QStringLiteral(" Bytes out of ") +
-          QString::number(progress.messageLength) + QStringLiteral(" Total Bytes."));
-      form_.EmlProgress->setValue(
+      shown_.bytes.setText(QString::number(progress.bytesRead) + QStringLiteral(" Bytes out of ") +
+                           QString::number(progress.messageLength) +
+                           QStringLiteral(" Total Bytes."));
+      shown_.message.setValue(
           std::clamp(MessageReadPercent(progress.bytesRead, progress.messageLength),
-                     form_.EmlProgress->Min(), form_.EmlProgress->Max()));
+                     shown_.message.Min(), shown_.message.Max()));
     }
-    FlexGrid& grid = *form_.grdFiles1;
+    FlexGrid& grid = shown_.list;
     const long listRow =
         progress.latestRow >= 0 ? plan_.listRows[static_cast<std::size_t>(progress.latestRow)] : -1;
     if (listRow >= 0 && listRow < grid.Rows()) {
@@ -166,8 +180,8 @@ class RunDisplay : public BusyCommand {
     run_.stopRequest().hold();
     const RunProgress now = settledProgress();
     show(now);
-    form_.grdFiles1->syncView();
-    const MessageAnswer answer = form_.platform().messageBox(
+    shown_.list.syncView();
+    const MessageAnswer answer = shown_.platform.messageBox(
         {"Stop converting? " + std::to_string(now.converted) + " of " + std::to_string(rowCount_) +
              " messages are converted.",
          kApplicationTitle, MessageButtons::YesNo, MessageIcon::Question, MessageAnswer::No});
@@ -190,7 +204,7 @@ class RunDisplay : public BusyCommand {
     return now;
   }
 
-  StepWindow& form_;
+  RunDisplays shown_;
   BackgroundRun& run_;
   const WindowRunPlan& plan_;
   const std::string& destination_;
@@ -258,7 +272,7 @@ RunSummary convert(StepWindow& form, const WindowRunPlan& plan, const std::strin
                    RunNotices& notices) {
   const unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
   BackgroundRun run(plan.rows, destination, jobs, plan.options);
-  RunDisplay display(form, run, plan, destination);
+  RunDisplay display(displaysOf(form), run, plan, destination);
   HeldControls held(form, Busy::Converting, &display);
   // This thread only shows the progress: at most one repaint per interval, and at once when
   // the run ends.
@@ -285,9 +299,10 @@ double MessageReadPercent(std::uint64_t textLength, std::uint64_t fileLength) {
 void ConvertCommand(StepWindow& form) {
   std::vector<std::string> rows = ListedPaths(form);
   if (rows.empty()) {
-    return showBox(form, kNothingToConvert, kApplicationTitle, MessageIcon::Information);
+    return showBox(form.platform(), kNothingToConvert, kApplicationTitle, MessageIcon::Information);
   }
-  const std::string chosen = askForDestination(form, rows);
+  const std::string chosen = askForDestination(
+      form.platform(), FoldersOfRun(form.addedFolders, rows), form.chkAppleNames->isChecked());
   if (chosen.empty()) return;
   const std::string destination = AddSeparator(chosen);
   WindowRunPlan plan = PlanWindowRun(form, std::move(rows), destination);
@@ -302,7 +317,7 @@ void ConvertCommand(StepWindow& form) {
   const RunSummary summary = convert(form, plan, destination, notices);
   const CompletionMessage message = CompletionMessageFor(
       summary, notices, [&](const std::string& path) { return MailboxNameAsSeen(plan, path); });
-  showBox(form, message.text, message.caption,
+  showBox(form.platform(), message.text, message.caption,
           message.failures ? MessageIcon::Exclamation : MessageIcon::Information, message.details);
 }
 
