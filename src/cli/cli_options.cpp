@@ -35,6 +35,7 @@ std::optional<unsigned> ParseJobs(const std::string& text) {
 std::variant<CliOptions, UsageError> ParseCommandLine(const std::vector<std::string>& args) {
   CliOptions options;
   bool destinationGiven = false;
+  bool foldersAskedFor = false;
   bool optionsEnded = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -108,14 +109,34 @@ std::variant<CliOptions, UsageError> ParseCommandLine(const std::vector<std::str
         options.layout = MailboxLayout::Apple;
       } else if (*value == "folders") {
         options.layout = MailboxLayout::Folders;
+        foldersAskedFor = true;
       } else {
         return UsageError{"--layout must be apple or folders, not '" + *value + "'"};
+      }
+    } else if (name == "--for") {
+      const auto value = takeValue();
+      if (!value) return missingValue();
+      if (*value == "thunderbird") {
+        options.mailProgram = MailProgram::Thunderbird;
+      } else if (*value == "apple-mail") {
+        options.mailProgram = MailProgram::AppleMail;
+      } else if (*value == "any") {
+        options.mailProgram = MailProgram::Any;
+      } else {
+        return UsageError{"--for must be any, thunderbird or apple-mail, not '" + *value + "'"};
       }
     } else {
       return UsageError{"unknown option '" + std::string(name) + "'"};
     }
   }
   if (options.help || options.version) return options;
+  if (options.mailProgram != MailProgram::Any) {
+    // Both programs take one mailbox per Apple Mail mailbox; Thunderbird gets the state headers.
+    if (foldersAskedFor)
+      return UsageError{"--for names mailboxes as --layout apple does, not as --layout folders"};
+    options.layout = MailboxLayout::Apple;
+    if (options.mailProgram == MailProgram::Thunderbird) options.record.writeFlags = true;
+  }
   if (!destinationGiven) return UsageError{"no destination folder given (-o DEST)"};
   if (options.sources.empty()) return UsageError{"no SOURCE given"};
   // An empty SOURCE is most often a script's unset variable: it names no file or folder.
@@ -144,13 +165,27 @@ Options:
                         folder <Name>.mbox (or <Name>.mbox.noindex), through its
                         <UUID>/Data/.../Messages shards, goes to
                         DEST/<account>/<parent mailboxes>/<Name>.mbox, in message
-                        number order. <account> is the name of the folder just
-                        above the top-most .mbox folder (IMAP-user@host, or the
-                        account's UUID under Mail/V10). .imapmbox folders (older
+                        number order. <account> is the account's address (from
+                        Mail/V*/MailData/Signatures/AccountsMap.plist), else
+                        the name of the folder just above the top-most .mbox
+                        folder (IMAP-user@host, or the account's UUID);
+                        Mailboxes/ is "On My Mac". .imapmbox folders (older
                         IMAP accounts) count as mailboxes too. A library holding
                         several versions (V2 ... V10) gets one folder DEST/V<n>/
                         per version. Messages outside any mailbox folder keep the
                         default naming.
+  --for thunderbird     lay DEST out as Thunderbird keeps mail: one folder per
+                        Apple Mail mailbox (as --layout apple) in
+                        DEST/Mail/Local Folders/<account>.sbd/..., a file
+                        without suffix per mailbox, <Name>.sbd/ for its
+                        children; state headers as with --flags. Copy what
+                        DEST/Mail/Local Folders holds into a profile's
+                        Mail/Local Folders (Thunderbird closed), or choose DEST
+                        in Tools > Import > Import from Thunderbird
+  --for apple-mail      as Apple Mail's export: DEST/<account>/<Name>.mbox/mbox,
+                        children inside their parent's .mbox folder (File >
+                        Import Mailboxes > Files in mbox format)
+  --for any             one <Name>.mbox file per mailbox (the default)
   --flags               write the Apple Mail state (read, answered, flagged, ...)
                         as Status, X-Status and X-Mozilla-Status headers
   --eol auto            each message keeps its line ends (the default): the
@@ -180,8 +215,8 @@ Output on standard error:
   megabytes, rate and time left. At the end, one line per problem:
     PATH: REASON              a message or folder that could not be converted
     warning: PATH: TEXT       converted, but something of it is missing
-    skipped: PATH: TEXT       not a message (an AppleDouble "._" file, or a named
-                              pipe, socket or device named like one)
+    skipped: PATH: TEXT       not a message (an AppleDouble "._" file, an empty
+                              file, or a named pipe, socket or device named like one)
     note: N message(s) kept CR LF line ends, ...  (--eol auto; see --eol lf)
   and the summary (N warnings counts the messages that had warnings; with
   --new-only it adds "N already in the mailbox" after the warnings):
