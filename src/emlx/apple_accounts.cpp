@@ -131,6 +131,12 @@ AccountsMapNames ReadAccountsMap(const std::string& path, std::string_view bytes
   }
   std::map<std::string, std::string> named;  // UUID -> name, before telling names apart
   for (const auto& [uuid, url] : *urls) {
+    // libplist keeps the last of two entries for one account without a word.
+    const std::string key = "<key>" + uuid + "</key>";
+    if (const auto first = bytes.find(key);
+        first != std::string_view::npos && bytes.find(key, first + 1) != std::string_view::npos) {
+      result.warnings.push_back({path, "account " + uuid + " is named twice: the last is used"});
+    }
     const std::string name = AccountNameFromUrl(url);
     if (name.empty()) continue;
     std::string safe = safeName(name);

@@ -29,13 +29,16 @@ TEST(ReadAccountsMap, TellsNamesApartAndWarnsOfWhatItChanged) {
       "<key>A</key><dict><key>AccountURL</key><string>imap://a%40x.org@h2/</string></dict>"
       "<key>C</key><dict><key>AccountURL</key><string>imap://s%2F%0A%40x.org@h/</string></dict>"
       "<key>D</key><dict><key>AccountURL</key><string>ews:x</string></dict>"
+      "<key>E</key><dict><key>AccountURL</key><string>imap://e%40x.org@h/</string></dict>"
+      "<key>E</key><dict><key>AccountURL</key><string>imap://f%40x.org@h/</string></dict>"
       "</dict></plist>";
   const AccountsMapNames names = ReadAccountsMap("AccountsMap.plist", list);
   EXPECT_EQ(names.nameOfUuid.at("A"), "a@x.org");
   EXPECT_EQ(names.nameOfUuid.at("B"), "a@x.org (2)");
   EXPECT_EQ(names.nameOfUuid.at("C"), "s__@x.org");
   EXPECT_EQ(names.nameOfUuid.count("D"), 0u);
-  EXPECT_EQ(names.warnings.size(), 2u);
+  EXPECT_EQ(names.nameOfUuid.at("E"), "f@x.org");
+  EXPECT_EQ(names.warnings.size(), 3u);
 
   const AccountsMapNames broken = ReadAccountsMap("AccountsMap.plist", "no list");
   EXPECT_TRUE(broken.nameOfUuid.empty());
