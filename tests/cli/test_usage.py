@@ -112,6 +112,11 @@ class UsageTest(CliTestCase):
                            "man emlx2mbox"):
             self.assertIn(documented, text)
         self.assertLessEqual(len(text.splitlines()), 24)  # one screen; the manual has the rest
+        with open(os.path.join(os.path.dirname(__file__), "..", "..", "completion",
+                               "emlx2mbox.bash")) as f:
+            completion = f.read()
+        for option in re.findall(r"(?<![\w-])--?[\w-]+", text):
+            self.assertIn(option, completion)  # bash completes every option --help names
 
     def test_dry_run_shows_each_mailbox_and_writes_nothing(self):
         write_file(self.path("src", "Acct", "Box.mbox", "Messages", "2.emlx"),
