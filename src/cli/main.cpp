@@ -219,8 +219,8 @@ int Run(const std::vector<std::string>& args) {
   std::string interruption;
   if (summary.stopped) {
     interruption = std::string(kProgramName) + ": interrupted by " + SignalName(stop.reason()) +
-                   "; " + std::to_string(summary.notReached) + " of " + std::to_string(total) +
-                   " messages not converted";
+                   "; " + std::to_string(summary.notReached) + " of " +
+                   Counted(total, "message", "messages") + " not converted";
   }
   // A mailbox that does not hold what was written is a failure like a message's.
   failures.insert(failures.end(), summary.readBack.differing.begin(),
