@@ -137,6 +137,14 @@ class UsageTest(CliTestCase):
                              "2 messages into 2 mailboxes; nothing written (dry run)\n")
             self.assertFalse(os.path.exists(self.path("out")))
 
+    def test_counts_of_one_take_the_singular(self):
+        result = self.run_tool("-n", "-o", "out", "src/1.emlx")
+        self.assertEqual(result.stderr, b"1 message into 1 mailbox; nothing written (dry run)\n")
+        result = self.run_tool("-o", "out", "src/1.emlx")
+        self.assertRegex(result.stderr.decode().splitlines()[0],
+                         r"^1 converted, 0 failed, 0 skipped, 0 warnings; 1 mailbox, \d+ bytes "
+                         r"written in \d+\.\d\d seconds$")
+
     def test_output_that_cannot_be_written_is_an_error(self):
         closed = (lambda: os.close(1), "Bad file descriptor")
         full = (lambda: os.dup2(os.open("/dev/full", os.O_WRONLY), 1), "No space left on device")
