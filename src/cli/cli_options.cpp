@@ -211,7 +211,7 @@ const char* HelpText() {
   return R"(Usage: emlx2mbox [OPTIONS] -o DEST SOURCE...
 Converts Apple Mail .emlx messages into mbox mailbox files under the folder DEST.
 A SOURCE folder is searched, with every folder below it, for *.emlx files.
-Messages are appended: a second run adds them again unless --new-only is given.
+Messages are appended; a rerun asks first on a terminal (see --new-only).
 
   -o, --output DEST    folder for the mailboxes (created when missing)
       --layout MODE    auto (the default): Apple Mail's mailbox names when the
