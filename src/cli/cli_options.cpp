@@ -238,10 +238,8 @@ Messages are appended; a rerun asks first on a terminal (see --new-only).
       --layout MODE    auto (the default): Apple Mail's mailbox names when the
                        messages lie in Apple Mail mailbox folders, else folders;
                        apple; folders (one mailbox per source folder)
-      --for PROGRAM    lay the mailboxes out for one mail program: thunderbird
-                       (DEST/Mail/Local Folders, as a Thunderbird profile keeps
-                       mail, with --flags), apple-mail (<Name>.mbox/mbox, as
-                       Apple Mail exports), any (the default)
+      --for PROGRAM    thunderbird (DEST/Mail/Local Folders, with --flags),
+                       apple-mail (<Name>.mbox/mbox) or any (the default)
       --flags          write the read and flagged state as Status headers
       --eol MODE       line ends: auto (each message keeps its own), crlf, lf
       --new-only       leave out the messages the destination already holds
