@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <set>
 #include <string_view>
 
@@ -80,11 +81,23 @@ bool cannotStore(char16_t unit) {
          std::u16string_view(u"/;#:*?\"<>|").find(unit) != std::u16string_view::npos;
 }
 
+// The folders Thunderbird keeps at the top of Local Folders (any case: its names ignore it). A
+// converted folder of such a name, copied into a profile, would take the place of the user's.
+bool isThunderbirdsOwn(const std::string& name) {
+  static constexpr std::string_view kOwn[] = {"inbox",     "trash",  "unsent messages",
+                                              "outbox",    "drafts", "sent",
+                                              "templates", "junk",   "archives"};
+  std::string lower = name;
+  for (char& c : lower) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  return std::find(std::begin(kOwn), std::end(kOwn), lower) != std::end(kOwn);
+}
+
 std::string folderNameOf(const std::string& messagePath, char separator) {
   std::string folder = GetFolderPath(messagePath, separator);
   if (!folder.empty() && folder.back() == separator) folder.pop_back();
   std::string name = GetFileName(folder, separator);
   if (name.empty() || (separator == '\\' && name.size() == 2 && name[1] == ':')) name = "Root";
+  if (isThunderbirdsOwn(name)) name += " (converted)";
   return name;
 }
 

@@ -25,7 +25,8 @@ std::string ThunderbirdFolderName(const std::string& name);
 // One Thunderbird folder per Apple Mail mailbox:
 // <destination>/Mail/Local Folders/<account>.sbd/<parent mailboxes>.sbd/<Name>, the account by
 // the name `accounts` gives it. A message outside any mailbox folder goes to the folder named
-// after its own folder, <destination>/Mail/Local Folders/<folder name>.
+// after its own folder, <destination>/Mail/Local Folders/<folder name>; a name Thunderbird gives
+// one of its own folders there ("Inbox", "Trash", any case) gets " (converted)".
 MailboxPlace ThunderbirdPlaceFor(const std::string& destinationFolder,
                                  const std::string& messagePath, const AppleAccountNames& accounts,
                                  bool versionFolders, char separator = kPathSeparator);

@@ -34,7 +34,8 @@ LIBRARY = {
     "3A4B-ACCT/a;b.mbox/99DD/Data/Messages": ([5], "3A4B-ACCT.sbd/ab3fb8245",
                                                "3A4B-ACCT/a;b.mbox"),
     "Mailboxes/Old.mbox/Messages": ([6], "On My Mac.sbd/Old", "On My Mac/Old.mbox"),
-    "Loose/Messages": ([7], "Messages", "Messages.mbox"),
+    # Copied into a profile, a folder "Inbox" would take the place of the user's own.
+    "Loose/Inbox": ([7], "Inbox (converted)", "Inbox.mbox"),
 }
 
 
