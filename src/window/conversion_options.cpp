@@ -131,7 +131,12 @@ WindowRunPlan PlanWindowRun(const StepWindow& form, std::vector<std::string> row
       // The mailbox's own name, below the folders above its output folder.
       const std::filesystem::path above =
           std::filesystem::path(place.outputFolder).parent_path().parent_path();
-      folders.push_back((above / withoutMboxEnding(GetFileName(place.mailboxPath))).string());
+      // Apple Mail's form names the folder that holds the file "mbox".
+      const std::string own =
+          plan.program == MailProgram::AppleMail
+              ? std::filesystem::path(place.outputFolder).parent_path().filename().string()
+              : GetFileName(place.mailboxPath);
+      folders.push_back((above / withoutMboxEnding(own)).string());
     }
     plan.mailboxNames.emplace(place.mailboxPath, std::move(name));
   }
