@@ -47,13 +47,15 @@ std::string startFolder(WindowPlatform& platform) {
 }
 
 // Asks for the destination until the run would write nothing into the folders being
-// converted (`sources`, its mailboxes named with Apple Mail names or not) and can write into it;
-// "" on cancel.
+// converted (`sources`, its mailboxes named with Apple Mail names or not, for `program`) and
+// can write into it; "" on cancel.
 std::string askForDestination(WindowPlatform& platform, const FoldersBeingConverted& sources,
-                              bool appleNames) {
+                              bool appleNames, MailProgram program) {
   // Only the naming matters here; one message of each folder tells where its mailbox goes.
   RunOptions naming;
-  if (appleNames) naming.placer = PlanAppleLayout(sources.oneMessageEach).placer;
+  if (appleNames || program != MailProgram::Any) {
+    naming.placer = PlanAppleLayout(sources.oneMessageEach, program).placer;
+  }
   for (;;) {
     const std::string destination =
         BrowseForFolder(platform, "Choose Folder to Save...", startFolder(platform));
@@ -301,8 +303,9 @@ void ConvertCommand(StepWindow& form) {
   if (rows.empty()) {
     return showBox(form.platform(), kNothingToConvert, kApplicationTitle, MessageIcon::Information);
   }
-  const std::string chosen = askForDestination(
-      form.platform(), FoldersOfRun(form.addedFolders, rows), form.chkAppleNames->isChecked());
+  const std::string chosen =
+      askForDestination(form.platform(), FoldersOfRun(form.addedFolders, rows),
+                        form.chkAppleNames->isChecked(), ChosenMailProgram(form));
   if (chosen.empty()) return;
   const std::string destination = AddSeparator(chosen);
   WindowRunPlan plan = PlanWindowRun(form, std::move(rows), destination);
@@ -314,9 +317,19 @@ void ConvertCommand(StepWindow& form) {
   form.EmlProgress->setMax(100);
 
   RunNotices notices;
-  const RunSummary summary = convert(form, plan, destination, notices);
-  const CompletionMessage message = CompletionMessageFor(
+  RunSummary summary = convert(form, plan, destination, notices);
+  if (plan.finish) {
+    for (Failure& failure : plan.finish(destination, summary.mailboxes)) {
+      summary.failures.push_back(std::move(failure));
+      ++summary.failed;
+    }
+  }
+  notices.warnings.insert(notices.warnings.begin(), plan.warnings.begin(), plan.warnings.end());
+  CompletionMessage message = CompletionMessageFor(
       summary, notices, [&](const std::string& path) { return MailboxNameAsSeen(plan, path); });
+  if (const std::string next = NextStepFor(plan.program, destination); !next.empty()) {
+    message.text += "\r\n\r\n" + next;
+  }
   showBox(form.platform(), message.text, message.caption,
           message.failures ? MessageIcon::Exclamation : MessageIcon::Information, message.details);
 }

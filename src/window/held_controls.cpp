@@ -1,6 +1,7 @@
 #include "window/held_controls.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QPushButton>
 
 namespace drovanta {
@@ -9,13 +10,13 @@ HeldControls::HeldControls(StepWindow& form, Busy busy, BusyCommand* command)
     : form_(form),
       busyBefore_(form.busy),
       commandBefore_(form.busyCommand),
-      controls_{form.cmdAdd,         form.CmdAddFolder,  form.cmdClear1,
-                form.CmdConvert2PDF, form.chkAppleNames, form.chkKeepState} {
+      controls_{form.cmdAdd,        form.CmdAddFolder, form.cmdClear1,     form.CmdConvert2PDF,
+                form.chkAppleNames, form.chkKeepState, form.cboMailProgram} {
   form_.busy = busy;
   form_.busyCommand = command;
   // The window's focus child, also while a dialog just closed leaves the window inactive
   // (hasFocus() is then false), and before disabling moves it on to the next control.
-  for (QAbstractButton* control : controls_) {
+  for (QWidget* control : controls_) {
     if (control->window()->focusWidget() == control) focused_ = control;
   }
   for (std::size_t i = 0; i < controls_.size(); ++i) {

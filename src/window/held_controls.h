@@ -4,7 +4,7 @@
 
 #include "window/step_window.h"
 
-class QAbstractButton;
+class QWidget;
 
 namespace drovanta {
 
@@ -24,9 +24,9 @@ class HeldControls {
   StepWindow& form_;
   Busy busyBefore_;
   BusyCommand* commandBefore_;
-  std::array<QAbstractButton*, 6> controls_;
-  std::array<bool, 6> enabled_{};
-  QAbstractButton* focused_ = nullptr;
+  std::array<QWidget*, 7> controls_;
+  std::array<bool, 7> enabled_{};
+  QWidget* focused_ = nullptr;
 };
 
 }  // namespace drovanta
