@@ -58,7 +58,8 @@ std::variant<CliOptions, UsageError> ParseCommandLine(const std::vector<std::str
     };
     const bool isFlag = name == "-h" || name == "--help" || name == "--version" || name == "-q" ||
                         name == "--quiet" || name == "-n" || name == "--dry-run" ||
-                        name == "--flags" || name == "--new-only" || name == "--no-verify";
+                        name == "--flags" || name == "--new-only" || name == "--no-verify" ||
+                        name == "--verify" || name == "--no-sync";
     if (isFlag && inlineValue) {
       return UsageError{"option '" + std::string(name) + "' takes no value"};
     }
@@ -74,8 +75,13 @@ std::variant<CliOptions, UsageError> ParseCommandLine(const std::vector<std::str
       options.record.writeFlags = true;
     } else if (name == "--new-only") {
       options.newOnly = true;
+    } else if (name == "--verify") {
+      options.onDisk = OnDisk::ReadBack;
     } else if (name == "--no-verify") {
-      options.readBack = false;
+      // Once "no reading back"; the flush and the cheap check stay, as by default.
+      options.onDisk = OnDisk::Checked;
+    } else if (name == "--no-sync") {
+      options.onDisk = OnDisk::NotFlushed;
     } else if (name == "-o" || name == "--output") {
       const auto value = takeValue();
       if (!value) return missingValue();
@@ -134,7 +140,8 @@ Converts Apple Mail .emlx messages into mbox mailbox files under the folder DEST
 A SOURCE folder is searched with every folder below it for files whose name ends
 in ".emlx" (any case); a SOURCE file is converted whatever its name. Messages are
 appended to the mailbox files, so a second run adds its messages again, unless
---new-only is given. Every mailbox written is read back at the end.
+--new-only is given. Each mailbox written is flushed to the disk and checked
+before the run reports its messages converted.
 
 Options:
   -o, --output DEST     folder for the mailbox files (created when missing)
@@ -165,7 +172,12 @@ Options:
                         record with the same Message-ID and Date (without a
                         Message-ID: the same header lines), as a run stopped
                         half-way or an older copy of the library left it
-  --no-verify           do not read the mailboxes back at the end
+  --verify              also read every record written back from the disk (not
+                        from memory) and compare it with what was written
+  --no-verify           no reading back: the default flush and check (undoes
+                        an earlier --verify)
+  --no-sync             do not flush or check the mailboxes (for scratch
+                        conversions: a crash soon after may lose messages)
   -j, --jobs N          convert up to N mailboxes at once (default: one per
                         processor); each mailbox is written as with --jobs 1,
                         and problems are reported in the same order
@@ -186,13 +198,15 @@ Output on standard error:
   and the summary (N warnings counts the messages that had warnings; with
   --new-only it adds "N already in the mailbox" after the warnings):
     N converted, N failed, N skipped, N warnings; N mailboxes, N bytes written in S seconds
-  then, unless --no-verify, what reading every mailbox written back found:
-    Read back: N records in M mailboxes, all whole
-  or "..., K differ", each differing mailbox named above as PATH: read back: REASON.
+  then what was made sure of on the disk:
+    Checked: N records in M mailboxes, in place and on disk
+  with --verify "..., on disk and read back whole", with --no-sync
+    Not flushed: N records in M mailboxes, not checked
+  or "..., K differ", each differing mailbox named above as PATH: REASON.
 
 Exit status:
   0  every message converted (skipped files and warnings do not count as failures)
-  1  some messages or folders failed, or a mailbox read back differs; the
+  1  some messages or folders failed, or a mailbox checked differs; the
      others were converted; or the --dry-run listing (--help, --version)
      could not be written to standard output
   2  usage error, a SOURCE that does not exist, or a DEST that cannot be created

@@ -21,7 +21,9 @@ struct CliOptions {
   MailboxLayout layout = MailboxLayout::Folders;
   unsigned jobs = 0;     // mailboxes converted at once; 0: one per processor
   bool newOnly = false;  // leave out messages their mailbox already holds
-  bool readBack = true;  // read every mailbox written back (--no-verify: not)
+  // What is made sure of before a message is reported converted: flushed and checked (the
+  // default, and --no-verify), read back from the disk (--verify), nothing (--no-sync).
+  OnDisk onDisk = OnDisk::Checked;
   bool quiet = false;
   bool dryRun = false;
   bool help = false;

@@ -20,6 +20,7 @@
 #include "mbox/apple_mailbox_naming.h"
 #include "run/conversion_run.h"
 #include "run/destination_check.h"
+#include "run/disk_check_line.h"
 #include "run/parallel_run.h"
 #include "run/stop_signals.h"
 #include "shellutil/folder_creation.h"
@@ -104,7 +105,7 @@ int Run(const std::vector<std::string>& args) {
   RunOptions runOptions;
   runOptions.record = options.record;
   runOptions.newOnly = options.newOnly;
-  runOptions.readBack = options.readBack;
+  runOptions.onDisk = options.onDisk;
   std::string versionsLine;
   if (options.layout == MailboxLayout::Apple) {
     AppleLayoutPlan plan = PlanAppleLayout(std::move(collected.rows));
@@ -149,7 +150,8 @@ int Run(const std::vector<std::string>& args) {
     return listed && collected.failures.empty() ? kExitConverted : kExitSomeFailed;
   }
 
-  if (const MaybeFailure failure = CreateFolderPath(destination)) {
+  std::vector<std::string> destinationMade;
+  if (const MaybeFailure failure = CreateFolderPath(destination, &destinationMade)) {
     std::fprintf(stderr, "%s: %s: cannot create the destination folder: %s\n", kProgramName,
                  PrintableText(destination).c_str(), PrintableText(failure->reason).c_str());
     return kExitUsage;
@@ -179,15 +181,20 @@ int Run(const std::vector<std::string>& args) {
                    "; " + std::to_string(summary.notReached) + " of " + std::to_string(total) +
                    " messages not converted";
   }
+  // The destination's own new folders get flushed like those the run made below it.
+  if (options.onDisk != OnDisk::NotFlushed) {
+    for (Failure& failure : FlushFoldersHolding(destinationMade)) {
+      summary.checked.differing.push_back(std::move(failure));
+    }
+  }
   // A mailbox that does not hold what was written is a failure like a message's.
-  failures.insert(failures.end(), summary.readBack.differing.begin(),
-                  summary.readBack.differing.end());
+  failures.insert(failures.end(), summary.checked.differing.begin(),
+                  summary.checked.differing.end());
   if (!versionsLine.empty()) {
     interruption = interruption.empty() ? versionsLine : versionsLine + "\n" + interruption;
   }
   PrintRunReport(stderr, failures, progress.warnings(), skipped, interruption, LineEndNote(summary),
-                 SummaryLine(summary, seconds(), options.newOnly),
-                 summary.readBack.done ? ReadBackLine(summary.readBack) : std::string());
+                 SummaryLine(summary, seconds(), options.newOnly), DiskCheckLine(summary));
   if (summary.stopped) return ExitStatusForSignal(stop.reason());
   return summary.succeeded() ? kExitConverted : kExitSomeFailed;
 }

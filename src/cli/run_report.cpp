@@ -26,17 +26,10 @@ std::string LineEndNote(const RunSummary& summary) {
          "them with LF";
 }
 
-std::string ReadBackLine(const ReadBackSummary& readBack) {
-  std::string line = "Read back: " + std::to_string(readBack.records) + " records in " +
-                     std::to_string(readBack.mailboxes) + " mailboxes, ";
-  if (readBack.differing.empty()) return line + "all whole";
-  return line + std::to_string(readBack.differing.size()) + " differ";
-}
-
 void PrintRunReport(std::FILE* stream, const std::vector<Failure>& failures,
                     const std::vector<Notice>& warnings, const std::vector<Notice>& skipped,
                     const std::string& interruption, const std::string& lineEndNote,
-                    const std::string& summaryLine, const std::string& readBackLine) {
+                    const std::string& summaryLine, const std::string& diskLine) {
   for (const auto& failure : failures) {
     std::fprintf(stream, "%s\n", PrintableText(describe(failure)).c_str());
   }
@@ -51,7 +44,7 @@ void PrintRunReport(std::FILE* stream, const std::vector<Failure>& failures,
   if (!interruption.empty()) std::fprintf(stream, "%s\n", interruption.c_str());
   if (!lineEndNote.empty()) std::fprintf(stream, "%s\n", lineEndNote.c_str());
   std::fprintf(stream, "%s\n", summaryLine.c_str());
-  if (!readBackLine.empty()) std::fprintf(stream, "%s\n", readBackLine.c_str());
+  if (!diskLine.empty()) std::fprintf(stream, "%s\n", diskLine.c_str());
 }
 
 }  // namespace drovanta

@@ -1,11 +1,14 @@
 #include "shellutil/folder_creation.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
+#include <set>
 #include <system_error>
 
 namespace drovanta {
@@ -57,6 +60,30 @@ void RemoveFoldersLeftEmpty(std::vector<std::string> folders) {
   std::sort(folders.begin(), folders.end(),
             [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
   for (const std::string& folder : folders) ::rmdir(folder.c_str());
+}
+
+std::vector<Failure> FlushFoldersHolding(const std::vector<std::string>& paths) {
+  namespace fs = std::filesystem;
+  std::set<std::string> folders;
+  for (const std::string& path : paths) {
+    fs::path holding = fs::path(path).lexically_normal();
+    if (!holding.has_filename()) holding = holding.parent_path();  // "a/b/" names b
+    holding = holding.parent_path();
+    folders.insert(holding.empty() ? std::string(".") : holding.string());
+  }
+  std::vector<Failure> failures;
+  for (const std::string& folder : folders) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0 && ::fsync(fd) == 0) {
+      ::close(fd);
+      continue;
+    }
+    const int error = errno;
+    if (fd >= 0) ::close(fd);
+    failures.push_back(Failure{FailureCode::FolderNotCreated, folder,
+                               std::string("not flushed to the disk: ") + std::strerror(error)});
+  }
+  return failures;
 }
 
 }  // namespace drovanta

@@ -45,7 +45,7 @@ WindowRunPlan PlanWindowRun(const StepWindow& form, std::vector<std::string> row
                             const std::string& destination) {
   WindowRunPlan plan;
   plan.options.record.writeFlags = form.chkKeepState->isChecked();
-  plan.options.readBack = true;
+  plan.options.onDisk = OnDisk::Checked;
   const bool appleNames = form.chkAppleNames->isChecked();
   std::unordered_map<std::string, long> listRowOf;
   for (std::size_t i = 0; i < rows.size(); ++i) listRowOf.emplace(rows[i], static_cast<long>(i));

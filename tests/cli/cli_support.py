@@ -133,9 +133,10 @@ def separator_time(date_header: str) -> str:
 
 
 def report_lines(report: str):
-    """The lines of a run's report without the read-back line that ends it."""
+    """The lines of a run's report without the line on the disk check that ends it."""
     lines = report.rstrip("\n").split("\n")
-    return lines[:-1] if lines[-1].startswith("Read back: ") else lines
+    ends = ("Checked: ", "Not flushed: ")
+    return lines[:-1] if lines[-1].startswith(ends) else lines
 
 
 def write_file(path: str, data: bytes) -> str:
