@@ -25,8 +25,10 @@ Failure differs(const std::string& path, const std::string& how) {
   return Failure{FailureCode::ReadBackDiffers, path, "checked on the disk: " + how};
 }
 
-std::string records(std::size_t count) {
-  return std::to_string(count) + (count == 1 ? " record" : " records");
+// "2 of the 3 records this run wrote".
+std::string ofThoseWritten(std::size_t some, std::size_t all) {
+  return std::to_string(some) + " of the " + std::to_string(all) +
+         (all == 1 ? " record" : " records") + " this run wrote";
 }
 
 // Whether the check is to end now: a request made since it began, or a second one.
@@ -92,8 +94,10 @@ RecordsCheck CheckWrittenRecords(int fd, const std::string& mailboxPath, std::ui
     }
   }
   if (moved != 0) {
-    result.differs = differs(mailboxPath, records(moved) + " of the " + records(appended.size()) +
-                                              " this run wrote no longer start where it put them");
+    result.differs =
+        differs(mailboxPath, ofThoseWritten(moved, appended.size()) +
+                                 (moved == 1 ? " no longer starts where it was put"
+                                             : " no longer start where they were put"));
     return result;
   }
   if (!readBack || appended.empty()) return result;
@@ -135,9 +139,9 @@ RecordsCheck CheckWrittenRecords(int fd, const std::string& mailboxPath, std::ui
     result.differs =
         differs(mailboxPath, std::string("cannot be read back: ") + std::strerror(error));
   } else if (differing != 0) {
-    result.differs =
-        differs(mailboxPath, records(differing) + " of the " + records(appended.size()) +
-                                 " this run wrote differ from what was written");
+    result.differs = differs(mailboxPath, ofThoseWritten(differing, appended.size()) +
+                                              (differing == 1 ? " differs" : " differ") +
+                                              " from what was written");
   }
   return result;
 }

@@ -65,7 +65,7 @@ TEST(DiskCheckTest, AMailboxNotAsTheRunLeftItFailsTheCheck) {
   const std::vector<Damage> damages = {
       {"none", [](std::string&) {}, "", ""},
       {"one byte of the second record", [](std::string& b) { b[b.find("Body of two")] = 'b'; }, "",
-       "1 record of the 3 records this run wrote differ from what was written"},
+       "1 of the 3 records this run wrote differs from what was written"},
       {"the end cut off", [](std::string& b) { b.resize(b.size() - 3); }, "bytes long, not the",
        "bytes long, not the"},
       {"the second record moved by a byte",
@@ -73,8 +73,8 @@ TEST(DiskCheckTest, AMailboxNotAsTheRunLeftItFailsTheCheck) {
          const std::size_t at = secondRecord(b);
          b = b.substr(0, at) + '\n' + b.substr(at, b.size() - at - 1);
        },
-       "2 records of the 3 records this run wrote no longer start where it put them",
-       "no longer start where it put them"},
+       "2 of the 3 records this run wrote no longer start where they were put",
+       "no longer start where they were put"},
       {"the earlier record changed", [](std::string& b) { b[b.find("old\n\n")] = 'O'; }, "", ""},
       {"another record after ours",
        [](std::string& b) { b += "From z@example.org Mon Jan 05 09:07:03 2026\n\nz\n\n"; },
