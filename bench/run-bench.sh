@@ -147,8 +147,10 @@ for shape in "${shapes[@]}"; do
     coldpairs=$(time_pairs cold)
   fi
   fresh_start warm
-  peak_kb=$(/usr/bin/time -f '%M' "$tool" -q $tool_args -o "$out/mbox" "$tree" 2>&1 >/dev/null |
-            tail -1)
+  # shellcheck disable=SC2086
+  /usr/bin/time -f '%M' -o "$out/peak" "$tool" -q $tool_args -o "$out/mbox" "$tree" \
+    2> "$out/emlx2mbox.log"
+  peak_kb=$(tail -1 "$out/peak")
   summary=$(grep -v "^Checked: " "$out/emlx2mbox.log" | tail -1)
   checked=$(tail -1 "$out/emlx2mbox.log")
   summary="$summary / $checked"

@@ -33,6 +33,9 @@ constexpr std::size_t kCopyStep = std::size_t{16} << 20;
 // buffer; up to kPieces such pieces wait, with the buffered bytes between them, for one writev.
 constexpr std::size_t kDirectPiece = std::size_t{16} << 10;
 constexpr std::size_t kPieces = 32;
+// Records to be flushed are given to the disk in steps of this many bytes while the run goes on,
+// so that the flush at the end of a mailbox has little left to wait for.
+constexpr off_t kWritebackStep = off_t{8} << 20;
 // State::open's answer for an existing file that is not an mbox; apart from OpenLockedMailbox's
 // own answers (kNotAFile, kSymbolicLink).
 constexpr int kNotMbox = -3;
@@ -86,6 +89,7 @@ struct MailboxWriter::State : RecordOutput {
   const StopRequest* stop = nullptr;
   std::vector<WrittenRecord> sinceOpen;
   off_t expectedEnd = 0;
+  off_t writebackFrom = 0;  // where the bytes not yet given to the disk begin
 
   ~State() {
     if (digest != nullptr) XXH3_freeState(digest);
@@ -290,7 +294,7 @@ struct MailboxWriter::State : RecordOutput {
     flushCall = recordHooks.flush;
     stop = recordHooks.stop;
     sinceOpen.clear();
-    expectedEnd = lengthAtOpen;
+    expectedEnd = writebackFrom = lengthAtOpen;
     tailMending = MendingForTail(fd, lengthAtOpen);
     return 0;
   }
@@ -447,7 +451,14 @@ MaybeFailure MailboxWriter::append(const std::string& mailboxPath, std::string_v
   s.last.digest = s.digest != nullptr ? XXH3_64bits_digest(s.digest) : 0;
   s.last.fromAt = static_cast<std::uint64_t>(s.recordStart) + padding.size();
   s.expectedEnd = recordEnd;
-  if (s.onDisk != OnDisk::NotFlushed) s.sinceOpen.push_back(s.last);
+  if (s.onDisk != OnDisk::NotFlushed) {
+    s.sinceOpen.push_back(s.last);
+    // Started, not waited for: the flush when the mailbox is let go of waits.
+    if (recordEnd - s.writebackFrom >= kWritebackStep) {
+      ::sync_file_range(s.fd, s.writebackFrom, recordEnd - s.writebackFrom, SYNC_FILE_RANGE_WRITE);
+      s.writebackFrom = recordEnd;
+    }
+  }
   if (!padding.empty() && hooks.tailMended) hooks.tailMended(padding.size());
   ++s.recordsSinceOpen;
   s.created = false;  // it holds a record now: never removed from here on

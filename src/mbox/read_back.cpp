@@ -107,7 +107,12 @@ RecordsCheck CheckWrittenRecords(int fd, const std::string& mailboxPath, std::ui
   std::uint64_t first = appended.front().offset;
   for (const WrittenRecord& record : appended) first = std::min(first, record.offset);
   ::posix_fadvise(fd, static_cast<off_t>(first), 0, POSIX_FADV_DONTNEED);
+  ::posix_fadvise(fd, static_cast<off_t>(first), 0, POSIX_FADV_SEQUENTIAL);
+  // Read a chunk at a time whatever the records' lengths: the records lie one after the other,
+  // and small reads would each wait for the device.
   std::unique_ptr<char[]> buffer(new char[kChunk]);
+  std::uint64_t bufferAt = 0;
+  std::size_t buffered = 0;
   XXH3_state_t* digest = XXH3_createState();
   std::size_t differing = 0;
   int error = 0;
@@ -118,14 +123,19 @@ RecordsCheck CheckWrittenRecords(int fd, const std::string& mailboxPath, std::ui
     }
     XXH3_64bits_reset(digest);
     for (std::uint64_t at = record.offset, end = record.offset + record.length; at < end;) {
-      const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, end - at));
-      const ssize_t got = readAt(fd, buffer.get(), want, at);
-      if (got <= 0) {
-        error = got < 0 ? errno : EIO;
-        break;
+      if (at < bufferAt || at >= bufferAt + buffered) {
+        const ssize_t got = readAt(fd, buffer.get(), kChunk, at);
+        if (got <= 0) {
+          error = got < 0 ? errno : EIO;
+          break;
+        }
+        bufferAt = at;
+        buffered = static_cast<std::size_t>(got);
       }
-      XXH3_64bits_update(digest, buffer.get(), static_cast<std::size_t>(got));
-      at += static_cast<std::uint64_t>(got);
+      const auto take =
+          static_cast<std::size_t>(std::min<std::uint64_t>(end - at, bufferAt + buffered - at));
+      XXH3_64bits_update(digest, buffer.get() + (at - bufferAt), take);
+      at += take;
     }
     if (error != 0) break;
     if (XXH3_64bits_digest(digest) == record.digest) {
