@@ -90,6 +90,11 @@ class Run {
     mailbox_.setOnDisk(options.onDisk);
     mailbox_.setSettledCall([this](MailboxSettled found) { settled(std::move(found)); });
   }
+  // A mailbox still open when an exception unwinds the run is flushed as the writer goes, with
+  // nobody left to tell.
+  ~Run() { mailbox_.setSettledCall({}); }
+  Run(const Run&) = delete;
+  Run& operator=(const Run&) = delete;
 
   RunSummary go() {
     const long rowCount = rows_.rowCount();
