@@ -14,21 +14,13 @@
 #include "mbox/append_hooks.h"
 #include "mbox/record_options.h"
 #include "mbox/record_output.h"
+#include "mbox/written_record.h"
 #include "shellutil/failure.h"
 
 namespace drovanta {
 
 // Gives one record's bytes to the output, in order; false when the output failed.
 using RecordProducer = std::function<bool(RecordOutput& out)>;
-
-// Where one appended record lies in its mailbox file (any empty line put before it to mend a
-// torn tail included) and a digest of its bytes taken as they were written.
-struct WrittenRecord {
-  std::uint64_t offset = 0;
-  std::uint64_t length = 0;
-  std::uint64_t digest = 0;
-  std::uint64_t fromAt = 0;  // where its separator line ("From ") begins
-};
 
 // What the writer found when it let go of a mailbox it had appended records to.
 struct MailboxSettled {

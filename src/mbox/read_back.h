@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "mbox/mailbox_record.h"
 #include "mbox/stop_request.h"
+#include "mbox/written_record.h"
 #include "shellutil/failure.h"
 
 namespace drovanta {
