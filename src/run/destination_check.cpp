@@ -96,8 +96,8 @@ std::optional<SourceWrittenInto> FindSourceWrittenInto(const std::string& destin
   return std::nullopt;
 }
 
-MaybeFailure TryWritingInto(const std::string& destination) {
-  if (MaybeFailure failure = CreateFolderPath(destination)) {
+MaybeFailure TryWritingInto(const std::string& destination, std::vector<std::string>* made) {
+  if (MaybeFailure failure = CreateFolderPath(destination, made)) {
     return Failure{FailureCode::FolderNotCreated, destination,
                    "cannot create the destination folder: " + failure->reason};
   }

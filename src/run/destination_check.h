@@ -43,6 +43,8 @@ std::optional<SourceWrittenInto> FindSourceWrittenInto(const std::string& destin
 // it), then creates and removes an empty file in it. The failure names the folder, and its
 // reason says which step failed and why ("cannot write into the destination folder: Permission
 // denied").
-MaybeFailure TryWritingInto(const std::string& destination);
+// Each folder it made is added to `made`, when given.
+MaybeFailure TryWritingInto(const std::string& destination,
+                            std::vector<std::string>* made = nullptr);
 
 }  // namespace drovanta

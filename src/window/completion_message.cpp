@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "run/disk_check_line.h"
 #include "shellutil/path_helpers.h"
 #include "window/first_lines.h"
 #include "window/window_layout.h"
@@ -28,11 +29,6 @@ std::string lineEndNote(const RunSummary& summary) {
          "writes them with LF).";
 }
 
-// "1 record", "2 records".
-std::string counted(long count, const char* one, const char* many) {
-  return std::to_string(count) + " " + (count == 1 ? one : many);
-}
-
 // What the run wrote and what reading it back found, in the names the user knows: the lines
 // that end every closing box of a run that wrote or found something.
 std::string mailboxLines(const RunSummary& summary, const MailboxNamer& nameOf) {
@@ -51,13 +47,10 @@ std::string mailboxLines(const RunSummary& summary, const MailboxNamer& nameOf) 
     text += "\r\n" + std::to_string(summary.alreadyThere) +
             " message(s) already in the mailbox, not added again.";
   }
-  const ReadBackSummary& readBack = summary.readBack;
-  if (readBack.done && readBack.mailboxes > 0) {
-    text += "\r\nRead back: " + counted(readBack.records, "record", "records") + " in " +
-            counted(readBack.mailboxes, "mailbox", "mailboxes") + ", ";
-    text += readBack.differing.empty() ? std::string("all whole.")
-                                       : std::to_string(readBack.differing.size()) + " differ:";
-    for (const Failure& differing : readBack.differing) {
+  const DiskCheck& checked = summary.checked;
+  if (!summary.mailboxes.empty()) {
+    text += "\r\n" + DiskCheckLine(summary) + (checked.differing.empty() ? "." : ":");
+    for (const Failure& differing : checked.differing) {
       text += "\r\n" + PrintableText(nameOf(differing.path)) + " (" +
               PrintableText(differing.path) + "): " + PrintableText(differing.reason);
     }
@@ -114,7 +107,7 @@ std::string skippedLines(const RunSummary& summary, const RunNotices& notices,
 // The closing box as the run ended.
 CompletionMessage completionMessage(const RunSummary& summary, const RunNotices& notices,
                                     const MailboxNamer& named) {
-  const bool failures = summary.failed > 0 || !summary.readBack.differing.empty();
+  const bool failures = summary.failed > 0 || !summary.checked.differing.empty();
   const std::string ending = lineEndNote(summary) + mailboxLines(summary, named);
   std::string details;
   if (!summary.stopped && !failures) {

@@ -192,15 +192,16 @@ class RunDisplay : public BusyCommand {
     run_.stopRequest().release();
   }
 
-  // The progress once the records being written are complete and told: unchanged for a moment,
-  // or the run has ended. A record of a large message may take longer; it is told later.
+  // The progress once the records being written are complete and told: between messages and
+  // unchanged for a moment, or the run has ended. A record of a large message may take longer
+  // than the few seconds waited for; it is told later.
   RunProgress settledProgress() {
     constexpr auto kStill = std::chrono::milliseconds(30);
     RunProgress now = run_.progress();
-    for (int look = 0; look < 30; ++look) {
+    for (int look = 0; look < 100; ++look) {
       if (run_.waitFor(kStill)) return run_.progress();
       RunProgress later = run_.progress();
-      if (later.version == now.version) return later;
+      if (later.version == now.version && later.betweenMessages) return later;
       now = std::move(later);
     }
     return now;
