@@ -47,29 +47,23 @@ std::optional<std::int64_t> plistDate(std::string_view xml) {
   return std::nullopt;
 }
 
-// Reads the sender and the date of the message at `path` from `file`; false on a read error.
-bool loadMessage(const std::string& path, FileSource& file, std::string& sender, UtcDateTime& date,
-                 std::string& error) {
-  // Take the first chunk, growing it until the header block's empty line is in it.
-  const bool isEmlx = HasEmlxName(path);
-  std::string_view bytes;
-  std::size_t want = kFirstChunk;
-  EmlxFrame frame;
+// The header block read for the sender and date, and what the rest of the reading needs.
+struct HeadRead {
+  std::string_view bytes;  // the start of the file that was read (all of it when wholeFile)
+  EmlxFrame frame;         // the frame of those bytes
   std::size_t headerEnd = std::string_view::npos;
   bool wholeFile = false;
-  for (;;) {
-    if (!file.first(want, bytes, error)) return false;
-    frame = FrameEmlx(bytes, isEmlx);
-    headerEnd = HeaderBlockEnd(bytes.substr(frame.messageBegin, frame.messageLength));
-    wholeFile = bytes.size() < want || bytes.size() >= file.size();
-    if (headerEnd != std::string_view::npos || wholeFile || want >= kHeaderLimit) break;
-    want = std::min(want * 2, kHeaderLimit);
-  }
+};
 
+// Reads the sender and the date from the head read and, when needed, the end of `file`.
+void senderAndDateOf(const HeadRead& head, FileSource& file, bool isEmlx, std::string& sender,
+                     UtcDateTime& date) {
+  const std::string_view bytes = head.bytes;
+  const EmlxFrame& frame = head.frame;
   std::string_view block = bytes.substr(frame.messageBegin, frame.messageLength);
-  if (headerEnd != std::string_view::npos) {
-    block = block.substr(0, headerEnd);
-  } else if (!wholeFile) {
+  if (head.headerEnd != std::string_view::npos) {
+    block = block.substr(0, head.headerEnd);
+  } else if (!head.wholeFile) {
     // Cut at the last whole line rather than read half a header.
     const std::size_t lastLineEnd = block.find_last_of("\r\n");
     block = block.substr(0, lastLineEnd == std::string_view::npos ? 0 : lastLineEnd + 1);
@@ -82,7 +76,7 @@ bool loadMessage(const std::string& path, FileSource& file, std::string& sender,
   if (fields.isMessage && fields.date) seconds = ReadDateField(*fields.date);
   if (!seconds && isEmlx) {
     std::string_view plist;
-    if (wholeFile) {
+    if (head.wholeFile) {
       plist = !frame.propertyList.empty()
                   ? frame.propertyList
                   : lastPropertyList(bytes.substr(frame.messageBegin + frame.messageLength));
@@ -101,6 +95,26 @@ bool loadMessage(const std::string& path, FileSource& file, std::string& sender,
   }
   if (!seconds && InUtcRange(file.mtime())) seconds = file.mtime();
   date = UtcDateTimeFromSeconds(seconds.value_or(0));
+}
+
+// Reads the sender and the date of the message at `path` from `file`, the start of the file
+// read a chunk at a time (each framed) until the header block is in; false on a read error.
+bool loadMessage(const std::string& path, FileSource& file, std::string& sender, UtcDateTime& date,
+                 std::string& error) {
+  // Take the first chunk, growing it until the header block's empty line is in it.
+  const bool isEmlx = HasEmlxName(path);
+  HeadRead head;
+  std::size_t want = kFirstChunk;
+  for (;;) {
+    if (!file.first(want, head.bytes, error)) return false;
+    head.frame = FrameEmlx(head.bytes, isEmlx);
+    head.headerEnd =
+        HeaderBlockEnd(head.bytes.substr(head.frame.messageBegin, head.frame.messageLength));
+    head.wholeFile = head.bytes.size() < want || head.bytes.size() >= file.size();
+    if (head.headerEnd != std::string_view::npos || head.wholeFile || want >= kHeaderLimit) break;
+    want = std::min(want * 2, kHeaderLimit);
+  }
+  senderAndDateOf(head, file, isEmlx, sender, date);
   return true;
 }
 
@@ -144,8 +158,38 @@ bool MailMessage::LoadFromFile(const std::string& path) {
 void MailMessage::LoadFromBytes(const std::string& path, std::string_view bytes,
                                 std::int64_t modified) {
   *state_ = State{};
-  WholeFile source(bytes, modified);
-  loadMessage(path, source, state_->sender, state_->date, state_->loadError);
+  const bool isEmlx = HasEmlxName(path);
+  const SenderAndDate read = ReadSenderAndDate(bytes, FrameEmlx(bytes, isEmlx), isEmlx, modified);
+  state_->sender = read.sender;
+  state_->date = read.date;
+}
+
+SenderAndDate ReadSenderAndDate(std::string_view fileBytes, const EmlxFrame& frame, bool isEmlx,
+                                std::int64_t modified) {
+  // The header block is looked for as far as a reader of the file's start would read it, in
+  // chunks that double up to kHeaderLimit; the frame of the whole file bounds the message.
+  const std::string_view message = fileBytes.substr(frame.messageBegin, frame.messageLength);
+  HeadRead head;
+  head.frame = frame;
+  std::size_t want = kFirstChunk;
+  for (;;) {
+    const std::size_t read = std::min(want, fileBytes.size());
+    const std::size_t inMessage = read > frame.messageBegin ? read - frame.messageBegin : 0;
+    head.headerEnd = HeaderBlockEnd(message.substr(0, inMessage));
+    head.wholeFile = read >= fileBytes.size();
+    if (head.headerEnd != std::string_view::npos || head.wholeFile || want >= kHeaderLimit) break;
+    want = std::min(want * 2, kHeaderLimit);
+  }
+  head.bytes = head.wholeFile ? fileBytes : fileBytes.substr(0, std::min(want, fileBytes.size()));
+  if (!head.wholeFile) {
+    // The part read holds the message only as far as it reaches.
+    head.frame.messageLength = std::min(
+        frame.messageLength, head.bytes.size() - std::min(head.bytes.size(), frame.messageBegin));
+  }
+  WholeFile source(fileBytes, modified);
+  SenderAndDate result;
+  senderAndDateOf(head, source, isEmlx, result.sender, result.date);
+  return result;
 }
 
 }  // namespace drovanta

@@ -37,6 +37,17 @@ class MailMessage {
   std::unique_ptr<State> state_;
 };
 
+struct SenderAndDate {
+  std::string sender = "MAILER-DAEMON";
+  UtcDateTime date;
+};
+
+// The sender and date of the message `frame` frames in the whole bytes of its file, read as
+// MailMessage reads them: the header block as far as its first megabyte, the property list
+// only when the Date field gives no date, else `modified`.
+SenderAndDate ReadSenderAndDate(std::string_view fileBytes, const EmlxFrame& frame, bool isEmlx,
+                                std::int64_t modified);
+
 // Whether the header block of the message framed in `fileBytes` runs on past the part of the
 // file read for the sender and date (its first megabyte), so that fields after it are not seen.
 bool HeaderBlockTooLongToRead(std::string_view fileBytes, const EmlxFrame& frame);

@@ -6,7 +6,7 @@
 #include <unordered_map>
 #include <utility>
 
-#include "emlx/apple_layout.h"
+#include "mbox/apple_layout.h"
 
 namespace drovanta {
 

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <utility>
 
-#include "emlx/apple_layout.h"
+#include "mbox/apple_layout.h"
 #include "mbox/apple_mailbox_naming.h"
 #include "run/row_source.h"
 #include "shellutil/path_helpers.h"

@@ -7,8 +7,8 @@
 #include <string>
 #include <utility>
 
-#include "emlx/message_file.h"
 #include "emlx/property_list.h"
+#include "message/message_file.h"
 #include "support/temp_folder.h"
 
 namespace drovanta {

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "emlx/message_file.h"
+#include "message/message_file.h"
 #include "support/mail_message_fixture.h"
 
 namespace drovanta {

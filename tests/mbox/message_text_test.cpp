@@ -10,6 +10,7 @@
 #include "emlx/apple_flags.h"
 #include "emlx/emlx_framing.h"
 #include "emlx/partial_message.h"
+#include "support/message_reading.h"
 #include "support/temp_folder.h"
 
 namespace drovanta {
@@ -401,7 +402,8 @@ TEST(MessageTextKernelCopyTest, UnchangedMessagesAreCopiedByTheKernelAndGiveTheS
       RecordOptions options;
       options.lineEnds = c.lineEnds;
       options.kernelCopy = kernelCopy;
-      MessageTextWriter writer(path, file, options);
+      const SourceMessage source = ReadSourceMessage(path, file, false);
+      MessageTextWriter writer(source, options);
       SpyOutput out;
       ASSERT_TRUE(writer.write(out, [&](std::uint64_t length) {
         reports[kernelCopy].push_back(length);
@@ -432,7 +434,8 @@ TEST(MessageTextKernelCopyTest, AFileCutWhileReadIsRefusedNotACrash) {
     fs::resize_file(path, 1000000);
     RecordOptions options;
     options.kernelCopy = kernelCopy;
-    MessageTextWriter writer(path, file, options);
+    const SourceMessage source = ReadSourceMessage(path, file, false);
+    MessageTextWriter writer(source, options);
     SpyOutput out;
     EXPECT_FALSE(writer.write(out, {})) << kernelCopy;
     ASSERT_TRUE(writer.readFailure()) << kernelCopy;

@@ -90,17 +90,16 @@ TEST(ConversionRun, ReportsEachTurnInTheOrderOfItsSteps) {
   RecordingObserver observer;
   const RunSummary summary = RunConversion(rows, temp.str() + "/Out", observer);
 
-  const Lines firstTurn = {"start 0",   "y",                // row read after this yield
-                           "y",         "y",          "y",  // folder created, mailbox path known
-                           "y",                             // separator line built
-                           "y",         "opened 22",        // message framed, its length known
-                           "y",                             // mailbox opened
+  const Lines firstTurn = {"start 0",   "y",           // row read after this yield
+                           "y",                        // separator line built
+                           "y",         "opened 22",   // message framed, its length known
+                           "y",                        // mailbox opened
                            "y",         "line 22/22",  // the text written, ending at its length
                            "y",                        // record appended
                            "finished 0"};
   // An LF message keeps its line ends and also ends at exactly its own length.
-  const Lines secondTurn = {"start 1",   "y", "y", "y",          "y", "y",         "y",
-                            "opened 19", "y", "y", "line 19/19", "y", "finished 1"};
+  const Lines secondTurn = {"start 1", "y", "y",          "y", "opened 19",
+                            "y",       "y", "line 19/19", "y", "finished 1"};
   Lines expected = firstTurn;
   expected.insert(expected.end(), secondTurn.begin(), secondTurn.end());
   EXPECT_EQ(observer.calls, expected);

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "emlx/mapped_file_guard.h"
+#include "message/mapped_file_guard.h"
 #include "shellutil/failure.h"
 
 namespace drovanta {

@@ -1,4 +1,4 @@
-#include "emlx/message_file.h"
+#include "message/message_file.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>

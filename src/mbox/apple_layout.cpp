@@ -1,4 +1,4 @@
-#include "emlx/apple_layout.h"
+#include "mbox/apple_layout.h"
 
 #include <algorithm>
 #include <limits>
