@@ -118,10 +118,11 @@ bool MessageTextWriter::write(RecordOutput& out,
                                head_.empty() && !partial_
                            ? writeUnchanged(out, lineRead)
                            : writeStreamed(out, lineRead);
-  if (file_.changedSize()) {
-    // What was written may hold zeros where the file was cut: the record is taken back.
+  if (file_.changed()) {
+    // What was written may hold zeros where the file was cut, or the halves of two versions of
+    // a file rewritten meanwhile: the record is taken back.
     readFailure_ =
-        Failure{FailureCode::MessageUnreadable, path_, "the file changed size while it was read"};
+        Failure{FailureCode::MessageUnreadable, path_, "the file changed while it was read"};
     return false;
   }
   return written;

@@ -39,7 +39,7 @@ class MessageTextWriter {
   // Length of the text written.
   std::uint64_t textLength() const { return textLength_; }
   // Why write() failed when it was not the output: a part file of a partial message that could
-  // no longer be read, or a message file that changed size while it was read.
+  // no longer be read, or a message file that changed while it was read.
   const MaybeFailure& readFailure() const { return readFailure_; }
 
  private:
