@@ -3,6 +3,7 @@
 #include <string>
 
 #include "message/message_file.h"
+#include "support/emlx_bytes.h"
 #include "support/mail_message_fixture.h"
 
 namespace drovanta {
@@ -36,23 +37,20 @@ TEST_F(MailMessageTest, UnreadableDateFallsBackToPropertyListThenModificationTim
       "\t<key>date-last-viewed</key>\n\t<real>0.0</real>\n"
       "\t<key>date-received</key>\n\t<real>1565148386.0</real>\n</dict>\n</plist>\n";
   const std::string message = "From: a@b.c\nDate: Tue, 35 Aug 2007 10:56:21 +0900\n\nbody\n";
-  const std::string emlx = std::to_string(message.size()) + "\n" + message + plist;
+  const std::string emlx = testing::EmlxBytes(message) + plist;
   const Fields received{2019, 8, 7, 3, 26, 26};
   EXPECT_EQ(fieldsOf(load("r.emlx", emlx).MessageDate()), received);
   // Dates outside the standard's forms are as unreadable as an impossible day.
   for (const char* date : {"Tue, 7 Aug 2007 10:56:21 -600", "Tue, 7 Aug 2007 06:09:22 PM EDT"}) {
     SCOPED_TRACE(date);
     const std::string other = "From: a@b.c\nDate: " + std::string(date) + "\n\nbody\n";
-    EXPECT_EQ(
-        fieldsOf(load("d.emlx", std::to_string(other.size()) + "\n" + other + plist).MessageDate()),
-        received);
+    EXPECT_EQ(fieldsOf(load("d.emlx", testing::EmlxBytes(other) + plist).MessageDate()), received);
   }
   // The same message with an overshooting count: the list lies inside the counted range.
   EXPECT_EQ(fieldsOf(load("o.emlx", "99999\n" + message + plist).MessageDate()), received);
   // A large body: the list is found by reading the end of the file only.
   const std::string big = message + std::string(300000, 'x') + "\n";
-  EXPECT_EQ(fieldsOf(load("b.emlx", std::to_string(big.size()) + "\n" + big + plist).MessageDate()),
-            received);
+  EXPECT_EQ(fieldsOf(load("b.emlx", testing::EmlxBytes(big) + plist).MessageDate()), received);
 
   // date-received unknown (0): date-sent, stored as an integer.
   const std::string sentOnly =
@@ -82,8 +80,7 @@ TEST_F(MailMessageTest, PropertyListRightAfterAMessageWithoutFinalLineEnd) {
     SCOPED_TRACE(size);
     std::string message = "From: a@example.com\nSubject: no final line end\n\n";
     message += std::string(size - message.size(), 'x');
-    const std::string path =
-        folder_.write("n.emlx", std::to_string(message.size()) + "\n" + message + plist);
+    const std::string path = folder_.write("n.emlx", testing::EmlxBytes(message) + plist);
     setModified(path, 978307200);  // 2001-01-01, the file time a lost list would give
     for (const bool whole : {false, true}) {
       MailMessage reader;
