@@ -6,12 +6,10 @@
 #include <string_view>
 
 #include "emlx/emlx_framing.h"
-#include "emlx/message_file_source.h"
 #include "emlx/property_list.h"
 #include "message/header_fields.h"
 #include "message/rfc5322_date.h"
 #include "message/sender_address.h"
-#include "selection/emlx_name_filter.h"
 
 namespace drovanta {
 
@@ -55,9 +53,9 @@ struct HeadRead {
   bool wholeFile = false;
 };
 
-// Reads the sender and the date from the head read and, when needed, the end of `file`.
-void senderAndDateOf(const HeadRead& head, FileSource& file, bool isEmlx, std::string& sender,
-                     UtcDateTime& date) {
+// Reads the sender and the date from the head read and, when needed, the end of the file.
+void senderAndDateOf(const HeadRead& head, std::string_view fileBytes, std::int64_t modified,
+                     bool isEmlx, std::string& sender, UtcDateTime& date) {
   const std::string_view bytes = head.bytes;
   const EmlxFrame& frame = head.frame;
   std::string_view block = bytes.substr(frame.messageBegin, frame.messageLength);
@@ -81,11 +79,12 @@ void senderAndDateOf(const HeadRead& head, FileSource& file, bool isEmlx, std::s
                   ? frame.propertyList
                   : lastPropertyList(bytes.substr(frame.messageBegin + frame.messageLength));
       if (plist.empty() && !frame.framed) plist = lastPropertyList(bytes);
-    } else if (std::string_view tail; file.last(kTailLimit, tail)) {
+    } else {
+      const std::size_t tailBegin = fileBytes.size() - std::min(fileBytes.size(), kTailLimit);
+      const std::string_view tail = fileBytes.substr(tailBegin);
       // Only the end of the file is read. The list starts where the count says the message
       // ends, whether or not the message ends with a line end; else (no count, or one that
       // overshoots the list) it is the last list in the file.
-      const std::size_t tailBegin = file.size() - std::min(file.size(), kTailLimit);
       if (frame.framed && frame.countedEnd >= tailBegin &&
           frame.countedEnd - tailBegin < tail.size())
         plist = PropertyListAfterMessage(tail.substr(frame.countedEnd - tailBegin));
@@ -93,29 +92,8 @@ void senderAndDateOf(const HeadRead& head, FileSource& file, bool isEmlx, std::s
     }
     if (!plist.empty()) seconds = plistDate(plist);
   }
-  if (!seconds && InUtcRange(file.mtime())) seconds = file.mtime();
+  if (!seconds && InUtcRange(modified)) seconds = modified;
   date = UtcDateTimeFromSeconds(seconds.value_or(0));
-}
-
-// Reads the sender and the date of the message at `path` from `file`, the start of the file
-// read a chunk at a time (each framed) until the header block is in; false on a read error.
-bool loadMessage(const std::string& path, FileSource& file, std::string& sender, UtcDateTime& date,
-                 std::string& error) {
-  // Take the first chunk, growing it until the header block's empty line is in it.
-  const bool isEmlx = HasEmlxName(path);
-  HeadRead head;
-  std::size_t want = kFirstChunk;
-  for (;;) {
-    if (!file.first(want, head.bytes, error)) return false;
-    head.frame = FrameEmlx(head.bytes, isEmlx);
-    head.headerEnd =
-        HeaderBlockEnd(head.bytes.substr(head.frame.messageBegin, head.frame.messageLength));
-    head.wholeFile = head.bytes.size() < want || head.bytes.size() >= file.size();
-    if (head.headerEnd != std::string_view::npos || head.wholeFile || want >= kHeaderLimit) break;
-    want = std::min(want * 2, kHeaderLimit);
-  }
-  senderAndDateOf(head, file, isEmlx, sender, date);
-  return true;
 }
 
 }  // namespace
@@ -126,42 +104,6 @@ bool HeaderBlockTooLongToRead(std::string_view fileBytes, const EmlxFrame& frame
   const std::string_view message = fileBytes.substr(frame.messageBegin, frame.messageLength);
   return message.size() > reach &&
          HeaderBlockEnd(message.substr(0, reach)) == std::string_view::npos;
-}
-
-struct MailMessage::State {
-  std::string loadError;
-  std::string sender = "MAILER-DAEMON";
-  UtcDateTime date;
-};
-
-MailMessage::MailMessage() : state_(std::make_unique<State>()) {}
-MailMessage::~MailMessage() = default;
-
-const std::string& MailMessage::loadError() const {
-  return state_->loadError;
-}
-UtcDateTime MailMessage::MessageDate() const {
-  return state_->date;
-}
-std::string MailMessage::SenderAddress() const {
-  return state_->sender;
-}
-
-bool MailMessage::LoadFromFile(const std::string& path) {
-  *state_ = State{};
-  FileReader file;
-  if (!file.open(path, state_->loadError)) return false;
-  ChunkedFile source(file);
-  return loadMessage(path, source, state_->sender, state_->date, state_->loadError);
-}
-
-void MailMessage::LoadFromBytes(const std::string& path, std::string_view bytes,
-                                std::int64_t modified) {
-  *state_ = State{};
-  const bool isEmlx = HasEmlxName(path);
-  const SenderAndDate read = ReadSenderAndDate(bytes, FrameEmlx(bytes, isEmlx), isEmlx, modified);
-  state_->sender = read.sender;
-  state_->date = read.date;
 }
 
 SenderAndDate ReadSenderAndDate(std::string_view fileBytes, const EmlxFrame& frame, bool isEmlx,
@@ -186,9 +128,8 @@ SenderAndDate ReadSenderAndDate(std::string_view fileBytes, const EmlxFrame& fra
     head.frame.messageLength = std::min(
         frame.messageLength, head.bytes.size() - std::min(head.bytes.size(), frame.messageBegin));
   }
-  WholeFile source(fileBytes, modified);
   SenderAndDate result;
-  senderAndDateOf(head, source, isEmlx, result.sender, result.date);
+  senderAndDateOf(head, fileBytes, modified, isEmlx, result.sender, result.date);
   return result;
 }
 
