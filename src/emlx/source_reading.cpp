@@ -20,6 +20,14 @@ SourceMessage ReadSourceMessage(const std::string& path, const MessageFile& file
   const std::string_view bytes = file.bytes();
   if (StartsAsAppleDouble(bytes)) {
     source.kind = SourceKind::NotAMessage;
+    source.notAMessageReason = kAppleDoubleReason;
+    return source;
+  }
+  // Apple Mail leaves empty files after failed downloads. Written as an empty record, Thunderbird
+  // would not count it and formail would join it to the record before.
+  if (bytes.empty()) {
+    source.kind = SourceKind::NotAMessage;
+    source.notAMessageReason = "the file is empty";
     return source;
   }
   const bool isEmlx = HasEmlxName(path);
@@ -32,11 +40,9 @@ SourceMessage ReadSourceMessage(const std::string& path, const MessageFile& file
   std::string countWarning = CountLineWarning(bytes, frame, partial);
   const bool countWarned = !countWarning.empty();
   if (countWarned) source.warnings.push_back({path, std::move(countWarning)});
-  // Converted all the same, but the user hears that it is no mail message (Apple Mail leaves
-  // empty files after failed downloads), or that its separator may lack the sender and date.
-  if (bytes.empty()) {
-    source.warnings.push_back({path, "the file is empty"});
-  } else if (message.empty()) {
+  // Converted all the same, but the user hears that it is no mail message, or that its
+  // separator may lack the sender and date.
+  if (message.empty()) {
     // The count line's warning says already what the file holds instead.
     if (!countWarned) source.warnings.push_back({path, "the message is empty"});
   } else if (!HasHeaderField(message)) {

@@ -18,7 +18,7 @@ namespace drovanta {
 enum class SourceKind {
   Message,         // a message, written as it lies
   PartialMessage,  // a message whose stripped parts are put back as it is written
-  NotAMessage,     // an AppleDouble sidecar: skipped
+  NotAMessage,     // an AppleDouble sidecar or an empty file: skipped
 };
 
 // One message file, read once (emlx/source_reading.h): everything its record is made from. It
@@ -26,6 +26,9 @@ enum class SourceKind {
 struct SourceMessage {
   std::string path;
   SourceKind kind = SourceKind::Message;
+  // Why a NotAMessage is skipped: "not a message: AppleDouble metadata file", "the file is
+  // empty".
+  std::string notAMessageReason;
   const MessageFile* file = nullptr;
   // The message in the file's bytes, without an .emlx file's count line and property list.
   std::string_view message;

@@ -129,7 +129,7 @@ class Run {
     // and parts; the separator line and the text are made from that.
     if (MaybeFailure failure = file_.open(path)) return fail(row, path, *failure, "cannot read");
     const SourceMessage source = ReadSourceMessage(path, file_, options_.record.writeFlags);
-    if (source.kind == SourceKind::NotAMessage) return skip(row, path);
+    if (source.kind == SourceKind::NotAMessage) return skip(row, path, source.notAMessageReason);
     if (options_.newOnly &&
         (!folderReady(row, path, place) ||
          endedAsAlreadyThere(row, path, place, MessageKeyOfMessage(source.message),
@@ -390,9 +390,9 @@ class Run {
     }
   }
 
-  void skip(long row, const std::string& path) {
+  void skip(long row, const std::string& path, const std::string& reason) {
     ++summary_.skipped;
-    observer_.turnSkipped(row, Notice{path, "not a message: AppleDouble metadata file"});
+    observer_.turnSkipped(row, Notice{path, reason});
   }
 
   RowSource& rows_;
