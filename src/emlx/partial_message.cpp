@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "emlx/mime_leaf_parts.h"
-#include "emlx/part_encoding.h"
 #include "emlx/part_store.h"
 #include "message/gmime_setup.h"
+#include "message/part_encoding.h"
 #include "shellutil/ascii_case.h"
 
 namespace drovanta {
@@ -96,7 +96,6 @@ PartialMessagePlan PlanPartialMessage(const std::string& messagePath,
                                       std::string_view messageBytes) {
   EnsureGMime();
   PartialMessagePlan plan;
-  plan.streamPart = StreamPart;
   plan.lineEnd = std::string(lineEndOf(messageBytes));
   std::string copy;
   const std::vector<LeafPart> parts =

@@ -1,5 +1,7 @@
 #include "message/partial_plan.h"
 
+#include "message/part_encoding.h"
+
 namespace drovanta {
 
 MaybeFailure StreamPartialMessage(const PartialMessagePlan& plan, std::string_view messageBytes,
@@ -15,7 +17,7 @@ MaybeFailure StreamPartialMessage(const PartialMessagePlan& plan, std::string_vi
         break;
       case MessagePiece::Kind::Encoded:
       case MessagePiece::Kind::Content:
-        if (MaybeFailure failure = plan.streamPart(piece, plan.lineEnd, sink, sinkRefused)) {
+        if (MaybeFailure failure = StreamPart(piece, plan.lineEnd, sink, sinkRefused)) {
           return failure;
         }
         break;

@@ -4,7 +4,7 @@
 #include <functional>
 #include <string_view>
 
-#include "message/partial_plan.h"
+#include "message/message_piece.h"
 #include "shellutil/failure.h"
 
 namespace drovanta {
