@@ -43,7 +43,7 @@ class HourglassPointer {
 void AddMessagesBelow(StepWindow& form, const std::string& folder, FilesAdded& result) {
   WindowPlatform& platform = form.platform();
   HourglassPointer pointer(platform);
-  std::shared_ptr<KeyedStringList> found;
+  std::shared_ptr<WalkStringList> found;
   std::vector<Failure> unsearched;
   std::vector<std::string> skipped;
   {
