@@ -1,6 +1,9 @@
 // emlx2mbox: the command line over the conversion core. Glue only: read the arguments, gather
 // the messages, run the conversion, report and turn the result into an exit code.
 #include <unistd.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -196,6 +199,12 @@ int Run(const std::vector<std::string>& args) {
 }  // namespace drovanta
 
 int main(int argc, char** argv) {
+#ifdef __GLIBC__
+  // Blocks of 256 KB and more (the lists of 200,000 rows, records and paths) are mapped and go
+  // back to the system when freed. Left to itself, glibc raises this bound after the first such
+  // free, and the next lists land in the heap, where what they leave is never given back.
+  mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+#endif
   std::vector<std::string> args(argv + 1, argv + argc);
   return drovanta::Run(args);
 }

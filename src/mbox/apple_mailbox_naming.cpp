@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <numeric>
 #include <set>
 #include <unordered_map>
 #include <utility>
@@ -85,17 +86,20 @@ std::vector<std::string> OrderForAppleLayout(std::vector<std::string> paths, cha
     if (added) groups.emplace_back(place->mailboxPath, std::vector<Entry>{});
     groups[it->second].second.push_back({i, AppleMessageNumber(paths[i], separator)});
   }
-  std::vector<std::string> ordered = paths;
+  // Where each row's path comes from; the paths are moved once, never copied (200,000 of them
+  // took 32 MB).
+  std::vector<std::size_t> from(paths.size());
+  std::iota(from.begin(), from.end(), std::size_t{0});
   for (auto& [key, entries] : groups) {
     std::vector<Entry> sorted = entries;
     std::stable_sort(sorted.begin(), sorted.end(), [](const Entry& a, const Entry& b) {
       if (a.number && b.number) return *a.number < *b.number;
       return a.number.has_value() && !b.number.has_value();
     });
-    for (std::size_t k = 0; k < entries.size(); ++k) {
-      ordered[entries[k].position] = std::move(paths[sorted[k].position]);
-    }
+    for (std::size_t k = 0; k < entries.size(); ++k) from[entries[k].position] = sorted[k].position;
   }
+  std::vector<std::string> ordered(paths.size());
+  for (std::size_t i = 0; i < paths.size(); ++i) ordered[i] = std::move(paths[from[i]]);
   return ordered;
 }
 

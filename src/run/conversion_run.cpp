@@ -348,7 +348,11 @@ class Run {
   void keepOpenRecords() {
     if (openRecords_.empty()) return;
     auto& kept = written_[openMailbox_];
-    kept.insert(kept.end(), openRecords_.begin(), openRecords_.end());
+    if (kept.empty()) {
+      kept.swap(openRecords_);  // not copied: a mailbox may hold 200,000 of them
+    } else {
+      kept.insert(kept.end(), openRecords_.begin(), openRecords_.end());
+    }
     openRecords_.clear();
   }
 
