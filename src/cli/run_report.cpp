@@ -29,8 +29,11 @@ std::string LineEndNote(const RunSummary& summary) {
 std::string ReadBackLine(const ReadBackSummary& readBack) {
   std::string line = "Read back: " + std::to_string(readBack.records) + " records in " +
                      std::to_string(readBack.mailboxes) + " mailboxes, ";
-  if (readBack.differing.empty()) return line + "all whole";
-  return line + std::to_string(readBack.differing.size()) + " differ";
+  line += readBack.differing.empty() ? std::string("all whole")
+                                     : std::to_string(readBack.differing.size()) + " differ";
+  // The counts then hold only the mailboxes read before the second signal.
+  if (readBack.cutShort) line += "; cut short by a second signal";
+  return line;
 }
 
 void PrintRunReport(std::FILE* stream, const std::vector<Failure>& failures,

@@ -28,11 +28,21 @@ Failure differs(const std::string& path, const std::string& how) {
   return Failure{FailureCode::ReadBackDiffers, path, "read back: " + how};
 }
 
+// The error that tells a reading ended by a second stop request.
+constexpr int kCutShort = ECANCELED;
+
+// A second stop request, looked at before each chunk: the user wants the program ended now.
+bool abandoned(const StopRequest* stop) {
+  return stop != nullptr && stop->abandoning();
+}
+
 // A stretch of the file's bytes, read a cache-sized chunk at a time; 0 or the error.
 template <typename Take>
-int forEachChunk(int fd, std::uint64_t begin, std::uint64_t end, Take take) {
+int forEachChunk(int fd, std::uint64_t begin, std::uint64_t end, const StopRequest* stop,
+                 Take take) {
   std::unique_ptr<char[]> buffer(new char[kChunk]);
   for (std::uint64_t at = begin; at < end;) {
+    if (abandoned(stop)) return kCutShort;
     const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, end - at));
     const ssize_t got = ::pread(fd, buffer.get(), want, static_cast<off_t>(at));
     if (got < 0 && errno == EINTR) continue;
@@ -47,7 +57,7 @@ int forEachChunk(int fd, std::uint64_t begin, std::uint64_t end, Take take) {
 // Record starts ("From " at the file's start or after an empty line, LF or CR LF) whose "From "
 // begins in [begin, end); `counted` gets them. 0 or the error.
 int countRecordStarts(int fd, std::uint64_t begin, std::uint64_t end, std::uint64_t fileSize,
-                      long& counted) {
+                      const StopRequest* stop, long& counted) {
   // The three bytes before `begin` tell whether a line starts there after an empty line; the
   // four after `end` complete a "From " that starts at its last bytes.
   const std::uint64_t from = begin < 3 ? 0 : begin - 3;
@@ -57,6 +67,7 @@ int countRecordStarts(int fd, std::uint64_t begin, std::uint64_t end, std::uint6
   std::memset(buffer.get(), 0, kCarry);
   if (from == 0) buffer[kCarry - 1] = buffer[kCarry - 2] = '\n';  // the start of the file
   for (std::uint64_t at = from; at < to;) {
+    if (abandoned(stop)) return kCutShort;
     const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, to - at));
     const ssize_t got = ::pread(fd, chunk, want, static_cast<off_t>(at));
     if (got < 0 && errno == EINTR) continue;
@@ -80,8 +91,8 @@ int countRecordStarts(int fd, std::uint64_t begin, std::uint64_t end, std::uint6
 
 }  // namespace
 
-MailboxReadBack ReadBackMailbox(const std::string& mailboxPath,
-                                std::vector<WrittenRecord> appended) {
+MailboxReadBack ReadBackMailbox(const std::string& mailboxPath, std::vector<WrittenRecord> appended,
+                                const StopRequest* stop) {
   MailboxReadBack result;
   std::sort(appended.begin(), appended.end(),
             [](const WrittenRecord& a, const WrittenRecord& b) { return a.offset < b.offset; });
@@ -112,12 +123,12 @@ MailboxReadBack ReadBackMailbox(const std::string& mailboxPath,
     }
     const std::uint64_t begin = appended[first].offset;
     const std::uint64_t end = std::min(fileSize, appended[last].offset + appended[last].length);
-    error = countRecordStarts(fd, gapStart, begin, fileSize, result.records);
+    error = countRecordStarts(fd, gapStart, begin, fileSize, stop, result.records);
     std::size_t next = first;
     std::uint64_t position = begin;
     XXH3_64bits_reset(digest);
     if (error == 0 && begin < end) {
-      error = forEachChunk(fd, begin, end, [&](std::string_view bytes) {
+      error = forEachChunk(fd, begin, end, stop, [&](std::string_view bytes) {
         while (!bytes.empty() && next <= last) {
           const WrittenRecord& record = appended[next];
           const std::uint64_t recordEnd = record.offset + record.length;
@@ -140,13 +151,16 @@ MailboxReadBack ReadBackMailbox(const std::string& mailboxPath,
     first = last + 1;
   }
   XXH3_freeState(digest);
-  if (error == 0) error = countRecordStarts(fd, gapStart, fileSize, fileSize, result.records);
+  if (error == 0) error = countRecordStarts(fd, gapStart, fileSize, fileSize, stop, result.records);
   if (error == 0 && differing != 0) {
     // Damaged records may hold more or fewer record starts than were written: all counted.
     result.records = 0;
-    error = countRecordStarts(fd, 0, fileSize, fileSize, result.records);
+    error = countRecordStarts(fd, 0, fileSize, fileSize, stop, result.records);
   }
-  if (error != 0) {
+  if (error == kCutShort) {
+    result = MailboxReadBack{};
+    result.cutShort = true;
+  } else if (error != 0) {
     result.differs = differs(mailboxPath, std::string("cannot be read: ") + std::strerror(error));
   } else if (differing != 0) {
     result.differs = differs(mailboxPath, std::to_string(differing) + " of the " +

@@ -105,6 +105,9 @@ class Run {
     }
     closeMailbox();
     if (options_.readBack) readBack();
+    // A request that came during the last record or the reading back still ends the run as
+    // stopped.
+    if (stopRequestedNow()) summary_.stopped = true;
     return std::move(summary_);
   }
 
@@ -411,8 +414,17 @@ class Run {
     result.done = true;
     for (const std::string& mailbox : summary_.mailboxes) {
       const auto records = written_.find(mailbox);
-      MailboxReadBack found = ReadBackMailbox(
-          mailbox, records == written_.end() ? std::vector<WrittenRecord>{} : records->second);
+      MailboxReadBack found =
+          options_.stop != nullptr && options_.stop->abandoning()
+              ? MailboxReadBack{.records = 0, .differs = std::nullopt, .cutShort = true}
+              : ReadBackMailbox(
+                    mailbox,
+                    records == written_.end() ? std::vector<WrittenRecord>{} : records->second,
+                    options_.stop);
+      if (found.cutShort) {
+        result.cutShort = true;
+        break;
+      }
       ++result.mailboxes;
       result.records += found.records;
       if (found.differs) result.differing.push_back(std::move(*found.differs));

@@ -29,7 +29,8 @@ struct RunOptions {
   // A record stands for one copy: a message held N times leaves out its first N copies in the
   // rows, the others go in.
   bool newOnly = false;
-  // After the run, read each mailbox it wrote back from the disk (RunSummary::readBack).
+  // After the run, read each mailbox it wrote back from the disk (RunSummary::readBack). The
+  // first stop request lets this checking at the end go on; a second ends it at once.
   bool readBack = false;
 };
 
@@ -39,6 +40,9 @@ struct ReadBackSummary {
   long records = 0;   // records in the mailboxes read back, those of earlier runs included
   long mailboxes = 0;
   std::vector<Failure> differing;  // one per mailbox that does not hold what was written
+  // A second stop request (StopRequest::abandoning) ended it before every mailbox was read
+  // back: only those before are counted.
+  bool cutShort = false;
 };
 
 struct RunSummary {
@@ -47,7 +51,9 @@ struct RunSummary {
   long skipped = 0;       // not messages (AppleDouble sidecars)
   long warnings = 0;      // messages converted with a warning (each may warn more than once)
   long alreadyThere = 0;  // left out: their mailbox held them before the run (newOnly)
-  // The run was asked to stop (by the observer or a stop request) before its last row.
+  // The run was asked to stop: by the observer before its last row, or by a stop request at any
+  // time (during the last record or the checking at the end too), so that a front-end always
+  // tells of the request it took.
   bool stopped = false;
   // Rows the stopped run did not convert: those it did not come to, and one whose record it
   // left out or cut back when the request came while it was read or written.

@@ -135,7 +135,9 @@ class ParallelRun {
       for (Failure& failure : part.readBack.differing) {
         summary.readBack.differing.push_back(std::move(failure));
       }
+      summary.readBack.cutShort = summary.readBack.cutShort || part.readBack.cutShort;
     }
+    if (stopRequestedNow()) summary.stopped = true;  // as RunConversion tells it
     return summary;
   }
 

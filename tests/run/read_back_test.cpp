@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -92,6 +93,62 @@ TEST(ReadBackTest, ARecordThatDiffersFromWhatWasWrittenFailsItsMailbox) {
       EXPECT_EQ(summary.readBack.differing[0].path, box);
       EXPECT_EQ(summary.readBack.differing[0].code, FailureCode::ReadBackDiffers);
     }
+  }
+}
+
+// A stop request during the last record or after it still ends the run as stopped; the first
+// lets the reading back go on, a second ends it at once.
+TEST(ReadBackTest, AStopAtTheEndIsToldAndASecondOneEndsTheReadingBack) {
+  struct Case {
+    const char* what;
+    int requests;
+    bool duringRecord;  // else once the last record is whole
+    long converted;
+    bool cutShort;
+  };
+  for (const Case& c : {Case{"one request during the last record", 1, true, 4, false},
+                        Case{"two requests after the last record", 2, false, 4, true},
+                        Case{"two requests during the last record", 2, true, 3, true}}) {
+    SCOPED_TRACE(c.what);
+    TempFolder temp;
+    VectorRowSource rows(
+        {temp.write("Box/1.emlx", emlx("one")), temp.write("Box/2.emlx", emlx("two")),
+         temp.write("Box/3.emlx", emlx("three")), temp.write("Other/1.emlx", emlx("four"))});
+    StopRequest stop;
+    class Stopping : public RecordingObserver {
+     public:
+      Stopping(StopRequest& stop, const Case& c) : stop_(stop), case_(c) {}
+      void lineRead(std::uint64_t text, std::uint64_t file) override {
+        RecordingObserver::lineRead(text, file);
+        if (case_.duringRecord && !asked_ && started_ == 3) ask();
+      }
+      void turnStarted(long row) override {
+        RecordingObserver::turnStarted(row);
+        started_ = row;
+      }
+      void turnFinished(long row) override {
+        RecordingObserver::turnFinished(row);
+        if (!case_.duringRecord && row == 3) ask();
+      }
+
+     private:
+      void ask() {
+        asked_ = true;
+        for (int i = 0; i < case_.requests; ++i) stop_.request(SIGINT);
+      }
+      StopRequest& stop_;
+      const Case& case_;
+      long started_ = -1;
+      bool asked_ = false;
+    } observer(stop, c);
+    RunOptions options;
+    options.readBack = true;
+    options.stop = &stop;
+    const RunSummary summary = RunConversion(rows, temp.str() + "/Out", observer, options);
+    EXPECT_TRUE(summary.stopped);
+    EXPECT_EQ(summary.converted, c.converted);
+    EXPECT_EQ(summary.readBack.cutShort, c.cutShort);
+    EXPECT_EQ(summary.readBack.mailboxes, c.cutShort ? 0 : 2);
   }
 }
 
