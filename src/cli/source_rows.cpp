@@ -53,7 +53,9 @@ void keepFirstOfEach(std::vector<std::string>& rows) {
   }
   std::size_t kept = 0;
   for (std::size_t i = 0; i < rows.size(); ++i) {
-    if (!dropped[i]) rows[kept++] = std::move(rows[i]);
+    if (dropped[i]) continue;
+    if (kept != i) rows[kept] = std::move(rows[i]);  // a string moved onto itself is emptied
+    ++kept;
   }
   rows.resize(kept);
 }
@@ -89,8 +91,11 @@ SourceRows CollectSourceRows(const std::vector<std::string>& absoluteSources,
     result.failures.insert(result.failures.end(), unlistable.begin(), unlistable.end());
     if (failure) result.failures.push_back(std::move(*failure));
     for (const SpecialFile& special : scanner.specialFiles()) {
-      if (HasEmlxName(special.name) && skippedNames.insert(special.name).second) {
-        result.skipped.push_back(Notice{special.name, "not a regular file but " + special.kind});
+      if (!special.folderLink && !HasEmlxName(special.name)) continue;
+      if (skippedNames.insert(special.name).second) {
+        result.skipped.push_back(
+            Notice{special.name,
+                   special.folderLink ? special.kind : "not a regular file but " + special.kind});
       }
     }
     if (result.stopped) return result;

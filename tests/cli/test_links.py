@@ -166,6 +166,20 @@ class LinksTest(CliTestCase):
         box = os.path.join(self.path("out"), os.path.relpath(self.path("src"), "/"), "src.mbox")
         self.assert_same_messages(read_mbox(box), [real])
 
+    def test_links_to_folders_are_told_as_skipped(self):
+        rng = random.Random(5)
+        message = write_file(self.path("src", "1.emlx"), emlx_bytes(make_message(1, rng)))
+        write_file(self.path("elsewhere", "2.emlx"), emlx_bytes(make_message(2, rng)))
+        os.symlink(self.path("elsewhere"), self.path("src", "Old"))
+        result = self.run_tool("-o", "out", "src")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(report_lines(result.stderr.decode())[0],
+                         f"skipped: {self.path('src', 'Old')}: a symbolic link to a folder, "
+                         "not followed")
+        self.assert_summary(result.stderr, converted=1, skipped=1, mailboxes=1)
+        box = os.path.join(self.path("out"), os.path.relpath(self.path("src"), "/"), "src.mbox")
+        self.assert_same_messages(read_mbox(box), [message])
+
 
 if __name__ == "__main__":
     unittest.main()
