@@ -228,8 +228,12 @@ class Run {
   // Messages come folder by folder: the folder made for the last one is not looked at again.
   bool folderReady(long row, const std::string& path, const MailboxPlace& place) {
     if (place.outputFolder == readyFolder_) return true;
-    if (CreateFolderPath(place.outputFolder, &summary_.foldersMade)) {
-      fail(row, path, folderNotCreated(place.outputFolder), "cannot create output folder");
+    // Levels below the destination are never taken through a link.
+    if (MaybeFailure failure =
+            CreateFolderBelow(destination_, place.outputFolder, &summary_.foldersMade)) {
+      const bool named = failure->reason.find(" stands in the way: ") != std::string::npos;
+      fail(row, path, named ? std::move(*failure) : folderNotCreated(place.outputFolder),
+           "cannot create output folder");
       return false;
     }
     readyFolder_ = place.outputFolder;
