@@ -70,11 +70,13 @@ SourceRows CollectSourceRows(const std::vector<std::string>& absoluteSources,
   };
   // SOURCEs may overlap (a folder and a folder or file inside it): each file is converted once,
   // where it first comes. One walk lists each file once.
-  std::unordered_set<std::string> skippedNames;
+  // The few paths that are not walked rows: SOURCE files and special files told as skipped.
+  // A path comes once among them and the rows, where it first comes.
+  std::unordered_set<std::string> named;
   for (const auto& source : absoluteSources) {
     std::error_code error;
     if (!std::filesystem::is_directory(source, error)) {
-      result.rows.push_back(source);
+      if (named.insert(source).second) result.rows.push_back(source);
       continue;
     }
     result.folders.push_back(source);
@@ -92,7 +94,7 @@ SourceRows CollectSourceRows(const std::vector<std::string>& absoluteSources,
     if (failure) result.failures.push_back(std::move(*failure));
     for (const SpecialFile& special : scanner.specialFiles()) {
       if (!special.folderLink && !HasEmlxName(special.name)) continue;
-      if (skippedNames.insert(special.name).second) {
+      if (named.insert(special.name).second) {
         result.skipped.push_back(
             Notice{special.name,
                    special.folderLink ? special.kind : "not a regular file but " + special.kind});
