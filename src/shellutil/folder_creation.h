@@ -30,4 +30,8 @@ MaybeFailure CreateFolderBelow(const std::string& base, const std::string& path,
 // all failed leaves no folder it made behind. A folder that holds anything stays.
 void RemoveFoldersLeftEmpty(std::vector<std::string> folders);
 
+// Flushes to the disk (fsync) the folder holding each of the paths, each folder once, so that
+// files and folders made in them are found after a crash: a failure for each that could not be.
+std::vector<Failure> FlushFoldersHolding(const std::vector<std::string>& paths);
+
 }  // namespace drovanta

@@ -35,7 +35,7 @@ class ConversionTest(CliTestCase):
 
     def test_every_message_arrives_whole_in_its_folders_mailbox(self):
         inbox, work = self.make_tree()
-        # Relative paths, as a user types them, are taken from the working folder.
+#Relative paths, as a user types them, are taken from the working folder.
         result = self.run_tool("-o", "out", "src")
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(result.stdout, b"")
@@ -48,13 +48,13 @@ class ConversionTest(CliTestCase):
         self.assert_same_messages(read_mbox(self.path("out", inbox_box)), inbox)
         self.assert_same_messages(read_mbox(self.path("out", work_box)), work)
 
-        # The body's "From " lines are quoted in the file, so no reader splits the message.
+#The body's "From " lines are quoted in the file, so no reader splits the message.
         with open(self.path("out", work_box), "rb") as f:
             raw = f.read()
         self.assertIn(b"\n>From here on\n>>From there\n", raw)
 
-        # SOURCEs that overlap (a folder, a folder inside it, a file inside that) convert each
-        # message file once.
+#SOURCEs that overlap(a folder, a folder inside it, a file inside that) convert each
+#message file once.
         result = self.run_tool("-o", "again", "src/", "src/Acct/Work", "./src/Acct/Inbox/9.emlx")
         self.assert_summary(result.stderr, converted=7, mailboxes=2)
         self.assert_same_messages(read_mbox(self.path("again", inbox_box)), inbox)
@@ -69,7 +69,7 @@ class ConversionTest(CliTestCase):
             self.assert_summary(result.stderr, converted=2, mailboxes=2)
         self.assert_same_messages(read_mbox(self.path("out", self.mirror("src", "a"))),
                                   [first, first])
-        # A plain .eml has no count line: it is taken whole.
+#A plain.eml has no count line : it is taken whole.
         written = read_mbox(self.path("out", self.mirror("src", "b")))
         self.assertEqual(len(written), 2)
         self.assertEqual(written[0][1]["Message-ID"], "<m2@example.org>")
@@ -103,6 +103,21 @@ class ConversionTest(CliTestCase):
         self.assert_same_messages(written, sent)
         attachment = [p for p in written[0][1].walk() if p.get_filename() == "agenda.txt"]
         self.assertTrue(attachment[0].get_payload(decode=True).startswith(b"Agenda for"))
+
+    def test_the_last_line_says_what_was_made_sure_of_on_the_disk(self):
+        self.make_tree()
+        checked = "Checked: 7 records in 2 mailboxes, in place and on disk"
+        for options, last in (([], checked),
+                              (["--verify"], "Checked: 7 records in 2 mailboxes, on disk and "
+                                             "read back whole"),
+                              (["--verify", "--no-verify"], checked),
+                              (["--no-sync"], "Not flushed: 7 records in 2 mailboxes, not checked")):
+            with self.subTest(options=options):
+                out = self.path("out-" + "".join(options))
+                result = self.run_tool(*options, "-o", out, self.path("src"))
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertEqual(result.stderr.decode().splitlines()[-1], last)
+                self.assertEqual(len(read_mbox(os.path.join(out, self.mirror("src", "Acct", "Inbox")))), 5)
 
 
 if __name__ == "__main__":
