@@ -1,7 +1,5 @@
-""
-    "How many messages independent mbox readers find in a mailbox file. Each function gives None
-    when its reader is not installed;
-readers that may rewrite what they open get a copy."""
+"""How many messages independent mbox readers find in a mailbox file. Each function gives None
+when its reader is not installed; readers that may rewrite what they open get a copy."""
 
 import os
 import pty
@@ -56,8 +54,7 @@ def mutt_count(box: str, scratch: str):
         os.execvpe("mutt", ["mutt", "-n", "-F", rc, "-R", "-f", box], env)
     seen, count = b"", None
     try:
-  while
-    count is None and select.select([fd], [], [], 60)[0]:
+        while count is None and select.select([fd], [], [], 60)[0]:
             chunk = os.read(fd, 4096)
             if not chunk:
                 break

@@ -16,7 +16,7 @@ class AppleLayoutTest(CliTestCase):
         rng = random.Random(5)
         store = self.path("Library", "Mail", "V10")
         shards = {
-#account UUID folder->mailbox folder chain->shard folder->numbers
+            # account UUID folder -> mailbox folder chain -> shard folder -> numbers
             ("0A1B2C3D-ACCT", "INBOX.mbox"): {
                 "9F3E-UUID/Data/Messages": [3, 12, 1],
                 "9F3E-UUID/Data/1/Messages": [1005, 1001],
@@ -29,8 +29,7 @@ class AppleLayoutTest(CliTestCase):
             ("IMAP-ann@mail.example", "[Gmail].mbox"): {"Messages": [2, 1]},
             ("IMAP-ann@mail.example", "Sent Messages.mbox.noindex"): {"Messages": [5, 4]},
         }
-        expected, paths = {}, {
-}
+        expected, paths = {}, {}
         for chain, folders in shards.items():
             names = [c[:-len(".noindex")] if c.endswith(".noindex") else c for c in chain]
             box = os.path.join(names[0], *[n[:-len(".mbox")] for n in names[1:-1]], names[-1])
@@ -44,7 +43,7 @@ class AppleLayoutTest(CliTestCase):
                     paths[(box, number)] = path
                     numbers.append(number)
             expected[box] = sorted(numbers)
-#Mail's own files beside the messages are no messages; loose ones keep default naming.
+        # Mail's own files beside the messages are no messages; loose ones keep default naming.
         write_file(os.path.join(store, "0A1B2C3D-ACCT", "INBOX.mbox", "Info.plist"), b"<plist/>")
         loose = write_file(self.path("Library", "Mail", "Exported", "1.emlx"),
                            emlx_bytes(make_message(999, rng)))
@@ -52,7 +51,7 @@ class AppleLayoutTest(CliTestCase):
 
     def test_one_mailbox_file_per_apple_mailbox_in_number_order(self):
         expected, paths, loose = self.make_store()
-#-- layout auto, the default, sees the messages inside Apple Mail mailbox folders.
+        # --layout auto, the default, sees the messages inside Apple Mail mailbox folders.
         for out, layout in (("out", ["--layout", "apple"]), ("auto", [])):
             result = self.run_tool(*layout, "-o", out, "Library")
             self.assertEqual(result.returncode, 0, result.stderr)

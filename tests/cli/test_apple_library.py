@@ -17,8 +17,9 @@ from cli_support import (EMLX2MBOX, SUMMARY, CliTestCase, decoded_parts, emlx_by
                          header_items, make_message, read_mbox, source_message, write_file)
 
 READ = 1 << 0
-#Libraries : message folder below Library /->(mailbox file below DEST, message numbers).Every
-#era with each check box state is converted through the window(tests / window); here the reruns.
+
+# Libraries: message folder below Library/ -> (mailbox file below DEST, message numbers). Every
+# era with each check box state is converted through the window (tests/window); here the reruns.
 V2 = {
     "Mail/V2/IMAP-ann@imap.example/INBOX.mbox/Messages":
         ("IMAP-ann@imap.example/INBOX.mbox", [11, 10]),
@@ -59,9 +60,7 @@ class AppleLibraryTest(CliTestCase):
             write_file(self.path(root, folder, f"{number}.emlx"),
                        emlx_bytes(make_message(uid, rng), flags))
             expected.setdefault(box, []).append((number, f"<m{uid}@example.org>"))
-        return {
-box: [mid for _, mid in sorted(pairs)] for box, pairs in expected.items()
-}
+        return {box: [mid for _, mid in sorted(pairs)] for box, pairs in expected.items()}
 
     def test_a_rerun_after_a_stop_adds_every_message_exactly_once(self):
         expected = self.make_library(V10)
@@ -106,8 +105,8 @@ box: [mid for _, mid in sorted(pairs)] for box, pairs in expected.items()
                "Mail/V10/A/Drafts.mbox/U/Data/Messages": ("A/Drafts.mbox", [1])}
         no_id = (b"From: Cy <cy@example.org>\nSubject: no id\nDate: Mon, 05 Jan 2026 09:07:03 "
                  b"+0000\n\nbody\n")
-#Reruns may write other line ends or add the state : the messages are still known.
-#Eight jobs on three mailboxes : messages prepared ahead are looked up as well.
+        # Reruns may write other line ends or add the state: the messages are still known.
+        # Eight jobs on three mailboxes: messages prepared ahead are looked up as well.
         for second in (["--flags"], ["--eol", "crlf"], ["--eol", "lf", "-j", "1"], ["-j", "8"]):
             with self.subTest(second=second):
                 for folder in ("Library", "out"):
@@ -117,7 +116,7 @@ box: [mid for _, mid in sorted(pairs)] for box, pairs in expected.items()
                            emlx_bytes(no_id, 0))
                 result = self.run_tool("--layout", "apple", "-o", "out", "Library")
                 self.assertEqual(result.returncode, 0, result.stderr)
-#The newer copy : new messages, changed state, a copy of a message twice.
+                # The newer copy: new messages, changed state, a copy of a message twice.
                 new_ids = self.make_library(new, first_uid=100, flags_of=lambda uid: READ)
                 other = no_id.replace(b"no id", b"no id either")
                 write_file(self.path("Library", "Mail/V10/A/INBOX.mbox/U/Data/1/Messages/"
@@ -183,9 +182,9 @@ box: [mid for _, mid in sorted(pairs)] for box, pairs in expected.items()
             last = whole.rindex(nl * 2 + b"From ") + 2 * len(nl)
             body = whole.index(nl * 2, last) + 2 * len(nl)
             inner = whole.index(nl * 2, body) + 2 * len(nl)  # after an empty line of the body
-#Where a killed run or a power cut may leave the last record : (cut, messages written
-#again).A cut before "From " leaves the first record without its empty line; one in
-#a separator line(the first at 5) leaves a line that is completed.
+            # Where a killed run or a power cut may leave the last record: (cut, messages written
+            # again). A cut before "From " leaves the first record without its empty line; one in
+            # a separator line (the first at 5) leaves a line that is completed.
             cuts = [(5, 2), (last - 1, 2), (last + 5, 1), (last + 30, 1), (body, 1),
                     (body + 200, 1), (inner, 1), (len(whole) - len(nl), 1), (len(whole) - 1, 1)]
             for cut, again in sorted(set(cuts)):
@@ -199,17 +198,17 @@ box: [mid for _, mid in sorted(pairs)] for box, pairs in expected.items()
                     for source in sources:
                         want = source_message(source)
                         self.assertIn((header_items(want), decoded_parts(want)), written)
-#A completed separator line opens a record strict readers read too
-#(formail merges an empty one into the one before it; mailutils reads no
-#CR LF records).
+                    # A completed separator line opens a record strict readers read too
+                    # (formail merges an empty one into the one before it; mailutils reads no
+                    # CR LF records).
                     strict = ("mutt", "dovecot", "mailutils")[:3 if eol == "lf" else 2]
                     for reader in strict if cut in (5, last + 5, last + 30) else ():
                         found = READERS[reader](box, self.path("readers"))
                         self.assertIn(found, (None, len(written)), reader)
 
     def test_each_record_there_covers_one_copy_of_its_message(self):
-#Copies of a message(same Message - ID and Date) in two mailboxes; a first run stopped
-#after `stop` messages of each : every copy ends up once, serially and on eight threads.
+        # Copies of a message (same Message-ID and Date) in two mailboxes; a first run stopped
+        # after `stop` messages of each: every copy ends up once, serially and on eight threads.
         rng = random.Random(5)
         a, b, c = (make_message(n, rng) for n in (1, 2, 3))
         folders = {"M": [a, b, a, a, c], "N": [b, b]}
@@ -230,7 +229,7 @@ box: [mid for _, mid in sorted(pairs)] for box, pairs in expected.items()
                                                         for f in files[folder]])
 
     def test_a_whole_last_record_is_known_whatever_the_options_of_either_run(self):
-#A lone CR before "From " is a line end in some modes only, which then quote the line.
+        # A lone CR before "From " is a line end in some modes only, which then quote the line.
         modes = [[*eol, *flags] for eol in ([], ["--eol", "crlf"], ["--eol", "lf"])
                  for flags in ([], ["--flags"])]
         rng = random.Random(6)

@@ -35,7 +35,7 @@ class ConversionTest(CliTestCase):
 
     def test_every_message_arrives_whole_in_its_folders_mailbox(self):
         inbox, work = self.make_tree()
-#Relative paths, as a user types them, are taken from the working folder.
+        # Relative paths, as a user types them, are taken from the working folder.
         result = self.run_tool("-o", "out", "src")
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(result.stdout, b"")
@@ -48,13 +48,13 @@ class ConversionTest(CliTestCase):
         self.assert_same_messages(read_mbox(self.path("out", inbox_box)), inbox)
         self.assert_same_messages(read_mbox(self.path("out", work_box)), work)
 
-#The body's "From " lines are quoted in the file, so no reader splits the message.
+        # The body's "From " lines are quoted in the file, so no reader splits the message.
         with open(self.path("out", work_box), "rb") as f:
             raw = f.read()
         self.assertIn(b"\n>From here on\n>>From there\n", raw)
 
-#SOURCEs that overlap(a folder, a folder inside it, a file inside that) convert each
-#message file once.
+        # SOURCEs that overlap (a folder, a folder inside it, a file inside that) convert each
+        # message file once.
         result = self.run_tool("-o", "again", "src/", "src/Acct/Work", "./src/Acct/Inbox/9.emlx")
         self.assert_summary(result.stderr, converted=7, mailboxes=2)
         self.assert_same_messages(read_mbox(self.path("again", inbox_box)), inbox)
@@ -69,7 +69,7 @@ class ConversionTest(CliTestCase):
             self.assert_summary(result.stderr, converted=2, mailboxes=2)
         self.assert_same_messages(read_mbox(self.path("out", self.mirror("src", "a"))),
                                   [first, first])
-#A plain.eml has no count line : it is taken whole.
+        # A plain .eml has no count line: it is taken whole.
         written = read_mbox(self.path("out", self.mirror("src", "b")))
         self.assertEqual(len(written), 2)
         self.assertEqual(written[0][1]["Message-ID"], "<m2@example.org>")

@@ -77,7 +77,7 @@ class FailureTest(CliTestCase):
         os.chmod(unreadable, 0)
         self.message("src", "B", "3.emlx", number=3)
         os.chmod(self.path("src", "B"), 0)
-#A copy the unprivileged user can reach, wherever the build folder lies.
+        # A copy the unprivileged user can reach, wherever the build folder lies.
         tool = shutil.copy(EMLX2MBOX, self.path("emlx2mbox"))
         result = subprocess.run([tool, "-o", "out", "src"], capture_output=True, cwd=self.tmp,
                                 preexec_fn=unprivileged, timeout=120)
@@ -116,7 +116,7 @@ class FailureTest(CliTestCase):
         blocked = [self.message("src", "B", "2.emlx", number=2),
                    self.message("src", "B", "3.emlx", number=3)]
         mirror = os.path.relpath(self.path("src"), "/")
-#A regular file stands where folder B's mailbox folder should be made.
+        # A regular file stands where folder B's mailbox folder should be made.
         write_file(self.path("out", mirror, "B"), b"in the way\n")
         result = self.run_tool("-o", "out", "src")
         self.assertEqual(result.returncode, 1, result.stderr)
@@ -133,7 +133,7 @@ class FailureTest(CliTestCase):
         link = self.path("links", "1.emlx")
         os.makedirs(os.path.dirname(link))
         os.symlink(self.path("gone.emlx"), link)
-#Its folder can be made, but "<name>.mbox" is past the longest file name.
+        # Its folder can be made, but "<name>.mbox" is past the longest file name.
         long_named = self.path("L" * 252)
         self.message("L" * 252, "2.emlx", number=2)
         for source in ("/dev/zero", link, long_named):
@@ -149,7 +149,7 @@ class FailureTest(CliTestCase):
         last = self.message("src", "4.emlx", number=4)
         box = os.path.join(self.path("out"), os.path.relpath(self.path("src"), "/"), "src.mbox")
         os.makedirs(os.path.dirname(box))
-#The big record does not fit under the limit; the small ones do, before and after it.
+        # The big record does not fit under the limit; the small ones do, before and after it.
         result = self.run_tool("-o", "out", "src", preexec_fn=limit_file_size(100_000))
         self.assertEqual(result.returncode, 1, result.stderr)
         lines = report_lines(result.stderr.decode())
@@ -169,7 +169,7 @@ class FailureTest(CliTestCase):
         self.assertEqual(result.returncode, 0, result.stderr)
         lines = report_lines(result.stderr.decode())
         self.assertEqual(len(lines), 6, result.stderr)
-#Four stripped parts without their attachment folder : one line each, one message warned.
+        # Four stripped parts without their attachment folder: one line each, one message warned.
         self.assertEqual(lines[:4], [f"warning: {stub}: attachment of part {part} not found"
                                      for part in ("2.2", "2.4", "2.6", "2.8")])
         self.assertEqual(lines[4],

@@ -7,9 +7,9 @@ import unittest
 
 from cli_support import CliTestCase, mbox_files, plist, read_mbox, write_file
 
-# 2001 - 01 - 01 00 : 00 : 00 UTC : the file time, which a lost property - list date would show.
+# 2001-01-01 00:00:00 UTC: the file time, which a lost property-list date would show.
 FILE_TIME = 978307200
-# 2010 - 01 - 01 00 : 00 : 00 UTC : the date - received of every property list here.
+# 2010-01-01 00:00:00 UTC: the date-received of every property list here.
 RECEIVED = 1262304000
 
 
@@ -57,7 +57,7 @@ class HeaderReadingTest(CliTestCase):
             "e@example.com Fri Jan 01 00:00:00 2010",
             "f@example.com Fri Jan 01 00:00:00 2010",
         ])
-#The list is no part of the message, with or without a count line.
+        # The list is no part of the message, with or without a count line.
         for _, message in found:
             self.assertNotIn(b"<plist", message)
         self.assertIn(b"x" * 5000, found[4][1])

@@ -1,11 +1,7 @@
-""
-    "A run ended by a signal: SIGINT, SIGTERM and SIGHUP let the record being written be completed
-    (a second signal cuts it back out),
-    the run reports what it converted and exits 128 +
-        the
-        signal's number; a signal during the folder walk is reported too, and one ignored when the run starts(
-            nohup, a background job) stays ignored.A run killed outright leaves a torn record;
-the
+"""A run ended by a signal: SIGINT, SIGTERM and SIGHUP let the record being written be completed
+(a second signal cuts it back out), the run reports what it converted and exits 128 + the
+signal's number; a signal during the folder walk is reported too, and one ignored when the run
+starts (nohup, a background job) stays ignored. A run killed outright leaves a torn record; the
 next run into that mailbox starts after an empty line and says so, so that its own records stay
 whole."""
 
@@ -43,8 +39,7 @@ def open_folders(pid: int, under: str):
     one)."""
     found = []
     try:
-        for
-          fd in os.listdir(f"/proc/{pid}/fd"):
+        for fd in os.listdir(f"/proc/{pid}/fd"):
             target = os.readlink(f"/proc/{pid}/fd/{fd}")
             if (target == under or target.startswith(under + "/")) and os.path.isdir(target):
                 found.append(target)
@@ -91,7 +86,7 @@ class InterruptedRunTest(CliTestCase):
         deadline = time.monotonic() + 60
         while time.monotonic() < deadline:
             try:
-              if os.path.getsize(self.box) > small_size + 100_000:
+                if os.path.getsize(self.box) > small_size + 100_000:
                     break
             except FileNotFoundError:
                 pass
@@ -115,7 +110,7 @@ class InterruptedRunTest(CliTestCase):
         process.send_signal(signal.SIGSTOP)
         while process.poll() is None and process_state(process.pid) != "T":
             time.sleep(0.001)
-#Still walking : a folder of the tree open, the destination not made yet.
+        # Still walking: a folder of the tree open, the destination not made yet.
         if (process.poll() is None and open_folders(process.pid, src)
                 and not os.path.exists(self.path("out"))):
             return process
@@ -178,8 +173,8 @@ class InterruptedRunTest(CliTestCase):
         self.assert_big_record_whole()
 
     def test_a_signal_during_the_walk_is_reported_and_an_ignored_one_stays_ignored(self):
-#A folder that the walk takes a while to list : each entry a link at the head of a long
-#chain of links(each link is followed to see whether it names a file).
+        # A folder that the walk takes a while to list: each entry a link at the head of a long
+        # chain of links (each link is followed to see whether it names a file).
         chain = self.path("src", "filler", "chain")
         write_file(os.path.join(chain, "30"), b"")
         for hop in range(30):
@@ -200,7 +195,7 @@ class InterruptedRunTest(CliTestCase):
                     self.assertEqual(len(report.splitlines()), 2, report)
                     self.assertFalse(os.path.exists(self.path("out")))
                     continue
-#Sent while the big record is written, after any handler is in place.
+                # Sent while the big record is written, after any handler is in place.
                 status, report = self.interrupt(number, preexec_fn=ignoring(number))
                 self.assertEqual(status, 0, report)
                 self.assert_summary(report.encode(), converted=5, mailboxes=1)
@@ -210,8 +205,8 @@ class InterruptedRunTest(CliTestCase):
                 os.remove(self.box)
 
     def test_a_second_signal_cuts_the_record_back_out(self):
-#Both arrive while the process is stopped, in an order of the kernel's choosing; the
-#first one delivered gives the exit status.
+        # Both arrive while the process is stopped, in an order of the kernel's choosing; the
+        # first one delivered gives the exit status.
         status, report = self.interrupt(signal.SIGINT, signal.SIGTERM)
         first = {130: "SIGINT", 143: "SIGTERM"}.get(status)
         self.assertIsNotNone(first, report)
@@ -231,15 +226,15 @@ class InterruptedRunTest(CliTestCase):
         self.assertEqual(result.returncode, 0, result.stderr)
         lines = report_lines(result.stderr.decode())
         self.assertEqual(lines[0], f"warning: {self.box}: {TORN_WARNING}")
-#The two whole records of the killed run are told, not asked about : no terminal here.
+        # The two whole records of the killed run are told, not asked about: no terminal here.
         self.assertEqual(lines[2:], ["2 of these messages were already in the destination; "
                                      "--new-only leaves them out"], result.stderr)
         self.assert_summary(result.stderr, converted=4, warnings=1, mailboxes=1)
         with open(self.box, "rb") as f:
             f.seek(torn)
-#The messages have LF line ends, and so have their records and the mending.
+            # The messages have LF line ends, and so have their records and the mending.
             self.assertEqual(f.read(6), b"\n\nFrom")
-#The first run 's two records, its torn one, then the second run' s four, each whole.
+        # The first run's two records, its torn one, then the second run's four, each whole.
         written = read_mbox(self.box)
         self.assertEqual(len(written), 7)
         self.assert_same_messages(written[:2], self.small)
@@ -259,7 +254,7 @@ class InterruptedRunTest(CliTestCase):
         self.assertEqual(written[0][1]["Subject"], "theirs")
         self.assertEqual(written[0][1].get_payload(), "last line\n")
         self.assert_same_messages(written[1:], self.small + self.after)
-#A second run finds the mailbox whole and warns no more.
+        # A second run finds the mailbox whole and warns no more.
         again = self.run_tool("-o", "out", "src")
         self.assertEqual(len(report_lines(again.stderr.decode())), 2, again.stderr)
 

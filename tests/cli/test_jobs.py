@@ -66,8 +66,8 @@ class JobsTest(CliTestCase):
                         "--out", store], check=True, capture_output=True)
         inbox = next(os.path.join(folder) for folder, _, names in sorted(os.walk(store))
                      if folder.endswith("Messages") and "INBOX.mbox" in folder)
-#Problems spread over the mailboxes : a partial message whose attachments are gone(four
-#warnings), an AppleDouble sidecar, and the Drafts mailbox blocked in both layouts.
+        # Problems spread over the mailboxes: a partial message whose attachments are gone (four
+        # warnings), an AppleDouble sidecar, and the Drafts mailbox blocked in both layouts.
         stub = os.path.join(CORPUS, "partial-emlx-converter", "test", "__testdata", "input",
                             "Messages", "114893.partial.emlx")
         shutil.copy(stub, os.path.join(inbox, "99999.partial.emlx"))
@@ -86,7 +86,7 @@ class JobsTest(CliTestCase):
         self.assertGreater(len(mailboxes), 5)
 
     def test_one_mailbox_of_many_messages(self):
-#One thread writes it while the others prepare its messages ahead.
+        # One thread writes it while the others prepare its messages ahead.
         store = self.path("single")
         subprocess.run([sys.executable, GENERATOR, "--shape", "single", "--messages", "400",
                         "--out", store], check=True, capture_output=True)
@@ -101,9 +101,9 @@ class JobsTest(CliTestCase):
         self.assert_same_whatever_the_jobs(CORPUS)
 
     def test_a_mailbox_file_where_another_mailbox_needs_its_folder(self):
-#src / X / X.mbox / is a source folder : its mailbox folder is the serial run's first
-#mailbox file, made by src / X's big first message. The serial run writes that file and
-#fails the later message; so must every run.
+        # src/X/X.mbox/ is a source folder: its mailbox folder is the serial run's first
+        # mailbox file, made by src/X's big first message. The serial run writes that file and
+        # fails the later message; so must every run.
         rng = random.Random(4)
         big = make_message(1, rng) + b"filler line of a large message\n" * 600_000
         write_file(self.path("src", "X", "1.emlx"), emlx_bytes(big))
@@ -117,9 +117,9 @@ class JobsTest(CliTestCase):
         self.assertEqual(len(mailboxes), 5)
 
     def test_a_signal_ends_a_run_whose_other_thread_waits_for_a_locked_mailbox(self):
-#Mailbox B is locked by another program; the thread converting B waits for it while
-#the other converts A.SIGINT reaches one thread only, yet the waiting one must stop:
-#the run ends at once, A keeps whole records and the rest counts as not converted.
+        # Mailbox B is locked by another program; the thread converting B waits for it while
+        # the other converts A. SIGINT reaches one thread only, yet the waiting one must stop:
+        # the run ends at once, A keeps whole records and the rest counts as not converted.
         rng = random.Random(8)
         a = [write_file(self.path("src", "A", f"{n}.emlx"), emlx_bytes(make_message(n, rng)))
              for n in range(1, 4)]
@@ -150,7 +150,7 @@ class JobsTest(CliTestCase):
                 self.assertEqual(result.returncode, 2, args)
                 self.assertIn(b"--jobs must be a number from 1 to 1024", result.stderr)
         self.assertFalse(os.path.exists(self.path("out")))
-#Written as getopt takes them : the value right after the short option.
+        # Written as getopt takes them: the value right after the short option.
         result = self.run_tool("-j3", "-oout", "src")
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertTrue(os.path.exists(self.path("out")))

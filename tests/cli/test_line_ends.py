@@ -30,10 +30,10 @@ def source_messages():
         ("crlf", to_crlf(lf[2])),
         ("crlf-attachment", to_crlf(lf[3])),
         ("cr", lf[4].replace(b"\n", b"\r")),
-#First line end LF, then CR LF and lone CR further down : kept as they are.
+        # First line end LF, then CR LF and lone CR further down: kept as they are.
         ("mixed-lf-first", lf[5].replace(b"Line 1 ", b"Line\r\n1 ", 1).replace(b"Line 2 ",
                                                                                b"Line\r2 ", 1)),
-#First line end CR LF, then a lone LF and a lone CR.
+        # First line end CR LF, then a lone LF and a lone CR.
         ("mixed-crlf-first", to_crlf(lf[6]).replace(b"Line 1 ", b"Line\n1 ", 1)
          .replace(b"Line 2 ", b"Line\r2 ", 1)),
         ("header-only", header_only),
@@ -41,8 +41,8 @@ def source_messages():
         ("empty", b""),
         ("no-final-line-end", lf[7].rstrip(b"\n")),
         ("no-final-line-end-crlf", to_crlf(lf[8]).rstrip(b"\r\n")),
-#"From " lines : as the file's own first line, in the body, already quoted, after a lone
-#CR(a line start only where a lone CR ends a line).
+        # "From " lines: as the file's own first line, in the body, already quoted, after a lone
+        # CR (a line start only where a lone CR ends a line).
         ("from-lines", b"From someone@example.org Mon Jan  1 00:00:00 2024\n" +
          lf[9].replace(b"Line 0 ", b"From here\n>From there\n>>From x\nLine\rFrom cr\nLine 0 ",
                        1)),
@@ -50,7 +50,7 @@ def source_messages():
                                                    1))),
         ("from-lines-cr", lf[11].replace(b"Line 0 ", b"From here\nLine 0 ", 1)
          .replace(b"\n", b"\r")),
-#UTF - 8 addresses(RFC 6532), which no separator line may hold.
+        # UTF-8 addresses (RFC 6532), which no separator line may hold.
         ("utf8-from", lf[0].replace(b"From: Sender 1 <sender1@example.org>",
                                     '"Jöhn Doe" <jdöe@mächine.example>'.encode().join(
                                         [b"From: ", b"\nReturn-Path: <bounce@example.org>"]))),
@@ -106,7 +106,7 @@ class LineEndsTest(CliTestCase):
 
     def test_every_message_comes_back_in_every_mode(self):
         sources = self.make_tree()
-#The messages that need nothing done come back unchanged in the default mode.
+        # The messages that need nothing done come back unchanged in the default mode.
         clean = {"lf", "lf-attachment", "crlf", "crlf-attachment", "mixed-lf-first", "from-lines",
                  "from-lines-crlf"}
         for name, message in sources:
@@ -122,19 +122,19 @@ class LineEndsTest(CliTestCase):
             finally:
                 box.close()
             self.assertEqual(len(records), len(sources), mode)
-#The default mode says how many messages kept CR LF line ends, and what to do.
+            # The default mode says how many messages kept CR LF line ends, and what to do.
             crlf = sum(converted(message, "auto")[1] == b"\r\n" for _, message in sources)
             self.assertEqual(self.notes, [f"note: {crlf} message{'s' * (crlf != 1)} kept CR LF line ends, which "
                                           "GNU mailutils cannot read; --eol lf writes them with "
                                           "LF"] if mode == "auto" else [], mode)
 
-#The record 's own lines end with LF but in the CR LF mode, whatever the message' s.
+            # The record's own lines end with LF but in the CR LF mode, whatever the message's.
             record_eol = b"\r\n" if mode == "crlf" else b"\n"
             rebuilt = b""
             for (name, message), (separator, got) in zip(sources, records):
                 want, _ = expected_message(message, mode)
-#Python's reader takes only a lone LF line for the empty line before the next
-#record, so a CR LF record's closing empty line comes back with its message.
+                # Python's reader takes only a lone LF line for the empty line before the next
+                # record, so a CR LF record's closing empty line comes back with its message.
                 if mode == "crlf":
                     self.assertTrue(got.endswith(b"\r\n\r\n"), name)
                     got = got[:-2]
@@ -144,7 +144,7 @@ class LineEndsTest(CliTestCase):
                 if name in SENDERS:
                     self.assertEqual(separator.split()[0], SENDERS[name], (mode, name))
                 rebuilt += b"From " + separator.rstrip("\r").encode() + record_eol + got + record_eol
-#Nothing else is in the file : every record is separator, message, empty line.
+            # Nothing else is in the file: every record is separator, message, empty line.
             with open(box_path, "rb") as f:
                 raw = f.read()
             self.assertEqual(raw, rebuilt, mode)
@@ -166,9 +166,9 @@ class LineEndsTest(CliTestCase):
         lf_box = self.path("lf-out", mbox_files(self.path("lf-out"))[0])
         mixed = len(self.make_tree())
 
-#(mailbox, records it holds, readers left out).formail only splits where a separator
-#line is followed by a header field, so the empty message stays with the record before
-#it; GNU mailutils finds no header end in a CR LF message, however it is framed.
+        # (mailbox, records it holds, readers left out). formail only splits where a separator
+        # line is followed by a header field, so the empty message stays with the record before
+        # it; GNU mailutils finds no header end in a CR LF message, however it is framed.
         boxes = [(lf_box, len(lf_sources), set()), (self.convert(), mixed, {"mailutils"}),
                  (self.convert("--eol", "lf"), mixed, set())]
         for n, (box, count, left_out) in enumerate(boxes):

@@ -64,18 +64,18 @@ class LinksTest(CliTestCase):
                              emlx_bytes(partial_message([2, 3, 4, 5, 6, 7])))
         attachments = os.path.join(self.store, "Attachments", "7")
         os.makedirs(os.path.join(attachments, "2"))
-# 2 : the one file of the part's folder is a link out of the store.
+        # 2: the one file of the part's folder is a link out of the store.
         os.symlink(self.outside, os.path.join(attachments, "2", "secret.bin"))
-# 3 : the part's folder is a link to a folder outside holding one file.
+        # 3: the part's folder is a link to a folder outside holding one file.
         os.symlink(self.path("outside", "2"), os.path.join(attachments, "3"))
-# 4 : an.emlxpart file beside the message that is a link.
+        # 4: an .emlxpart file beside the message that is a link.
         os.symlink(self.outside, os.path.join(self.store, "Messages", "7.4.emlxpart"))
-# 5 : a regular file beside a link in the part's folder.
+        # 5: a regular file beside a link in the part's folder.
         write_file(os.path.join(attachments, "5", "real.bin"), b"real content")
         os.symlink(self.outside, os.path.join(attachments, "5", "zz-link.bin"))
-# 6 : an.emlxpart that is a FIFO : neither read nor waited for.
+        # 6: an .emlxpart that is a FIFO: neither read nor waited for.
         os.mkfifo(os.path.join(self.store, "Messages", "7.6.emlxpart"))
-# 7 : a plain file, taken.
+        # 7: a plain file, taken.
         good = write_file(os.path.join(attachments, "7", "good.bin"), b"good content")
 
         result = self.run_tool("-o", "out", message)
@@ -93,7 +93,7 @@ class LinksTest(CliTestCase):
         self.assert_secret_nowhere(self.path("out"))
         [(_, got)] = read_mbox(os.path.join(self.path("out"), mbox_files(self.path("out"))[0]))
         parts = got.get_payload()
-#The refused parts keep their stubs; part 7 is back.
+        # The refused parts keep their stubs; part 7 is back.
         for part in parts[1:6]:
             self.assertEqual(part[STRIPPED], "100")
             self.assertEqual(part.get_payload(decode=True), b"")
@@ -125,7 +125,7 @@ class LinksTest(CliTestCase):
         box = os.path.join(self.path("out"), os.path.relpath(self.path("src"), "/"), "src.mbox")
         os.makedirs(os.path.dirname(box))
         planted = self.path("planted.mbox")
-#A target to be made, an existing file; --new - only reads the mailbox first.
+        # A target to be made, an existing file; --new-only reads the mailbox first.
         for target, options, doing in ((planted, [], "write"), (self.outside, [], "write"),
                                        (self.outside, ["--new-only"], "add to")):
             with self.subTest(target=target, options=options):
@@ -143,7 +143,7 @@ class LinksTest(CliTestCase):
                 os.remove(box)
 
     def test_a_message_number_is_digits_only(self):
-#"...partial.emlx" would take ".." for its number and read beside Attachments.
+        # "...partial.emlx" would take ".." for its number and read beside Attachments.
         write_file(os.path.join(self.store, "2", "secret.bin"), self.secret)
         write_file(os.path.join(self.store, "Attachments", "x", "2", "secret.bin"), self.secret)
         messages = [write_file(os.path.join(self.store, "Messages", name),

@@ -15,7 +15,7 @@ from cli_support import (CliTestCase, decoded_parts, emlx_bytes, make_message, m
                          read_mbox, write_file)
 from cli_support import report_lines
 
-#Regular files whose stated size(a page) is more than they hold.
+# Regular files whose stated size (a page) is more than they hold.
 SHORT_FILES = ["/sys/devices/system/cpu/online", "/sys/kernel/mm/transparent_hugepage/enabled",
                "/sys/kernel/profiling"]
 
@@ -32,8 +32,8 @@ class LyingFilesTest(CliTestCase):
                                 "src.mbox")
 
     def test_an_empty_first_file_is_skipped_and_the_run_goes_on(self):
-#An empty record would not count in Thunderbird and formail would join it to the
-#record before : every reader counts the messages alike only without it.
+        # An empty record would not count in Thunderbird and formail would join it to the
+        # record before: every reader counts the messages alike only without it.
         empty = write_file(self.path("src", "1.emlx"), b"")
         good = write_file(self.path("src", "2.emlx"), emlx_bytes(make_message(2, self.rng)))
         result = self.run_tool("-o", "out", empty, good)
@@ -65,7 +65,7 @@ class LyingFilesTest(CliTestCase):
             f"warning: {files[4]}: count line says {n + 50} bytes, {n} follow",
         ])
         self.assert_summary(result.stderr, converted=5, warnings=4, mailboxes=1)
-#Every record is the whole message, and the flags are read wherever the list starts.
+        # Every record is the whole message, and the flags are read wherever the list starts.
         written = read_mbox(self.box)
         want = email.message_from_bytes(message)
         self.assertEqual([decoded_parts(m) for _, m in written], [decoded_parts(want)] * 5)
@@ -88,7 +88,7 @@ class LyingFilesTest(CliTestCase):
         os.symlink(target, source)
         result = self.run_tool("-o", "out", source)
         self.assertEqual(result.returncode, 0, result.stderr)
-#Such files hold no mail message either.
+        # Such files hold no mail message either.
         self.assertEqual(warnings_of(result), [
             f"warning: {source}: the message has no header field",
             f"warning: {source}: file size says {stated} bytes, {held} could be read"])
@@ -109,7 +109,7 @@ class LyingFilesTest(CliTestCase):
     def test_control_characters_in_names_are_printed_escaped(self):
         folder = self.path("src", "Inbox\n3 converted, 0 failed\x1b[2J")
         write_file(os.path.join(folder, "1.emlx"), emlx_bytes(make_message(1, self.rng)))
-#Named first as a SOURCE of its own, it fails there instead of being skipped by the walk.
+        # Named first as a SOURCE of its own, it fails there instead of being skipped by the walk.
         dangling = os.path.join(folder, "2.emlx")
         os.symlink(os.path.join(folder, "gone"), dangling)
         shown = self.path("src", "Inbox\\n3 converted, 0 failed\\x1b[2J")
@@ -120,7 +120,7 @@ class LyingFilesTest(CliTestCase):
         self.assertEqual(lines[0], f"{shown}/2.emlx: No such file or directory")
         self.assertEqual(len(lines), 2, result.stderr)
         self.assert_summary(result.stderr, converted=1, failed=1, mailboxes=1)
-#The mailbox itself keeps the folder's real name.
+        # The mailbox itself keeps the folder's real name.
         self.assertEqual(mbox_files(self.path("out")), [os.path.join(
             os.path.relpath(folder, "/"), "Inbox\n3 converted, 0 failed\x1b[2J.mbox")])
         dry = self.run_tool("-n", "-o", "out", "src")
@@ -138,7 +138,7 @@ class LyingFilesTest(CliTestCase):
         zeros = write_file(self.path("src", "3.emlx"), b"")
         os.truncate(zeros, 3 << 20)  # large enough to be mapped; no line end, no header
         text = write_file(self.path("src", "4.emlx"), b"just a line of text\nand another\n")
-#Header blocks of 1.2 MB, the sender first or last : either may be missed, and is said.
+        # Header blocks of 1.2 MB, the sender first or last: either may be missed, and is said.
         padding = b"".join(b"X-Pad-%d: %s\n" % (n, b"y" * 70) for n in range(16000))
         long_header = [write_file(self.path("src", f"{n}.emlx"), emlx_bytes(m)) for n, m in (
             (5, message.replace(b"To:", padding + b"To:", 1)), (6, padding + message))]
@@ -163,7 +163,7 @@ class LyingFilesTest(CliTestCase):
         self.assertEqual(written[3][1].get_payload().rstrip(), "just a line of text\nand another")
 
     def test_pipes_sockets_and_broken_links_named_like_messages_are_reported_as_skipped(self):
-#"\udc9b" is the lone byte 0x9b in the name : an 8 - bit terminal's escape introducer.
+        # "\udc9b" is the lone byte 0x9b in the name: an 8-bit terminal's escape introducer.
         folder = self.path("src", "Inbox\udc9b")
         good = write_file(os.path.join(folder, "1.emlx"), emlx_bytes(make_message(1, self.rng)))
         os.mkfifo(os.path.join(folder, "2.emlx"))

@@ -20,7 +20,7 @@ ACCOUNTS_MAP = """<?xml version="1.0" encoding="UTF-8"?>
  <key>3A4B-ACCT</key><dict><key>AccountURL</key><string>ews:opaque</string></dict>
 </dict></plist>
 """
-#Message folder below Mail / V10->(numbers, Thunderbird folder, Apple Mail export folder).
+# Message folder below Mail/V10 -> (numbers, Thunderbird folder, Apple Mail export folder).
 LIBRARY = {
     "0A1B-ACCT/INBOX.mbox/9F3E/Data/Messages": ([3, 1], "jane.doe@example.org.sbd/INBOX",
                                                 "jane.doe@example.org/INBOX.mbox"),
@@ -34,7 +34,7 @@ LIBRARY = {
     "3A4B-ACCT/a;b.mbox/99DD/Data/Messages": ([5], "3A4B-ACCT.sbd/ab3fb8245",
                                                "3A4B-ACCT/a;b.mbox"),
     "Mailboxes/Old.mbox/Messages": ([6], "On My Mac.sbd/Old", "On My Mac/Old.mbox"),
-#Copied into a profile, a folder "Inbox" would take the place of the user's own.
+    # Copied into a profile, a folder "Inbox" would take the place of the user's own.
     "Loose/Inbox": ([7], "Inbox (converted)", "Inbox.mbox"),
 }
 
@@ -50,7 +50,7 @@ class MailProgramsTest(CliTestCase):
                 flags = READ | FLAGGED if number == 3 else (READ if number % 2 else 0)
                 write_file(os.path.join(v10, folder, f"{number}.emlx"),
                            emlx_bytes(make_message(uid * 10 + number, rng), flags))
-#What Apple Mail leaves after a failed download.
+        # What Apple Mail leaves after a failed download.
         return write_file(os.path.join(v10, LIBRARY_FIRST, "2.emlx"), b"")
 
     def counts(self, path):
@@ -70,11 +70,11 @@ class MailProgramsTest(CliTestCase):
         for numbers, folder, _ in LIBRARY.values():
             self.assertEqual(len(read_mbox(os.path.join(local, folder))), len(numbers), folder)
         self.assertEqual(self.counts(os.path.join(local, LIBRARY[LIBRARY_FIRST][1])), (2, 2, 1))
-#The file beside each.sbd folder, empty, that Thunderbird needs to show the folder.
+        # The file beside each .sbd folder, empty, that Thunderbird needs to show the folder.
         for parent in ["jane.doe@example.org", "jane.doe@example.org.sbd/Archive", "On My Mac"]:
             self.assertEqual(os.path.getsize(os.path.join(local, parent)), 0, parent)
 
-#Into an existing profile tree : nothing there is removed or renamed, nothing doubled.
+        # Into an existing profile tree: nothing there is removed or renamed, nothing doubled.
         summary_file = os.path.join(local, "jane.doe@example.org.sbd", "INBOX.msf")
         write_file(summary_file, b"// Thunderbird's summary")
         again = self.run_tool("--for", "thunderbird", "--new-only", "-o", "out", "Library")

@@ -111,8 +111,8 @@ class OtherWritersTest(CliTestCase):
                               emlx_bytes(make_message(n, rng, attachment=True)))
                    for n in range(1, 61)]
         by_id = {source_message(p)["Message-ID"]: p for p in sources}
-#Both runs start together and write the same messages into one mailbox until the
-#disk is full.
+        # Both runs start together and write the same messages into one mailbox until the
+        # disk is full.
         runs = [subprocess.Popen([EMLX2MBOX, "-o", mount, "src"], cwd=self.tmp,
                                  stderr=subprocess.PIPE) for _ in range(2)]
         reports = [run.communicate(timeout=120)[1].decode() for run in runs]

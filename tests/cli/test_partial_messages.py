@@ -106,7 +106,7 @@ class PartialMessagesTest(CliTestCase):
             restored += len(files)
         self.assertEqual(restored, 12)
 
-# 114893 and 114895 have no folder : their stubs stay, each part is named once.
+        # 114893 and 114895 have no folder: their stubs stay, each part is named once.
         warnings = [line for line in report_lines(result.stderr.decode())
                     if line.startswith("warning:")]
         expected = [f"warning: {os.path.join(src, 'Messages', n + '.partial.emlx')}: "

@@ -1,7 +1,5 @@
-""
-    "The progress line: drawn on standard error only while it is a terminal, redrawn in place
-    with "\r",
-    wiped before the report; --quiet and a redirected standard error get none."""
+"""The progress line: drawn on standard error only while it is a terminal, redrawn in place
+with "\r", wiped before the report; --quiet and a redirected standard error get none."""
 
 import os
 import pty
@@ -26,18 +24,19 @@ class ProgressTest(CliTestCase):
 
     def run_on_terminal(self, *options, answer=None, status=0):
         """Runs with standard error on a pseudo-terminal, and standard input too when there is
-        an answer to type;
-returns everything written to it."""
+        an answer to type; returns everything written to it."""
         master, slave = pty.openpty()
         try:
-            process
-  = subprocess
-        .Popen([ EMLX2MBOX, *options, "-o", "out", "src" ], cwd = self.tmp,
-               stdout = subprocess.DEVNULL, stderr = slave,
-               stdin = slave if answer is not None else subprocess.DEVNULL)
-            os.close(slave) if answer is not None
-      : os.write(master, answer) #the terminal keeps it until the question reads it output =
-      b "" while True : try : chunk = os.read(master, 65536)
+            process = subprocess.Popen([EMLX2MBOX, *options, "-o", "out", "src"], cwd=self.tmp,
+                                       stdout=subprocess.DEVNULL, stderr=slave,
+                                       stdin=slave if answer is not None else subprocess.DEVNULL)
+            os.close(slave)
+            if answer is not None:
+                os.write(master, answer)  # the terminal keeps it until the question reads it
+            output = b""
+            while True:
+                try:
+                    chunk = os.read(master, 65536)
                 except OSError:  # the terminal closes when the program ends
                     break
                 if not chunk:
@@ -60,7 +59,7 @@ returns everything written to it."""
         final = lines[-1]
         self.assertEqual(int(final[0]), self.count)
         self.assertEqual(final[4], "0:00")
-#The last line drawn is wiped with spaces before the report starts.
+        # The last line drawn is wiped with spaces before the report starts.
         self.assertRegex(drawn, r"left *\r +\r$")  # a shorter last line is padded over the one before
         report = report_lines(output[report_start:])
         self.assertEqual(len(report), 1, repr(output))

@@ -26,10 +26,10 @@ def main():
         for _ in range(trials):
             process = subprocess.Popen([tool, "-o", os.path.join(tmp, "out"), source],
                                        stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-#As soon as the program image replaced the child's.
+            # As soon as the program image replaced the child's.
             while True:
                 try:
-  if os.readlink(f"/proc/{process.pid}/exe") == tool:
+                    if os.readlink(f"/proc/{process.pid}/exe") == tool:
                         break
                 except OSError:
                     break
