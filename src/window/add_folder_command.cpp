@@ -55,10 +55,12 @@ void AddMessagesBelow(StepWindow& form, const std::string& folder, FilesAdded& r
     if (auto failure = scanner->LogPath(folder)) unsearched.push_back(std::move(*failure));
     unsearched.insert(unsearched.begin(), scanner->unlistableFolders().begin(),
                       scanner->unlistableFolders().end());
-    // A pipe, socket, device or broken link named like a message is never read, but the user
-    // hears of it.
+    // A pipe, socket, device or broken link named like a message is never read, nor is a folder
+    // reached through a link searched, but the user hears of each as skipped.
     for (const SpecialFile& special : scanner->specialFiles()) {
-      if (HasEmlxName(special.name)) {
+      if (special.folderLink) {
+        skipped.push_back("skipped: " + PrintableText(special.name) + ": " + special.kind);
+      } else if (HasEmlxName(special.name)) {
         skipped.push_back("skipped: " + PrintableText(special.name) + ": not a regular file but " +
                           special.kind);
       }
@@ -76,8 +78,7 @@ void AddMessagesBelow(StepWindow& form, const std::string& folder, FilesAdded& r
     lines.insert(lines.end(), skipped.begin(), skipped.end());
     std::string text = unsearched.empty() ? "" : "Some folders could not be searched.";
     if (!skipped.empty()) {
-      text += std::string(text.empty() ? "" : " ") +
-              "Some files were skipped: they are not regular files.";
+      text += std::string(text.empty() ? "" : " ") + "Some entries were skipped.";
     }
     std::string details;
     text += FirstLinesOf(lines, details);

@@ -237,6 +237,8 @@ class SelectedFilesTest : public QObject {
     }
     const std::string root = tree.str() + "/In";
     QCOMPARE(::mkfifo((root + "/C/5.emlx").c_str(), 0600), 0);  // never opened, but named
+    tree.write("Elsewhere/7.emlx", "x");
+    fs::create_directory_symlink(tree.str() + "/Elsewhere", root + "/E");  // not searched, named
     WindowFixture window;
     window.platform.queueFolder(root);
     // Once the walk has listed In (the pointer shows it has begun; In's subfolders are queued
@@ -252,12 +254,11 @@ class SelectedFilesTest : public QObject {
     QCOMPARE(window.listEntries(), (Strings{root + "/A/1.emlx", root + "/C/3.emlx"}));
     QCOMPARE(window.platform.boxes.size(), std::size_t(2));
     const std::string& text = window.platform.boxes[0].text;
-    QCOMPARE(text,
-             "Some folders could not be searched. Some files were skipped: they are not regular "
-             "files.\r\n" +
-                 root + "/B\\x1b[2J/: cannot list the folder: No such file or directory\r\n" +
-                 root + "/D/: cannot list the folder: No such file or directory\r\nskipped: " +
-                 root + "/C/5.emlx: not a regular file but a named pipe (FIFO)");
+    QCOMPARE(text, "Some folders could not be searched. Some entries were skipped.\r\n" + root +
+                       "/B\\x1b[2J/: cannot list the folder: No such file or directory\r\n" + root +
+                       "/D/: cannot list the folder: No such file or directory\r\nskipped: " +
+                       root + "/E: a symbolic link to a folder, not followed\r\nskipped: " + root +
+                       "/C/5.emlx: not a regular file but a named pipe (FIFO)");
     QVERIFY(window.platform.boxes[0].icon == MessageIcon::Exclamation);
     QCOMPARE(window.platform.boxes[1].text, std::string("2 Files Added to List."));
 
@@ -267,7 +268,7 @@ class SelectedFilesTest : public QObject {
     window.platform.queueFolder(root + "/A");
     WindowFixture::click(window.form->CmdAddFolder);
     const MessageBoxRequest& many = window.platform.boxes[2];
-    QVERIFY2(many.text.starts_with("Some files were skipped: they are not regular files.") &&
+    QVERIFY2(many.text.starts_with("Some entries were skipped.") &&
                  many.text.ends_with("/A/14.emlx: not a regular file but a named pipe (FIFO)"
                                      "\r\n... and 35 more.") &&
                  std::count(many.text.begin(), many.text.end(), '\n') == 6 &&
