@@ -340,11 +340,15 @@ MaybeFailure MailboxWriter::append(const std::string& mailboxPath, std::string_v
   s.buffered = 0;
   s.bufferedInPieces = 0;
   s.pieceCount = 0;
+  // A mailbox left without a closing empty line (a record torn by a killed run, another
+  // program's file) gets its line ends first, so that the record does not join its last line; a
+  // separator line torn before its line end holds no message byte and is cut back instead.
+  const off_t cutTo = s.tailMending.cutTo;
+  if (cutTo >= 0 && ::ftruncate(s.fd, cutTo) != 0) s.error = errno;
+  if (cutTo >= 0 && s.error == 0 && cutTo < s.lengthAtOpen) s.lengthAtOpen = cutTo;
   s.recordStart = ::lseek(s.fd, 0, SEEK_END);
   if (s.recordStart < 0) s.error = errno;
-  // A mailbox left without a closing empty line (a record torn by a killed run, another
-  // program's file) gets its line ends first, so that the record does not join its last line.
-  std::string padding = s.tailMending.completion;
+  std::string padding;
   for (std::size_t i = 0; i < s.tailMending.lineEnds; ++i) padding += lineEnd;
   if (s.digest != nullptr) XXH3_64bits_reset(s.digest);
 
@@ -373,7 +377,9 @@ MaybeFailure MailboxWriter::append(const std::string& mailboxPath, std::string_v
   s.last.length =
       recordEnd > s.recordStart ? static_cast<std::uint64_t>(recordEnd - s.recordStart) : 0;
   s.last.digest = s.digest != nullptr ? XXH3_64bits_digest(s.digest) : 0;
-  if (!padding.empty() && hooks.tailMended) hooks.tailMended(padding.size());
+  if ((!padding.empty() || cutTo >= 0) && hooks.tailMended) {
+    hooks.tailMended(padding.size(), cutTo >= 0);
+  }
   ++s.recordsSinceOpen;
   s.created = false;  // it holds a record now: never removed from here on
   return std::nullopt;

@@ -7,27 +7,17 @@
 
 #include <string>
 
-#include "emlx/apple_flags.h"
 #include "emlx/emlx_framing.h"
+#include "mbox/record_byte_count.h"
 #include "message/header_fields.h"
 #include "selection/emlx_name_filter.h"
+#include "shellutil/ascii_case.h"
 
 namespace drovanta {
 namespace {
 
 bool isBlank(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-bool equalNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto lower = [](char c) {
-      return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-    };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
 }
 
 // Appends a piece of a value with its white space runs made one space.
@@ -88,15 +78,15 @@ MessageKey MessageKeyOf(std::string_view headerBlock, bool inMailbox) {
       field = Field::Other;
       firstOfName = false;
       if (colon == std::string_view::npos) {
-      } else if (equalNoCase(name, "Message-ID")) {
+      } else if (EqualsIgnoringAsciiCase(name, "Message-ID")) {
         field = Field::MessageId;
         firstOfName = !sawMessageId;
         sawMessageId = true;
-      } else if (equalNoCase(name, "Date")) {
+      } else if (EqualsIgnoringAsciiCase(name, "Date")) {
         field = Field::Date;
         firstOfName = !sawDate;
         sawDate = true;
-      } else if (IsFlagHeaderName(name)) {
+      } else if (IsStateHeaderName(name)) {
         field = Field::State;
       }
     }

@@ -14,6 +14,7 @@
 #include "emlx/mail_message.h"
 #include "emlx/partial_message.h"
 #include "emlx/property_list.h"
+#include "mbox/record_byte_count.h"
 #include "message/header_fields.h"
 #include "selection/emlx_name_filter.h"
 
@@ -272,25 +273,9 @@ bool MessageTextWriter::writeUnchanged(RecordOutput& out,
   return ok;
 }
 
-void BodyByteCounter::feed(std::string_view bytes) {
-  std::size_t at = 0;
-  for (; inHeader_ && at < bytes.size(); ++at) {
-    const char c = bytes[at];
-    if (c == '\n') {
-      // An empty line, or one of a lone CR (a CR LF line end), ends the header block.
-      if (lineLength_ == 0 || (lineLength_ == 1 && lineStartsWithCr_)) inHeader_ = false;
-      lineLength_ = 0;
-    } else {
-      if (lineLength_ == 0) lineStartsWithCr_ = c == '\r';
-      ++lineLength_;
-    }
-  }
-  body_.feed(bytes.substr(at));
-}
-
 namespace {
 
-// Feeds a BodyByteCounter with everything written, file ranges read for it.
+// Feeds a RecordByteCount with everything written, file ranges read for it.
 class BodyCountingOutput : public RecordOutput {
  public:
   bool write(std::string_view bytes) override {
@@ -302,13 +287,13 @@ class BodyCountingOutput : public RecordOutput {
     std::string bytes;
     return StringOutput(bytes).copyFileRange(fd, offset, length) && write(bytes);
   }
-  BodyByteCounter counter;
+  RecordByteCount counter;
 };
 
 }  // namespace
 
-std::optional<std::uint64_t> BodyBytesOfMessage(const std::string& path, const MessageFile& file,
-                                                const RecordOptions& options) {
+std::optional<std::uint64_t> RecordBytesOfMessage(const std::string& path, const MessageFile& file,
+                                                  const RecordOptions& options) {
   MessageTextWriter writer(path, file, options);
   BodyCountingOutput out;
   if (writer.notAMessage() || !writer.write(out, {})) return std::nullopt;

@@ -9,10 +9,10 @@
 
 #include "emlx/message_file.h"
 #include "emlx/partial_message.h"
+#include "mbox/record_byte_count.h"
 #include "mbox/record_options.h"
 #include "mbox/record_output.h"
 #include "mbox/text_stream.h"
-#include "mbox/unquoted_byte_count.h"
 #include "shellutil/failure.h"
 
 namespace drovanta {
@@ -95,25 +95,10 @@ class StringOutput : public RecordOutput {
   std::string& text_;
 };
 
-// Counts the bytes of a record's text after its header block as UnquotedByteCount does, as the
-// mailbox index counts those of a record in a mailbox: the same for every --eol and --flags,
-// and smaller for a record cut short.
-class BodyByteCounter {
- public:
-  void feed(std::string_view bytes);
-  std::uint64_t count() const { return body_.count(); }
-
- private:
-  bool inHeader_ = true;
-  std::size_t lineLength_ = 0;  // bytes of the line so far
-  bool lineStartsWithCr_ = false;
-  UnquotedByteCount body_;
-};
-
-// The body bytes of the record text the message at `path` (open as `file`) is written as, or
-// nullopt when it cannot be made.
-std::optional<std::uint64_t> BodyBytesOfMessage(const std::string& path, const MessageFile& file,
-                                                const RecordOptions& options);
+// The RecordByteCount of the record text the message at `path` (open as `file`) is written as,
+// or nullopt when it cannot be made.
+std::optional<std::uint64_t> RecordBytesOfMessage(const std::string& path, const MessageFile& file,
+                                                  const RecordOptions& options);
 
 // One message's whole text, held in memory.
 struct MessageText {

@@ -49,10 +49,10 @@ AlreadyThereCount CountAlreadyThere(const std::vector<std::string>& rows,
       lastFolder = folder;
     }
     if (!found->second || file.open(path)) continue;
-    const auto bodyBytes = [&] { return BodyBytesOfMessage(path, file, options.record); };
+    const auto recordBytes = [&] { return RecordBytesOfMessage(path, file, options.record); };
     // Each record found is taken, as the run takes it: a mailbox holding one copy of a message
     // the rows hold twice holds one of them.
-    if (found->second->takeRecordOf(MessageKeyOfFile(path, file.bytes()), bodyBytes)) {
+    if (found->second->takeCopyOf(MessageKeyOfFile(path, file.bytes()), recordBytes)) {
       ++count.messages;
     }
     file.close();
