@@ -348,7 +348,7 @@ MaybeFailure MailboxWriter::append(const std::string& mailboxPath, std::string_v
   if (cutTo >= 0 && s.error == 0 && cutTo < s.lengthAtOpen) s.lengthAtOpen = cutTo;
   s.recordStart = ::lseek(s.fd, 0, SEEK_END);
   if (s.recordStart < 0) s.error = errno;
-  std::string padding;
+  std::string padding(s.tailMending.lf ? "\n" : "");
   for (std::size_t i = 0; i < s.tailMending.lineEnds; ++i) padding += lineEnd;
   if (s.digest != nullptr) XXH3_64bits_reset(s.digest);
 

@@ -30,7 +30,7 @@ TailMending MendingForTail(int fd, off_t length) {
   if (got != take) return {};  // unreadable (opened for writing only): trusted as it is
   const std::string_view end(tail, static_cast<std::size_t>(take));
   if (end.ends_with("\n\n") || end.ends_with("\n\r\n")) return {};
-  if (end.ends_with("\n")) return {-1, 1};
+  if (end.ends_with("\n")) return {-1, false, 1};
   // The last line has no line end. When it starts a record (it begins the file or follows an
   // empty line) with "From ", it is a separator line cut short, and holds no message byte.
   const std::size_t lineFeed = end.rfind('\n');
@@ -39,9 +39,12 @@ TailMending MendingForTail(int fd, off_t length) {
   const bool startsRecord =
       lastLine == 0 ? take == length : before.ends_with("\n\n") || before.ends_with("\n\r\n");
   if (startsRecord && end.substr(lastLine).starts_with("From ")) {
-    return {length - static_cast<off_t>(end.size() - lastLine), 0};
+    return {length - static_cast<off_t>(end.size() - lastLine), false, 0};
   }
-  return {-1, 2};
+  // A CR LF cut after its CR gets its LF, so that no line end is added to the message.
+  if (end.ends_with("\n\r")) return {-1, true, 0};
+  if (end.ends_with("\r")) return {-1, true, 1};
+  return {-1, false, 2};
 }
 
 int CutBack(int fd, const std::string& mailboxPath, bool created, off_t lengthBefore) {
