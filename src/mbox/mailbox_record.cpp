@@ -325,10 +325,6 @@ int MailboxWriter::openDescriptor() const {
   return state_->fd;
 }
 
-const struct stat& MailboxWriter::openStatus() const {
-  return state_->opened;
-}
-
 MaybeFailure MailboxWriter::append(const std::string& mailboxPath, std::string_view lineEnd,
                                    const RecordProducer& produce, const AppendHooks& hooks) {
   State& s = *state_;

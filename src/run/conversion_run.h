@@ -22,12 +22,12 @@ struct RunOptions {
   MailboxPlacer placer;  // empty: the default naming
   // Asked between turns and while a record is written; null: the run cannot be stopped.
   const StopRequest* stop = nullptr;
-  // Leave out each message its mailbox held before the run: a record with the same Message-ID
-  // and Date values, or, for a message without a Message-ID, the same header block. Each
-  // mailbox is read once, before the run first writes to it, then read on, with its lock held,
-  // from where that left off (so a message another writer added meanwhile counts as there too).
-  // A record stands for one copy: a message held N times leaves out its first N copies in the
-  // rows, the others go in.
+  // Leave out each message its mailbox holds whole (MailboxIndex): a record with the same
+  // Message-ID and Date values, or, for a message without a Message-ID, the same header block,
+  // and as many of its bytes. Each mailbox is read with its lock held (waited for), then read on
+  // under the lock from where that left off (so a message another writer added meanwhile counts
+  // as there too). A record stands for one copy: a message held N times leaves out its first N
+  // copies in the rows, the others go in.
   bool newOnly = false;
   // After the run, read each mailbox it wrote back from the disk (RunSummary::readBack).
   bool readBack = false;
@@ -80,8 +80,8 @@ MailboxPlace PlaceForMessage(const RunOptions& options, const std::string& desti
 //
 // Each turn starts with turnStarted and, unless its row is empty, ends with exactly one of
 // turnFinished (after any warned calls), turnFailed, turnSkipped or turnAlreadyThere. With
-// newOnly, a mailbox that cannot be read, is not an mbox or is being written by another program
-// fails every turn that would write to it, and is left as it was. With readBack, the mailboxes
+// newOnly, a mailbox that cannot be read or is not an mbox fails every turn that would write to
+// it, and is left as it was. With readBack, the mailboxes
 // are read back once every turn is over (after a stop too), before the run returns. The output
 // folder is made once the message has been read and is about to be written (with newOnly, before
 // its mailbox is read), so a message that fails or is skipped before leaves no folder behind; one
