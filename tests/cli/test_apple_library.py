@@ -1,7 +1,6 @@
 """Reruns of an Apple Mail library that add only what is new, mailboxes read back, and mailboxes
 that are no mbox or are being written left as they were."""
 
-import fcntl
 import os
 import random
 import re
@@ -25,7 +24,7 @@ V2 = {
         ("IMAP-ann@imap.example/INBOX.mbox", [11, 10]),
     "Mail/V2/IMAP-ann@imap.example/Sent Messages.mbox/Messages":
         ("IMAP-ann@imap.example/Sent Messages.mbox", [12]),
-    "Mail/V2/Mailboxes/Old.mbox/Messages": ("Mailboxes/Old.mbox", [13]),
+    "Mail/V2/Mailboxes/Old.mbox/Messages": ("On My Mac/Old.mbox", [13]),
 }
 V10 = {
     "Mail/V10/0A1B-ACCT/INBOX.mbox/9F3E-UUID/Data/Messages": ("0A1B-ACCT/INBOX.mbox", [30, 4]),
@@ -148,15 +147,13 @@ class AppleLibraryTest(CliTestCase):
         self.make_library(V2)
         account = self.path("out", "IMAP-ann@imap.example")
         inbox = write_file(os.path.join(account, "INBOX.mbox"), b"Subject: notes\n\nmine\n")
-        sent = write_file(os.path.join(account, "Sent Messages.mbox"),
-                          b"From a@example.org Mon Jan 05 09:07:03 2026\nSubject: x\n\nbody\n\n")
         cases = [(inbox, [], 'not an mbox file (it does not start with "From "); left as it '
                              "was", 2),
                  (inbox, ["--new-only"], "not an mbox file", 2)]
         for box, args, reason, failed in cases:
             with self.subTest(box=box, args=args):
                 before = file_bytes(box)
-                shutil.rmtree(self.path("out", "Mailboxes"), True)
+                shutil.rmtree(self.path("out", "On My Mac"), True)
                 result = self.run_tool("--layout", "apple", *args, "-o", "out", "Library")
                 report = result.stderr.decode()
                 self.assertEqual(result.returncode, 1, report)
@@ -164,7 +161,7 @@ class AppleLibraryTest(CliTestCase):
                                                 f"{re.escape(reason)}|{re.escape(box)}: "
                                                 f"{re.escape(reason)}", report)), failed, report)
                 self.assertEqual(file_bytes(box), before)
-                self.assertEqual(len(read_mbox(self.path("out", "Mailboxes", "Old.mbox"))), 1)
+                self.assertEqual(len(read_mbox(self.path("out", "On My Mac", "Old.mbox"))), 1)
 
     def test_a_rerun_writes_again_a_last_record_cut_short(self):
         rng = random.Random(3)
