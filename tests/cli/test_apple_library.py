@@ -1,5 +1,5 @@
 """Reruns of an Apple Mail library that add only what is new, mailboxes read back, and mailboxes
-that are no mbox or are being written left as they were."""
+that are no mbox left as they were."""
 
 import os
 import random
