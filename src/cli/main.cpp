@@ -24,6 +24,7 @@
 #include "run/already_there.h"
 #include "run/conversion_run.h"
 #include "run/destination_check.h"
+#include "run/disk_check_line.h"
 #include "run/parallel_run.h"
 #include "run/stop_signals.h"
 #include "shellutil/folder_creation.h"
@@ -117,7 +118,7 @@ int Run(const std::vector<std::string>& args) {
   RunOptions runOptions;
   runOptions.record = options.record;
   runOptions.newOnly = options.newOnly;
-  runOptions.readBack = options.readBack;
+  runOptions.onDisk = options.onDisk;
   std::string versionsLine;
   std::vector<Notice> planWarnings;  // about the accounts' names, ahead of the messages' own
   std::function<std::vector<Failure>(const std::string&, const std::vector<std::string>&)> finish;
@@ -202,7 +203,8 @@ int Run(const std::vector<std::string>& args) {
     }
   }
 
-  if (const MaybeFailure failure = CreateFolderPath(destination)) {
+  std::vector<std::string> destinationMade;
+  if (const MaybeFailure failure = CreateFolderPath(destination, &destinationMade)) {
     std::fprintf(stderr, "%s: %s: cannot create the destination folder: %s\n", kProgramName,
                  PrintableText(destination).c_str(), PrintableText(failure->reason).c_str());
     return kExitUsage;
@@ -237,9 +239,15 @@ int Run(const std::vector<std::string>& args) {
                    "; " + std::to_string(summary.notReached) + " of " +
                    Counted(total, "message", "messages") + " not converted";
   }
+  // The destination's own new folders get flushed like those the run made below it.
+  if (options.onDisk != OnDisk::NotFlushed) {
+    for (Failure& failure : FlushFoldersHolding(destinationMade)) {
+      summary.checked.differing.push_back(std::move(failure));
+    }
+  }
   // A mailbox that does not hold what was written is a failure like a message's.
-  failures.insert(failures.end(), summary.readBack.differing.begin(),
-                  summary.readBack.differing.end());
+  failures.insert(failures.end(), summary.checked.differing.begin(),
+                  summary.checked.differing.end());
   if (!versionsLine.empty() && !options.quiet) {
     interruption = interruption.empty() ? versionsLine : versionsLine + "\n" + interruption;
   }
@@ -250,8 +258,7 @@ int Run(const std::vector<std::string>& args) {
                    AlreadyThereLine(alreadyThere));
   } else {
     PrintRunReport(stderr, failures, warnings, skipped, interruption, LineEndNote(summary),
-                   SummaryLine(summary, seconds(), runOptions.newOnly),
-                   summary.readBack.done ? ReadBackLine(summary.readBack) : std::string(),
+                   SummaryLine(summary, seconds(), runOptions.newOnly), DiskCheckLine(summary),
                    AlreadyThereLine(alreadyThere));
   }
   if (summary.stopped) return ExitStatusForSignal(stop.reason());

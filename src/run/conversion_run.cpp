@@ -20,7 +20,6 @@
 #include "mbox/mailbox_record.h"
 #include "mbox/message_key.h"
 #include "mbox/message_text.h"
-#include "mbox/read_back.h"
 #include "mbox/record_byte_count.h"
 #include "mbox/separator_line.h"
 #include "run/messages_ahead.h"
@@ -95,8 +94,14 @@ class Run {
         observer_(observer),
         options_(options),
         ahead_(ahead) {
-    mailbox_.setDigests(options.readBack);
+    mailbox_.setOnDisk(options.onDisk);
+    mailbox_.setSettledCall([this](MailboxSettled found) { settled(std::move(found)); });
   }
+  // A mailbox still open when an exception unwinds the run is flushed as the writer goes, with
+  // nobody left to tell.
+  ~Run() { mailbox_.setSettledCall({}); }
+  Run(const Run&) = delete;
+  Run& operator=(const Run&) = delete;
 
   RunSummary go() {
     const long rowCount = rows_.rowCount();
@@ -111,7 +116,8 @@ class Run {
       readAhead.announceAfter(row);
     }
     closeMailbox();
-    if (options_.readBack) readBack();
+    flushFolders();
+    summary_.checked.onDisk = options_.onDisk;
     return std::move(summary_);
   }
 
@@ -252,6 +258,7 @@ class Run {
       };
     }
     hooks.stop = options_.stop;
+    hooks.flush = options_.flushCall;
     return hooks;
   }
 
@@ -269,16 +276,8 @@ class Run {
     openMailbox_ = place.mailboxPath;
     AppendHooks hooks = hooksFor(row, place);
     hooks.tailMended = [&](std::size_t added, bool cut) { mended = {added, cut}; };
-    MaybeFailure appended;
-    try {
-      appended = mailbox_.append(place.mailboxPath, lineEnd, produce, hooks);
-    } catch (...) {
-      keepOpenRecords();  // the record was cut back and the mailbox closed, as on a failure
-      throw;
-    }
-    // A failed append closed the mailbox; the records before it stand.
-    if (appended) keepOpenRecords();
-    return appended;
+    // A failed append closes the mailbox; the records before it stand, flushed.
+    return mailbox_.append(place.mailboxPath, lineEnd, produce, hooks);
   }
 
   // The record is in its mailbox: counted, and its warnings told.
@@ -286,7 +285,6 @@ class Run {
                 std::uint64_t recordLength, const std::vector<Notice>& warnings, TailMended mended,
                 LineEnds messageLineEnds) {
     ++summary_.converted;
-    if (options_.readBack) openRecords_.push_back(mailbox_.lastRecord());
     if (options_.newOnly) {
       // The run's own records stand for no copy.
       const WrittenRecord& record = mailbox_.lastRecord();
@@ -341,26 +339,44 @@ class Run {
     summary_.failures.push_back(std::move(named));
   }
 
-  // Consecutive records of one mailbox share its open file; it is closed when the run moves to
-  // another mailbox and at the end. A close that fails has taken the records written since the
-  // mailbox was opened back out: they count as failed, under one failure naming the mailbox.
+  // Consecutive records of one mailbox share its open file; it is closed (flushed and checked,
+  // see settled) when the run moves to another mailbox and at the end.
   void closeMailbox() {
-    const long records = mailbox_.openRecords();
-    MaybeFailure failure = mailbox_.close();
-    if (!failure) keepOpenRecords();
-    openRecords_.clear();
+    mailbox_.close();
     openMailbox_.clear();
-    if (!failure) return;
-    summary_.converted -= records;
-    summary_.failed += records;
-    summary_.failures.push_back(std::move(*failure));
   }
 
-  void keepOpenRecords() {
-    if (openRecords_.empty()) return;
-    auto& kept = written_[openMailbox_];
-    kept.insert(kept.end(), openRecords_.begin(), openRecords_.end());
-    openRecords_.clear();
+  // The writer has let go of a mailbox. A flush or close that failed has taken the records
+  // written since the mailbox was opened back out: they count as failed, under one failure
+  // naming the mailbox.
+  void settled(MailboxSettled found) {
+    DiskCheck& checked = summary_.checked;
+    if (found.created) createdFiles_.push_back(found.path);
+    if (found.removed) {
+      summary_.converted -= found.records;
+      summary_.failed += found.records;
+      checked.removed += found.records;
+      checked.removals.push_back(*found.failure);
+      summary_.failures.push_back(std::move(*found.failure));
+      return;
+    }
+    if (options_.onDisk == OnDisk::NotFlushed) return;
+    if (mailboxesChecked_.insert(found.path).second) ++checked.mailboxes;
+    checked.records += found.checked;
+    checked.readBack += found.readBack;
+    checked.stopped = checked.stopped || found.stopped;
+    if (found.failure) checked.differing.push_back(std::move(*found.failure));
+  }
+
+  // The folders that got a new entry (a mailbox file or a folder) are flushed too, so that the
+  // flushed mailboxes can be found after a crash.
+  void flushFolders() {
+    if (options_.onDisk == OnDisk::NotFlushed) return;
+    createdFiles_.insert(createdFiles_.end(), summary_.foldersMade.begin(),
+                         summary_.foldersMade.end());
+    for (Failure& failure : FlushFoldersHolding(createdFiles_)) {
+      summary_.checked.differing.push_back(std::move(failure));
+    }
   }
 
   // With newOnly: a message its mailbox holds whole ends its turn as already there (true),
@@ -393,19 +409,6 @@ class Run {
     return true;
   }
 
-  void readBack() {
-    ReadBackSummary& result = summary_.readBack;
-    result.done = true;
-    for (const std::string& mailbox : summary_.mailboxes) {
-      const auto records = written_.find(mailbox);
-      MailboxReadBack found = ReadBackMailbox(
-          mailbox, records == written_.end() ? std::vector<WrittenRecord>{} : records->second);
-      ++result.mailboxes;
-      result.records += found.records;
-      if (found.differs) result.differing.push_back(std::move(*found.differs));
-    }
-  }
-
   void skip(long row, const std::string& path, const std::string& reason = kAppleDoubleReason) {
     ++summary_.skipped;
     observer_.turnSkipped(row, Notice{path, reason});
@@ -422,10 +425,9 @@ class Run {
   MessageFile file_;         // the message file of the current turn
   MailboxWriter mailbox_;    // the mailbox of the last record, kept open for the next
   std::string openMailbox_;
-  // Records written since the open mailbox was opened; kept once it closes without failure.
-  std::vector<WrittenRecord> openRecords_;
-  std::unordered_map<std::string, std::vector<WrittenRecord>> written_;  // by mailbox
-  std::unordered_map<std::string, MailboxIndex> indexes_;                // by mailbox (newOnly)
+  std::unordered_set<std::string> mailboxesChecked_;
+  std::vector<std::string> createdFiles_;  // mailbox files made: their folders are flushed
+  std::unordered_map<std::string, MailboxIndex> indexes_;  // by mailbox (newOnly)
 };
 
 }  // namespace

@@ -122,18 +122,28 @@ class ParallelRun {
     for (const auto& error : errors) {
       if (error) std::rethrow_exception(error);
     }
-    // Each group read its own mailboxes back, on its worker, as it ended.
-    summary.readBack.done = options_.readBack;
+    // Each group flushed and checked its own mailboxes, on its worker, as it ended.
+    DiskCheck& checked = summary.checked;
+    checked.onDisk = options_.onDisk;
     for (RunSummary& part : summaries) {
       summary.bytesRead += part.bytesRead;
       summary.bytesWritten += part.bytesWritten;
       summary.crLfMessages += part.crLfMessages;
       summary.foldersMade.insert(summary.foldersMade.end(), part.foldersMade.begin(),
                                  part.foldersMade.end());
-      summary.readBack.records += part.readBack.records;
-      summary.readBack.mailboxes += part.readBack.mailboxes;
-      for (Failure& failure : part.readBack.differing) {
-        summary.readBack.differing.push_back(std::move(failure));
+      checked.records += part.checked.records;
+      checked.readBack += part.checked.readBack;
+      checked.mailboxes += part.checked.mailboxes;
+      checked.stopped = checked.stopped || part.checked.stopped;
+      for (Failure& failure : part.checked.differing)
+        checked.differing.push_back(std::move(failure));
+      // Told as converted in the replay, then taken back out of a mailbox that failed to flush.
+      summary.converted -= part.checked.removed;
+      summary.failed += part.checked.removed;
+      checked.removed += part.checked.removed;
+      for (Failure& failure : part.checked.removals) {
+        summary.failures.push_back(failure);
+        checked.removals.push_back(std::move(failure));
       }
     }
     return summary;

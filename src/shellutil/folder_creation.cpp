@@ -1,12 +1,17 @@
 #include "shellutil/folder_creation.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
+#include <set>
 #include <system_error>
+#include <thread>
 
 namespace drovanta {
 
@@ -57,6 +62,46 @@ void RemoveFoldersLeftEmpty(std::vector<std::string> folders) {
   std::sort(folders.begin(), folders.end(),
             [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
   for (const std::string& folder : folders) ::rmdir(folder.c_str());
+}
+
+constexpr std::size_t kFoldersFlushedAtOnce = 16;
+
+std::vector<Failure> FlushFoldersHolding(const std::vector<std::string>& paths) {
+  namespace fs = std::filesystem;
+  std::set<std::string> folders;
+  for (const std::string& path : paths) {
+    fs::path holding = fs::path(path).lexically_normal();
+    if (!holding.has_filename()) holding = holding.parent_path();  // "a/b/" names b
+    holding = holding.parent_path();
+    folders.insert(holding.empty() ? std::string(".") : holding.string());
+  }
+  // Flushed several at once: each flush of a folder whose entries are already written still
+  // waits for the device's cache to be emptied, and flushes asked for together share that wait.
+  const std::vector<std::string> list(folders.begin(), folders.end());
+  std::vector<int> errors(list.size(), 0);
+  std::atomic<std::size_t> next{0};
+  const auto flushSome = [&] {
+    for (std::size_t i = next++; i < list.size(); i = next++) {
+      const int fd = ::open(list[i].c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      if (fd < 0 || ::fsync(fd) != 0) errors[i] = errno;
+      if (fd >= 0) ::close(fd);
+    }
+  };
+  {
+    std::vector<std::jthread> helpers;
+    for (std::size_t i = 1; i < std::min(list.size(), kFoldersFlushedAtOnce); ++i) {
+      helpers.emplace_back(flushSome);
+    }
+    flushSome();
+  }
+  std::vector<Failure> failures;
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    if (errors[i] == 0) continue;
+    failures.push_back(
+        Failure{FailureCode::FolderNotCreated, list[i],
+                std::string("not flushed to the disk: ") + std::strerror(errors[i])});
+  }
+  return failures;
 }
 
 }  // namespace drovanta

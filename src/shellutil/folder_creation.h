@@ -20,4 +20,8 @@ MaybeFailure CreateFolderPath(const std::string& path, std::vector<std::string>*
 // all failed leaves no folder it made behind. A folder that holds anything stays.
 void RemoveFoldersLeftEmpty(std::vector<std::string> folders);
 
+// Flushes to the disk (fsync) the folder holding each of the paths, each folder once, so that
+// files and folders made in them are found after a crash: a failure for each that could not be.
+std::vector<Failure> FlushFoldersHolding(const std::vector<std::string>& paths);
+
 }  // namespace drovanta

@@ -142,10 +142,11 @@ class AppleLibraryTest : public QObject {
             QCOMPARE(files.size(), era.messages.size());  // one per Messages folder
             for (const std::string& file : files) QVERIFY(file.ends_with("/Messages.mbox"));
           }
-          QVERIFY2(
-              text.ends_with("\r\nRead back: " + std::to_string(paths.size()) + " records in " +
-                             std::to_string(files.size()) + " mailboxes, all whole."),
-              text.c_str());
+          QVERIFY2(text.ends_with("\r\nChecked: " + std::to_string(paths.size()) + " records in " +
+                                  std::to_string(files.size()) +
+                                  (files.size() == 1 ? " mailbox" : " mailboxes") +
+                                  ", in place and on disk."),
+                   text.c_str());
           for (const std::string& file : files) {
             const std::string bytes = readFile(out / file);
             QCOMPARE(bytes.find("\nStatus: RO\nX-Status: F\n") != std::string::npos, keepState);

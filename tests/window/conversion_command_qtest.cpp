@@ -137,7 +137,7 @@ class ConversionCommandTest : public QObject {
                                    "successfully exported to .mbox format (Compatible for "
                                    "Entourage, Thunderbird, Eudora, Mac Mail).\r\n\r\n"
                                    "Mailboxes: Inbox\r\n"
-                                   "Read back: 3 records in 1 mailboxes, all whole."));
+                                   "Checked: 3 records in 1 mailbox, in place and on disk."));
     QVERIFY(box.icon == MessageIcon::Information && box.buttons == MessageButtons::Ok);
 
     // One mailbox for the source folder, holding the three records in list order.
@@ -251,8 +251,9 @@ class ConversionCommandTest : public QObject {
         static_cast<long>(readMailbox(inboxMailbox(tree, tree.str() + "/Out")).size());
     const std::string readBack =
         converted == 0 ? std::string()
-                       : "\r\n\r\nMailboxes: Inbox\r\nRead back: " + std::to_string(converted) +
-                             " records in 1 mailboxes, all whole.";
+                       : "\r\n\r\nMailboxes: Inbox\r\nChecked: " + std::to_string(converted) +
+                             (converted == 1 ? " record" : " records") +
+                             " in 1 mailbox, in place and on disk.";
     QCOMPARE(window.platform.boxes[2].text,
              "Converting was stopped.\r\n" + std::to_string(converted) +
                  " message(s) converted, 0 message(s) failed, " + std::to_string(40 - converted) +
