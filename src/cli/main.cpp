@@ -19,7 +19,7 @@
 #include "cli/rerun_question.h"
 #include "cli/run_report.h"
 #include "cli/source_rows.h"
-#include "emlx/apple_layout.h"
+#include "mbox/apple_layout.h"
 #include "mbox/apple_mailbox_naming.h"
 #include "run/already_there.h"
 #include "run/conversion_run.h"

@@ -6,8 +6,8 @@
 #include <unordered_map>
 #include <utility>
 
-#include "emlx/apple_accounts.h"
-#include "emlx/apple_layout.h"
+#include "mbox/apple_accounts.h"
+#include "mbox/apple_layout.h"
 #include "mbox/apple_mail_export_naming.h"
 #include "mbox/thunderbird_naming.h"
 

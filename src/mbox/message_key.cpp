@@ -7,10 +7,8 @@
 
 #include <string>
 
-#include "emlx/emlx_framing.h"
-#include "mbox/record_byte_count.h"
+#include "mbox/flag_headers.h"
 #include "message/header_fields.h"
-#include "selection/emlx_name_filter.h"
 #include "shellutil/ascii_case.h"
 
 namespace drovanta {
@@ -86,7 +84,7 @@ MessageKey MessageKeyOf(std::string_view headerBlock, bool inMailbox) {
         field = Field::Date;
         firstOfName = !sawDate;
         sawDate = true;
-      } else if (IsStateHeaderName(name)) {
+      } else if (IsFlagHeaderName(name)) {
         field = Field::State;
       }
     }
@@ -113,11 +111,8 @@ MessageKey MessageKeyOf(std::string_view headerBlock, bool inMailbox) {
   return key;
 }
 
-MessageKey MessageKeyOfFile(const std::string& messagePath, std::string_view fileBytes) {
-  const EmlxFrame frame = FrameEmlx(fileBytes, HasEmlxName(messagePath));
-  const std::string_view message = fileBytes.substr(frame.messageBegin, frame.messageLength);
-  const std::size_t headerEnd = HeaderBlockEnd(message);
-  return MessageKeyOf(message.substr(0, headerEnd), false);
+MessageKey MessageKeyOfMessage(std::string_view message) {
+  return MessageKeyOf(message.substr(0, HeaderBlockEnd(message)), false);
 }
 
 }  // namespace drovanta

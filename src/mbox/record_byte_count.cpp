@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "shellutil/ascii_case.h"
+#include "mbox/flag_headers.h"
 
 namespace drovanta {
 namespace {
@@ -17,7 +17,7 @@ std::uint64_t headerLineCount(std::string_view line, bool& inStateField) {
   const std::size_t colon = line.find(':');
   std::string_view name = line.substr(0, colon);
   while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.remove_suffix(1);
-  inStateField = colon != std::string_view::npos && IsStateHeaderName(name);
+  inStateField = colon != std::string_view::npos && IsFlagHeaderName(name);
   if (inStateField) return 0;
   std::size_t quotes = 0;
   while (quotes < line.size() && line[quotes] == '>') ++quotes;
@@ -25,11 +25,6 @@ std::uint64_t headerLineCount(std::string_view line, bool& inStateField) {
 }
 
 }  // namespace
-
-bool IsStateHeaderName(std::string_view name) {
-  return EqualsIgnoringAsciiCase(name, "Status") || EqualsIgnoringAsciiCase(name, "X-Status") ||
-         EqualsIgnoringAsciiCase(name, "X-Mozilla-Status");
-}
 
 std::uint64_t RecordByteCount::count() const {
   bool inStateField = inStateField_;

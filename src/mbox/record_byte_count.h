@@ -7,10 +7,6 @@
 
 namespace drovanta {
 
-// Whether a header field name is one of the state headers (Status, X-Status, X-Mozilla-Status)
-// that --flags writes and replaces: no part of what tells one message from another.
-bool IsStateHeaderName(std::string_view name);
-
 // Counts the bytes of a record's text (after its separator line) that every option set writes
 // alike, so that a record in a mailbox holds its message whole exactly when its count is the
 // message's: line ends (CR, LF) are left out, so are the state header lines of the header block

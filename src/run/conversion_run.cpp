@@ -1,9 +1,5 @@
 #include "run/conversion_run.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -15,7 +11,7 @@
 #include <unordered_set>
 #include <utility>
 
-#include "emlx/apple_double.h"
+#include "emlx/source_reading.h"
 #include "mbox/mailbox_index.h"
 #include "mbox/mailbox_record.h"
 #include "mbox/message_key.h"
@@ -30,26 +26,6 @@
 
 namespace drovanta {
 namespace {
-
-// Finder's metadata files ("._name" beside each file copied to a foreign volume) start with
-// these four bytes. Only files so named are opened for the test, so that an ordinary message is
-// still read once; the message reader catches the rare sidecar under another name. The type is
-// looked at first and only a regular file is opened, never blocking: a FIFO or a device so
-// named must not stop the run.
-bool isNamedAppleDouble(const std::string& messagePath) {
-  if (GetFileName(messagePath).rfind("._", 0) != 0) return false;
-  struct stat named {};
-  if (::stat(messagePath.c_str(), &named) != 0 || !S_ISREG(named.st_mode)) return false;
-  const int fd = ::open(messagePath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat info {};
-  char magic[4] = {};
-  const bool isSidecar = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-                         ::pread(fd, magic, sizeof magic, 0) == sizeof magic &&
-                         StartsAsAppleDouble(std::string_view(magic, sizeof magic));
-  ::close(fd);
-  return isSidecar;
-}
 
 // Every failure of a turn names the message, so that each front-end can print "path: reason"
 // and the user sees which row it was; a failure about another file (the output folder or the
@@ -143,12 +119,7 @@ class Run {
   }
 
   void convert(long row, const std::string& path) {
-    if (isNamedAppleDouble(path)) return skip(row, path);
-
     const MailboxPlace place = PlaceForMessage(options_, destination_, path);
-    observer_.yieldPoint();
-    observer_.yieldPoint();
-    observer_.yieldPoint();
 
     if (ahead_ != nullptr) {
       if (std::unique_ptr<PreparedMessage> ready = ahead_->take(row);
@@ -167,45 +138,47 @@ class Run {
       }
     }
 
-    // The message file is opened once; the separator line and the text read its bytes where
-    // they lie.
+    // The message file is opened and read once: what it is, its framing, sender, date, state
+    // and parts; the separator line and the text are made from that.
     if (MaybeFailure failure = file_.open(path)) return fail(row, path, *failure, "cannot read");
+    const SourceMessage source = ReadSourceMessage(path, file_, options_.record.writeFlags);
+    if (source.kind == SourceKind::NotAMessage) return skip(row, path, source.notAMessageReason);
     if (options_.newOnly &&
         (!folderReady(row, path, place) ||
-         endedAsAlreadyThere(row, path, place, MessageKeyOfFile(path, file_.bytes()),
-                             [&] { return RecordBytesOfMessage(path, file_, options_.record); }))) {
+         endedAsAlreadyThere(row, path, place, MessageKeyOfMessage(source.message),
+                             [&] { return RecordBytesOfMessage(source, options_.record); }))) {
       return;
     }
-    const std::string separator = BuildSeparatorLine(path, file_.bytes(), file_.modified());
+    const std::string separator = BuildSeparatorLine(source.sender, source.date);
     observer_.yieldPoint();
 
-    MessageTextWriter text(path, file_, options_.record);
+    MessageTextWriter text(source, options_.record);
     observer_.yieldPoint();
-    if (text.notAMessage()) return skip(row, path, text.notAMessageReason());
     const std::uint64_t fileLength = text.fileLength();
     observer_.messageOpened(fileLength);
     const auto lineRead = [&](std::uint64_t textLength) {
       observer_.yieldPoint();
       observer_.lineRead(textLength, fileLength);
     };
-    const std::vector<Notice> warnings = MessageWarnings(path, file_, text);
     if (stopRequestedNow()) return leaveOut();
     if (!folderReady(row, path, place)) return;
 
     // Separator line, line end, text, line end, written into the mailbox as they are made.
     const std::string_view lineEnd = text.recordLineEnd();
     TailMended mended;
-    MaybeFailure appended = append(row, place, lineEnd, mended, [&](RecordOutput& out) {
+    MaybeFailure appendFailure = append(row, place, lineEnd, mended, [&](RecordOutput& out) {
       return out.write(separator) && out.write(lineEnd) && text.write(out, lineRead) &&
              out.write(lineEnd);
     });
     observer_.yieldPoint();
-    if (appended && text.readFailure()) return fail(row, path, *text.readFailure(), "cannot read");
-    if (appended && appended->code == FailureCode::Interrupted) return leaveOut();
-    if (appended) return fail(row, path, std::move(*appended), "cannot write mailbox");
+    if (appendFailure && text.readFailure()) {
+      return fail(row, path, *text.readFailure(), "cannot read");
+    }
+    if (appendFailure && appendFailure->code == FailureCode::Interrupted) return leaveOut();
+    if (appendFailure) return fail(row, path, std::move(*appendFailure), "cannot write mailbox");
     finished(row, place, fileLength,
-             mended.added + separator.size() + text.textLength() + 2 * lineEnd.size(), warnings,
-             mended, text.lineEnds());
+             mended.added + separator.size() + text.textLength() + 2 * lineEnd.size(),
+             source.warnings, mended, text.lineEnds());
   }
 
   // The same turn for a message converted ahead: only the append is left.
@@ -215,7 +188,7 @@ class Run {
     if (!folderReady(row, ready.path, place)) return;
     const std::string_view lineEnd = FramingLineEnd(options_.record.lineEnds);
     TailMended mended;
-    MaybeFailure appended = append(row, place, lineEnd, mended, [&](RecordOutput& out) {
+    MaybeFailure appendFailure = append(row, place, lineEnd, mended, [&](RecordOutput& out) {
       if (!(out.write(ready.separator) && out.write(lineEnd) && out.writeKept(ready.text))) {
         return false;
       }
@@ -226,8 +199,10 @@ class Run {
       return out.write(lineEnd);
     });
     observer_.yieldPoint();
-    if (appended && appended->code == FailureCode::Interrupted) return leaveOut();
-    if (appended) return fail(row, ready.path, std::move(*appended), "cannot write mailbox");
+    if (appendFailure && appendFailure->code == FailureCode::Interrupted) return leaveOut();
+    if (appendFailure) {
+      return fail(row, ready.path, std::move(*appendFailure), "cannot write mailbox");
+    }
     finished(row, place, ready.fileLength,
              mended.added + ready.separator.size() + ready.text.size() + 2 * lineEnd.size(),
              ready.warnings, mended, ready.lineEnds);
@@ -409,7 +384,7 @@ class Run {
     return true;
   }
 
-  void skip(long row, const std::string& path, const std::string& reason = kAppleDoubleReason) {
+  void skip(long row, const std::string& path, const std::string& reason) {
     ++summary_.skipped;
     observer_.turnSkipped(row, Notice{path, reason});
   }

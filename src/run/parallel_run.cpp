@@ -14,6 +14,7 @@
 
 #include "message/gmime_setup.h"
 #include "run/messages_ahead.h"
+#include "shellutil/ascii_case.h"
 #include "shellutil/folder_creation.h"
 #include "shellutil/path_helpers.h"
 
@@ -50,13 +51,6 @@ struct RowRecord {
 struct Group {
   std::vector<long> rows;
 };
-
-std::string foldedCase(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
 
 // Union-find over mailbox indexes.
 class Joined {
@@ -167,8 +161,8 @@ class ParallelRun {
       const auto [exact, added] = mailboxIndex.emplace(place.mailboxPath, mailboxes_.size());
       if (added) {
         const auto [folded, newKey] =
-            foldedIndex.emplace(foldedCase(place.mailboxPath), foldedIndex.size());
-        if (newKey) outputFolders.push_back(foldedCase(place.outputFolder));
+            foldedIndex.emplace(AsciiLowered(place.mailboxPath), foldedIndex.size());
+        if (newKey) outputFolders.push_back(AsciiLowered(place.outputFolder));
         keyOfMailbox.push_back(folded->second);
         mailboxes_.push_back(std::move(place.mailboxPath));
       }

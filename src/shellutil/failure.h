@@ -21,7 +21,6 @@ enum class FailureCode {
   Interrupted,        // a stop was asked for while the record was written; it was cut back
   FolderUnlistable,   // a folder's entries cannot be listed during a walk
   ScannerNotReady,    // a walk was asked of a scanner without its file-system service
-  DuplicateKey,       // a keyed list already holds the key
   PathUnresolvable,   // a path is empty, or relative to a working folder that cannot be found
 };
 

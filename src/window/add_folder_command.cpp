@@ -43,7 +43,7 @@ class HourglassPointer {
 long AddMessagesBelow(StepWindow& form, const std::string& folder) {
   WindowPlatform& platform = form.platform();
   HourglassPointer pointer(platform);
-  std::shared_ptr<KeyedStringList> found;
+  std::shared_ptr<WalkStringList> found;
   std::vector<Failure> scanFailures;
   {
     auto scanner =

@@ -6,7 +6,7 @@
 #include <iterator>
 #include <utility>
 
-#include "emlx/apple_layout.h"
+#include "mbox/apple_layout.h"
 #include "mbox/apple_mailbox_naming.h"
 #include "mbox/thunderbird_naming.h"
 #include "run/row_source.h"

@@ -11,6 +11,7 @@
 #include "run/conversion_run.h"
 #include "run/disk_check_line.h"
 #include "run/parallel_run.h"
+#include "support/emlx_bytes.h"
 #include "support/recording_observer.h"
 #include "support/temp_folder.h"
 
@@ -25,7 +26,7 @@ std::string emlx(const std::string& subject) {
   const std::string message = "From: Ann <ann@example.com>\nSubject: " + subject +
                               "\nDate: Fri, 01 Mar 2024 17:05:09 +0000\n\nBody of " + subject +
                               "\n";
-  return std::to_string(message.size()) + "\n" + message;
+  return testing::EmlxBytes(message);
 }
 
 const std::string kEarlier = "From x@example.org Mon Jan 05 09:07:03 2026\nSubject: old\n\nold\n\n";
