@@ -1,6 +1,9 @@
 // emlx2mbox: the command line over the conversion core. Glue only: read the arguments, gather
 // the messages, run the conversion, report and turn the result into an exit code.
 #include <unistd.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -71,10 +74,16 @@ int PathFailure(const Failure& failure) {
   return kExitUsage;
 }
 
-int Run(const std::vector<std::string>& args) {
+int Run(const std::vector<std::string>& args, StopRequest& stop) {
   auto parsed = ParseCommandLine(args);
-  if (auto* error = std::get_if<UsageError>(&parsed)) return UsageFailure(error->text);
+  if (auto* error = std::get_if<UsageError>(&parsed)) {
+    ReleaseStopSignals(stop);
+    return UsageFailure(error->text);
+  }
   const CliOptions& options = std::get<CliOptions>(parsed);
+  // Only a run that writes keeps the handlers: anything else ends at once on a signal, as a
+  // signal that came while the arguments were read does now.
+  if (options.help || options.version || options.dryRun) ReleaseStopSignals(stop);
   if (options.help) {
     errno = 0;
     std::fputs(HelpText(), stdout);
@@ -91,12 +100,6 @@ int Run(const std::vector<std::string>& args) {
   const Outcome<std::string> absoluteDestination = MakeAbsolutePath(options.destination);
   if (!absoluteDestination) return PathFailure(absoluteDestination.failure());
   const std::string& destination = *absoluteDestination;
-
-  // The handlers come before the walk, which can take a while on a large tree: a signal then
-  // ends the run with its report instead of killing it silently. A dry run writes nothing and
-  // keeps the default handling.
-  static StopRequest stop;  // the signal handlers keep pointing at it
-  if (!options.dryRun) InstallStopSignals(stop);
 
   const auto started = std::chrono::steady_clock::now();
   SourceRows collected = CollectSourceRows(sources.paths, options.dryRun ? nullptr : &stop);
@@ -269,6 +272,24 @@ int Run(const std::vector<std::string>& args) {
 }  // namespace drovanta
 
 int main(int argc, char** argv) {
+#ifdef __GLIBC__
+  // Blocks of 256 KB and more (the lists of 200,000 rows, records and paths) are mapped and go
+  // back to the system when freed. Left to itself, glibc raises this bound after the first such
+  // free, and the next lists land in the heap, where what they leave is never given back.
+  mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+#endif
+  // The handlers come first: a signal in the first milliseconds would otherwise kill the
+  // program outright instead of ending it with its report.
+  static drovanta::StopRequest stop;  // the signal handlers keep pointing at it
+  drovanta::InstallStopSignals(stop);
   std::vector<std::string> args(argv + 1, argv + argc);
-  return drovanta::Run(args);
+  const int status = drovanta::Run(args, stop);
+  // A signal that came when no run was there to tell of it (a SOURCE refused, say) still ends
+  // the program with its status.
+  if (stop.reason() > 0 && status != drovanta::ExitStatusForSignal(stop.reason())) {
+    std::fprintf(stderr, "%s: interrupted by %s\n", drovanta::kProgramName,
+                 drovanta::SignalName(stop.reason()));
+    return drovanta::ExitStatusForSignal(stop.reason());
+  }
+  return status;
 }

@@ -38,21 +38,22 @@ Failure aboutMessage(Failure failure, const std::string& messagePath, const char
   return failure;
 }
 
-// CreateFolderPath gives the system's reason only; a plainer one is looked for: most often a
-// file stands where one of the folders should be.
-Failure folderNotCreated(const std::string& folder) {
+// CreateFolderBelow names a level below the destination that stands in the way; above it, the
+// system's reason only: a plainer one is looked for, most often a file standing where one of the
+// folders should be.
+// Nothing is made here: a second try would follow the links the first refused.
+Failure folderNotCreated(Failure failure) {
   namespace fs = std::filesystem;
+  if (failure.reason.find(" stands in the way: ") != std::string::npos) return failure;
   std::error_code error;
-  for (fs::path level(folder); !level.empty(); level = level.parent_path()) {
+  for (fs::path level(failure.path); !level.empty(); level = level.parent_path()) {
     if (fs::exists(level, error) && !fs::is_directory(level, error)) {
-      return Failure{FailureCode::FolderNotCreated, folder,
-                     "a file stands in the way: " + level.string()};
+      failure.reason = "a file stands in the way: " + level.string();
+      return failure;
     }
     if (level == level.parent_path()) break;
   }
-  fs::create_directories(folder, error);
-  return Failure{FailureCode::FolderNotCreated, folder,
-                 error ? error.message() : std::string("not a folder")};
+  return failure;
 }
 
 // What the writer did to a mailbox's torn tail before a record (AppendHooks::tailMended).
@@ -94,6 +95,9 @@ class Run {
     closeMailbox();
     flushFolders();
     summary_.checked.onDisk = options_.onDisk;
+    // A request that came during the last record or the checking at the end still ends the run
+    // as stopped.
+    if (stopRequestedNow()) summary_.stopped = true;
     return std::move(summary_);
   }
 
@@ -213,8 +217,10 @@ class Run {
   // Messages come folder by folder: the folder made for the last one is not looked at again.
   bool folderReady(long row, const std::string& path, const MailboxPlace& place) {
     if (place.outputFolder == readyFolder_) return true;
-    if (CreateFolderPath(place.outputFolder, &summary_.foldersMade)) {
-      fail(row, path, folderNotCreated(place.outputFolder), "cannot create output folder");
+    // Levels below the destination are never taken through a link.
+    if (MaybeFailure failure =
+            CreateFolderBelow(destination_, place.outputFolder, &summary_.foldersMade)) {
+      fail(row, path, folderNotCreated(std::move(*failure)), "cannot create output folder");
       return false;
     }
     readyFolder_ = place.outputFolder;

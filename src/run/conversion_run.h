@@ -60,7 +60,9 @@ struct RunSummary {
   long skipped = 0;       // not messages (AppleDouble sidecars)
   long warnings = 0;      // messages converted with a warning (each may warn more than once)
   long alreadyThere = 0;  // left out: their mailbox held them before the run (newOnly)
-  // The run was asked to stop (by the observer or a stop request) before its last row.
+  // The run was asked to stop: by the observer before its last row, or by a stop request at any
+  // time (during the last record or the checking at the end too), so that a front-end always
+  // tells of the request it took.
   bool stopped = false;
   // Rows the stopped run did not convert: those it did not come to, and one whose record it
   // left out or cut back when the request came while it was read or written.

@@ -107,7 +107,8 @@ MaybeFailure pathLogger::LogPath(const std::string& strPARENT) {
       continue;
     }
     for (SpecialFile& special : fileSystem_->SpecialFiles(folder)) {
-      specialFiles_.push_back(SpecialFile{joined(folder, special.name), std::move(special.kind)});
+      specialFiles_.push_back(
+          SpecialFile{joined(folder, special.name), std::move(special.kind), special.folderLink});
     }
     yield();
 

@@ -57,6 +57,63 @@ MaybeFailure CreateFolderPath(const std::string& path, std::vector<std::string>*
   return notCreated(path, error ? error.value() : ENOTDIR);
 }
 
+MaybeFailure CreateFolderBelow(const std::string& base, const std::string& path,
+                               std::vector<std::string>* made) {
+  std::string top = base;
+  while (top.size() > 1 && top.back() == '/') top.pop_back();
+  if (top.empty() || path.compare(0, top.size(), top) != 0 ||
+      (path.size() > top.size() && path[top.size()] != '/' && top != "/")) {
+    return CreateFolderPath(path, made);
+  }
+  if (MaybeFailure failure = CreateFolderPath(top, made)) {
+    return Failure{FailureCode::FolderNotCreated, path, failure->reason};
+  }
+  struct Handle {
+    int fd;
+    ~Handle() {
+      if (fd >= 0) ::close(fd);
+    }
+  } level{::open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+  if (level.fd < 0) return notCreated(path, errno);
+  std::string levelPath = top == "/" ? std::string() : top;
+  std::size_t at = top.size();
+  while (at < path.size()) {
+    const std::size_t end = std::min(path.find('/', at), path.size());
+    const std::string name = path.substr(at, end - at);
+    at = end + 1;
+    if (name.empty() || name == ".") continue;
+    levelPath += '/' + name;
+    constexpr int kNoFollow = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    int next = ::openat(level.fd, name.c_str(), kNoFollow);
+    if (next < 0 && errno == ENOENT) {
+      if (::mkdirat(level.fd, name.c_str(), kNewFolderMode) == 0) {
+        if (made != nullptr) made->push_back(levelPath);
+      } else if (errno != EEXIST) {
+        return notCreated(path, errno);
+      }
+      next = ::openat(level.fd, name.c_str(), kNoFollow);
+    }
+    if (next < 0) {
+      const int error = errno;
+      struct stat info {};
+      if (::fstatat(level.fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (S_ISLNK(info.st_mode)) {
+          return Failure{FailureCode::FolderNotCreated, path,
+                         "a symbolic link stands in the way: " + levelPath + ", not followed"};
+        }
+        if (!S_ISDIR(info.st_mode)) {
+          return Failure{FailureCode::FolderNotCreated, path,
+                         "a file stands in the way: " + levelPath};
+        }
+      }
+      return notCreated(path, error);
+    }
+    ::close(level.fd);
+    level.fd = next;
+  }
+  return std::nullopt;
+}
+
 void RemoveFoldersLeftEmpty(std::vector<std::string> folders) {
   // A folder's path is longer than its parent's: the longest go first.
   std::sort(folders.begin(), folders.end(),

@@ -7,8 +7,10 @@
 #include <QDir>
 #include <QLabel>
 #include <QProcess>
+#include <QTimer>
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 
 #include "support/temp_folder.h"
 #include "window/completion_message.h"
@@ -625,7 +627,35 @@ class ConversionCommandTest : public QObject {
                qPrintable(QString("ended by signal %1").arg(child.exitCode())));
     }
   }
+
+  // A signal that comes before Qt has started (the handlers are installed first) ends the
+  // program through its own ending, not outright.
+  void aSignalBeforeTheWindowExistsEndsTheProgramItsOwnWay() {
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("DROVANTA_SIGNAL_FIRST_IN_CHILD", "1");
+    child.setProcessEnvironment(environment);
+    child.start(QCoreApplication::applicationFilePath(), {});
+    QVERIFY(child.waitForFinished(60000));
+    QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+    QCOMPARE(child.exitCode(), SIGTERM);
+    QCOMPARE(child.readAllStandardOutput(), QByteArray("ended by 15\n"));
+  }
 };
+
+// The child of the early signal test: SIGTERM comes at once, as the program's own main starts.
+int signalledFirstInChild(int argc, char** argv) {
+  EndingSignals::installFirst();
+  ::raise(SIGTERM);
+  QApplication app(argc, argv);
+  EndingSignals endingSignals([](int signal) {
+    std::printf("ended by %d\n", signal);
+    std::fflush(stdout);
+    EndingSignals::endAsSignalled(signal);
+  });
+  QTimer::singleShot(30000, &app, &QCoreApplication::quit);
+  return app.exec();
+}
 
 // The child of the signal test: the window converts <tree>/Mail/Inbox into <tree>/Out with the
 // program's own signal handling.
@@ -647,6 +677,9 @@ int convertInChild(int argc, char** argv, const std::string& tree) {
 }
 
 int main(int argc, char** argv) {
+  if (std::getenv("DROVANTA_SIGNAL_FIRST_IN_CHILD") != nullptr) {
+    return signalledFirstInChild(argc, argv);
+  }
   if (const char* tree = std::getenv("DROVANTA_CONVERT_IN_CHILD")) {
     return convertInChild(argc, argv, tree);
   }
