@@ -18,8 +18,9 @@ struct AppendHooks {
   // in the wait); true gives the wait up, nothing written, and the append fails as interrupted.
   std::function<bool()> whileWaiting;
   // The mailbox did not end with a line end and an empty line (a record torn by a killed run,
-  // or another program's file): `added` line-end bytes were written before the record.
-  std::function<void(std::size_t added)> tailMended;
+  // or another program's file): `added` line-end bytes were written before the record, or
+  // (`cut`) its last line, a separator line without its line end, was cut back.
+  std::function<void(std::size_t added, bool cut)> tailMended;
   // Asked while waiting for the lock (stopping: give up, nothing written) and between writes
   // (abandoning: the record is cut back out and the append fails as interrupted).
   const StopRequest* stop = nullptr;

@@ -11,8 +11,4 @@ namespace drovanta {
 // program's file under ours). An empty file, or one that cannot be read, passes.
 MaybeFailure NotAnMbox(int fd, const std::string& path);
 
-// NotAnMbox, and a failure when another program holds a write lock on the file (fcntl or flock)
-// or its dot-lock (it is being written, so what is read now may not last).
-MaybeFailure CheckExistingMailbox(int fd, const std::string& path);
-
 }  // namespace drovanta

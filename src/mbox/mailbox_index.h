@@ -1,101 +1,87 @@
 #pragma once
 
-#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
-#include <utility>
 
 #include "mbox/message_key.h"
+#include "mbox/record_byte_count.h"
 #include "shellutil/failure.h"
 
 namespace drovanta {
 
-// The messages a mailbox file held before a run added to it, by key, so that a rerun adds only
-// the messages it does not hold yet. Each record holds one copy of its message: a key is kept
-// with the number of its records (a count, not a list, so memory grows with the distinct keys).
+// What a mailbox holds, so that a rerun adds only the messages it does not hold whole yet: one
+// entry per record, the key of its message (MessageKeyOf) with the RecordByteCount of its text.
+// A record holds its message whole when the two match its message's, wherever it stands in the
+// file: a record cut short by a killed run counts fewer bytes, also once records follow it (the
+// next writer only puts line ends after it). Each record stands for one copy.
+//
+// A mailbox is read in one pass through a buffer of fixed size, so memory grows with its records
+// only. A record starts at a "From " line that begins the file or follows an empty line; its
+// header block runs to the next empty line. The end of the file ends the last record as line
+// ends would; a separator line without its line end (a record torn before its first line end)
+// holds no message and is no record.
 class MailboxIndex {
  public:
-  // The records read, the last one included (those taken since too).
-  std::size_t size() const { return records_ + (last_ ? 1 : 0); }
-  // A record followed by another: whole.
-  void add(const MessageKey& key) {
-    ++records_;
-    // The last record read again by readOn, now followed by another, was taken already.
-    if (std::exchange(reReadTaken_, false)) return;
-    ++counts_[key];
-  }
+  // The records not taken yet.
+  std::size_t size() const { return records_.size(); }
 
-  // The last record, whose end alone cannot tell a whole record from one cut just after an empty
-  // line inside its body: kept apart with the bytes of its body other than line ends and quoting
-  // (BodyByteCounter's count), which a message must match to be held.
-  void setLast(const MessageKey& key, std::uint64_t bodyBytes) {
-    last_ = key;
-    lastBodyBytes_ = bodyBytes;
-    lastTaken_ = std::exchange(reReadTaken_, false);
-  }
+  // Takes a record that holds the message with `key` whole, when one is left: `recordBytes`
+  // gives the RecordByteCount of the message's record text (asked only when a record has the
+  // key; nullopt: not known, nothing is taken). Asked once per message, in the order the
+  // messages go to the mailbox: N whole records of a message cover its first N copies, and the
+  // copies after them are written.
+  bool takeCopyOf(const MessageKey& key,
+                  const std::function<std::optional<std::uint64_t>()>& recordBytes);
 
-  // Whether a record not taken yet holds the message whole, and if so takes it: asked once per
-  // message in the order the messages go to the mailbox, N records of a key cover the first N
-  // copies of the message and the copies after them are written. The records followed by
-  // another are taken first; the last one holds the message when it has the key and the body
-  // bytes `bodyBytes` gives (asked only then; nullopt: not known).
-  template <typename BodyBytes>
-  bool takeRecordOf(const MessageKey& key, const BodyBytes& bodyBytes) {
-    if (const auto found = counts_.find(key); found != counts_.end()) {
-      if (--found->second == 0) counts_.erase(found);
-      return true;
-    }
-    if (!last_ || lastTaken_ || !(*last_ == key)) return false;
-    const std::optional<std::uint64_t> count = bodyBytes();
-    lastTaken_ = count && *count == lastBodyBytes_;
-    return lastTaken_;
-  }
+  // Reads the records added to the mailbox open as `fd` (readable) since the last call: all of
+  // them the first time, or when `fd` is another file or a shorter one than was read (rewritten
+  // meanwhile). Called with the mailbox's write lock held, a message is judged against the
+  // mailbox as it stands while nobody else can add to it. A failure names `path`; the index is
+  // then read again whole at the next call.
+  MaybeFailure readOn(int fd, const std::string& path);
 
-  // With the mailbox's write lock held on `fd` (opened for reading too; `status` its fstat at
-  // the lock): reads the records other writers appended since the index was read, so that a
-  // message is judged against the mailbox as it stands while nobody else can add to it. Read
-  // again whole when the path names another file now or a shorter one (rewritten meanwhile). A
-  // failure names `path`; reading on is tried again at the next call.
-  MaybeFailure readOn(int fd, const struct stat& status, const std::string& path);
-  // The run appended a record of its own at [start, end) right after what was read: reading on
-  // starts after it (two copies of one message in a run both go in), and the record before it is
-  // whole. Ignored for a record that does not follow what was read.
+  // The caller appended a record of its own at [start, end), under the lock it read on under:
+  // reading on starts after it, and it stands for no copy (two copies of one message in a run
+  // both go in). `start` lies before the end of what was read when the writer cut a torn
+  // separator line back first.
   void passOver(std::uint64_t start, std::uint64_t end);
 
  private:
-  friend Outcome<MailboxIndex> ReadMailboxIndex(const std::string& mailboxPath);
-  // Keys the records from `from` (the start of a record) to the end of the file.
-  MaybeFailure readFrom(int fd, std::uint64_t from, const std::string& path);
+  enum class In { Nothing, Separator, Header, Body };
 
-  std::unordered_map<MessageKey, std::uint32_t, MessageKeyHash> counts_;  // records not taken
-  std::size_t records_ = 0;
-  std::optional<MessageKey> last_;
-  std::uint64_t lastBodyBytes_ = 0;
-  bool lastTaken_ = false;
-  bool reReadTaken_ = false;  // the record readOn reads first is the last one, taken already
-  // The file read, and how far: reading on goes from where its last record starts, as only what
-  // follows a record tells whether it is whole.
-  bool fileRead_ = false;  // a missing mailbox reads as empty
+  MaybeFailure readFrom(int fd, std::uint64_t from, const std::string& path);
+  // One piece of a line at file offset `at` (the whole line unless it is longer than the
+  // buffer), its LF taken off; `lineEnd` false for a piece the line goes on after.
+  void piece(std::string_view bytes, std::uint64_t at, bool lineEnd);
+  void finishRecord();
+
+  std::unordered_multimap<MessageKey, std::uint64_t, MessageKeyHash> records_;  // not taken
+  // The file read and how far. Reading on goes on from where the last read ended, in the
+  // state it ended in, except that a torn separator line is read again from its start.
   dev_t device_ = 0;
   ino_t inode_ = 0;
   std::uint64_t length_ = 0;
-  std::uint64_t readOnFrom_ = 0;
+  std::uint64_t resumeAt_ = 0;
+  In in_ = In::Nothing;
+  std::uint64_t separatorAt_ = 0;  // where the record being read starts
+  bool lineStart_ = true;          // the next byte starts a line
+  bool afterEmpty_ = true;         // the last line was empty (the file's start counts as one)
+  std::string header_;             // the header block so far, LF line ends
+  bool headerTooLong_ = false;     // not kept whole: the record gets no key
+  RecordByteCount bytes_;          // of the record being read
 };
 
-// Reads the keys of every record of the mailbox file, in one pass through a buffer of fixed
-// size, so that memory grows with the index only. A record starts at a "From " line that begins
-// the file or follows an empty line; its header block runs to the next empty line. The last
-// record counts only when an empty line ends the file, as one ends every record written whole,
-// and then only for a message of the same body size: a record torn by a killed run is
-// left out, so its message is written again. A missing
-// file gives an empty index. Fails, naming the mailbox and changing nothing, when the file is
-// not an mbox (it does not start with "From "), when another program holds its write lock or
-// its dot-lock (it is being written), or when it cannot be read.
+// Reads the index of the mailbox file without its lock, for a count ahead of a run (which reads
+// its mailboxes again under their locks). A missing file gives an empty index. Fails, naming the
+// mailbox and changing nothing, when the file is a symbolic link (not followed), is not an mbox
+// (it does not start with "From "), or cannot be read.
 Outcome<MailboxIndex> ReadMailboxIndex(const std::string& mailboxPath);
 
 }  // namespace drovanta

@@ -135,8 +135,10 @@ bool ForeignDotLockHeld(const std::string& mailboxPath) {
   struct stat lock {};
   if (::lstat((mailboxPath + ".lock").c_str(), &lock) != 0) return false;
   // Left by a program that died: others break such locks after a few minutes, we pass them by.
+  // So is one dated further ahead (a clock set wrong, a mistaken touch): it would never age.
   const auto changed = std::chrono::system_clock::from_time_t(lock.st_mtim.tv_sec);
-  return std::chrono::system_clock::now() - changed < kStaleDotLock;
+  const auto age = std::chrono::system_clock::now() - changed;
+  return age < kStaleDotLock && age > -kStaleDotLock;
 }
 
 bool IsSymbolicLink(const std::string& path) {

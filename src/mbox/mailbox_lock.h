@@ -41,7 +41,7 @@ bool IsSymbolicLink(const std::string& path);
 int LockWholeFile(int fd, const std::string& mailboxPath, const AppendHooks& hooks, bool tellWait);
 
 // Whether another program holds the mailbox's dot-lock: `<mailboxPath>.lock` exists and is not
-// so old that it was left behind by a program that died.
+// so old that it was left behind by a program that died (nor dated as far in the future).
 bool ForeignDotLockHeld(const std::string& mailboxPath);
 
 }  // namespace drovanta

@@ -397,10 +397,6 @@ int MailboxWriter::openDescriptor() const {
   return state_->fd;
 }
 
-const struct stat& MailboxWriter::openStatus() const {
-  return state_->opened;
-}
-
 MaybeFailure MailboxWriter::append(const std::string& mailboxPath, std::string_view lineEnd,
                                    const RecordProducer& produce, const AppendHooks& hooks) {
   State& s = *state_;
@@ -412,11 +408,16 @@ MaybeFailure MailboxWriter::append(const std::string& mailboxPath, std::string_v
   s.buffered = 0;
   s.bufferedInPieces = 0;
   s.pieceCount = 0;
+  // A mailbox left without a closing empty line (a record torn by a killed run, another
+  // program's file) gets its line ends first, so that the record does not join its last line; a
+  // separator line torn before its line end holds no message byte and is cut back instead.
+  const off_t cutTo = s.tailMending.cutTo;
+  if (cutTo >= 0 && ::ftruncate(s.fd, cutTo) != 0) s.error = errno;
+  // Only a mailbox just opened has its tail mended: nothing of this writer's follows the cut.
+  if (cutTo >= 0 && s.error == 0) s.lengthAtOpen = s.expectedEnd = s.writebackFrom = cutTo;
   s.recordStart = ::lseek(s.fd, 0, SEEK_END);
   if (s.recordStart < 0) s.error = errno;
-  // A mailbox left without a closing empty line (a record torn by a killed run, another
-  // program's file) gets its line ends first, so that the record does not join its last line.
-  std::string padding = s.tailMending.completion;
+  std::string padding(s.tailMending.lf ? "\n" : "");
   for (std::size_t i = 0; i < s.tailMending.lineEnds; ++i) padding += lineEnd;
   if (s.digest != nullptr) XXH3_64bits_reset(s.digest);
 
@@ -459,7 +460,9 @@ MaybeFailure MailboxWriter::append(const std::string& mailboxPath, std::string_v
       s.writebackFrom = recordEnd;
     }
   }
-  if (!padding.empty() && hooks.tailMended) hooks.tailMended(padding.size());
+  if ((!padding.empty() || cutTo >= 0) && hooks.tailMended) {
+    hooks.tailMended(padding.size(), cutTo >= 0);
+  }
   ++s.recordsSinceOpen;
   s.created = false;  // it holds a record now: never removed from here on
   return std::nullopt;

@@ -65,10 +65,8 @@ class MailboxWriter {
   // since this writer last held it). The same failures as append. A mailbox this call creates is
   // removed again if it gets no record.
   MaybeFailure hold(const std::string& mailboxPath, const AppendHooks& hooks, bool& lockedNow);
-  // The open mailbox's descriptor (readable where its permissions allow) and its fstat when the
-  // lock was taken; -1 when none is open.
+  // The open mailbox's descriptor (readable where its permissions allow); -1 when none is open.
   int openDescriptor() const;
-  const struct stat& openStatus() const;
   // Closes the open mailbox, if any, flushed and checked as setOnDisk asks. A failure to flush
   // or to close (a network file system may report a failed write only then) cuts the records
   // written since it was opened back out of it; the failure says how many.

@@ -5,11 +5,9 @@
 
 #include <cerrno>
 #include <cstring>
-#include <optional>
 #include <string_view>
 
 #include "mbox/mailbox_lock.h"
-#include "mbox/torn_separator.h"
 
 namespace drovanta {
 namespace {
@@ -32,24 +30,21 @@ TailMending MendingForTail(int fd, off_t length) {
   if (got != take) return {};  // unreadable (opened for writing only): trusted as it is
   const std::string_view end(tail, static_cast<std::size_t>(take));
   if (end.ends_with("\n\n") || end.ends_with("\n\r\n")) return {};
-  if (end.ends_with("\n")) return {"", 1};
+  if (end.ends_with("\n")) return {-1, false, 1};
   // The last line has no line end. When it starts a record (it begins the file or follows an
-  // empty line), it is a separator line cut short, and holds no message bytes.
+  // empty line) with "From ", it is a separator line cut short, and holds no message byte.
   const std::size_t lineFeed = end.rfind('\n');
-  const std::string_view before = lineFeed == std::string_view::npos ? "" : end.substr(0, lineFeed);
-  const bool startsRecord = lineFeed == std::string_view::npos
-                                ? take == length
-                                : before.ends_with("\n") || before.ends_with("\n\r");
-  const std::string_view lastLine =
-      lineFeed == std::string_view::npos ? end : end.substr(lineFeed + 1);
-  if (startsRecord) {
-    // Completed, it opens an empty record as the writer writes one for an empty message file:
-    // the separator line, the empty line that ends an empty header, the closing empty line.
-    if (std::optional<std::string> completion = TornSeparatorCompletion(lastLine)) {
-      return {std::move(*completion), 3};
-    }
+  const std::size_t lastLine = lineFeed == std::string_view::npos ? 0 : lineFeed + 1;
+  const std::string_view before = end.substr(0, lastLine);
+  const bool startsRecord =
+      lastLine == 0 ? take == length : before.ends_with("\n\n") || before.ends_with("\n\r\n");
+  if (startsRecord && end.substr(lastLine).starts_with("From ")) {
+    return {length - static_cast<off_t>(end.size() - lastLine), false, 0};
   }
-  return {"", 2};
+  // A CR LF cut after its CR gets its LF, so that no line end is added to the message.
+  if (end.ends_with("\n\r")) return {-1, true, 0};
+  if (end.ends_with("\r")) return {-1, true, 1};
+  return {-1, false, 2};
 }
 
 int CutBack(int fd, const std::string& mailboxPath, bool created, off_t lengthBefore) {

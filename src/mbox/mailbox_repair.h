@@ -10,13 +10,15 @@
 
 namespace drovanta {
 
-// What goes before the next record of the open mailbox `fd`, `length` bytes long, so that the
+// What the open mailbox `fd`, `length` bytes long, needs before the next record, so that the
 // record starts after a line end and an empty line, whichever line ends the mailbox uses (LF
-// LF, CR LF CR LF, or a mix of the two): the rest of a separator line the mailbox was cut
-// inside (which then opens an empty record), then that many line ends. Nothing for an empty or
-// unreadable mailbox.
+// LF, CR LF CR LF, or a mix of the two): its last line cut back (`cutTo`, its start) when it is a
+// separator line without its line end (a record torn before its first line end holds no message
+// byte), else the LF of a CR LF cut in half (`lf`) and that many line ends. Nothing for an
+// empty or unreadable mailbox.
 struct TailMending {
-  std::string completion;
+  off_t cutTo = -1;
+  bool lf = false;
   std::size_t lineEnds = 0;
 };
 TailMending MendingForTail(int fd, off_t length);

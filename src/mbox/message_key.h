@@ -17,7 +17,9 @@ struct MessageKey {
 };
 
 struct MessageKeyHash {
-  std::size_t operator()(const MessageKey& key) const { return static_cast<std::size_t>(key.low); }
+  std::size_t operator()(const MessageKey& key) const noexcept {
+    return static_cast<std::size_t>(key.low);
+  }
 };
 
 // The key of a message from its header block (up to the empty line that ends it; more bytes

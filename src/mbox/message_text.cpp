@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "mbox/flag_headers.h"
+#include "mbox/record_byte_count.h"
 
 namespace drovanta {
 
@@ -231,25 +232,9 @@ bool MessageTextWriter::writeUnchanged(RecordOutput& out,
   return ok;
 }
 
-void BodyByteCounter::feed(std::string_view bytes) {
-  std::size_t at = 0;
-  for (; inHeader_ && at < bytes.size(); ++at) {
-    const char c = bytes[at];
-    if (c == '\n') {
-      // An empty line, or one of a lone CR (a CR LF line end), ends the header block.
-      if (lineLength_ == 0 || (lineLength_ == 1 && lineStartsWithCr_)) inHeader_ = false;
-      lineLength_ = 0;
-    } else {
-      if (lineLength_ == 0) lineStartsWithCr_ = c == '\r';
-      ++lineLength_;
-    }
-  }
-  body_.feed(bytes.substr(at));
-}
-
 namespace {
 
-// Feeds a BodyByteCounter with everything written, file ranges read for it.
+// Feeds a RecordByteCount with everything written, file ranges read for it.
 class BodyCountingOutput : public RecordOutput {
  public:
   bool write(std::string_view bytes) override {
@@ -261,13 +246,13 @@ class BodyCountingOutput : public RecordOutput {
     std::string bytes;
     return StringOutput(bytes).copyFileRange(fd, offset, length) && write(bytes);
   }
-  BodyByteCounter counter;
+  RecordByteCount counter;
 };
 
 }  // namespace
 
-std::optional<std::uint64_t> BodyBytesOfMessage(const SourceMessage& source,
-                                                const RecordOptions& options) {
+std::optional<std::uint64_t> RecordBytesOfMessage(const SourceMessage& source,
+                                                  const RecordOptions& options) {
   MessageTextWriter writer(source, options);
   BodyCountingOutput out;
   if (!writer.write(out, {})) return std::nullopt;

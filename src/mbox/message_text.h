@@ -7,10 +7,10 @@
 #include <string_view>
 #include <vector>
 
+#include "mbox/record_byte_count.h"
 #include "mbox/record_options.h"
 #include "mbox/record_output.h"
 #include "mbox/text_stream.h"
-#include "mbox/unquoted_byte_count.h"
 #include "message/source_message.h"
 #include "shellutil/failure.h"
 
@@ -77,23 +77,9 @@ class StringOutput : public RecordOutput {
   std::string& text_;
 };
 
-// Counts the bytes of a record's text after its header block as UnquotedByteCount does, as the
-// mailbox index counts those of a record in a mailbox: the same for every --eol and --flags,
-// and smaller for a record cut short.
-class BodyByteCounter {
- public:
-  void feed(std::string_view bytes);
-  std::uint64_t count() const { return body_.count(); }
-
- private:
-  bool inHeader_ = true;
-  std::size_t lineLength_ = 0;  // bytes of the line so far
-  bool lineStartsWithCr_ = false;
-  UnquotedByteCount body_;
-};
-
-// The body bytes of the record text `source` is written as, or nullopt when it cannot be made.
-std::optional<std::uint64_t> BodyBytesOfMessage(const SourceMessage& source,
-                                                const RecordOptions& options);
+// The RecordByteCount of the record text `source` is written as, or nullopt when it cannot be
+// made.
+std::optional<std::uint64_t> RecordBytesOfMessage(const SourceMessage& source,
+                                                  const RecordOptions& options);
 
 }  // namespace drovanta

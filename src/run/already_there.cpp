@@ -51,11 +51,11 @@ AlreadyThereCount CountAlreadyThere(const std::vector<std::string>& rows,
     }
     if (!found->second || file.open(path)) continue;
     const SourceMessage source = ReadSourceMessage(path, file, options.record.writeFlags);
-    const auto bodyBytes = [&] { return BodyBytesOfMessage(source, options.record); };
+    const auto recordBytes = [&] { return RecordBytesOfMessage(source, options.record); };
     // Each record found is taken, as the run takes it: a mailbox holding one copy of a message
     // the rows hold twice holds one of them.
     if (source.kind != SourceKind::NotAMessage &&
-        found->second->takeRecordOf(MessageKeyOfMessage(source.message), bodyBytes)) {
+        found->second->takeCopyOf(MessageKeyOfMessage(source.message), recordBytes)) {
       ++count.messages;
     }
     file.close();

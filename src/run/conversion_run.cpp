@@ -16,6 +16,7 @@
 #include "mbox/mailbox_record.h"
 #include "mbox/message_key.h"
 #include "mbox/message_text.h"
+#include "mbox/record_byte_count.h"
 #include "mbox/separator_line.h"
 #include "run/messages_ahead.h"
 #include "run/prepared_message.h"
@@ -54,6 +55,12 @@ Failure folderNotCreated(Failure failure) {
   }
   return failure;
 }
+
+// What the writer did to a mailbox's torn tail before a record (AppendHooks::tailMended).
+struct TailMended {
+  std::size_t added = 0;
+  bool cut = false;
+};
 
 class Run {
  public:
@@ -121,14 +128,14 @@ class Run {
     if (ahead_ != nullptr) {
       if (std::unique_ptr<PreparedMessage> ready = ahead_->take(row);
           ready != nullptr && ready->path == path) {
-        const auto bodyBytes = [&]() -> std::optional<std::uint64_t> {
-          BodyByteCounter counter;
-          counter.feed(ready->text);
-          return counter.count();
+        const auto recordBytes = [&]() -> std::optional<std::uint64_t> {
+          RecordByteCount count;
+          count.feed(ready->text);
+          return count.count();
         };
         if (options_.newOnly && ready->key &&
             (!folderReady(row, path, place) ||
-             endedAsAlreadyThere(row, path, place, *ready->key, bodyBytes))) {
+             endedAsAlreadyThere(row, path, place, *ready->key, recordBytes))) {
           return;
         }
         return writePrepared(row, place, *ready);
@@ -143,7 +150,7 @@ class Run {
     if (options_.newOnly &&
         (!folderReady(row, path, place) ||
          endedAsAlreadyThere(row, path, place, MessageKeyOfMessage(source.message),
-                             [&] { return BodyBytesOfMessage(source, options_.record); }))) {
+                             [&] { return RecordBytesOfMessage(source, options_.record); }))) {
       return;
     }
     const std::string separator = BuildSeparatorLine(source.sender, source.date);
@@ -162,7 +169,7 @@ class Run {
 
     // Separator line, line end, text, line end, written into the mailbox as they are made.
     const std::string_view lineEnd = text.recordLineEnd();
-    std::size_t mended = 0;
+    TailMended mended;
     MaybeFailure appendFailure = append(row, place, lineEnd, mended, [&](RecordOutput& out) {
       return out.write(separator) && out.write(lineEnd) && text.write(out, lineRead) &&
              out.write(lineEnd);
@@ -174,8 +181,8 @@ class Run {
     if (appendFailure && appendFailure->code == FailureCode::Interrupted) return leaveOut();
     if (appendFailure) return fail(row, path, std::move(*appendFailure), "cannot write mailbox");
     finished(row, place, fileLength,
-             mended + separator.size() + text.textLength() + 2 * lineEnd.size(), source.warnings,
-             mended, text.lineEnds());
+             mended.added + separator.size() + text.textLength() + 2 * lineEnd.size(),
+             source.warnings, mended, text.lineEnds());
   }
 
   // The same turn for a message converted ahead: only the append is left.
@@ -184,7 +191,7 @@ class Run {
     if (stopRequestedNow()) return leaveOut();
     if (!folderReady(row, ready.path, place)) return;
     const std::string_view lineEnd = FramingLineEnd(options_.record.lineEnds);
-    std::size_t mended = 0;
+    TailMended mended;
     MaybeFailure appendFailure = append(row, place, lineEnd, mended, [&](RecordOutput& out) {
       if (!(out.write(ready.separator) && out.write(lineEnd) && out.writeKept(ready.text))) {
         return false;
@@ -201,7 +208,7 @@ class Run {
       return fail(row, ready.path, std::move(*appendFailure), "cannot write mailbox");
     }
     finished(row, place, ready.fileLength,
-             mended + ready.separator.size() + ready.text.size() + 2 * lineEnd.size(),
+             mended.added + ready.separator.size() + ready.text.size() + 2 * lineEnd.size(),
              ready.warnings, mended, ready.lineEnds);
   }
 
@@ -245,26 +252,24 @@ class Run {
 
   // Appends one record to the place's mailbox, the one of the last record kept open.
   MaybeFailure append(long row, const MailboxPlace& place, std::string_view lineEnd,
-                      std::size_t& mended, const RecordProducer& produce) {
+                      TailMended& mended, const RecordProducer& produce) {
     if (place.mailboxPath != openMailbox_) closeMailbox();
     openMailbox_ = place.mailboxPath;
     AppendHooks hooks = hooksFor(row, place);
-    hooks.tailMended = [&](std::size_t added) { mended = added; };
+    hooks.tailMended = [&](std::size_t added, bool cut) { mended = {added, cut}; };
     // A failed append closes the mailbox; the records before it stand, flushed.
     return mailbox_.append(place.mailboxPath, lineEnd, produce, hooks);
   }
 
   // The record is in its mailbox: counted, and its warnings told.
   void finished(long row, const MailboxPlace& place, std::uint64_t fileLength,
-                std::uint64_t recordLength, const std::vector<Notice>& warnings, std::size_t mended,
+                std::uint64_t recordLength, const std::vector<Notice>& warnings, TailMended mended,
                 LineEnds messageLineEnds) {
     ++summary_.converted;
     if (options_.newOnly) {
-      // The run's own records are no part of the mailbox as it was.
+      // The run's own records stand for no copy.
       const WrittenRecord& record = mailbox_.lastRecord();
-      if (auto index = indexes_.find(place.mailboxPath); index != indexes_.end() && index->second) {
-        index->second->passOver(record.offset, record.offset + record.length);
-      }
+      indexes_[place.mailboxPath].passOver(record.offset, record.offset + record.length);
     }
     summary_.bytesRead += fileLength;
     summary_.bytesWritten += recordLength;
@@ -275,12 +280,18 @@ class Run {
       summary_.mailboxes.push_back(place.mailboxPath);
     }
     // Warnings only matter for a message that made it into its mailbox.
-    if (!warnings.empty() || mended != 0) ++summary_.warnings;
+    if (!warnings.empty() || mended.added != 0 || mended.cut) ++summary_.warnings;
     for (const Notice& notice : warnings) observer_.warned(row, notice);
-    if (mended != 0) {
+    if (mended.added != 0) {
       observer_.warned(row, Notice{place.mailboxPath,
                                    "did not end with a complete record; new records start after "
                                    "an empty line"});
+    }
+    if (mended.cut) {
+      observer_.warned(row, Notice{place.mailboxPath,
+                                   "ended inside a separator line, which holds no message (a "
+                                   "record torn before its first line end); the line was cut "
+                                   "back"});
     }
     observer_.turnFinished(row);
   }
@@ -353,51 +364,31 @@ class Run {
     }
   }
 
-  // The mailbox as it was before the run first wrote to it, read once, then read on; its records
-  // are taken as the run's messages are found in them.
-  Outcome<MailboxIndex>& indexOf(const std::string& mailboxPath) {
-    auto found = indexes_.find(mailboxPath);
-    if (found == indexes_.end()) {
-      // A mailbox this run has open holds records of this run: never the case on a first look.
-      found = indexes_.emplace(mailboxPath, ReadMailboxIndex(mailboxPath)).first;
-    }
-    return found->second;
-  }
-
-  // With newOnly: a message its mailbox held before the run, or that another writer has added
-  // since, ends its turn as already there (true), taking the record that holds it, so that each
-  // record covers one copy of the message (turns come in row order, each asks once); a mailbox
-  // that cannot be added to fails it (true). It is judged with the mailbox locked, the records
-  // appended since the index was read taken in, so that two runs started together write each
-  // message once.
-  // `bodyBytes` gives the message's body bytes (BodyByteCounter) when the mailbox's last record
-  // has its key.
+  // With newOnly: a message its mailbox holds whole ends its turn as already there (true),
+  // taking the record that holds it, so that each record covers one copy of the message (turns
+  // come in row order, each asks once); a mailbox that cannot be added to fails it (true). It is
+  // judged with the mailbox locked (waiting, as an append does, while another writer holds it),
+  // after reading on through what was added since it was last read, so that two runs started
+  // together write each message once. `recordBytes` gives the message's RecordByteCount.
   bool endedAsAlreadyThere(long row, const std::string& path, const MailboxPlace& place,
                            const MessageKey& key,
-                           const std::function<std::optional<std::uint64_t>()>& bodyBytes) {
-    Outcome<MailboxIndex>& index = indexOf(place.mailboxPath);
-    if (!index) {
-      fail(row, path, index.failure(), "cannot add to mailbox");
-      return true;
-    }
+                           const std::function<std::optional<std::uint64_t>()>& recordBytes) {
     bool lockedNow = false;
     if (MaybeFailure held = holdMailbox(row, place, lockedNow)) {
       if (held->code == FailureCode::Interrupted) {
         leaveOut();
       } else {
-        fail(row, path, std::move(*held), "cannot write mailbox");
+        fail(row, path, std::move(*held), "cannot add to mailbox");
       }
       return true;
     }
-    if (lockedNow) {
-      if (MaybeFailure unread =
-              index->readOn(mailbox_.openDescriptor(), mailbox_.openStatus(), place.mailboxPath)) {
-        closeMailbox();  // read on again under the next lock
-        fail(row, path, std::move(*unread), "cannot add to mailbox");
-        return true;
-      }
+    MailboxIndex& index = indexes_[place.mailboxPath];
+    if (MaybeFailure unread = index.readOn(mailbox_.openDescriptor(), place.mailboxPath)) {
+      closeMailbox();
+      fail(row, path, std::move(*unread), "cannot add to mailbox");
+      return true;
     }
-    if (!index->takeRecordOf(key, bodyBytes)) return false;
+    if (!index.takeCopyOf(key, recordBytes)) return false;
     ++summary_.alreadyThere;
     observer_.turnAlreadyThere(row);
     return true;
@@ -421,7 +412,7 @@ class Run {
   std::string openMailbox_;
   std::unordered_set<std::string> mailboxesChecked_;
   std::vector<std::string> createdFiles_;  // mailbox files made: their folders are flushed
-  std::unordered_map<std::string, Outcome<MailboxIndex>> indexes_;  // by mailbox (newOnly)
+  std::unordered_map<std::string, MailboxIndex> indexes_;  // by mailbox (newOnly)
 };
 
 }  // namespace

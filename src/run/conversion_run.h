@@ -24,12 +24,12 @@ struct RunOptions {
   // Asked between turns and while a record is written; null: the run cannot be stopped. While
   // it is held, the run (each thread of a parallel one) waits before its next row.
   const StopRequest* stop = nullptr;
-  // Leave out each message its mailbox held before the run: a record with the same Message-ID
-  // and Date values, or, for a message without a Message-ID, the same header block. Each
-  // mailbox is read once, before the run first writes to it, then read on, with its lock held,
-  // from where that left off (so a message another writer added meanwhile counts as there too).
-  // A record stands for one copy: a message held N times leaves out its first N copies in the
-  // rows, the others go in.
+  // Leave out each message its mailbox holds whole (MailboxIndex): a record with the same
+  // Message-ID and Date values, or, for a message without a Message-ID, the same header block,
+  // and as many of its bytes. Each mailbox is read with its lock held (waited for), then read on
+  // under the lock from where that left off (so a message another writer added meanwhile counts
+  // as there too). A record stands for one copy: a message held N times leaves out its first N
+  // copies in the rows, the others go in.
   bool newOnly = false;
   // What is made sure of before the run returns (RunSummary::checked): by default each mailbox
   // is flushed to the disk once the run is done with it, and checked, and so is each folder the
@@ -96,8 +96,8 @@ MailboxPlace PlaceForMessage(const RunOptions& options, const std::string& desti
 //
 // Each turn starts with turnStarted and, unless its row is empty, ends with exactly one of
 // turnFinished (after any warned calls), turnFailed, turnSkipped or turnAlreadyThere. With
-// newOnly, a mailbox that cannot be read, is not an mbox or is being written by another program
-// fails every turn that would write to it, and is left as it was. Each mailbox is flushed and
+// newOnly, a mailbox that cannot be read or is not an mbox fails every turn that would write to
+// it, and is left as it was. Each mailbox is flushed and
 // checked as options.onDisk asks when the run moves on from it and at the end (after a stop too),
 // and the folders it created files or folders in are flushed before the run returns; a mailbox
 // that cannot be flushed loses the records of its messages, which count as failed. The output

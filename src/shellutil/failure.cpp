@@ -18,8 +18,6 @@ const char* toString(FailureCode code) {
       return "mailbox file cannot be read";
     case FailureCode::MailboxNotMbox:
       return "not an mbox file";
-    case FailureCode::MailboxBusy:
-      return "another program is writing to the mailbox";
     case FailureCode::ReadBackDiffers:
       return "mailbox differs from what was written";
     case FailureCode::Interrupted:

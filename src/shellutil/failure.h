@@ -17,7 +17,6 @@ enum class FailureCode {
   MailboxUnwritable,  // the mailbox file cannot be opened or written completely
   MailboxUnreadable,  // an existing mailbox cannot be read (to find what it holds, or back)
   MailboxNotMbox,     // an existing mailbox file does not start with "From "
-  MailboxBusy,        // another program is writing to an existing mailbox
   ReadBackDiffers,    // a mailbox checked after its flush does not hold what the run wrote
   Interrupted,        // a stop was asked for while the record was written; it was cut back
   FolderUnlistable,   // a folder's entries cannot be listed during a walk

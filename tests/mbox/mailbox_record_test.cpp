@@ -210,37 +210,46 @@ std::string recordOf(std::string_view text) {
 
 // A mailbox left without a closing empty line (a record torn by a killed run, another
 // program's file) gets line ends before the next record so that it never joins the last line,
-// and a separator line cut short gets its rest;
-// a mailbox that ends with a line end and an empty line, in either convention, is left alone.
+// and a separator line torn before its line end (no message byte in it) is cut back; a mailbox
+// that ends with a line end and an empty line, in either convention, is left alone.
 TEST(MailboxRecordTornTailTest, TheRecordStartsAfterALineEndAndAnEmptyLine) {
   TempFolder temp;
   const std::string record = recordOf("Y: 2\r\n\r\nnew\r\n");
-  const std::vector<std::pair<std::string, std::string>> cases = {
-      {"", ""},
-      {"From a\n\nbody\n\n", ""},
-      {"From a\r\n\r\nbody\r\n\r\n", ""},
-      {"From a\n\nbody\n\r\n", ""},
-      {"From a\r\n\r\nhalf a li", "\n\n"},
-      {"From a\r\n\r\nwhole line\r\n", "\n"},
-      {"From a\n\nwhole line\n", "\n"},
-      // A separator line cut short is completed: it opens an empty record.
-      {"From x", " Mon Jan 01 00:00:00 1970\n\n\n"},
-      {"From x Fri Mar 01 17:05:09 20", "00\n\n\n"},
-      {"From x Fri Mar 01 17:05:09 2024", "\n\n\n"},  // whole but for its line end
-      {"From x Fri Feb 3", "\n\n"},                   // no such day: no separator of ours
-      {"From x Fri Mar  1 17:05:09 2024", "\n\n"},    // another program's form
-      {"From a\n\nbody\n\nFro", "m MAILER-DAEMON Mon Jan 01 00:00:00 1970\n\n\n"},
-      {"From a\n\nbody\nFrom b Tue", "\n\n"},  // not after an empty line: no separator
-      {"From \r", "\n\n"},
+  struct Case {
+    std::string earlier;
+    std::string kept;  // what stays of it
+    std::string padding;
   };
-  for (const auto& [earlier, padding] : cases) {
-    const std::string mailbox = temp.write("Torn.mbox", earlier);
+  const std::vector<Case> cases = {
+      {"", "", ""},
+      {"From a\n\nbody\n\n", "From a\n\nbody\n\n", ""},
+      {"From a\r\n\r\nbody\r\n\r\n", "From a\r\n\r\nbody\r\n\r\n", ""},
+      {"From a\n\nbody\n\r\n", "From a\n\nbody\n\r\n", ""},
+      {"From a\r\n\r\nhalf a li", "From a\r\n\r\nhalf a li", "\n\n"},
+      {"From a\r\n\r\nwhole line\r\n", "From a\r\n\r\nwhole line\r\n", "\n"},
+      {"From a\n\nwhole line\n", "From a\n\nwhole line\n", "\n"},
+      {"From a\r\n\r\nline\r\n\r", "From a\r\n\r\nline\r\n\r", "\n"},  // a CR LF cut in half
+      {"From a\r\n\r\nline\r", "From a\r\n\r\nline\r", "\n\n"},
+      // A separator line torn before its line end is cut back.
+      {"From x Fri Mar 01 17:05:09 20", "", ""},
+      {"From a\n\nbody\n\nFrom ", "From a\n\nbody\n\n", ""},
+      {"From a\r\n\r\nbody\r\n\r\nFrom x\r", "From a\r\n\r\nbody\r\n\r\n", ""},
+      {"From a\n\nbody\n\nFro", "From a\n\nbody\n\nFro", "\n\n"},            // maybe a body line
+      {"From a\n\nbody\nFrom b Tue", "From a\n\nbody\nFrom b Tue", "\n\n"},  // no empty line
+  };
+  for (const Case& c : cases) {
+    const std::string mailbox = temp.write("Torn.mbox", c.earlier);
     std::size_t told = 0;
+    bool cut = false;
     AppendHooks hooks;
-    hooks.tailMended = [&](std::size_t added) { told = added; };
+    hooks.tailMended = [&](std::size_t added, bool wasCut) {
+      told = added;
+      cut = wasCut;
+    };
     ASSERT_FALSE(AppendRecord(mailbox, kSeparator, "Y: 2\r\n\r\nnew\r\n", {}, hooks));
-    EXPECT_EQ(readFile(mailbox), earlier + padding + record) << earlier;
-    EXPECT_EQ(told, padding.size()) << earlier;
+    EXPECT_EQ(readFile(mailbox), c.kept + c.padding + record) << c.earlier;
+    EXPECT_EQ(told, c.padding.size()) << c.earlier;
+    EXPECT_EQ(cut, c.kept != c.earlier) << c.earlier;
   }
   // The padding ends its lines as the record's own lines do: CR LF only in the CR LF mode.
   const std::string mailbox = temp.write("TornCrLf.mbox", "From a\r\n\r\nhalf");
