@@ -89,7 +89,7 @@ class ConversionCommandTest : public QObject {
 
  private slots:
   void initTestCase() {
-    if (!fs::exists(kCorpus / "3.emlx")) QSKIP("the real message corpus is not present");
+    QVERIFY2(fs::exists(kCorpus / "3.emlx"), "the real message corpus is not present");
   }
 
   void cancelledDestinationTouchesNothing() {
