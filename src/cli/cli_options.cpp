@@ -1,5 +1,7 @@
 #include "cli/cli_options.h"
 
+#include <getopt.h>
+
 #include <charconv>
 #include <optional>
 #include <string_view>
@@ -7,18 +9,18 @@
 namespace drovanta {
 namespace {
 
-// Splits "--name=value" into name and value, and a short option that takes a value from the
-// value written right after it ("-j2", "-oDEST"), as getopt does; a plain argument has no value.
-std::pair<std::string_view, std::optional<std::string_view>> SplitInlineValue(
-    std::string_view arg) {
-  if (arg.size() > 2 && arg[0] == '-' && (arg[1] == 'j' || arg[1] == 'o')) {
-    return {arg.substr(0, 2), arg.substr(2)};
-  }
-  if (arg.substr(0, 2) != "--") return {arg, std::nullopt};
-  const auto equals = arg.find('=');
-  if (equals == std::string_view::npos) return {arg, std::nullopt};
-  return {arg.substr(0, equals), arg.substr(equals + 1)};
-}
+// What an option does to the options read so far with its value ("" for an option that takes
+// none): nothing, or the text of the usage error its value makes.
+using ApplyOption = std::optional<std::string> (*)(CliOptions& options, const std::string& value);
+
+struct OptionRow {
+  const char* name;  // the long name, without "--"
+  char letter;       // the short option, or 0 for none
+  bool takesValue;
+  ApplyOption apply;
+};
+
+using Error = std::optional<std::string>;
 
 // A count of jobs: decimal digits only, 1 to 1024.
 std::optional<unsigned> ParseJobs(const std::string& text) {
@@ -30,93 +32,171 @@ std::optional<unsigned> ParseJobs(const std::string& text) {
   return value;
 }
 
+// Every option, one row each; --help and the manual page describe them.
+constexpr OptionRow kOptions[] = {
+    {"output", 'o', true,
+     [](CliOptions& o, const std::string& value) -> Error {
+       if (!o.destination.empty()) return "the destination is given more than once";
+       if (value.empty()) return "the destination is empty";
+       o.destination = value;
+       return {};
+     }},
+    {"layout", 0, true,
+     [](CliOptions& o, const std::string& value) -> Error {
+       if (value == "auto") {
+         o.layout = MailboxLayout::Auto;
+       } else if (value == "apple") {
+         o.layout = MailboxLayout::Apple;
+       } else if (value == "folders") {
+         o.layout = MailboxLayout::Folders;
+       } else {
+         return "--layout must be auto, apple or folders, not '" + value + "'";
+       }
+       return {};
+     }},
+    {"flags", 0, false,
+     [](CliOptions& o, const std::string&) -> Error {
+       o.record.writeFlags = true;
+       return {};
+     }},
+    {"eol", 0, true,
+     [](CliOptions& o, const std::string& value) -> Error {
+       if (value == "auto") {
+         o.record.lineEnds = LineEnds::Auto;
+       } else if (value == "lf") {
+         o.record.lineEnds = LineEnds::Lf;
+       } else if (value == "crlf") {
+         o.record.lineEnds = LineEnds::CrLf;
+       } else {
+         return "--eol must be auto, crlf or lf, not '" + value + "'";
+       }
+       return {};
+     }},
+    {"new-only", 0, false,
+     [](CliOptions& o, const std::string&) -> Error {
+       o.newOnly = true;
+       return {};
+     }},
+    {"no-verify", 0, false,
+     [](CliOptions& o, const std::string&) -> Error {
+       o.readBack = false;
+       return {};
+     }},
+    {"jobs", 'j', true,
+     [](CliOptions& o, const std::string& value) -> Error {
+       const auto jobs = ParseJobs(value);
+       if (!jobs) return "--jobs must be a number from 1 to 1024, not '" + value + "'";
+       o.jobs = *jobs;
+       return {};
+     }},
+    {"dry-run", 'n', false,
+     [](CliOptions& o, const std::string&) -> Error {
+       o.dryRun = true;
+       return {};
+     }},
+    {"quiet", 'q', false,
+     [](CliOptions& o, const std::string&) -> Error {
+       o.quiet = true;
+       return {};
+     }},
+    {"help", 'h', false,
+     [](CliOptions& o, const std::string&) -> Error {
+       o.help = true;
+       return {};
+     }},
+    {"version", 'V', false,
+     [](CliOptions& o, const std::string&) -> Error {
+       o.version = true;
+       return {};
+     }},
+};
+
+// getopt_long's code for a row: its letter, or a number past every character for a long-only one.
+int CodeOf(std::size_t row) {
+  return kOptions[row].letter != 0 ? kOptions[row].letter : 256 + static_cast<int>(row);
+}
+
+const OptionRow* RowOf(int code) {
+  for (std::size_t row = 0; row < std::size(kOptions); ++row) {
+    if (CodeOf(row) == code) return &kOptions[row];
+  }
+  return nullptr;
+}
+
+// The option as the user wrote it: "--name" when written long (however shortened), else "-x".
+std::string WrittenName(const OptionRow& row, std::string_view argument) {
+  if (argument.starts_with("--")) return std::string("--") + row.name;
+  return std::string("-") + row.letter;
+}
+
+// The text for a "--prefix" that getopt_long did not take: a prefix of several long options,
+// or an option there is none of.
+std::string UnknownLongOption(std::string_view argument) {
+  const std::string_view written = argument.substr(0, argument.find('='));
+  std::string candidates;
+  for (const OptionRow& row : kOptions) {
+    if (!(std::string("--") + row.name).starts_with(written)) continue;
+    candidates += (candidates.empty() ? "--" : ", --") + std::string(row.name);
+  }
+  if (candidates.find(',') != std::string::npos) {
+    return "option '" + std::string(written) + "' is ambiguous (" + candidates + ")";
+  }
+  return "unknown option '" + std::string(written) + "'";
+}
+
 }  // namespace
 
 std::variant<CliOptions, UsageError> ParseCommandLine(const std::vector<std::string>& args) {
+  // "-": every SOURCE comes back in its place, nothing is permuted; ":": a missing value is
+  // told apart from an unknown option. getopt_long prints nothing (opterr 0): the front-end
+  // says the reason its own way.
+  std::string letters = "-:";
+  std::vector<option> longOptions;
+  for (std::size_t row = 0; row < std::size(kOptions); ++row) {
+    const OptionRow& option = kOptions[row];
+    if (option.letter != 0)
+      letters += std::string(1, option.letter) + (option.takesValue ? ":" : "");
+    longOptions.push_back(
+        {option.name, option.takesValue ? required_argument : no_argument, nullptr, CodeOf(row)});
+  }
+  longOptions.push_back({nullptr, 0, nullptr, 0});
+
+  std::vector<std::string> words{kProgramName};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  const int argc = static_cast<int>(words.size());
+
   CliOptions options;
-  bool destinationGiven = false;
-  bool optionsEnded = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
-      options.sources.push_back(arg);
+  optind = 0;  // glibc starts afresh, so the parser can run more than once
+  opterr = 0;
+  for (;;) {
+    const int code = getopt_long(argc, argv.data(), letters.c_str(), longOptions.data(), nullptr);
+    if (code == -1) break;
+    if (code == 1) {
+      options.sources.push_back(optarg);
       continue;
     }
-    if (arg == "--") {
-      optionsEnded = true;
-      continue;
+    const std::string_view argument = argv[optind - 1];
+    if (code == ':') {
+      return UsageError{"option '" + WrittenName(*RowOf(optopt), argument) + "' needs a value"};
     }
-    const auto [name, inlineValue] = SplitInlineValue(arg);
-    // The value of an option that takes one: after "=" or the next argument.
-    auto takeValue = [&, inlineValue = inlineValue]() -> std::optional<std::string> {
-      if (inlineValue) return std::string(*inlineValue);
-      if (i + 1 < args.size()) return args[++i];
-      return std::nullopt;
-    };
-    auto missingValue = [&name = name] {
-      return UsageError{"option '" + std::string(name) + "' needs a value"};
-    };
-    const bool isFlag = name == "-h" || name == "--help" || name == "--version" || name == "-q" ||
-                        name == "--quiet" || name == "-n" || name == "--dry-run" ||
-                        name == "--flags" || name == "--new-only" || name == "--no-verify";
-    if (isFlag && inlineValue) {
-      return UsageError{"option '" + std::string(name) + "' takes no value"};
+    if (code == '?') {
+      if (const OptionRow* row = RowOf(optopt)) {
+        return UsageError{"option '--" + std::string(row->name) + "' takes no value"};
+      }
+      if (optopt != 0) return UsageError{"unknown option '-" + std::string(1, char(optopt)) + "'"};
+      return UsageError{UnknownLongOption(argument)};
     }
-    if (name == "-h" || name == "--help") {
-      options.help = true;
-    } else if (name == "--version") {
-      options.version = true;
-    } else if (name == "-q" || name == "--quiet") {
-      options.quiet = true;
-    } else if (name == "-n" || name == "--dry-run") {
-      options.dryRun = true;
-    } else if (name == "--flags") {
-      options.record.writeFlags = true;
-    } else if (name == "--new-only") {
-      options.newOnly = true;
-    } else if (name == "--no-verify") {
-      options.readBack = false;
-    } else if (name == "-o" || name == "--output") {
-      const auto value = takeValue();
-      if (!value) return missingValue();
-      if (destinationGiven) return UsageError{"the destination is given more than once"};
-      if (value->empty()) return UsageError{"the destination is empty"};
-      options.destination = *value;
-      destinationGiven = true;
-    } else if (name == "--eol") {
-      const auto value = takeValue();
-      if (!value) return missingValue();
-      if (*value == "auto") {
-        options.record.lineEnds = LineEnds::Auto;
-      } else if (*value == "lf") {
-        options.record.lineEnds = LineEnds::Lf;
-      } else if (*value == "crlf") {
-        options.record.lineEnds = LineEnds::CrLf;
-      } else {
-        return UsageError{"--eol must be auto, crlf or lf, not '" + *value + "'"};
-      }
-    } else if (name == "-j" || name == "--jobs") {
-      const auto value = takeValue();
-      if (!value) return missingValue();
-      const auto jobs = ParseJobs(*value);
-      if (!jobs) return UsageError{"--jobs must be a number from 1 to 1024, not '" + *value + "'"};
-      options.jobs = *jobs;
-    } else if (name == "--layout") {
-      const auto value = takeValue();
-      if (!value) return missingValue();
-      if (*value == "apple") {
-        options.layout = MailboxLayout::Apple;
-      } else if (*value == "folders") {
-        options.layout = MailboxLayout::Folders;
-      } else {
-        return UsageError{"--layout must be apple or folders, not '" + *value + "'"};
-      }
-    } else {
-      return UsageError{"unknown option '" + std::string(name) + "'"};
+    if (Error error = RowOf(code)->apply(options, optarg != nullptr ? optarg : "")) {
+      return UsageError{std::move(*error)};
     }
   }
+  for (int i = optind; i < argc; ++i) options.sources.push_back(argv[i]);  // after "--"
+
   if (options.help || options.version) return options;
-  if (!destinationGiven) return UsageError{"no destination folder given (-o DEST)"};
+  if (options.destination.empty()) return UsageError{"no destination folder given (-o DEST)"};
   if (options.sources.empty()) return UsageError{"no SOURCE given"};
   // An empty SOURCE is most often a script's unset variable: it names no file or folder.
   for (std::size_t n = 0; n < options.sources.size(); ++n) {
@@ -130,75 +210,26 @@ std::variant<CliOptions, UsageError> ParseCommandLine(const std::vector<std::str
 const char* HelpText() {
   return R"(Usage: emlx2mbox [OPTIONS] -o DEST SOURCE...
 Converts Apple Mail .emlx messages into mbox mailbox files under the folder DEST.
+A SOURCE folder is searched, with every folder below it, for *.emlx files.
+Messages are appended; a rerun asks first on a terminal (see --new-only).
 
-A SOURCE folder is searched with every folder below it for files whose name ends
-in ".emlx" (any case); a SOURCE file is converted whatever its name. Messages are
-appended to the mailbox files, so a second run adds its messages again, unless
---new-only is given. Every mailbox written is read back at the end.
+  -o, --output DEST    folder for the mailboxes (created when missing)
+      --layout MODE    auto (the default): Apple Mail's mailbox names when the
+                       messages lie in Apple Mail mailbox folders, else folders;
+                       apple; folders (one mailbox per source folder)
+      --flags          write the read and flagged state as Status headers
+      --eol MODE       line ends: auto (each message keeps its own), crlf, lf
+      --new-only       leave out the messages the destination already holds
+      --no-verify      do not read the mailboxes back at the end
+  -j, --jobs N         convert up to N mailboxes at once (default: one per CPU)
+  -n, --dry-run        print "MESSAGE -> MAILBOX" for each message; write nothing
+  -q, --quiet          print only the problems
+  -h, --help           print this text
+  -V, --version        print the version
 
-Options:
-  -o, --output DEST     folder for the mailbox files (created when missing)
-  --layout folders      one mailbox per source folder: DEST/<source folder path>/
-                        <folder name>.mbox (the default)
-  --layout apple        one mailbox per Apple Mail mailbox: every message below a
-                        folder <Name>.mbox (or <Name>.mbox.noindex), through its
-                        <UUID>/Data/.../Messages shards, goes to
-                        DEST/<account>/<parent mailboxes>/<Name>.mbox, in message
-                        number order. <account> is the name of the folder just
-                        above the top-most .mbox folder (IMAP-user@host, or the
-                        account's UUID under Mail/V10). .imapmbox folders (older
-                        IMAP accounts) count as mailboxes too. A library holding
-                        several versions (V2 ... V10) gets one folder DEST/V<n>/
-                        per version. Messages outside any mailbox folder keep the
-                        default naming.
-  --flags               write the Apple Mail state (read, answered, flagged, ...)
-                        as Status, X-Status and X-Mozilla-Status headers
-  --eol auto            each message keeps its line ends (the default): the
-                        separator line and the closing empty line end with LF,
-                        a message whose first line end is CR LF or a lone CR
-                        keeps CR LF (a lone CR becomes CR LF), every other
-                        byte is kept
-  --eol crlf            every line end CR LF
-  --eol lf              every line end LF (for readers that cannot read CR LF
-                        messages, such as GNU mailutils)
-  --new-only            leave out each message its mailbox already holds: a
-                        record with the same Message-ID and Date (without a
-                        Message-ID: the same header lines), as a run stopped
-                        half-way or an older copy of the library left it
-  --no-verify           do not read the mailboxes back at the end
-  -j, --jobs N          convert up to N mailboxes at once (default: one per
-                        processor); each mailbox is written as with --jobs 1,
-                        and problems are reported in the same order
-  -n, --dry-run         print each message and its mailbox as
-                        "MESSAGE -> MAILBOX"; write nothing, create no folder
-  -q, --quiet           no progress line
-  -h, --help            this text
-  --version             print "emlx2mbox 2.07"
-
-Output on standard error:
-  While standard error is a terminal, one progress line: messages done/total,
-  megabytes, rate and time left. At the end, one line per problem:
-    PATH: REASON              a message or folder that could not be converted
-    warning: PATH: TEXT       converted, but something of it is missing
-    skipped: PATH: TEXT       not a message (an AppleDouble "._" file, or a named
-                              pipe, socket or device named like one)
-    note: N message(s) kept CR LF line ends, ...  (--eol auto; see --eol lf)
-  and the summary (N warnings counts the messages that had warnings; with
-  --new-only it adds "N already in the mailbox" after the warnings):
-    N converted, N failed, N skipped, N warnings; N mailboxes, N bytes written in S seconds
-  then, unless --no-verify, what reading every mailbox written back found:
-    Read back: N records in M mailboxes, all whole
-  or "..., K differ", each differing mailbox named above as PATH: read back: REASON.
-
-Exit status:
-  0  every message converted (skipped files and warnings do not count as failures)
-  1  some messages or folders failed, or a mailbox read back differs; the
-     others were converted; or the --dry-run listing (--help, --version)
-     could not be written to standard output
-  2  usage error, a SOURCE that does not exist, or a DEST that cannot be created
-     (or a relative one when the working folder is gone)
-  129, 130, 143  ended by SIGHUP, SIGINT or SIGTERM (after the record being written;
-     a signal ignored when the program starts stays ignored)
+Exit status: 0 all converted; 1 some failed (the others are converted);
+2 usage error, missing SOURCE or unusable DEST; 129, 130, 143 ended by a signal.
+Everything else (naming, line ends, reruns, the report): man emlx2mbox
 )";
 }
 

@@ -4,11 +4,13 @@
 #include <variant>
 #include <vector>
 
+#include "drovanta_version.h"
 #include "mbox/record_options.h"
 
 namespace drovanta {
 
 enum class MailboxLayout {
+  Auto,     // Apple when a message found lies inside an Apple Mail mailbox folder, else Folders
   Folders,  // one mailbox per source folder, mirrored under the destination
   Apple,    // one mailbox per Apple Mail mailbox (<Name>.mbox folder)
 };
@@ -18,11 +20,11 @@ struct CliOptions {
   std::string destination;
   std::vector<std::string> sources;
   RecordOptions record;
-  MailboxLayout layout = MailboxLayout::Folders;
+  MailboxLayout layout = MailboxLayout::Auto;
   unsigned jobs = 0;     // mailboxes converted at once; 0: one per processor
   bool newOnly = false;  // leave out messages their mailbox already holds
   bool readBack = true;  // read every mailbox written back (--no-verify: not)
-  bool quiet = false;
+  bool quiet = false;    // only the problems: no progress, no summary
   bool dryRun = false;
   bool help = false;
   bool version = false;
@@ -33,14 +35,17 @@ struct UsageError {
   std::string text;
 };
 
-// Parses the arguments after the program name. --help and --version win over anything
-// missing, so "emlx2mbox --help" needs neither destination nor source.
+// Parses the arguments after the program name as getopt_long does: short options bundle
+// ("-qn", "-j2"), a long option may be shortened to any prefix that names only it ("--new"),
+// "--name=value" or "--name value", "--" ends the options. Options and SOURCEs may come in any
+// order. --help and --version win over anything missing, so "emlx2mbox --help" needs neither
+// destination nor source. The options themselves are one table in cli_options.cpp.
 std::variant<CliOptions, UsageError> ParseCommandLine(const std::vector<std::string>& args);
 
-// The --help text.
+// The --help text: one screen; the manual page holds the rest.
 const char* HelpText();
 
 inline constexpr const char* kProgramName = "emlx2mbox";
-inline constexpr const char* kProgramVersion = "2.07";
+inline constexpr const char* kProgramVersion = DROVANTA_VERSION;
 
 }  // namespace drovanta

@@ -15,9 +15,12 @@
 #include "cli/cli_options.h"
 #include "cli/dry_run.h"
 #include "cli/progress_line.h"
+#include "cli/rerun_question.h"
 #include "cli/run_report.h"
 #include "cli/source_rows.h"
+#include "emlx/apple_layout.h"
 #include "mbox/apple_mailbox_naming.h"
+#include "run/already_there.h"
 #include "run/conversion_run.h"
 #include "run/destination_check.h"
 #include "run/parallel_run.h"
@@ -49,6 +52,15 @@ bool WroteStandardOutput(const char* what) {
   std::fprintf(stderr, "%s: cannot write %s: %s\n", kProgramName, what,
                error != 0 ? std::strerror(error) : "write error");
   return false;
+}
+
+// Apple Mail's names for the run: asked for, or (--layout auto) when a message found lies inside
+// an Apple Mail mailbox folder, the test by which the window ticks its "Apple Mail mailbox
+// names" box.
+bool UsesAppleNames(MailboxLayout layout, const std::vector<std::string>& rows) {
+  if (layout != MailboxLayout::Auto) return layout == MailboxLayout::Apple;
+  return std::any_of(rows.begin(), rows.end(),
+                     [](const std::string& row) { return FindAppleMailbox(row).has_value(); });
 }
 
 // A SOURCE or DEST that names nothing usable: "emlx2mbox: path: reason".
@@ -97,7 +109,7 @@ int Run(const std::vector<std::string>& args) {
                                      SignalName(stop.reason()) +
                                      " while looking for messages; nothing converted";
     PrintRunReport(stderr, collected.failures, {}, collected.skipped, interruption, {},
-                   SummaryLine(summary, seconds()));
+                   options.quiet ? std::string() : SummaryLine(summary, seconds()));
     return ExitStatusForSignal(stop.reason());
   }
 
@@ -106,7 +118,7 @@ int Run(const std::vector<std::string>& args) {
   runOptions.newOnly = options.newOnly;
   runOptions.readBack = options.readBack;
   std::string versionsLine;
-  if (options.layout == MailboxLayout::Apple) {
+  if (UsesAppleNames(options.layout, collected.rows)) {
     AppleLayoutPlan plan = PlanAppleLayout(std::move(collected.rows));
     runOptions.placer = std::move(plan.placer);
     collected.rows = std::move(plan.rows);
@@ -144,9 +156,41 @@ int Run(const std::vector<std::string>& args) {
       std::fprintf(stderr, "skipped: %s: %s\n", PrintableText(notice.path).c_str(),
                    PrintableText(notice.text).c_str());
     }
-    std::fprintf(stderr, "%zu messages into %zu mailboxes; nothing written (dry run)\n",
-                 collected.rows.size(), mailboxes);
+    if (!options.quiet) {
+      std::fprintf(
+          stderr, "%s into %s; nothing written (dry run)\n",
+          Counted(static_cast<long long>(collected.rows.size()), "message", "messages").c_str(),
+          Counted(static_cast<long long>(mailboxes), "mailbox", "mailboxes").c_str());
+    }
     return listed && collected.failures.empty() ? kExitConverted : kExitSomeFailed;
+  }
+
+  // A rerun into a destination that holds some of the messages already doubles them unless
+  // --new-only is given: a terminal is asked, as the window asks; otherwise the report says so.
+  runOptions.stop = &stop;
+  long alreadyThere = 0;
+  if (!options.newOnly) {
+    const AlreadyThereCount there = CountAlreadyThere(collected.rows, destination, runOptions);
+    if (there.stopped) {
+      std::fprintf(stderr, "%s: interrupted by %s before converting; nothing converted\n",
+                   kProgramName, SignalName(stop.reason()));
+      return ExitStatusForSignal(stop.reason());
+    }
+    alreadyThere = there.messages;
+    if (alreadyThere > 0 && ::isatty(STDIN_FILENO) && ::isatty(STDERR_FILENO)) {
+      const RerunAnswer answer = AskWhetherNewOnly(alreadyThere, stdin, stderr);
+      if (stop.stopping()) {
+        std::fprintf(stderr, "%s: interrupted by %s before converting; nothing converted\n",
+                     kProgramName, SignalName(stop.reason()));
+        return ExitStatusForSignal(stop.reason());
+      }
+      if (answer == RerunAnswer::Cancel) {
+        std::fprintf(stderr, "%s: cancelled; nothing converted\n", kProgramName);
+        return kExitSomeFailed;
+      }
+      runOptions.newOnly = answer == RerunAnswer::NewOnly;
+      alreadyThere = 0;  // answered: nothing left to point out
+    }
   }
 
   if (const MaybeFailure failure = CreateFolderPath(destination)) {
@@ -157,7 +201,6 @@ int Run(const std::vector<std::string>& args) {
 
   const long total = static_cast<long>(collected.rows.size());
   ProgressLine progress(total, !options.quiet && ::isatty(STDERR_FILENO), stderr);
-  runOptions.stop = &stop;
   const unsigned jobs =
       options.jobs != 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
   RunSummary summary =
@@ -176,18 +219,24 @@ int Run(const std::vector<std::string>& args) {
   std::string interruption;
   if (summary.stopped) {
     interruption = std::string(kProgramName) + ": interrupted by " + SignalName(stop.reason()) +
-                   "; " + std::to_string(summary.notReached) + " of " + std::to_string(total) +
-                   " messages not converted";
+                   "; " + std::to_string(summary.notReached) + " of " +
+                   Counted(total, "message", "messages") + " not converted";
   }
   // A mailbox that does not hold what was written is a failure like a message's.
   failures.insert(failures.end(), summary.readBack.differing.begin(),
                   summary.readBack.differing.end());
-  if (!versionsLine.empty()) {
+  if (!versionsLine.empty() && !options.quiet) {
     interruption = interruption.empty() ? versionsLine : versionsLine + "\n" + interruption;
   }
-  PrintRunReport(stderr, failures, progress.warnings(), skipped, interruption, LineEndNote(summary),
-                 SummaryLine(summary, seconds(), options.newOnly),
-                 summary.readBack.done ? ReadBackLine(summary.readBack) : std::string());
+  if (options.quiet) {
+    PrintRunReport(stderr, failures, progress.warnings(), skipped, interruption, {}, {}, {},
+                   AlreadyThereLine(alreadyThere));
+  } else {
+    PrintRunReport(stderr, failures, progress.warnings(), skipped, interruption,
+                   LineEndNote(summary), SummaryLine(summary, seconds(), runOptions.newOnly),
+                   summary.readBack.done ? ReadBackLine(summary.readBack) : std::string(),
+                   AlreadyThereLine(alreadyThere));
+  }
   if (summary.stopped) return ExitStatusForSignal(stop.reason());
   return summary.succeeded() ? kExitConverted : kExitSomeFailed;
 }

@@ -4,31 +4,40 @@
 
 namespace drovanta {
 
+std::string Counted(long long count, const char* one, const char* many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
 std::string SummaryLine(const RunSummary& summary, double seconds, bool newOnly) {
-  char already[64] = "";
-  if (newOnly)
-    std::snprintf(already, sizeof already, ", %ld already in the mailbox", summary.alreadyThere);
-  char text[320];
-  std::snprintf(text, sizeof text,
-                "%ld converted, %ld failed, %ld skipped, %ld warnings%s; %zu mailboxes, %llu bytes "
-                "written in %.2f seconds",
-                summary.converted, summary.failed, summary.skipped, summary.warnings, already,
-                summary.mailboxes.size(), static_cast<unsigned long long>(summary.bytesWritten),
-                seconds);
-  return text;
+  std::string line = std::to_string(summary.converted) + " converted, " +
+                     std::to_string(summary.failed) + " failed, " +
+                     std::to_string(summary.skipped) + " skipped, " +
+                     Counted(summary.warnings, "warning", "warnings");
+  if (newOnly) line += ", " + std::to_string(summary.alreadyThere) + " already in the mailbox";
+  char time[64];
+  std::snprintf(time, sizeof time, " written in %.2f seconds", seconds);
+  return line + "; " +
+         Counted(static_cast<long long>(summary.mailboxes.size()), "mailbox", "mailboxes") + ", " +
+         Counted(static_cast<long long>(summary.bytesWritten), "byte", "bytes") + time;
+}
+
+std::string AlreadyThereLine(long messages) {
+  if (messages == 0) return {};
+  return std::to_string(messages) +
+         (messages == 1 ? " of these messages was" : " of these messages were") +
+         " already in the destination; --new-only leaves them out";
 }
 
 std::string LineEndNote(const RunSummary& summary) {
   if (summary.crLfMessages == 0) return {};
   // Readers that take a line as ending at LF only (GNU mailutils) find no end to such a header.
-  return "note: " + std::to_string(summary.crLfMessages) +
-         " message(s) kept CR LF line ends, which GNU mailutils cannot read; --eol lf writes "
-         "them with LF";
+  return "note: " + Counted(summary.crLfMessages, "message", "messages") +
+         " kept CR LF line ends, which GNU mailutils cannot read; --eol lf writes them with LF";
 }
 
 std::string ReadBackLine(const ReadBackSummary& readBack) {
-  std::string line = "Read back: " + std::to_string(readBack.records) + " records in " +
-                     std::to_string(readBack.mailboxes) + " mailboxes, ";
+  std::string line = "Read back: " + Counted(readBack.records, "record", "records") + " in " +
+                     Counted(readBack.mailboxes, "mailbox", "mailboxes") + ", ";
   if (readBack.differing.empty()) return line + "all whole";
   return line + std::to_string(readBack.differing.size()) + " differ";
 }
@@ -36,7 +45,8 @@ std::string ReadBackLine(const ReadBackSummary& readBack) {
 void PrintRunReport(std::FILE* stream, const std::vector<Failure>& failures,
                     const std::vector<Notice>& warnings, const std::vector<Notice>& skipped,
                     const std::string& interruption, const std::string& lineEndNote,
-                    const std::string& summaryLine, const std::string& readBackLine) {
+                    const std::string& summaryLine, const std::string& readBackLine,
+                    const std::string& closingLine) {
   for (const auto& failure : failures) {
     std::fprintf(stream, "%s\n", PrintableText(describe(failure)).c_str());
   }
@@ -50,8 +60,9 @@ void PrintRunReport(std::FILE* stream, const std::vector<Failure>& failures,
   }
   if (!interruption.empty()) std::fprintf(stream, "%s\n", interruption.c_str());
   if (!lineEndNote.empty()) std::fprintf(stream, "%s\n", lineEndNote.c_str());
-  std::fprintf(stream, "%s\n", summaryLine.c_str());
-  if (!readBackLine.empty()) std::fprintf(stream, "%s\n", readBackLine.c_str());
+  for (const std::string* line : {&summaryLine, &readBackLine, &closingLine}) {
+    if (!line->empty()) std::fprintf(stream, "%s\n", line->c_str());
+  }
 }
 
 }  // namespace drovanta

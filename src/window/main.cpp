@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "drovanta_version.h"
 #include "window/ending_signals.h"
 #include "window/frm_step1.h"
 #include "window/qt_platform.h"
@@ -74,6 +75,7 @@ int main(int argc, char** argv) {
 #endif
   const QtMessageHandler qtMessages = qInstallMessageHandler(startUpMessages);
   QApplication app(argc, argv);
+  QApplication::setApplicationVersion(QStringLiteral(DROVANTA_VERSION));
   qInstallMessageHandler(qtMessages);
   drovanta::QtPlatform platform;
   drovanta::frmStep1 window(platform);

@@ -51,22 +51,25 @@ class AppleLayoutTest(CliTestCase):
 
     def test_one_mailbox_file_per_apple_mailbox_in_number_order(self):
         expected, paths, loose = self.make_store()
-        result = self.run_tool("--layout", "apple", "-o", "out", "Library")
-        self.assertEqual(result.returncode, 0, result.stderr)
-        loose_box = os.path.join(os.path.relpath(self.path("Library", "Mail", "Exported"), "/"),
-                                 "Exported.mbox")
-        self.assertEqual(mbox_files(self.path("out")), sorted([*expected, loose_box]))
-        self.assertIn(os.path.join("IMAP-ann@mail.example", "[Gmail]", "All Mail.mbox"), expected)
-        self.assert_summary(result.stderr, converted=len(paths) + 1,
-                            mailboxes=len(expected) + 1)
-        for box, numbers in expected.items():
-            written = read_mbox(self.path("out", box))
-            self.assert_same_messages(written, [paths[(box, n)] for n in numbers])
-        self.assert_same_messages(read_mbox(self.path("out", loose_box)), [loose])
+        # --layout auto, the default, sees the messages inside Apple Mail mailbox folders.
+        for out, layout in (("out", ["--layout", "apple"]), ("auto", [])):
+            result = self.run_tool(*layout, "-o", out, "Library")
+            self.assertEqual(result.returncode, 0, result.stderr)
+            loose_box = os.path.join(
+                os.path.relpath(self.path("Library", "Mail", "Exported"), "/"), "Exported.mbox")
+            self.assertEqual(mbox_files(self.path(out)), sorted([*expected, loose_box]))
+            self.assertIn(os.path.join("IMAP-ann@mail.example", "[Gmail]", "All Mail.mbox"),
+                          expected)
+            self.assert_summary(result.stderr, converted=len(paths) + 1,
+                                mailboxes=len(expected) + 1)
+            for box, numbers in expected.items():
+                written = read_mbox(self.path(out, box))
+                self.assert_same_messages(written, [paths[(box, n)] for n in numbers])
+            self.assert_same_messages(read_mbox(self.path(out, loose_box)), [loose])
 
-    def test_the_default_layout_keeps_one_mailbox_per_shard(self):
+    def test_the_folders_layout_keeps_one_mailbox_per_shard(self):
         expected, paths, _ = self.make_store()
-        result = self.run_tool("-q", "-o", "out", "Library")
+        result = self.run_tool("--layout", "folders", "-o", "out", "Library")
         self.assertEqual(result.returncode, 0, result.stderr)
         shard_folders = {os.path.dirname(p) for p in paths.values()}
         self.assertEqual(len(mbox_files(self.path("out"))), len(shard_folders) + 1)

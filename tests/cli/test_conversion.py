@@ -55,7 +55,7 @@ class ConversionTest(CliTestCase):
 
         # SOURCEs that overlap (a folder, a folder inside it, a file inside that) convert each
         # message file once.
-        result = self.run_tool("-q", "-o", "again", "src/", "src/Acct/Work", "./src/Acct/Inbox/9.emlx")
+        result = self.run_tool("-o", "again", "src/", "src/Acct/Work", "./src/Acct/Inbox/9.emlx")
         self.assert_summary(result.stderr, converted=7, mailboxes=2)
         self.assert_same_messages(read_mbox(self.path("again", inbox_box)), inbox)
 
@@ -64,7 +64,7 @@ class ConversionTest(CliTestCase):
         first = write_file(self.path("src", "a", "1.emlx"), emlx_bytes(make_message(1, rng)))
         plain = write_file(self.path("src", "b", "message.eml"), make_message(2, rng))
         for _ in range(2):
-            result = self.run_tool("-q", "--output", self.path("out"), first, plain)
+            result = self.run_tool("--output", self.path("out"), first, plain)
             self.assertEqual(result.returncode, 0, result.stderr)
             self.assert_summary(result.stderr, converted=2, mailboxes=2)
         self.assert_same_messages(read_mbox(self.path("out", self.mirror("src", "a"))),
@@ -81,7 +81,7 @@ class ConversionTest(CliTestCase):
         names = ["6.emlx", "6.emlx  ", "10323.emlx  "]
         sources = [write_file(self.path("src", "Box", name), emlx_bytes(make_message(n, rng)))
                    for n, name in enumerate(names, 1)]
-        result = self.run_tool("-q", "-o", "out", "src")
+        result = self.run_tool("-o", "out", "src")
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assert_summary(result.stderr, converted=3, mailboxes=1)
         self.assert_same_messages(read_mbox(self.path("out", self.mirror("src", "Box"))), sources)

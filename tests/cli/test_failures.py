@@ -118,7 +118,7 @@ class FailureTest(CliTestCase):
         mirror = os.path.relpath(self.path("src"), "/")
         # A regular file stands where folder B's mailbox folder should be made.
         write_file(self.path("out", mirror, "B"), b"in the way\n")
-        result = self.run_tool("-q", "-o", "out", "src")
+        result = self.run_tool("-o", "out", "src")
         self.assertEqual(result.returncode, 1, result.stderr)
         lines = report_lines(result.stderr.decode())
         folder = self.path("out", mirror, "B")

@@ -50,7 +50,7 @@ class FlagsTest(CliTestCase):
             self.assertTrue(os.path.exists(path), path)
         flags = [plist_flags(p) for p in CORPUS_FILES]
         self.assertTrue(any(f >= 1 << 32 for f in flags))
-        result = self.run_tool("-q", "--flags", "-o", "out", *CORPUS_FILES)
+        result = self.run_tool("--flags", "-o", "out", *CORPUS_FILES)
         self.assertEqual(result.returncode, 0, result.stderr)
         written = []
         for box in sorted({os.path.dirname(p) for p in CORPUS_FILES}):
@@ -75,7 +75,7 @@ class FlagsTest(CliTestCase):
         self.assertEqual(plist_flags(source), 1 << 2 | 1 << 40)
 
         mirror = os.path.relpath(self.path("src"), "/")
-        result = self.run_tool("-q", "--flags", "-o", "with", "src")
+        result = self.run_tool("--flags", "-o", "with", "src")
         self.assertEqual(result.returncode, 0, result.stderr)
         (_, got), = read_mbox(self.path("with", mirror, "src.mbox"))
         self.assertEqual(got.items()[:3], [("Status", "O"), ("X-Status", "A"),
@@ -83,7 +83,7 @@ class FlagsTest(CliTestCase):
         self.assertEqual(got.items()[3:],
                          [h for h in source_message(source).items() if h[0] not in FLAG_HEADERS])
 
-        result = self.run_tool("-q", "-o", "without", "src")
+        result = self.run_tool("-o", "without", "src")
         self.assertEqual(result.returncode, 0, result.stderr)
         (_, plain), = read_mbox(self.path("without", mirror, "src.mbox"))
         self.assertEqual(plain.items(), source_message(source).items())

@@ -24,7 +24,7 @@ class HeaderReadingTest(CliTestCase):
     def convert(self):
         """Converts src/ and gives each message's separator line (without "From ") and its
         bytes, in the order of the file names."""
-        result = self.run_tool("-q", "-o", "out", "src")
+        result = self.run_tool("-o", "out", "src")
         self.assertEqual(result.returncode, 0, result.stderr)
         boxes = mbox_files(self.path("out"))
         self.assertEqual(len(boxes), 1)

@@ -96,7 +96,7 @@ class LineEndsTest(CliTestCase):
 
     def convert(self, *options):
         out = self.path("out-" + "-".join(options).replace("-", ""))
-        result = self.run_tool("-q", *options, "-o", out, "src")
+        result = self.run_tool(*options, "-o", out, "src")
         self.assertEqual(result.returncode, 0, result.stderr)
         self.notes = [line for line in result.stderr.decode().splitlines()
                       if line.startswith("note: ")]
@@ -124,7 +124,7 @@ class LineEndsTest(CliTestCase):
             self.assertEqual(len(records), len(sources), mode)
             # The default mode says how many messages kept CR LF line ends, and what to do.
             crlf = sum(converted(message, "auto")[1] == b"\r\n" for _, message in sources)
-            self.assertEqual(self.notes, [f"note: {crlf} message(s) kept CR LF line ends, which "
+            self.assertEqual(self.notes, [f"note: {crlf} message{'s' * (crlf != 1)} kept CR LF line ends, which "
                                           "GNU mailutils cannot read; --eol lf writes them with "
                                           "LF"] if mode == "auto" else [], mode)
 
@@ -161,7 +161,7 @@ class LineEndsTest(CliTestCase):
         lf_sources.append(b"Subject: with From line\n\nFrom here\nbody\n")
         for n, message in enumerate(lf_sources, 1):
             write_file(self.path("lf-src", "Box", f"{n}.emlx"), emlx_bytes(message))
-        result = self.run_tool("-q", "-o", "lf-out", "lf-src")
+        result = self.run_tool("-o", "lf-out", "lf-src")
         self.assertEqual(result.returncode, 0, result.stderr)
         lf_box = self.path("lf-out", mbox_files(self.path("lf-out"))[0])
         mixed = len(self.make_tree())

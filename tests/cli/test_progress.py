@@ -22,13 +22,17 @@ class ProgressTest(CliTestCase):
         for n in range(1, self.count + 1):
             write_file(self.path("src", f"{n}.emlx"), emlx_bytes(make_message(n, rng)))
 
-    def run_on_terminal(self, *options):
-        """Runs with standard error on a pseudo-terminal; returns everything written to it."""
+    def run_on_terminal(self, *options, answer=None, status=0):
+        """Runs with standard error on a pseudo-terminal, and standard input too when there is
+        an answer to type; returns everything written to it."""
         master, slave = pty.openpty()
         try:
             process = subprocess.Popen([EMLX2MBOX, *options, "-o", "out", "src"], cwd=self.tmp,
-                                       stdout=subprocess.DEVNULL, stderr=slave)
+                                       stdout=subprocess.DEVNULL, stderr=slave,
+                                       stdin=slave if answer is not None else subprocess.DEVNULL)
             os.close(slave)
+            if answer is not None:
+                os.write(master, answer)  # the terminal keeps it until the question reads it
             output = b""
             while True:
                 try:
@@ -38,7 +42,7 @@ class ProgressTest(CliTestCase):
                 if not chunk:
                     break
                 output += chunk
-            self.assertEqual(process.wait(timeout=60), 0, output)
+            self.assertEqual(process.wait(timeout=60), status, output)
         finally:
             os.close(master)
         return output.decode().replace("\r\n", "\n")  # the terminal turns LF into CR LF
@@ -63,11 +67,23 @@ class ProgressTest(CliTestCase):
 
     def test_quiet_and_redirected_runs_draw_nothing(self):
         output = self.run_on_terminal("--quiet")
-        self.assertNotIn("\r", output)
-        self.assertRegex(report_lines(output)[-1], SUMMARY)
+        self.assertEqual(output, "")  # only problems, and this run has none
         redirected = self.run_tool("-o", "again", "src")
         self.assertNotIn(b"\r", redirected.stderr)
         self.assertEqual(len(report_lines(redirected.stderr.decode())), 1)
+
+    def test_a_rerun_on_a_terminal_asks_whether_to_add_only_the_new_ones(self):
+        box = self.path("out", os.path.relpath(self.path("src"), "/"), "src.mbox")
+        self.run_on_terminal("--quiet")
+        question = (f"The destination already holds {self.count} of these messages. "
+                    "Add only the new ones? [Y/n/c] ")
+        for answer, status, records in ((b"\n", 0, 1), (b"maybe\nno\n", 0, 2), (b"c\n", 1, 2)):
+            output = self.run_on_terminal("--quiet", answer=answer, status=status)
+            self.assertIn(question, output, answer)
+            self.assertEqual(output.count(question), 1 + answer.startswith(b"maybe"), output)
+            with open(box, "rb") as f:
+                self.assertEqual(f.read().count(b"\nFrom "), records * self.count - 1, answer)
+        self.assertTrue(output.endswith("emlx2mbox: cancelled; nothing converted\n"), output)
 
 
 if __name__ == "__main__":

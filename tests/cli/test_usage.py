@@ -3,6 +3,7 @@ written where nothing should be."""
 
 import os
 import random
+import re
 import shutil
 import subprocess
 import unittest
@@ -39,7 +40,7 @@ class UsageTest(CliTestCase):
             (["-o", "out", "--eol", "cr", "src"], "--eol must be auto, crlf or lf, not 'cr'"),
             (["-o", "out", "--eol=CRLF", "src"], "--eol must be auto, crlf or lf, not 'CRLF'"),
             (["-o", "out", "--layout", "maildir", "src"],
-             "--layout must be apple or folders, not 'maildir'"),
+             "--layout must be auto, apple or folders, not 'maildir'"),
             (["-o", "out", "--flags=yes", "src"], "option '--flags' takes no value"),
             (["-o", "out", ""], "SOURCE 1 is empty"),
             (["-o", "out", "src", ""], "SOURCE 2 is empty"),
@@ -94,21 +95,28 @@ class UsageTest(CliTestCase):
                "being converted\n", ["1.emlx"]))
 
     def test_help_and_version_need_nothing_else(self):
-        result = self.run_tool("--version")
-        self.assertEqual((result.returncode, result.stdout, result.stderr),
-                         (0, b"emlx2mbox 2.07\n", b""))
+        with open(os.path.join(os.path.dirname(__file__), "..", "..", "CMakeLists.txt")) as f:
+            version = re.search(r"project\(\S+ VERSION (\S+)", f.read()).group(1)
+        for option in ("--version", "-V"):
+            result = self.run_tool(option)
+            self.assertEqual((result.returncode, result.stdout, result.stderr),
+                             (0, f"emlx2mbox {version}\n".encode(), b""))
         result = self.run_tool("-o", "out", "--help", "--bogus-after-help")
         self.assertEqual(result.returncode, 2)  # an unknown option is still an error
         result = self.run_tool("--help")
         self.assertEqual((result.returncode, result.stderr), (0, b""))
         text = result.stdout.decode()
         self.assertTrue(text.startswith("Usage: emlx2mbox [OPTIONS] -o DEST SOURCE...\n"))
-        for documented in ("--layout apple", "--flags", "--eol auto", "--eol crlf", "--eol lf",
-                           "--dry-run", "--quiet",
-                           "PATH: REASON", "warning: PATH: TEXT", "skipped: PATH: TEXT",
-                           "N converted, N failed, N skipped, N warnings; N mailboxes, "
-                           "N bytes written in S seconds"):
+        for documented in ("--layout MODE", "--flags", "--eol MODE", "--new-only",
+                           "--no-verify", "--jobs N", "--dry-run", "--quiet", "--version",
+                           "man emlx2mbox"):
             self.assertIn(documented, text)
+        self.assertLessEqual(len(text.splitlines()), 24)  # one screen; the manual has the rest
+        with open(os.path.join(os.path.dirname(__file__), "..", "..", "completion",
+                               "emlx2mbox.bash")) as f:
+            completion = f.read()
+        for option in re.findall(r"(?<![\w-])--?[\w-]+", text):
+            self.assertIn(option, completion)  # bash completes every option --help names
 
     def test_dry_run_shows_each_mailbox_and_writes_nothing(self):
         write_file(self.path("src", "Acct", "Box.mbox", "Messages", "2.emlx"),
@@ -128,6 +136,14 @@ class UsageTest(CliTestCase):
             self.assertEqual(result.stderr.decode(),
                              "2 messages into 2 mailboxes; nothing written (dry run)\n")
             self.assertFalse(os.path.exists(self.path("out")))
+
+    def test_counts_of_one_take_the_singular(self):
+        result = self.run_tool("-n", "-o", "out", "src/1.emlx")
+        self.assertEqual(result.stderr, b"1 message into 1 mailbox; nothing written (dry run)\n")
+        result = self.run_tool("-o", "out", "src/1.emlx")
+        self.assertRegex(result.stderr.decode().splitlines()[0],
+                         r"^1 converted, 0 failed, 0 skipped, 0 warnings; 1 mailbox, \d+ bytes "
+                         r"written in \d+\.\d\d seconds$")
 
     def test_output_that_cannot_be_written_is_an_error(self):
         closed = (lambda: os.close(1), "Bad file descriptor")
