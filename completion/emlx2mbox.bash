@@ -15,7 +15,7 @@ _emlx2mbox() {
             COMPREPLY=($(compgen -W "auto crlf lf" -- "$cur"))
             return ;;
         --for)
-            COMPREPLY=($(compgen -W "thunderbird apple-mail" -- "$cur"))
+            COMPREPLY=($(compgen -W "any thunderbird apple-mail" -- "$cur"))
             return ;;
         -j|--jobs)
             COMPREPLY=($(compgen -W "1 2 4 8 16" -- "$cur"))

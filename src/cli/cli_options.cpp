@@ -54,6 +54,19 @@ constexpr OptionRow kOptions[] = {
        }
        return {};
      }},
+    {"for", 0, true,
+     [](CliOptions& o, const std::string& value) -> Error {
+       if (value == "thunderbird") {
+         o.mailProgram = MailProgram::Thunderbird;
+       } else if (value == "apple-mail") {
+         o.mailProgram = MailProgram::AppleMail;
+       } else if (value == "any") {
+         o.mailProgram = MailProgram::Any;
+       } else {
+         return "--for must be any, thunderbird or apple-mail, not '" + value + "'";
+       }
+       return {};
+     }},
     {"flags", 0, false,
      [](CliOptions& o, const std::string&) -> Error {
        o.record.writeFlags = true;
@@ -196,6 +209,14 @@ std::variant<CliOptions, UsageError> ParseCommandLine(const std::vector<std::str
   for (int i = optind; i < argc; ++i) options.sources.push_back(argv[i]);  // after "--"
 
   if (options.help || options.version) return options;
+  if (options.mailProgram != MailProgram::Any) {
+    // Both programs take one mailbox per Apple Mail mailbox; Thunderbird gets the state headers.
+    if (options.layout == MailboxLayout::Folders) {
+      return UsageError{"--for names mailboxes as --layout apple does, not as --layout folders"};
+    }
+    options.layout = MailboxLayout::Apple;
+    if (options.mailProgram == MailProgram::Thunderbird) options.record.writeFlags = true;
+  }
   if (options.destination.empty()) return UsageError{"no destination folder given (-o DEST)"};
   if (options.sources.empty()) return UsageError{"no SOURCE given"};
   // An empty SOURCE is most often a script's unset variable: it names no file or folder.
@@ -217,6 +238,8 @@ Messages are appended; a rerun asks first on a terminal (see --new-only).
       --layout MODE    auto (the default): Apple Mail's mailbox names when the
                        messages lie in Apple Mail mailbox folders, else folders;
                        apple; folders (one mailbox per source folder)
+      --for PROGRAM    thunderbird (DEST/Mail/Local Folders, with --flags),
+                       apple-mail (<Name>.mbox/mbox) or any (the default)
       --flags          write the read and flagged state as Status headers
       --eol MODE       line ends: auto (each message keeps its own), crlf, lf
       --new-only       leave out the messages the destination already holds

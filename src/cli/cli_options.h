@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "drovanta_version.h"
+#include "mbox/mail_program.h"
 #include "mbox/record_options.h"
 
 namespace drovanta {
@@ -21,6 +22,9 @@ struct CliOptions {
   std::vector<std::string> sources;
   RecordOptions record;
   MailboxLayout layout = MailboxLayout::Auto;
+  // --for: the mail program the mailboxes are made for; Thunderbird and Apple Mail name them
+  // as Apple Mail does (--layout apple) in that program's form.
+  MailProgram mailProgram = MailProgram::Any;
   unsigned jobs = 0;     // mailboxes converted at once; 0: one per processor
   bool newOnly = false;  // leave out messages their mailbox already holds
   bool readBack = true;  // read every mailbox written back (--no-verify: not)

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <variant>
@@ -118,9 +119,13 @@ int Run(const std::vector<std::string>& args) {
   runOptions.newOnly = options.newOnly;
   runOptions.readBack = options.readBack;
   std::string versionsLine;
+  std::vector<Notice> planWarnings;  // about the accounts' names, ahead of the messages' own
+  std::function<std::vector<Failure>(const std::string&, const std::vector<std::string>&)> finish;
   if (UsesAppleNames(options.layout, collected.rows)) {
-    AppleLayoutPlan plan = PlanAppleLayout(std::move(collected.rows));
+    AppleLayoutPlan plan = PlanAppleLayout(std::move(collected.rows), options.mailProgram);
     runOptions.placer = std::move(plan.placer);
+    planWarnings = std::move(plan.warnings);
+    finish = std::move(plan.finish);
     collected.rows = std::move(plan.rows);
     if (plan.versionFolders) {
       versionsLine = "Apple Mail library versions found: ";
@@ -151,6 +156,10 @@ int Run(const std::vector<std::string>& args) {
     const bool listed = WroteStandardOutput("the listing");
     for (const auto& failure : collected.failures) {
       std::fprintf(stderr, "%s\n", PrintableText(describe(failure)).c_str());
+    }
+    for (const auto& notice : planWarnings) {
+      std::fprintf(stderr, "warning: %s: %s\n", PrintableText(notice.path).c_str(),
+                   PrintableText(notice.text).c_str());
     }
     for (const auto& notice : collected.skipped) {
       std::fprintf(stderr, "skipped: %s: %s\n", PrintableText(notice.path).c_str(),
@@ -206,6 +215,12 @@ int Run(const std::vector<std::string>& args) {
   RunSummary summary =
       RunConversionInParallel(collected.rows, destination, progress, runOptions, jobs);
   progress.clear();
+  if (finish) {
+    for (Failure& failure : finish(destination, summary.mailboxes)) {
+      summary.failures.push_back(std::move(failure));
+      ++summary.failed;
+    }
+  }
 
   // Folders that could not be walked count as failures, and special files found by the walk as
   // skipped, ahead of the messages' own.
@@ -228,12 +243,14 @@ int Run(const std::vector<std::string>& args) {
   if (!versionsLine.empty() && !options.quiet) {
     interruption = interruption.empty() ? versionsLine : versionsLine + "\n" + interruption;
   }
+  std::vector<Notice> warnings = planWarnings;
+  warnings.insert(warnings.end(), progress.warnings().begin(), progress.warnings().end());
   if (options.quiet) {
-    PrintRunReport(stderr, failures, progress.warnings(), skipped, interruption, {}, {}, {},
+    PrintRunReport(stderr, failures, warnings, skipped, interruption, {}, {}, {},
                    AlreadyThereLine(alreadyThere));
   } else {
-    PrintRunReport(stderr, failures, progress.warnings(), skipped, interruption,
-                   LineEndNote(summary), SummaryLine(summary, seconds(), runOptions.newOnly),
+    PrintRunReport(stderr, failures, warnings, skipped, interruption, LineEndNote(summary),
+                   SummaryLine(summary, seconds(), runOptions.newOnly),
                    summary.readBack.done ? ReadBackLine(summary.readBack) : std::string(),
                    AlreadyThereLine(alreadyThere));
   }

@@ -63,6 +63,8 @@ std::optional<AppleMailboxPath> FindAppleMailbox(const std::string& messagePath,
         }
         if (i > 1 && IsAppleLibraryVersion(std::string(folders[i - 2]))) {
           found->libraryVersion = std::string(folders[i - 2]);
+          const auto end = folders[i - 2].data() + folders[i - 2].size();
+          found->versionFolderPath = messagePath.substr(0, end - messagePath.data());
         }
       }
     }

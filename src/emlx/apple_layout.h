@@ -17,6 +17,8 @@ struct AppleMailboxPath {
   // The library version folder just above the account folder ("V2" to "V10"), "" in the
   // libraries before them (~/Library/Mail/POP-user@host, Mailboxes for On My Mac).
   std::string libraryVersion;
+  // The path of that version folder ("/Users/ann/Library/Mail/V10"), "" without one.
+  std::string versionFolderPath;
 };
 
 // Finds the mailbox folders on a message's path. A folder counts as a mailbox when its name

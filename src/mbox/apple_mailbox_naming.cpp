@@ -6,13 +6,17 @@
 #include <unordered_map>
 #include <utility>
 
+#include "emlx/apple_accounts.h"
 #include "emlx/apple_layout.h"
+#include "mbox/apple_mail_export_naming.h"
+#include "mbox/thunderbird_naming.h"
 
 namespace drovanta {
 
 std::optional<MailboxPlace> AppleMailboxPlaceFor(const std::string& destinationFolder,
                                                  const std::string& messagePath, char separator,
-                                                 bool versionFolders) {
+                                                 bool versionFolders,
+                                                 const AppleAccountNames* accounts) {
   const auto mailbox = FindAppleMailbox(messagePath, separator);
   if (!mailbox) return std::nullopt;
   MailboxPlace place;
@@ -22,7 +26,7 @@ std::optional<MailboxPlace> AppleMailboxPlaceFor(const std::string& destinationF
     place.outputFolder += separator;
   }
   if (!mailbox->accountFolder.empty()) {
-    place.outputFolder += mailbox->accountFolder;
+    place.outputFolder += accounts != nullptr ? accounts->nameOf(*mailbox) : mailbox->accountFolder;
     place.outputFolder += separator;
   }
   // Parent mailboxes become plain folders, so "[Gmail].mbox/All Mail.mbox" gives
@@ -53,18 +57,40 @@ std::vector<std::string> AppleLibraryVersions(const std::vector<std::string>& me
   return versions;
 }
 
-MailboxPlacer AppleLayoutPlacer(bool versionFolders) {
-  return [versionFolders](const std::string& destinationFolder, const std::string& messagePath) {
-    return AppleMailboxPlaceFor(destinationFolder, messagePath, kPathSeparator, versionFolders);
+MailboxPlacer AppleLayoutPlacer(bool versionFolders,
+                                std::shared_ptr<const AppleAccountNames> accounts) {
+  return [versionFolders, accounts = std::move(accounts)](const std::string& destinationFolder,
+                                                          const std::string& messagePath) {
+    return AppleMailboxPlaceFor(destinationFolder, messagePath, kPathSeparator, versionFolders,
+                                accounts.get());
   };
 }
 
-AppleLayoutPlan PlanAppleLayout(std::vector<std::string> messagePaths) {
+AppleLayoutPlan PlanAppleLayout(std::vector<std::string> messagePaths, MailProgram program) {
   AppleLayoutPlan plan;
   plan.versions = AppleLibraryVersions(messagePaths);
   plan.versionFolders = plan.versions.size() > 1;
+  auto accounts = std::make_shared<const AppleAccountNames>(messagePaths);
+  plan.warnings = accounts->warnings();
   plan.rows = OrderForAppleLayout(std::move(messagePaths), kPathSeparator, plan.versionFolders);
-  plan.placer = AppleLayoutPlacer(plan.versionFolders);
+  switch (program) {
+    case MailProgram::Any:
+      plan.placer = AppleLayoutPlacer(plan.versionFolders, std::move(accounts));
+      break;
+    case MailProgram::Thunderbird:
+      plan.placer = ThunderbirdPlacer(std::move(accounts), plan.versionFolders);
+      plan.finish = [](const std::string& destination, const std::vector<std::string>& mailboxes) {
+        std::vector<Failure> failures = AddThunderbirdParentFiles(mailboxes);
+        if (MaybeFailure failure = WriteThunderbirdImportPrefs(destination)) {
+          failures.push_back(std::move(*failure));
+        }
+        return failures;
+      };
+      break;
+    case MailProgram::AppleMail:
+      plan.placer = AppleMailExportPlacer(std::move(accounts), plan.versionFolders);
+      break;
+  }
   return plan;
 }
 

@@ -76,7 +76,13 @@ MessageTextWriter::MessageTextWriter(const std::string& messagePath, const Messa
     : path_(messagePath), file_(file), options_(options) {
   const std::string_view bytes = file.bytes();
   if (StartsAsAppleDouble(bytes)) {
-    notAMessage_ = true;
+    notAMessageReason_ = kAppleDoubleReason;
+    return;
+  }
+  // Apple Mail leaves empty files after failed downloads. Written as an empty record, Thunderbird
+  // would not count it and formail would join it to the record before.
+  if (bytes.empty()) {
+    notAMessageReason_ = "the file is empty";
     return;
   }
   const EmlxFrame frame = FrameEmlx(bytes, HasEmlxName(messagePath));
@@ -87,9 +93,7 @@ MessageTextWriter::MessageTextWriter(const std::string& messagePath, const Messa
   if (countWarned) warnings_.push_back({messagePath, std::move(countWarning)});
   // Converted all the same, but the user hears that it is no mail message (Apple Mail leaves
   // empty files after failed downloads), or that its separator may lack the sender and date.
-  if (bytes.empty()) {
-    warnings_.push_back({messagePath, "the file is empty"});
-  } else if (message.empty()) {
+  if (message.empty()) {
     // The count line's warning says already what the file holds instead.
     if (!countWarned) warnings_.push_back({messagePath, "the message is empty"});
   } else if (!HasHeaderField(message)) {

@@ -35,8 +35,10 @@ class MessageTextWriter {
   MessageTextWriter(const std::string& messagePath, const MessageFile& file,
                     const RecordOptions& options);
 
-  // An AppleDouble sidecar: nothing to convert.
-  bool notAMessage() const { return notAMessage_; }
+  // An AppleDouble sidecar or a file without message bytes: nothing to convert, for the
+  // reason notAMessageReason() gives ("not a message: AppleDouble metadata file").
+  bool notAMessage() const { return !notAMessageReason_.empty(); }
+  const std::string& notAMessageReason() const { return notAMessageReason_; }
   // The message's line ends, settled: CrLf or Lf. In the automatic mode, its own.
   LineEnds lineEnds() const { return form_.lineEnds; }
   // The line end of the separator line and of the empty line that closes the record.
@@ -67,7 +69,7 @@ class MessageTextWriter {
   std::string path_;
   const MessageFile& file_;
   RecordOptions options_;
-  bool notAMessage_ = false;
+  std::string notAMessageReason_;
   RecordForm form_;
   std::string prefix_;  // flag headers, in their final form
   std::string head_;    // the header lines without the old flag headers, when rewritten

@@ -168,7 +168,7 @@ class Run {
 
     MessageTextWriter text(path, file_, options_.record);
     observer_.yieldPoint();
-    if (text.notAMessage()) return skip(row, path);
+    if (text.notAMessage()) return skip(row, path, text.notAMessageReason());
     const std::uint64_t fileLength = text.fileLength();
     observer_.messageOpened(fileLength);
     const auto lineRead = [&](std::uint64_t textLength) {
@@ -415,9 +415,9 @@ class Run {
     }
   }
 
-  void skip(long row, const std::string& path) {
+  void skip(long row, const std::string& path, const std::string& reason = kAppleDoubleReason) {
     ++summary_.skipped;
-    observer_.turnSkipped(row, Notice{path, "not a message: AppleDouble metadata file"});
+    observer_.turnSkipped(row, Notice{path, reason});
   }
 
   RowSource& rows_;

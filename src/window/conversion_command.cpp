@@ -53,8 +53,9 @@ std::string askForDestination(StepWindow& form, const std::vector<std::string>& 
   const FoldersBeingConverted sources = FoldersOfRun(form.addedFolders, rows);
   // Only the naming matters here; one message of each folder tells where its mailbox goes.
   RunOptions naming;
-  if (form.chkAppleNames->isChecked()) {
-    naming.placer = PlanAppleLayout(sources.oneMessageEach).placer;
+  const MailProgram program = ChosenMailProgram(form);
+  if (form.chkAppleNames->isChecked() || program != MailProgram::Any) {
+    naming.placer = PlanAppleLayout(sources.oneMessageEach, program).placer;
   }
   for (;;) {
     const std::string destination =
@@ -276,9 +277,19 @@ void ConvertCommand(StepWindow& form) {
   form.EmlProgress->setMax(100);
 
   RunNotices notices;
-  const RunSummary summary = convert(form, plan, destination, notices);
-  const CompletionMessage message = CompletionMessageFor(
+  RunSummary summary = convert(form, plan, destination, notices);
+  if (plan.finish) {
+    for (Failure& failure : plan.finish(destination, summary.mailboxes)) {
+      summary.failures.push_back(std::move(failure));
+      ++summary.failed;
+    }
+  }
+  notices.warnings.insert(notices.warnings.begin(), plan.warnings.begin(), plan.warnings.end());
+  CompletionMessage message = CompletionMessageFor(
       summary, notices, [&](const std::string& path) { return MailboxNameAsSeen(plan, path); });
+  if (const std::string next = NextStepFor(plan.program, destination); !next.empty()) {
+    message.text += "\r\n\r\n" + next;
+  }
   showBox(form, message.text, message.caption,
           message.failures ? MessageIcon::Exclamation : MessageIcon::Information, message.details);
 }

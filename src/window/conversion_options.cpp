@@ -1,11 +1,14 @@
 #include "window/conversion_options.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <filesystem>
+#include <iterator>
 #include <utility>
 
 #include "emlx/apple_layout.h"
 #include "mbox/apple_mailbox_naming.h"
+#include "mbox/thunderbird_naming.h"
 #include "run/row_source.h"
 #include "shellutil/path_helpers.h"
 #include "window/distinct_folder_names.h"
@@ -22,6 +25,9 @@ void keep(StepWindow& form, QCheckBox* box, const char* key, bool byDefault) {
   });
 }
 
+// The "For:" entries' keys, in the combo box's order.
+constexpr const char* kProgramKeys[] = {"any", "thunderbird", "apple-mail"};
+
 std::string withoutMboxEnding(std::string name) {
   constexpr std::string_view kEnding = ".mbox";
   if (name.size() > kEnding.size() && name.ends_with(kEnding))
@@ -34,6 +40,44 @@ std::string withoutMboxEnding(std::string name) {
 void KeepConversionOptions(StepWindow& form) {
   keep(form, form.chkAppleNames, kAppleNamesSetting, false);
   keep(form, form.chkKeepState, kKeepStateSetting, true);
+  QComboBox* combo = form.cboMailProgram;
+  const std::string kept = form.platform().setting(kMailProgramSetting);
+  for (int i = 0; i < static_cast<int>(std::size(kProgramKeys)); ++i) {
+    if (kept == kProgramKeys[i]) combo->setCurrentIndex(i);
+  }
+  QObject::connect(combo, &QComboBox::currentIndexChanged, combo, [&form](int index) {
+    if (index >= 0 && index < static_cast<int>(std::size(kProgramKeys)))
+      form.platform().setSetting(kMailProgramSetting, kProgramKeys[index]);
+  });
+}
+
+MailProgram ChosenMailProgram(const StepWindow& form) {
+  switch (form.cboMailProgram->currentIndex()) {
+    case 1:
+      return MailProgram::Thunderbird;
+    case 2:
+      return MailProgram::AppleMail;
+    default:
+      return MailProgram::Any;
+  }
+}
+
+std::string NextStepFor(MailProgram program, const std::string& destination) {
+  const std::string folder = PrintableText(AddSeparator(destination) + kThunderbirdLocalFolders);
+  switch (program) {
+    case MailProgram::Thunderbird:
+      return "Next, in Thunderbird: choose Tools > Import > Import from Thunderbird and select " +
+             PrintableText(destination) +
+             " as the profile folder; or, with Thunderbird closed, copy what " + folder +
+             " holds into your profile's Mail/Local Folders folder.";
+    case MailProgram::AppleMail:
+      return "Next, in Apple Mail: choose File > Import Mailboxes, then \"Files in mbox "
+             "format\", and select the folder " +
+             PrintableText(destination) + ".";
+    case MailProgram::Any:
+      break;
+  }
+  return {};
 }
 
 void TickAppleNamesFor(StepWindow& form, const std::string& messagePath) {
@@ -46,13 +90,19 @@ WindowRunPlan PlanWindowRun(const StepWindow& form, std::vector<std::string> row
   WindowRunPlan plan;
   plan.options.record.writeFlags = form.chkKeepState->isChecked();
   plan.options.readBack = true;
-  const bool appleNames = form.chkAppleNames->isChecked();
+  plan.program = ChosenMailProgram(form);
+  // Thunderbird and Apple Mail take one mailbox per Apple Mail mailbox; Thunderbird gets the
+  // state headers, as the command line's --for gives them.
+  const bool appleNames = form.chkAppleNames->isChecked() || plan.program != MailProgram::Any;
+  if (plan.program == MailProgram::Thunderbird) plan.options.record.writeFlags = true;
   std::unordered_map<std::string, long> listRowOf;
   for (std::size_t i = 0; i < rows.size(); ++i) listRowOf.emplace(rows[i], static_cast<long>(i));
   if (appleNames) {
-    AppleLayoutPlan apple = PlanAppleLayout(std::move(rows));
+    AppleLayoutPlan apple = PlanAppleLayout(std::move(rows), plan.program);
     plan.rows = std::move(apple.rows);
     plan.options.placer = std::move(apple.placer);
+    plan.warnings = std::move(apple.warnings);
+    plan.finish = std::move(apple.finish);
     if (apple.versionFolders) plan.versions = std::move(apple.versions);
   } else {
     plan.rows = std::move(rows);
@@ -81,7 +131,12 @@ WindowRunPlan PlanWindowRun(const StepWindow& form, std::vector<std::string> row
       // The mailbox's own name, below the folders above its output folder.
       const std::filesystem::path above =
           std::filesystem::path(place.outputFolder).parent_path().parent_path();
-      folders.push_back((above / withoutMboxEnding(GetFileName(place.mailboxPath))).string());
+      // Apple Mail's form names the folder that holds the file "mbox".
+      const std::string own =
+          plan.program == MailProgram::AppleMail
+              ? std::filesystem::path(place.outputFolder).parent_path().filename().string()
+              : GetFileName(place.mailboxPath);
+      folders.push_back((above / withoutMboxEnding(own)).string());
     }
     plan.mailboxNames.emplace(place.mailboxPath, std::move(name));
   }

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "mbox/mail_program.h"
 #include "run/conversion_run.h"
 
 namespace drovanta {
@@ -13,9 +15,12 @@ class StepWindow;
 // The settings that keep the two check boxes of the bottom band from one start to the next.
 inline constexpr const char* kAppleNamesSetting = "appleMailboxNames";
 inline constexpr const char* kKeepStateSetting = "keepReadAndFlaggedState";
+// The "For:" choice, kept as "any", "thunderbird" or "apple-mail" (the command line's --for).
+inline constexpr const char* kMailProgramSetting = "mailProgram";
 
-// Sets "Apple Mail mailbox names" and "Keep read and flagged state" as the settings left them
-// (unticked and ticked the first time), and keeps every later change in the settings.
+// Sets "Apple Mail mailbox names", "Keep read and flagged state" and "For:" as the settings left
+// them (unticked, ticked and "Any mail program" the first time), and keeps every later change in
+// the settings.
 void KeepConversionOptions(StepWindow& form);
 
 // Ticks "Apple Mail mailbox names" when the message lies inside an Apple Mail mailbox folder
@@ -32,8 +37,19 @@ struct WindowRunPlan {
   // ("INBOX", "Archive/2024") with Apple Mail names, else the folder name, with as many folders
   // above it as tell it apart from the run's other mailboxes ("Work/Messages").
   std::unordered_map<std::string, std::string> mailboxNames;
-  std::vector<std::string> versions;  // Apple Mail library versions found, when several
+  std::vector<std::string> versions;       // Apple Mail library versions found, when several
+  MailProgram program = MailProgram::Any;  // "For:"; Thunderbird and Apple Mail name as Apple Mail
+  std::vector<Notice> warnings;            // about the accounts' names
+  // What the program needs beside the mailboxes (AppleLayoutPlan::finish); may be empty.
+  std::function<std::vector<Failure>(const std::string&, const std::vector<std::string>&)> finish;
 };
+
+// The "For:" choice.
+MailProgram ChosenMailProgram(const StepWindow& form);
+
+// The closing box's last words for the program: where the user takes the mailboxes next; "" for
+// any mail program.
+std::string NextStepFor(MailProgram program, const std::string& destination);
 WindowRunPlan PlanWindowRun(const StepWindow& form, std::vector<std::string> rows,
                             const std::string& destination);
 

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -215,6 +216,12 @@ void frmStep1::createControls() {
       case ControlKind::CheckBox:
         control = new QCheckBox(text, parent);
         break;
+      case ControlKind::ComboBox: {
+        auto* combo = new QComboBox(parent);
+        combo->addItems(text.split(QLatin1Char('|')));
+        control = combo;
+        break;
+      }
       case ControlKind::Panel: {
         control = new QWidget(parent);
         QPalette palette = control->palette();
@@ -232,7 +239,7 @@ void frmStep1::createControls() {
     if (entry.font != ControlFont::None) control->setFont(fontFor(entry.font));
     control->setEnabled(entry.enabled);
     if (entry.kind != ControlKind::Button && entry.kind != ControlKind::Grid &&
-        entry.kind != ControlKind::CheckBox) {
+        entry.kind != ControlKind::CheckBox && entry.kind != ControlKind::ComboBox) {
       control->setFocusPolicy(Qt::NoFocus);
     }
     containers[entry.name] = control;
@@ -253,6 +260,7 @@ void frmStep1::createControls() {
   LblProgessCurrent = static_cast<QLabel*>(find("LblProgessCurrent"));
   chkAppleNames = static_cast<QCheckBox*>(find("chkAppleNames"));
   chkKeepState = static_cast<QCheckBox*>(find("chkKeepState"));
+  cboMailProgram = static_cast<QComboBox*>(find("cboMailProgram"));
 
   auto* enterPresses = new EnterPressesButton(this);
   for (QPushButton* button : findChildren<QPushButton*>()) button->installEventFilter(enterPresses);

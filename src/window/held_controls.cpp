@@ -1,6 +1,7 @@
 #include "window/held_controls.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QPushButton>
 
 #include "window/step_window.h"
@@ -9,7 +10,8 @@ namespace drovanta {
 
 HeldControls::HeldControls(StepWindow& form)
     : form_(form), controls_{form.cmdAdd,         form.CmdAddFolder,  form.cmdClear1,
-                             form.CmdConvert2PDF, form.chkAppleNames, form.chkKeepState} {
+                             form.CmdConvert2PDF, form.chkAppleNames, form.chkKeepState,
+                             form.cboMailProgram} {
   ++form_.heldControls;
   for (std::size_t i = 0; i < controls_.size(); ++i) {
     enabled_[i] = controls_[i]->isEnabled();

@@ -2,7 +2,7 @@
 
 #include <array>
 
-class QAbstractButton;
+class QWidget;
 
 namespace drovanta {
 
@@ -21,9 +21,9 @@ class HeldControls {
 
  private:
   StepWindow& form_;
-  std::array<QAbstractButton*, 6> controls_;
-  std::array<bool, 6> enabled_{};
-  QAbstractButton* focused_ = nullptr;
+  std::array<QWidget*, 7> controls_;
+  std::array<bool, 7> enabled_{};
+  QWidget* focused_ = nullptr;
 };
 
 }  // namespace drovanta

@@ -11,6 +11,7 @@
 #include "window/window_platform.h"
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QPushButton;
 
@@ -86,6 +87,9 @@ class StepWindow {
   // The run's two choices, in the bottom band (window/conversion_options.h).
   QCheckBox* chkAppleNames = nullptr;
   QCheckBox* chkKeepState = nullptr;
+  // "For:": the mail program the mailboxes are made for (Any mail program, Thunderbird, Apple
+  // Mail).
+  QComboBox* cboMailProgram = nullptr;
 };
 
 }  // namespace drovanta

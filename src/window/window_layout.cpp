@@ -49,16 +49,19 @@ constexpr std::array kControls = {
   ControlEntry{"Picture3", K::Panel, nullptr, 120, 5760, 7935, 495, "", F::None, kNoColour, kWhite},
   ControlEntry{"CmdHelp", K::Button, "Picture3", 0, 0, 1695, 375, "&Help Manual", F::Regular},
   // Between Help Manual and Exit, one above the other: side by side they do not fit the gap.
-  ControlEntry{"chkAppleNames", K::CheckBox, "Picture3", 1815, 0, 4545, 240, "Apple Mail mailbox names", F::Regular},
-  ControlEntry{"chkKeepState", K::CheckBox, "Picture3", 1815, 255, 4545, 240, "Keep read and flagged state", F::Regular},
+  ControlEntry{"chkAppleNames", K::CheckBox, "Picture3", 1815, 0, 2490, 240, "Apple Mail mailbox names", F::Regular},
+  ControlEntry{"chkKeepState", K::CheckBox, "Picture3", 1815, 255, 2490, 240, "Keep read and flagged state", F::Regular},
+  // The mail program the mailboxes are made for, beside the check boxes.
+  ControlEntry{"lblFor", K::Label, "Picture3", 4335, 75, 315, 255, "For:", F::Regular, kNoColour, kNoColour, kNoColour, true},
+  ControlEntry{"cboMailProgram", K::ComboBox, "Picture3", 4650, 30, 1800, 375, "Any mail program|Thunderbird|Apple Mail", F::Regular},
   ControlEntry{"cmdEnd", K::Button, "Picture3", 6480, 0, 1335, 375, "E&xit", F::Regular},
 };
 // clang-format on
 
 // Row by row, each from left to right.
-constexpr std::array<const char*, 9> kFocusOrder = {"cmdAdd",        "CmdAddFolder",   "cmdClear1",
-                                                    "grdFiles1",     "CmdConvert2PDF", "CmdHelp",
-                                                    "chkAppleNames", "chkKeepState",   "cmdEnd"};
+constexpr std::array<const char*, 10> kFocusOrder = {
+    "cmdAdd",  "CmdAddFolder",  "cmdClear1",    "grdFiles1",      "CmdConvert2PDF",
+    "CmdHelp", "chkAppleNames", "chkKeepState", "cboMailProgram", "cmdEnd"};
 
 struct NamedAnchors {
   const char* name;

@@ -23,7 +23,7 @@ inline constexpr int kListColumnWidth = 15000;
 inline constexpr int kClientWidth = 8145;
 inline constexpr int kClientHeight = 6270;
 
-enum class ControlKind { Rectangle, Label, Button, Grid, Picture, ProgressBar, Panel, CheckBox };
+enum class ControlKind { Rectangle, Label, Button, Grid, Picture, ProgressBar, Panel, CheckBox, ComboBox };
 enum class ControlFont { None, Window, Regular, Bold, Title };
 
 // An RGB colour; kNoColour leaves the control's default.
@@ -38,7 +38,7 @@ struct ControlEntry {
   ControlKind kind;
   const char* container;         // nullptr: the window itself
   int left, top, width, height;  // twips, relative to the container's client area
-  const char* text;
+  const char* text;  // a combo box's entries, separated by "|"
   ControlFont font;
   Rgb foreColour = kNoColour;
   Rgb backColour = kNoColour;  // for a rectangle: its fill

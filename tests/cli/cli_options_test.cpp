@@ -20,6 +20,8 @@ std::string Describe(const std::variant<CliOptions, UsageError>& parsed) {
   text += "]";
   if (o.layout == MailboxLayout::Apple) text += " apple";
   if (o.layout == MailboxLayout::Folders) text += " folders";
+  if (o.mailProgram == MailProgram::Thunderbird) text += " for-thunderbird";
+  if (o.mailProgram == MailProgram::AppleMail) text += " for-apple-mail";
   if (o.record.writeFlags) text += " flags";
   if (o.record.lineEnds == LineEnds::Lf) text += " lf";
   if (o.record.lineEnds == LineEnds::CrLf) text += " crlf";
@@ -48,6 +50,12 @@ TEST(CliOptions, ParsesAsGetoptLongDoes) {
        "o=o [s] apple flags lf new-only no-verify"},
       {{"--layout", "folders", "--layout=auto", "--eol", "crlf", "-o", "o", "s"}, "o=o [s] crlf"},
       {{"--layout=folders", "--jobs=1024", "-o", "o", "s"}, "o=o [s] folders j1024"},
+      {{"--for", "thunderbird", "-o", "o", "s"}, "o=o [s] apple for-thunderbird flags"},
+      {{"--for=apple-mail", "--layout=apple", "-o", "o", "s"}, "o=o [s] apple for-apple-mail"},
+      {{"--for=thunderbird", "--layout=folders", "-o", "o", "s"},
+       "error: --for names mailboxes as --layout apple does, not as --layout folders"},
+      {{"--for", "evolution", "-o", "o", "s"},
+       "error: --for must be any, thunderbird or apple-mail, not 'evolution'"},
       {{"-V"}, "o= [] version"},
       {{"--vers"}, "o= [] version"},
       {{"-h", "-o", "out"}, "o=out [] help"},

@@ -25,7 +25,7 @@ V2 = {
         ("IMAP-ann@imap.example/INBOX.mbox", [11, 10]),
     "Mail/V2/IMAP-ann@imap.example/Sent Messages.mbox/Messages":
         ("IMAP-ann@imap.example/Sent Messages.mbox", [12]),
-    "Mail/V2/Mailboxes/Old.mbox/Messages": ("Mailboxes/Old.mbox", [13]),
+    "Mail/V2/Mailboxes/Old.mbox/Messages": ("On My Mac/Old.mbox", [13]),
 }
 V10 = {
     "Mail/V10/0A1B-ACCT/INBOX.mbox/9F3E-UUID/Data/Messages": ("0A1B-ACCT/INBOX.mbox", [30, 4]),
@@ -157,7 +157,7 @@ class AppleLibraryTest(CliTestCase):
         for box, args, reason, failed in cases:
             with self.subTest(box=box, args=args):
                 before = file_bytes(box)
-                shutil.rmtree(self.path("out", "Mailboxes"), True)
+                shutil.rmtree(self.path("out", "On My Mac"), True)
                 with open(sent, "rb+") as locked:
                     if box == sent:
                         fcntl.lockf(locked, fcntl.LOCK_EX)
@@ -168,7 +168,7 @@ class AppleLibraryTest(CliTestCase):
                                                 f"{re.escape(reason)}|{re.escape(box)}: "
                                                 f"{re.escape(reason)}", report)), failed, report)
                 self.assertEqual(file_bytes(box), before)
-                self.assertEqual(len(read_mbox(self.path("out", "Mailboxes", "Old.mbox"))), 1)
+                self.assertEqual(len(read_mbox(self.path("out", "On My Mac", "Old.mbox"))), 1)
 
     def test_a_rerun_writes_again_a_last_record_cut_short(self):
         rng = random.Random(3)

@@ -69,11 +69,9 @@ TEST(MessageTextProgressTest, ReportsStandAtLineEndsAndEndAtTheWholeText) {
       {"ab\r\n\r\ncde\r\n", LineEnds::CrLf, "ab\r\n\r\ncde\r\n", LineEnds::CrLf},
       // Lone CRs grow by one each; a last line without line end gets one; then the empty line.
       {"a\rbb\rccc", LineEnds::Auto, "a\r\nbb\r\nccc\r\n\r\n", LineEnds::CrLf},
-      // An empty file is an empty header: its one line end is the empty line. Without any line
-      // end of its own a message gets LF ones.
-      {"", LineEnds::Auto, "\n", LineEnds::Lf},
+      // Without any line end of its own a message gets LF ones. (An empty file is no message:
+      // the run skips it.)
       {"Subject: x", LineEnds::Auto, "Subject: x\n\n", LineEnds::Lf},
-      {"", LineEnds::Lf, "\n", LineEnds::Lf},
       {"S: a\n\nb\n", LineEnds::CrLf, "S: a\r\n\r\nb\r\n", LineEnds::CrLf},
       {"ab\r\ncd\rFrom x", LineEnds::Lf, "ab\ncd\n>From x\n\n", LineEnds::Lf},
       // An LF record keeps CR LF and lone CR as they are; only LF ends its lines.

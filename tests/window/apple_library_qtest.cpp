@@ -1,6 +1,7 @@
 // An Apple Mail library converted through the window: its two check boxes, the names of the
 // mailboxes as their owner knows them, and the question before a rerun.
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFontMetrics>
 #include <QStyle>
 #include <algorithm>
@@ -49,7 +50,7 @@ const std::vector<Era>& eras() {
        {{"Mail/POP-ann@pop.example/INBOX.mbox/Messages/1.emlx", "POP-ann@pop.example/INBOX.mbox"},
         {"Mail/IMAP-ann@imap.example/Archive.imapmbox/2024.imapmbox/Messages/2.emlx",
          "IMAP-ann@imap.example/Archive/2024.mbox"},
-        {"Mail/Mailboxes/Projects.mbox/Messages/3.emlx", "Mailboxes/Projects.mbox"}},
+        {"Mail/Mailboxes/Projects.mbox/Messages/3.emlx", "On My Mac/Projects.mbox"}},
        {"INBOX", "Archive/2024", "Projects"}},
       {"V2",
        {{"Mail/V2/IMAP-ann@imap.example/INBOX.mbox/Messages/1.emlx",
@@ -203,14 +204,17 @@ class AppleLibraryTest : public QObject {
       bool heldWhileRunning = true;
       window.platform.onYield([&] {
         if (!window.form->conversionRunning()) return false;
-        heldWhileRunning =
-            !window.form->chkAppleNames->isEnabled() && !window.form->chkKeepState->isEnabled();
+        heldWhileRunning = !window.form->chkAppleNames->isEnabled() &&
+                           !window.form->chkKeepState->isEnabled() &&
+                           !window.form->cboMailProgram->isEnabled();
         return true;
       });
       window.platform.queueFolder(tree.str() + "/Out");
       WindowFixture::click(window.form->CmdConvert2PDF);
       QVERIFY(heldWhileRunning);
       QVERIFY(window.form->chkAppleNames->isEnabled() && window.form->chkKeepState->isEnabled());
+      QVERIFY(window.form->cboMailProgram->isEnabled());
+      window.form->cboMailProgram->setCurrentIndex(2);
       kept = window.platform.settings;
     }
     // The next start finds the settings as the platform's store keeps them.
@@ -219,8 +223,43 @@ class AppleLibraryTest : public QObject {
     frmStep1 second(platform);
     QVERIFY(second.chkAppleNames->isChecked());
     QVERIFY(!second.chkKeepState->isChecked());
+    QCOMPARE(second.cboMailProgram->currentText(), QStringLiteral("Apple Mail"));
     second.chkAppleNames->setChecked(false);
     QCOMPARE(platform.setting(kAppleNamesSetting), std::string("0"));
+  }
+
+  // "For: Thunderbird" writes the tree the command line's --for thunderbird writes, accounts by
+  // their address, and the closing box says where it goes next.
+  void forThunderbirdWritesThunderbirdsLayout() {
+    TempFolder tree;
+    tree.write("Mail/V10/MailData/Signatures/AccountsMap.plist",
+               "<plist version=\"1.0\"><dict><key>0A1B</key><dict><key>AccountURL</key>"
+               "<string>imap://ann%40x.org@imap.x.org/</string></dict></dict></plist>");
+    const Strings paths = {
+        tree.write("Mail/V10/0A1B/INBOX.mbox/9F3E/Data/Messages/1.emlx", emlx(1, 0)),
+        tree.write("Mail/V10/0A1B/Archive.mbox/2024.mbox/55BB/Data/Messages/2.emlx", emlx(2, 0)),
+        tree.write("Mail/V10/Mailboxes/Old.mbox/Messages/3.emlx", emlx(3, kReadAndFlagged))};
+    WindowFixture window;
+    fillList(window, paths);
+    setTicked(window.form->chkAppleNames, false);  // Thunderbird's layout names as Apple Mail
+    setTicked(window.form->chkKeepState, false);   // and keeps the state whatever this says
+    window.form->cboMailProgram->setCurrentIndex(1);
+    QCOMPARE(window.platform.setting(kMailProgramSetting), std::string("thunderbird"));
+    const fs::path out = tree.path() / "Out";
+    window.platform.queueFolder(out.string());
+    WindowFixture::click(window.form->CmdConvert2PDF);
+    const fs::path local = out / "Mail/Local Folders";
+    for (const char* file : {"ann@x.org.sbd/INBOX", "ann@x.org.sbd/Archive.sbd/2024",
+                             "On My Mac.sbd/Old", "ann@x.org", "ann@x.org.sbd/Archive"}) {
+      QVERIFY2(fs::is_regular_file(local / file), file);
+    }
+    QVERIFY(readFile(local / "On My Mac.sbd/Old").find("\nX-Status: F\n") != std::string::npos);
+    QVERIFY(fs::is_regular_file(out / "prefs.js"));
+    QCOMPARE(window.platform.boxes.size(), std::size_t(1));
+    const std::string& text = window.platform.boxes[0].text;
+    QVERIFY2(text.find("\r\n\r\nNext, in Thunderbird: choose Tools > Import > Import from "
+                       "Thunderbird") != std::string::npos,
+             text.c_str());
   }
 
   // A destination that holds some of the messages already (a run stopped after `before` of

@@ -375,8 +375,9 @@ class FrmStep1Test : public QObject {
     QVERIFY(window.form->cmdAdd->grab().toImage() != focusedAtStart);
     window.form->cmdAdd->setFocus();
     // Row by row, left to right.
-    const QStringList expected = {"CmdAddFolder",  "cmdClear1",    "grdFiles1", "CmdHelp",
-                                  "chkAppleNames", "chkKeepState", "cmdEnd",    "cmdAdd"};
+    const QStringList expected = {"CmdAddFolder",   "cmdClear1",     "grdFiles1",
+                                  "CmdHelp",        "chkAppleNames", "chkKeepState",
+                                  "cboMailProgram", "cmdEnd",        "cmdAdd"};
     for (const QString& name : expected) {
       QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
       QCOMPARE(QApplication::focusWidget()->objectName(), name);

@@ -1,5 +1,6 @@
 // The window on a 1280 x 1024 screen at a scale of 2.5, where its fixed layout does not fit.
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QMessageBox>
@@ -32,12 +33,16 @@ class ScaledScreenTest : public QObject {
     for (QWidget* button :
          {static_cast<QWidget*>(window.form->CmdHelp), static_cast<QWidget*>(window.form->cmdEnd),
           static_cast<QWidget*>(window.form->chkAppleNames),
-          static_cast<QWidget*>(window.form->chkKeepState)}) {
+          static_cast<QWidget*>(window.form->chkKeepState),
+          static_cast<QWidget*>(window.form->cboMailProgram),
+          window.form->findChild<QWidget*>(QStringLiteral("lblFor"))}) {
       const QRect place(button->mapTo(window.form.get(), QPoint(0, 0)), button->size());
       QVERIFY(window.form->rect().contains(place));
     }
     for (QWidget* box : {static_cast<QWidget*>(window.form->chkAppleNames),
-                         static_cast<QWidget*>(window.form->chkKeepState)}) {
+                         static_cast<QWidget*>(window.form->chkKeepState),
+                         static_cast<QWidget*>(window.form->cboMailProgram),
+                         window.form->findChild<QWidget*>(QStringLiteral("lblFor"))}) {
       const int indicator = box->style()->pixelMetric(QStyle::PM_IndicatorHeight, nullptr, box);
       QVERIFY2(box->sizeHint().width() <= box->width() &&
                    box->fontMetrics().height() <= box->height() && indicator <= box->height(),
