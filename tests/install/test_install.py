@@ -39,7 +39,8 @@ class InstallTest(unittest.TestCase):
     def test_installed_files(self):
         doc = "share/doc/drovanta-emlx2mbox/"
         expected = ["bin/emlx2mbox", "share/man/man1/emlx2mbox.1", doc + "LICENSE",
-                    doc + "README.md", doc + "README.html", doc + "docs/window.png"]
+                    doc + "README.md", doc + "README.html", doc + "docs/window.png",
+                    "share/bash-completion/completions/emlx2mbox"]
         if WINDOW:
             expected += ["bin/drovanta-emlx2mbox", f"share/applications/{APP}.desktop",
                          f"share/metainfo/{APP}.metainfo.xml"]
