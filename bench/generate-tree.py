@@ -10,6 +10,8 @@ realistic (default 20000 messages, about 1 GB): Mail/V10/<account>/<Name>.mbox/<
     few have body lines starting "From " or CR LF line ends; 2% are partial messages
     (<n>.partial.emlx) whose attachment Apple Mail keeps in Data/<digits>/Attachments/<n>/2/.
 small (default 50000): plain text messages of 2 to 20 KB in the same layout.
+many (default 200000): plain text messages of about 1 KB in the same layout, for the memory
+    the run's per-message bookkeeping takes.
 single (default 20000): one mailbox, all in one Messages folder, of plain text messages of 5 KB, each with a body line
     starting "From ", so that every record is quoted.
 large (default 4): messages of 100 MB to 1 GB, each one text part and one base64
@@ -216,6 +218,11 @@ def small_message(rng, prose, number):
     return (head + prose.text(rng, size - len(head) - 300)).encode()
 
 
+def many_message(rng, prose, number):
+    head = small_message_head(rng, number)
+    return (head + prose.text(rng, 1_000 - len(head))).encode()
+
+
 def single_message(rng, prose, number):
     """About 5 KB: a small header, prose, and one body line starting "From "."""
     head = small_message_head(rng, number)
@@ -257,7 +264,7 @@ def write_large(store, rng, number, size):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--shape", choices=["realistic", "small", "single", "large"], default="realistic")
+    parser.add_argument("--shape", choices=["realistic", "small", "many", "single", "large"], default="realistic")
     parser.add_argument("--messages", type=int)
     parser.add_argument("--large-mb", help="sizes of the large messages in MB, comma-separated")
     parser.add_argument("--seed", type=int, default=2026)
@@ -278,7 +285,7 @@ def main():
             stores.append(store)
             count += 1
     else:
-        total = args.messages or (50000 if args.shape == "small" else 20000)
+        total = args.messages or {"small": 50000, "many": 200000}.get(args.shape, 20000)
         number = 0
         mailboxes = MAILBOXES[:1] if args.shape == "single" else MAILBOXES
         for account, chain, share in mailboxes:
@@ -291,6 +298,8 @@ def main():
                 flags = rng.choice([0, 1, 1, 1, 5, 17, 0x10000001])
                 if args.shape == "small":
                     store.write(number, small_message(rng, prose, number), flags)
+                elif args.shape == "many":
+                    store.write(number, many_message(rng, prose, number), flags)
                 elif args.shape == "single":
                     store.write(number, single_message(rng, prose, number), flags)
                 else:

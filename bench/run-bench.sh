@@ -1,21 +1,25 @@
 #!/usr/bin/env bash
-# Times emlx2mbox against `cat` of the same .emlx files into one file, on three trees made by
+# Times emlx2mbox against `cat` of the same .emlx files into one file, on the trees made by
 # bench/generate-tree.py, in one run:
 #   realistic  an Apple Mail store, 20000 messages, about 1 GB
 #   small      50000 messages of 2 to 20 KB
 #   single     one mailbox of 20000 messages of 5 KB, each with a body line starting "From "
 #   large      four messages of 100 MB to 1 GB
-# For each tree: warm cache, the median of 5 alternating pairs (cat, emlx2mbox); cold cache,
+# For each tree, side by side, five runs a round, each round in another order: `cat` of the
+# files, `cat` then `sync` of what it wrote, emlx2mbox as it is by default (each mailbox flushed
+# and checked), with --no-sync and with --verify. Warm cache: the median of 5 rounds; cold cache:
 # the same with the page cache dropped before each run (root only); emlx2mbox's peak memory.
-# Every timed run starts after `sync`, with the previous run's output removed.
+# Every timed run starts after `sync`, with the previous run's output removed. Targets: the
+# default within 1.0 times cat + sync, --no-sync within 1.0 times cat, --verify within 1.5 times
+# the default.
 #
 #   bench/run-bench.sh [--quick] [--messages N] [--pairs N] [--trees LIST] [--out DIR]
 #                      [--tool-args "ARGS"] [--warm-only] [EMLX2MBOX]
 #
-#   --quick        small trees (1000 / 2500 messages, large ones of 20 and 60 MB), 3 pairs
+#   --quick        small trees (1000 / 2500 messages, large ones of 20 and 60 MB), 3 rounds
 #   --messages N   messages of the realistic and single trees (the small tree gets 2.5 times as
 #                  many)
-#   --pairs N      timed pairs per measurement (default 5)
+#   --pairs N      timed rounds per measurement (default 5)
 #   --trees LIST   which trees, comma-separated (default realistic,small,single,large)
 #   --out DIR      where trees and outputs go (default build/bench; the trees are kept)
 #   --tool-args    extra arguments for emlx2mbox, e.g. "--jobs 1"
@@ -92,29 +96,34 @@ seconds_of() {
 }
 
 cat_all() { xargs -0 cat < "$out/files.list" > "$out/cat.out"; }
+# What cat wrote, flushed: the file and the folder that got its entry.
+cat_sync() { cat_all; sync "$out/cat.out" "$out"; }
 convert() {
   # shellcheck disable=SC2086
-  "$tool" -q $tool_args -o "$out/mbox" "$tree" 2> "$out/emlx2mbox.log" ||
+  "$tool" -q $tool_args "$@" -o "$out/mbox" "$tree" 2> "$out/emlx2mbox.log" ||
     { echo "run-bench.sh: emlx2mbox failed:" >&2; tail -5 "$out/emlx2mbox.log" >&2; exit 1; }
 }
+convert_default() { convert; }
+convert_no_sync() { convert --no-sync; }
+convert_verify() { convert --verify; }
+runs=(cat_all cat_sync convert_default convert_no_sync convert_verify)
 
-# "cat microseconds;emlx2mbox microseconds" for each of $pairs pairs, alternating which runs
-# first, in the given cache state.
+# Microseconds of each of the runs, in the order of `runs`, separated by ";", for each of $pairs
+# rounds, each round starting at another run, in the given cache state.
 time_pairs() {
-  local state=$1 pair c t
+  local state=$1 pair i k
+  local -a took
   if [[ "$state" == warm ]]; then  # fill the page cache, untimed
     fresh_start warm; cat_all
     fresh_start warm; convert
   fi
   for ((pair = 0; pair < pairs; pair++)); do
-    if ((pair % 2 == 0)); then
-      fresh_start "$state"; c=$(seconds_of cat_all)
-      fresh_start "$state"; t=$(seconds_of convert)
-    else
-      fresh_start "$state"; t=$(seconds_of convert)
-      fresh_start "$state"; c=$(seconds_of cat_all)
-    fi
-    echo -n "$c;$t "
+    took=()
+    for ((k = 0; k < ${#runs[@]}; k++)); do
+      i=$(((pair + k) % ${#runs[@]}))
+      fresh_start "$state"; took[i]=$(seconds_of "${runs[i]}")
+    done
+    (IFS=';'; echo -n "${took[*]} ")
   done
 }
 
@@ -138,9 +147,13 @@ for shape in "${shapes[@]}"; do
     coldpairs=$(time_pairs cold)
   fi
   fresh_start warm
-  peak_kb=$(/usr/bin/time -f '%M' "$tool" -q $tool_args -o "$out/mbox" "$tree" 2>&1 >/dev/null |
-            tail -1)
-  summary=$(grep -v "^Read back: " "$out/emlx2mbox.log" | tail -1)
+  # shellcheck disable=SC2086
+  /usr/bin/time -f '%M' -o "$out/peak" "$tool" -q $tool_args -o "$out/mbox" "$tree" \
+    2> "$out/emlx2mbox.log"
+  peak_kb=$(tail -1 "$out/peak")
+  summary=$(grep -v "^Checked: " "$out/emlx2mbox.log" | tail -1)
+  checked=$(tail -1 "$out/emlx2mbox.log")
+  summary="$summary / $checked"
   fresh_start warm
   results+=("$shape|$count|$bytes|$largest|$warm|$coldpairs|$peak_kb|$summary")
 done
@@ -152,15 +165,19 @@ import sys
 pairs = int(sys.argv[1])
 
 
+names = ["cat", "cat + sync", "default", "--no-sync", "--verify"]
+
+
 def measured(text):
-    """Median seconds of cat and of emlx2mbox, and the range of the per-pair ratios."""
-    runs = [tuple(int(v) / 1e6 for v in pair.split(";")) for pair in text.split()]
-    if not runs:
+    """Median seconds of each run, in the order of `names`; None when not measured."""
+    rounds = [[int(v) / 1e6 for v in one.split(";")] for one in text.split()]
+    if not rounds:
         return None
-    cat = statistics.median(c for c, _ in runs)
-    tool = statistics.median(t for _, t in runs)
-    ratios = [t / c for c, t in runs]
-    return cat, tool, min(ratios), max(ratios)
+    return [statistics.median(r[i] for r in rounds) for i in range(len(names))]
+
+
+def verdict(ratio, target):
+    return f"{ratio:.2f} (target {target}: {'met' if ratio <= target else 'MISSED'})"
 
 
 rows = []
@@ -169,29 +186,27 @@ for result in sys.argv[2:]:
     size, largest = int(size), int(largest)
     print(f"{shape}: {count} messages, {size / 1e6:.0f} MB, largest {largest / 1e6:.2f} MB")
     print(f"  emlx2mbox: {summary}")
-    cells = [shape]
     for state, text in (("warm", warm), ("cold", cold)):
         m = measured(text)
         if m is None:
             print(f"  {state}: not measured (--warm-only, or not root: only root can drop the page cache)")
-            cells.append("-")
             continue
-        cat, tool, low, high = m
-        ratio = tool / cat
-        print(f"  {state}: cat {cat:.3f} s ({size / 1e6 / cat:.0f} MB/s), emlx2mbox {tool:.3f} s"
-              f" ({size / 1e6 / tool:.0f} MB/s), median of {pairs} pairs; ratio {ratio:.2f}"
-              f" (pairs {low:.2f} to {high:.2f}; target 1.0: "
-              f"{'met' if ratio <= 1.0 else 'MISSED'})")
-        cells.append(f"{ratio:.2f} ({tool:.2f} s / {cat:.2f} s)")
+        cat, cat_sync, default, no_sync, verify = m
+        print(f"  {state}, median of {pairs} rounds: " +
+              ", ".join(f"{n} {t:.3f} s" for n, t in zip(names, m)))
+        print(f"    default / (cat + sync) {verdict(default / cat_sync, 1.0)}; "
+              f"--no-sync / cat {verdict(no_sync / cat, 1.0)}; "
+              f"--verify / default {verdict(verify / default, 1.5)}")
+        rows.append([shape, state] + [f"{t:.3f}" for t in m] +
+                    [f"{default / cat_sync:.2f}", f"{no_sync / cat:.2f}", f"{verify / default:.2f}"])
     peak = int(peak_kb) * 1024
     print(f"  peak memory: {peak / 1e6:.1f} MB (target under 64 MB: "
           f"{'met' if peak < 64 * 1024 * 1024 else 'MISSED'})")
-    cells.append(f"{peak / 1e6:.1f} MB")
-    rows.append(cells)
 
 print()
-print("| tree | warm: emlx2mbox / cat | cold: emlx2mbox / cat | peak memory |")
-print("| --- | --- | --- | --- |")
+print("| tree | cache | cat s | cat + sync s | default s | --no-sync s | --verify s "
+      "| default / (cat + sync) | --no-sync / cat | --verify / default |")
+print("| --- | --- | --- | --- | --- | --- | --- | --- | --- | --- |")
 for cells in rows:
     print("| " + " | ".join(cells) + " |")
 PY

@@ -3,9 +3,10 @@
 // ways a record can go, moved by the kernel where nothing changes and streamed, which must agree.
 #include <cstdlib>
 
-#include "emlx/message_file.h"
-#include "mbox/message_text.h"
+#include "emlx/source_reading.h"
 #include "fuzz_files.h"
+#include "mbox/message_text.h"
+#include "message/message_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
@@ -22,8 +23,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     drovanta::MessageFile file;
     if (file.open(path, 0)) std::abort();  // mapped, as large files are
     options.kernelCopy = kernelCopy;
-    drovanta::MessageTextWriter writer(path, file, options);
-    if (writer.notAMessage()) return 0;
+    const drovanta::SourceMessage source =
+        drovanta::ReadSourceMessage(path, file, options.writeFlags);
+    if (source.kind == drovanta::SourceKind::NotAMessage) return 0;
+    drovanta::MessageTextWriter writer(source, options);
     std::uint64_t reported = 0;
     drovanta::StringOutput out(texts[kernelCopy]);
     if (!writer.write(out, [&](std::uint64_t length) {

@@ -90,9 +90,20 @@ constexpr OptionRow kOptions[] = {
        o.newOnly = true;
        return {};
      }},
+    {"verify", 0, false,
+     [](CliOptions& o, const std::string&) -> Error {
+       o.onDisk = OnDisk::ReadBack;
+       return {};
+     }},
+    // Once "no reading back": now the default flush and check, which only --no-sync leaves out.
     {"no-verify", 0, false,
      [](CliOptions& o, const std::string&) -> Error {
-       o.readBack = false;
+       o.onDisk = OnDisk::Checked;
+       return {};
+     }},
+    {"no-sync", 0, false,
+     [](CliOptions& o, const std::string&) -> Error {
+       o.onDisk = OnDisk::NotFlushed;
        return {};
      }},
     {"jobs", 'j', true,
@@ -243,12 +254,12 @@ Messages are appended; a rerun asks first on a terminal (see --new-only).
       --flags          write the read and flagged state as Status headers
       --eol MODE       line ends: auto (each message keeps its own), crlf, lf
       --new-only       leave out the messages the destination already holds
-      --no-verify      do not read the mailboxes back at the end
+      --verify         read every record back from the disk (--no-verify: not)
+      --no-sync        no flush to the disk and no check (for scratch runs)
   -j, --jobs N         convert up to N mailboxes at once (default: one per CPU)
   -n, --dry-run        print "MESSAGE -> MAILBOX" for each message; write nothing
   -q, --quiet          print only the problems
-  -h, --help           print this text
-  -V, --version        print the version
+  -h, --help           print this text; -V, --version: print the version
 
 Exit status: 0 all converted; 1 some failed (the others are converted);
 2 usage error, missing SOURCE or unusable DEST; 129, 130, 143 ended by a signal.

@@ -27,8 +27,10 @@ struct CliOptions {
   MailProgram mailProgram = MailProgram::Any;
   unsigned jobs = 0;     // mailboxes converted at once; 0: one per processor
   bool newOnly = false;  // leave out messages their mailbox already holds
-  bool readBack = true;  // read every mailbox written back (--no-verify: not)
-  bool quiet = false;    // only the problems: no progress, no summary
+  // What is made sure of before a message is reported converted: flushed and checked (the
+  // default, and --no-verify), read back from the disk (--verify), nothing (--no-sync).
+  OnDisk onDisk = OnDisk::Checked;
+  bool quiet = false;  // only the problems: no progress, no summary
   bool dryRun = false;
   bool help = false;
   bool version = false;

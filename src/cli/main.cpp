@@ -1,6 +1,9 @@
 // emlx2mbox: the command line over the conversion core. Glue only: read the arguments, gather
 // the messages, run the conversion, report and turn the result into an exit code.
 #include <unistd.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -19,11 +22,12 @@
 #include "cli/rerun_question.h"
 #include "cli/run_report.h"
 #include "cli/source_rows.h"
-#include "emlx/apple_layout.h"
+#include "mbox/apple_layout.h"
 #include "mbox/apple_mailbox_naming.h"
 #include "run/already_there.h"
 #include "run/conversion_run.h"
 #include "run/destination_check.h"
+#include "run/disk_check_line.h"
 #include "run/parallel_run.h"
 #include "run/stop_signals.h"
 #include "shellutil/folder_creation.h"
@@ -70,10 +74,16 @@ int PathFailure(const Failure& failure) {
   return kExitUsage;
 }
 
-int Run(const std::vector<std::string>& args) {
+int Run(const std::vector<std::string>& args, StopRequest& stop) {
   auto parsed = ParseCommandLine(args);
-  if (auto* error = std::get_if<UsageError>(&parsed)) return UsageFailure(error->text);
+  if (auto* error = std::get_if<UsageError>(&parsed)) {
+    ReleaseStopSignals(stop);
+    return UsageFailure(error->text);
+  }
   const CliOptions& options = std::get<CliOptions>(parsed);
+  // Only a run that writes keeps the handlers: anything else ends at once on a signal, as a
+  // signal that came while the arguments were read does now.
+  if (options.help || options.version || options.dryRun) ReleaseStopSignals(stop);
   if (options.help) {
     errno = 0;
     std::fputs(HelpText(), stdout);
@@ -90,12 +100,6 @@ int Run(const std::vector<std::string>& args) {
   const Outcome<std::string> absoluteDestination = MakeAbsolutePath(options.destination);
   if (!absoluteDestination) return PathFailure(absoluteDestination.failure());
   const std::string& destination = *absoluteDestination;
-
-  // The handlers come before the walk, which can take a while on a large tree: a signal then
-  // ends the run with its report instead of killing it silently. A dry run writes nothing and
-  // keeps the default handling.
-  static StopRequest stop;  // the signal handlers keep pointing at it
-  if (!options.dryRun) InstallStopSignals(stop);
 
   const auto started = std::chrono::steady_clock::now();
   SourceRows collected = CollectSourceRows(sources.paths, options.dryRun ? nullptr : &stop);
@@ -117,7 +121,7 @@ int Run(const std::vector<std::string>& args) {
   RunOptions runOptions;
   runOptions.record = options.record;
   runOptions.newOnly = options.newOnly;
-  runOptions.readBack = options.readBack;
+  runOptions.onDisk = options.onDisk;
   std::string versionsLine;
   std::vector<Notice> planWarnings;  // about the accounts' names, ahead of the messages' own
   std::function<std::vector<Failure>(const std::string&, const std::vector<std::string>&)> finish;
@@ -202,7 +206,8 @@ int Run(const std::vector<std::string>& args) {
     }
   }
 
-  if (const MaybeFailure failure = CreateFolderPath(destination)) {
+  std::vector<std::string> destinationMade;
+  if (const MaybeFailure failure = CreateFolderPath(destination, &destinationMade)) {
     std::fprintf(stderr, "%s: %s: cannot create the destination folder: %s\n", kProgramName,
                  PrintableText(destination).c_str(), PrintableText(failure->reason).c_str());
     return kExitUsage;
@@ -237,9 +242,15 @@ int Run(const std::vector<std::string>& args) {
                    "; " + std::to_string(summary.notReached) + " of " +
                    Counted(total, "message", "messages") + " not converted";
   }
+  // The destination's own new folders get flushed like those the run made below it.
+  if (options.onDisk != OnDisk::NotFlushed) {
+    for (Failure& failure : FlushFoldersHolding(destinationMade)) {
+      summary.checked.differing.push_back(std::move(failure));
+    }
+  }
   // A mailbox that does not hold what was written is a failure like a message's.
-  failures.insert(failures.end(), summary.readBack.differing.begin(),
-                  summary.readBack.differing.end());
+  failures.insert(failures.end(), summary.checked.differing.begin(),
+                  summary.checked.differing.end());
   if (!versionsLine.empty() && !options.quiet) {
     interruption = interruption.empty() ? versionsLine : versionsLine + "\n" + interruption;
   }
@@ -250,8 +261,7 @@ int Run(const std::vector<std::string>& args) {
                    AlreadyThereLine(alreadyThere));
   } else {
     PrintRunReport(stderr, failures, warnings, skipped, interruption, LineEndNote(summary),
-                   SummaryLine(summary, seconds(), runOptions.newOnly),
-                   summary.readBack.done ? ReadBackLine(summary.readBack) : std::string(),
+                   SummaryLine(summary, seconds(), runOptions.newOnly), DiskCheckLine(summary),
                    AlreadyThereLine(alreadyThere));
   }
   if (summary.stopped) return ExitStatusForSignal(stop.reason());
@@ -262,6 +272,24 @@ int Run(const std::vector<std::string>& args) {
 }  // namespace drovanta
 
 int main(int argc, char** argv) {
+#ifdef __GLIBC__
+  // Blocks of 256 KB and more (the lists of 200,000 rows, records and paths) are mapped and go
+  // back to the system when freed. Left to itself, glibc raises this bound after the first such
+  // free, and the next lists land in the heap, where what they leave is never given back.
+  mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+#endif
+  // The handlers come first: a signal in the first milliseconds would otherwise kill the
+  // program outright instead of ending it with its report.
+  static drovanta::StopRequest stop;  // the signal handlers keep pointing at it
+  drovanta::InstallStopSignals(stop);
   std::vector<std::string> args(argv + 1, argv + argc);
-  return drovanta::Run(args);
+  const int status = drovanta::Run(args, stop);
+  // A signal that came when no run was there to tell of it (a SOURCE refused, say) still ends
+  // the program with its status.
+  if (stop.reason() > 0 && status != drovanta::ExitStatusForSignal(stop.reason())) {
+    std::fprintf(stderr, "%s: interrupted by %s\n", drovanta::kProgramName,
+                 drovanta::SignalName(stop.reason()));
+    return drovanta::ExitStatusForSignal(stop.reason());
+  }
+  return status;
 }

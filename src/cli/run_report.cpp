@@ -35,17 +35,10 @@ std::string LineEndNote(const RunSummary& summary) {
          " kept CR LF line ends, which GNU mailutils cannot read; --eol lf writes them with LF";
 }
 
-std::string ReadBackLine(const ReadBackSummary& readBack) {
-  std::string line = "Read back: " + Counted(readBack.records, "record", "records") + " in " +
-                     Counted(readBack.mailboxes, "mailbox", "mailboxes") + ", ";
-  if (readBack.differing.empty()) return line + "all whole";
-  return line + std::to_string(readBack.differing.size()) + " differ";
-}
-
 void PrintRunReport(std::FILE* stream, const std::vector<Failure>& failures,
                     const std::vector<Notice>& warnings, const std::vector<Notice>& skipped,
                     const std::string& interruption, const std::string& lineEndNote,
-                    const std::string& summaryLine, const std::string& readBackLine,
+                    const std::string& summaryLine, const std::string& diskLine,
                     const std::string& closingLine) {
   for (const auto& failure : failures) {
     std::fprintf(stream, "%s\n", PrintableText(describe(failure)).c_str());
@@ -60,7 +53,7 @@ void PrintRunReport(std::FILE* stream, const std::vector<Failure>& failures,
   }
   if (!interruption.empty()) std::fprintf(stream, "%s\n", interruption.c_str());
   if (!lineEndNote.empty()) std::fprintf(stream, "%s\n", lineEndNote.c_str());
-  for (const std::string* line : {&summaryLine, &readBackLine, &closingLine}) {
+  for (const std::string* line : {&summaryLine, &closingLine, &diskLine}) {
     if (!line->empty()) std::fprintf(stream, "%s\n", line->c_str());
   }
 }

@@ -20,9 +20,6 @@ std::string SummaryLine(const RunSummary& summary, double seconds, bool newOnly 
 // run without --new-only into a destination that held some of its messages; else empty.
 std::string AlreadyThereLine(long messages);
 
-// "Read back: N records in M mailboxes, all whole", or "..., K differ".
-std::string ReadBackLine(const ReadBackSummary& readBack);
-
 // "note: N messages kept CR LF line ends ..." with the option that writes them with LF, for a
 // run that wrote such messages; else empty.
 std::string LineEndNote(const RunSummary& summary);
@@ -30,12 +27,13 @@ std::string LineEndNote(const RunSummary& summary);
 // Everything the user needs after a run, on the stream: each failure as "path: reason", each
 // warning as "warning: path: text", each skipped file as "skipped: path: text", the lines that
 // say why the run ended early and what to know about its line ends, then the summary line, the
-// read-back line and the closing line: each only when not empty (--quiet leaves them empty).
+// closing line and last the line on what was made sure of on the disk: each only when not empty
+// (--quiet leaves them empty).
 // Paths are shown with their control characters escaped.
 void PrintRunReport(std::FILE* stream, const std::vector<Failure>& failures,
                     const std::vector<Notice>& warnings, const std::vector<Notice>& skipped,
                     const std::string& interruption, const std::string& lineEndNote,
-                    const std::string& summaryLine, const std::string& readBackLine = {},
+                    const std::string& summaryLine, const std::string& diskLine = {},
                     const std::string& closingLine = {});
 
 }  // namespace drovanta

@@ -1,11 +1,5 @@
 #include "emlx/apple_flags.h"
 
-#include <algorithm>
-#include <array>
-#include <cstdio>
-
-#include "shellutil/ascii_case.h"
-
 namespace drovanta {
 
 namespace {
@@ -19,31 +13,14 @@ constexpr int kDraftBit = 6;
 constexpr int kForwardedBit = 8;
 constexpr int kRedirectedBit = 9;
 
-// Thunderbird's X-Mozilla-Status bits.
-constexpr unsigned kMozillaRead = 0x0001;
-constexpr unsigned kMozillaReplied = 0x0002;
-constexpr unsigned kMozillaMarked = 0x0004;
-constexpr unsigned kMozillaForwarded = 0x1000;
-constexpr unsigned kMozillaRedirected = 0x2000;
-
 bool bit(std::uint64_t flags, int position) {
   return ((flags >> position) & 1U) != 0;
 }
 
-// A header line (not a continuation) whose name is one of ours; obsolete syntax allows blanks
-// between the name and its colon.
-bool isFlagHeaderLine(std::string_view line) {
-  const std::size_t colon = line.find(':');
-  if (colon == std::string_view::npos) return false;
-  std::string_view name = line.substr(0, colon);
-  while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.remove_suffix(1);
-  return IsFlagHeaderName(name);
-}
-
 }  // namespace
 
-AppleMessageState DecodeAppleFlags(std::uint64_t flags) {
-  AppleMessageState state;
+MessageState DecodeAppleFlags(std::uint64_t flags) {
+  MessageState state;
   state.read = bit(flags, kReadBit);
   state.deleted = bit(flags, kDeletedBit);
   state.answered = bit(flags, kAnsweredBit);
@@ -52,80 +29,6 @@ AppleMessageState DecodeAppleFlags(std::uint64_t flags) {
   state.forwarded = bit(flags, kForwardedBit);
   state.redirected = bit(flags, kRedirectedBit);
   return state;
-}
-
-std::string StatusValue(const AppleMessageState& state) {
-  return state.read ? "RO" : "O";
-}
-
-std::string XStatusValue(const AppleMessageState& state) {
-  std::string letters;
-  if (state.answered) letters += 'A';
-  if (state.flagged) letters += 'F';
-  if (state.draft) letters += 'T';
-  if (state.deleted) letters += 'D';
-  return letters;
-}
-
-std::string MozillaStatusValue(const AppleMessageState& state) {
-  unsigned bits = 0;
-  if (state.read) bits |= kMozillaRead;
-  if (state.answered) bits |= kMozillaReplied;
-  if (state.flagged) bits |= kMozillaMarked;
-  if (state.forwarded) bits |= kMozillaForwarded;
-  if (state.redirected) bits |= kMozillaRedirected;
-  std::array<char, 8> digits{};
-  std::snprintf(digits.data(), digits.size(), "%04X", bits);
-  return digits.data();
-}
-
-std::string FlagHeaderLines(std::uint64_t flags, std::string_view lineEnd) {
-  const AppleMessageState state = DecodeAppleFlags(flags);
-  std::string lines = "Status: " + StatusValue(state);
-  lines += lineEnd;
-  const std::string letters = XStatusValue(state);
-  if (!letters.empty()) {
-    lines += "X-Status: " + letters;
-    lines += lineEnd;
-  }
-  lines += "X-Mozilla-Status: " + MozillaStatusValue(state);
-  lines += lineEnd;
-  return lines;
-}
-
-bool IsFlagHeaderName(std::string_view name) {
-  return EqualsIgnoringAsciiCase(name, "Status") || EqualsIgnoringAsciiCase(name, "X-Status") ||
-         EqualsIgnoringAsciiCase(name, "X-Mozilla-Status");
-}
-
-std::optional<std::string> WithoutFlagHeaders(std::string_view message) {
-  std::string kept;
-  bool removedAny = false;
-  bool dropping = false;     // the current header is one of ours, so are its continuations
-  std::size_t keptFrom = 0;  // start of the bytes not yet copied to `kept`
-  std::size_t pos = 0;
-  while (pos < message.size()) {
-    const std::size_t lineEnd = std::min(message.find_first_of("\r\n", pos), message.size());
-    std::size_t next = lineEnd;
-    if (next < message.size()) {
-      next +=
-          (message[next] == '\r' && next + 1 < message.size() && message[next + 1] == '\n') ? 2 : 1;
-    }
-    const std::string_view line = message.substr(pos, lineEnd - pos);
-    if (line.empty()) break;  // the empty line that ends the header block
-    const bool continuation = line.front() == ' ' || line.front() == '\t';
-    if (!continuation) dropping = isFlagHeaderLine(line);
-    if (dropping) {
-      if (!removedAny) kept.reserve(message.size());
-      removedAny = true;
-      kept.append(message.substr(keptFrom, pos - keptFrom));
-      keptFrom = next;
-    }
-    pos = next;
-  }
-  if (!removedAny) return std::nullopt;
-  kept.append(message.substr(keptFrom));
-  return kept;
 }
 
 }  // namespace drovanta

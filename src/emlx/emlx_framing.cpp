@@ -52,6 +52,16 @@ bool parseCountLine(std::string_view line, std::size_t& count, std::string_view&
   return true;
 }
 
+// A first line that is a count gone wrong: a sign, then digits, blanks around them. It is no
+// message's first line (no header field starts so), so it is left out as a count line is.
+bool isBrokenCountLine(std::string_view line) {
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  while (!line.empty() && isBlank(line.front())) line.remove_prefix(1);
+  while (!line.empty() && isBlank(line.back())) line.remove_suffix(1);
+  if (line.size() < 2 || (line[0] != '-' && line[0] != '+')) return false;
+  return line.substr(1).find_first_not_of("0123456789") == std::string_view::npos;
+}
+
 std::uint64_t bigEndian(std::string_view bytes) {
   std::uint64_t value = 0;
   for (const char byte : bytes) value = value << 8 | static_cast<unsigned char>(byte);
@@ -204,6 +214,23 @@ EmlxFrame FrameEmlx(std::string_view fileBytes, bool isEmlxName) {
   if (lineEnd == std::string_view::npos) return uncounted();
   std::size_t count = 0;
   std::string_view digits;
+  if (isBrokenCountLine(fileBytes.substr(0, lineEnd))) {
+    // The rest is taken as a file without a count line is.
+    EmlxFrame frame = whole;
+    std::string_view line = fileBytes.substr(0, lineEnd);
+    if (line.ends_with('\r')) line.remove_suffix(1);
+    frame.brokenCountLine = line.substr(line.find_first_not_of(" \t"));
+    while (isBlank(frame.brokenCountLine.back())) frame.brokenCountLine.remove_suffix(1);
+    frame.messageBegin = lineEnd + 1;
+    const std::string_view following = fileBytes.substr(frame.messageBegin);
+    frame.messageLength = following.size();
+    if (const std::size_t plistStart = messageListAtEnd(following);
+        plistStart != std::string_view::npos) {
+      frame.propertyList = listFrom(following, plistStart);
+      frame.messageLength = plistStart;
+    }
+    return frame;
+  }
   if (!parseCountLine(fileBytes.substr(0, lineEnd), count, digits)) return uncounted();
 
   EmlxFrame frame;
@@ -263,6 +290,10 @@ EmlxFrame FrameEmlx(std::string_view fileBytes, bool isEmlxName) {
 
 std::string CountLineWarning(std::string_view fileBytes, const EmlxFrame& frame,
                              bool countMayExceed) {
+  if (!frame.brokenCountLine.empty()) {
+    return "count line \"" + std::string(frame.brokenCountLine) +
+           "\" is no byte count: the line is left out";
+  }
   if (!frame.framed) return {};
   if (frame.leftOut > 0) {
     const std::string_view left = fileBytes.substr(frame.messageBegin + frame.messageLength);

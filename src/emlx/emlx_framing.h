@@ -13,6 +13,9 @@ struct EmlxFrame {
   std::size_t messageLength = 0;  // the message's length in bytes
   std::string_view propertyList;  // "<?xml ... </plist>" or "bplist00 ..."; empty when none
   bool framed = false;            // false: no count line
+  // A first line of a sign and digits ("-5"), as written: a count line broken, left out of the
+  // message; empty otherwise.
+  std::string_view brokenCountLine;
   // Where the count says the message ends, as an offset in the file; it may lie beyond the bytes
   // framed when only the start of the file was given.
   std::size_t countedEnd = 0;
@@ -28,7 +31,8 @@ struct EmlxFrame {
 };
 
 // Frames the bytes of a file whose name passes the ".emlx" test (isEmlxName true) and whose
-// first line is a count (its line end within the first 4 KB); any other file is taken whole.
+// first line is a count (its line end within the first 4 KB); any other file is taken whole,
+// except that a first line of a sign and digits is a broken count line and is left out.
 // The list right after the counted bytes (white space aside) frames the message as counted.
 // Otherwise the count is wrong or there is no list: Apple Mail's list (one with its keys) that
 // ends the file bounds the message, wherever the count ends; without one, the counted bytes and
@@ -48,7 +52,8 @@ std::string_view TrailingPropertyList(std::string_view text);
 // "count line says N bytes, M follow" when the count line of a framed file disagrees with what
 // follows it: a count larger than that (unless `countMayExceed`: a partial message counts the
 // parts stored apart), or one smaller, after which "; all M are converted[, up to the property
-// list]". "N bytes after the message are left out: ..." for bytes left out. Empty when none.
+// list]". "N bytes after the message are left out: ..." for bytes left out. "count line "-5" is
+// no byte count: the line is left out" for a broken one. Empty when none.
 std::string CountLineWarning(std::string_view fileBytes, const EmlxFrame& frame,
                              bool countMayExceed);
 

@@ -6,12 +6,10 @@
 #include <string_view>
 
 #include "emlx/emlx_framing.h"
-#include "emlx/message_file_source.h"
 #include "emlx/property_list.h"
 #include "message/header_fields.h"
 #include "message/rfc5322_date.h"
 #include "message/sender_address.h"
-#include "selection/emlx_name_filter.h"
 
 namespace drovanta {
 
@@ -47,29 +45,23 @@ std::optional<std::int64_t> plistDate(std::string_view xml) {
   return std::nullopt;
 }
 
-// Reads the sender and the date of the message at `path` from `file`; false on a read error.
-bool loadMessage(const std::string& path, FileSource& file, std::string& sender, UtcDateTime& date,
-                 std::string& error) {
-  // Take the first chunk, growing it until the header block's empty line is in it.
-  const bool isEmlx = HasEmlxName(path);
-  std::string_view bytes;
-  std::size_t want = kFirstChunk;
-  EmlxFrame frame;
+// The header block read for the sender and date, and what the rest of the reading needs.
+struct HeadRead {
+  std::string_view bytes;  // the start of the file that was read (all of it when wholeFile)
+  EmlxFrame frame;         // the frame of those bytes
   std::size_t headerEnd = std::string_view::npos;
   bool wholeFile = false;
-  for (;;) {
-    if (!file.first(want, bytes, error)) return false;
-    frame = FrameEmlx(bytes, isEmlx);
-    headerEnd = HeaderBlockEnd(bytes.substr(frame.messageBegin, frame.messageLength));
-    wholeFile = bytes.size() < want || bytes.size() >= file.size();
-    if (headerEnd != std::string_view::npos || wholeFile || want >= kHeaderLimit) break;
-    want = std::min(want * 2, kHeaderLimit);
-  }
+};
 
+// Reads the sender and the date from the head read and, when needed, the end of the file.
+void senderAndDateOf(const HeadRead& head, std::string_view fileBytes, std::int64_t modified,
+                     bool isEmlx, std::string& sender, UtcDateTime& date) {
+  const std::string_view bytes = head.bytes;
+  const EmlxFrame& frame = head.frame;
   std::string_view block = bytes.substr(frame.messageBegin, frame.messageLength);
-  if (headerEnd != std::string_view::npos) {
-    block = block.substr(0, headerEnd);
-  } else if (!wholeFile) {
+  if (head.headerEnd != std::string_view::npos) {
+    block = block.substr(0, head.headerEnd);
+  } else if (!head.wholeFile) {
     // Cut at the last whole line rather than read half a header.
     const std::size_t lastLineEnd = block.find_last_of("\r\n");
     block = block.substr(0, lastLineEnd == std::string_view::npos ? 0 : lastLineEnd + 1);
@@ -82,16 +74,17 @@ bool loadMessage(const std::string& path, FileSource& file, std::string& sender,
   if (fields.isMessage && fields.date) seconds = ReadDateField(*fields.date);
   if (!seconds && isEmlx) {
     std::string_view plist;
-    if (wholeFile) {
+    if (head.wholeFile) {
       plist = !frame.propertyList.empty()
                   ? frame.propertyList
                   : lastPropertyList(bytes.substr(frame.messageBegin + frame.messageLength));
       if (plist.empty() && !frame.framed) plist = lastPropertyList(bytes);
-    } else if (std::string_view tail; file.last(kTailLimit, tail)) {
+    } else {
+      const std::size_t tailBegin = fileBytes.size() - std::min(fileBytes.size(), kTailLimit);
+      const std::string_view tail = fileBytes.substr(tailBegin);
       // Only the end of the file is read. The list starts where the count says the message
       // ends, whether or not the message ends with a line end; else (no count, or one that
       // overshoots the list) it is the last list in the file.
-      const std::size_t tailBegin = file.size() - std::min(file.size(), kTailLimit);
       if (frame.framed && frame.countedEnd >= tailBegin &&
           frame.countedEnd - tailBegin < tail.size())
         plist = PropertyListAfterMessage(tail.substr(frame.countedEnd - tailBegin));
@@ -99,9 +92,8 @@ bool loadMessage(const std::string& path, FileSource& file, std::string& sender,
     }
     if (!plist.empty()) seconds = plistDate(plist);
   }
-  if (!seconds && InUtcRange(file.mtime())) seconds = file.mtime();
+  if (!seconds && InUtcRange(modified)) seconds = modified;
   date = UtcDateTimeFromSeconds(seconds.value_or(0));
-  return true;
 }
 
 }  // namespace
@@ -114,38 +106,31 @@ bool HeaderBlockTooLongToRead(std::string_view fileBytes, const EmlxFrame& frame
          HeaderBlockEnd(message.substr(0, reach)) == std::string_view::npos;
 }
 
-struct MailMessage::State {
-  std::string loadError;
-  std::string sender = "MAILER-DAEMON";
-  UtcDateTime date;
-};
-
-MailMessage::MailMessage() : state_(std::make_unique<State>()) {}
-MailMessage::~MailMessage() = default;
-
-const std::string& MailMessage::loadError() const {
-  return state_->loadError;
-}
-UtcDateTime MailMessage::MessageDate() const {
-  return state_->date;
-}
-std::string MailMessage::SenderAddress() const {
-  return state_->sender;
-}
-
-bool MailMessage::LoadFromFile(const std::string& path) {
-  *state_ = State{};
-  FileReader file;
-  if (!file.open(path, state_->loadError)) return false;
-  ChunkedFile source(file);
-  return loadMessage(path, source, state_->sender, state_->date, state_->loadError);
-}
-
-void MailMessage::LoadFromBytes(const std::string& path, std::string_view bytes,
+SenderAndDate ReadSenderAndDate(std::string_view fileBytes, const EmlxFrame& frame, bool isEmlx,
                                 std::int64_t modified) {
-  *state_ = State{};
-  WholeFile source(bytes, modified);
-  loadMessage(path, source, state_->sender, state_->date, state_->loadError);
+  // The header block is looked for as far as a reader of the file's start would read it, in
+  // chunks that double up to kHeaderLimit; the frame of the whole file bounds the message.
+  const std::string_view message = fileBytes.substr(frame.messageBegin, frame.messageLength);
+  HeadRead head;
+  head.frame = frame;
+  std::size_t want = kFirstChunk;
+  for (;;) {
+    const std::size_t read = std::min(want, fileBytes.size());
+    const std::size_t inMessage = read > frame.messageBegin ? read - frame.messageBegin : 0;
+    head.headerEnd = HeaderBlockEnd(message.substr(0, inMessage));
+    head.wholeFile = read >= fileBytes.size();
+    if (head.headerEnd != std::string_view::npos || head.wholeFile || want >= kHeaderLimit) break;
+    want = std::min(want * 2, kHeaderLimit);
+  }
+  head.bytes = head.wholeFile ? fileBytes : fileBytes.substr(0, std::min(want, fileBytes.size()));
+  if (!head.wholeFile) {
+    // The part read holds the message only as far as it reaches.
+    head.frame.messageLength = std::min(
+        frame.messageLength, head.bytes.size() - std::min(head.bytes.size(), frame.messageBegin));
+  }
+  SenderAndDate result;
+  senderAndDateOf(head, fileBytes, modified, isEmlx, result.sender, result.date);
+  return result;
 }
 
 }  // namespace drovanta

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "emlx/mime_leaf_parts.h"
-#include "emlx/part_encoding.h"
 #include "emlx/part_store.h"
 #include "message/gmime_setup.h"
+#include "message/part_encoding.h"
 #include "shellutil/ascii_case.h"
 
 namespace drovanta {
@@ -150,30 +150,6 @@ PartialMessagePlan PlanPartialMessage(const std::string& messagePath,
   }
   stub(messageBytes.size());
   return plan;
-}
-
-MaybeFailure StreamPartialMessage(const PartialMessagePlan& plan, std::string_view messageBytes,
-                                  const std::function<bool(std::string_view)>& sink,
-                                  bool& sinkRefused) {
-  sinkRefused = false;
-  for (const MessagePiece& piece : plan.pieces) {
-    switch (piece.kind) {
-      case MessagePiece::Kind::Stub:
-        sinkRefused = !sink(messageBytes.substr(piece.begin, piece.end - piece.begin));
-        break;
-      case MessagePiece::Kind::Literal:
-        sinkRefused = !sink(piece.text);
-        break;
-      case MessagePiece::Kind::Encoded:
-      case MessagePiece::Kind::Content:
-        if (MaybeFailure failure = StreamPart(piece, plan.lineEnd, sink, sinkRefused)) {
-          return failure;
-        }
-        break;
-    }
-    if (sinkRefused) return std::nullopt;
-  }
-  return std::nullopt;
 }
 
 RebuiltMessage RebuildPartialMessage(const std::string& messagePath,

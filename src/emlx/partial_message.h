@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "emlx/message_piece.h"
+#include "message/partial_plan.h"
 #include "shellutil/failure.h"
 
 namespace drovanta {
@@ -16,26 +16,11 @@ namespace drovanta {
 // large parts were stripped and stored apart.
 bool IsPartialMessageName(const std::string& messagePath);
 
-// How to write a partial message with its parts put back, without holding any part in memory.
-struct PartialMessagePlan {
-  std::vector<MessagePiece> pieces;
-  std::string lineEnd;           // the message's own: "\n", "\r\n" or "\r"
-  std::uint64_t length = 0;      // of the rebuilt message
-  std::vector<Notice> warnings;  // one per stripped part whose content could not be found
-};
-
 // Plans the rebuild of a partial message: which parts can be put back from
 // Attachments/<n>/<part>/ beside the Messages folder or from <n>.<part>.emlxpart files beside
 // the message, and how long the result is (each part is encoded once to count it).
 PartialMessagePlan PlanPartialMessage(const std::string& messagePath,
                                       std::string_view messageBytes);
-
-// Gives the rebuilt message to `sink` in pieces of bounded size, each part encoded as it is
-// read. False when `sink` refused a piece; a part file that can no longer be read is a failure
-// naming it.
-MaybeFailure StreamPartialMessage(const PartialMessagePlan& plan, std::string_view messageBytes,
-                                  const std::function<bool(std::string_view)>& sink,
-                                  bool& sinkRefused);
 
 struct RebuiltMessage {
   std::string bytes;             // the message with every part that could be found put back

@@ -23,6 +23,11 @@ struct AppendHooks {
   // Asked while waiting for the lock (stopping: give up, nothing written) and between writes
   // (abandoning: the record is cut back out and the append fails as interrupted).
   const StopRequest* stop = nullptr;
+  // Flushes the mailbox to the disk once the writer is done with it, with fdatasync's contract
+  // (0, or -1 and errno); empty: fdatasync. Taken from the hooks the mailbox was opened with, as
+  // is `stop`, which also ends the check that follows (tests pass calls that fail, or that
+  // change the file before they flush it).
+  std::function<int(int fd)> flush;
 };
 
 }  // namespace drovanta

@@ -3,8 +3,8 @@
 #include <optional>
 #include <utility>
 
-#include "emlx/apple_accounts.h"
-#include "emlx/apple_layout.h"
+#include "mbox/apple_accounts.h"
+#include "mbox/apple_layout.h"
 
 namespace drovanta {
 

@@ -2,12 +2,13 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <numeric>
 #include <set>
 #include <unordered_map>
 #include <utility>
 
-#include "emlx/apple_accounts.h"
-#include "emlx/apple_layout.h"
+#include "mbox/apple_accounts.h"
+#include "mbox/apple_layout.h"
 #include "mbox/apple_mail_export_naming.h"
 #include "mbox/thunderbird_naming.h"
 
@@ -96,9 +97,11 @@ AppleLayoutPlan PlanAppleLayout(std::vector<std::string> messagePaths, MailProgr
 
 std::vector<std::string> OrderForAppleLayout(std::vector<std::string> paths, char separator,
                                              bool versionFolders) {
+  // Kept small and the paths never copied: a run may order 200,000 of them.
   struct Entry {
-    std::size_t position;
-    std::optional<std::uint64_t> number;
+    std::uint64_t number;
+    std::uint32_t position;
+    bool numbered;
   };
   // Group the positions by target mailbox file, in order of first appearance.
   std::vector<std::pair<std::string, std::vector<Entry>>> groups;
@@ -109,20 +112,41 @@ std::vector<std::string> OrderForAppleLayout(std::vector<std::string> paths, cha
     if (!place) continue;
     auto [it, added] = groupIndex.try_emplace(place->mailboxPath, groups.size());
     if (added) groups.emplace_back(place->mailboxPath, std::vector<Entry>{});
-    groups[it->second].second.push_back({i, AppleMessageNumber(paths[i], separator)});
+    const std::optional<std::uint64_t> number = AppleMessageNumber(paths[i], separator);
+    groups[it->second].second.push_back(
+        {number.value_or(0), static_cast<std::uint32_t>(i), number.has_value()});
   }
-  std::vector<std::string> ordered = paths;
+  // Where each row's path comes from.
+  std::vector<std::uint32_t> from(paths.size());
+  std::iota(from.begin(), from.end(), std::uint32_t{0});
   for (auto& [key, entries] : groups) {
-    std::vector<Entry> sorted = entries;
-    std::stable_sort(sorted.begin(), sorted.end(), [](const Entry& a, const Entry& b) {
-      if (a.number && b.number) return *a.number < *b.number;
-      return a.number.has_value() && !b.number.has_value();
+    std::vector<std::uint32_t> positions;  // in row order
+    positions.reserve(entries.size());
+    for (const Entry& entry : entries) positions.push_back(entry.position);
+    std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+      if (a.numbered && b.numbered) return a.number < b.number;
+      return a.numbered && !b.numbered;
     });
-    for (std::size_t k = 0; k < entries.size(); ++k) {
-      ordered[entries[k].position] = std::move(paths[sorted[k].position]);
+    for (std::size_t k = 0; k < entries.size(); ++k) from[positions[k]] = entries[k].position;
+    std::vector<Entry>().swap(entries);
+  }
+  // Each cycle of the permutation moved round where the paths lie.
+  std::vector<bool> placed(paths.size());
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    if (placed[i] || from[i] == i) continue;
+    std::string first = std::move(paths[i]);
+    for (std::size_t at = i;;) {
+      placed[at] = true;
+      const std::size_t source = from[at];
+      if (source == i) {
+        paths[at] = std::move(first);
+        break;
+      }
+      paths[at] = std::move(paths[source]);
+      at = source;
     }
   }
-  return ordered;
+  return paths;
 }
 
 }  // namespace drovanta

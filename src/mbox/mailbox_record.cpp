@@ -12,10 +12,13 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "mbox/mailbox_check.h"
 #include "mbox/mailbox_lock.h"
 #include "mbox/mailbox_repair.h"
+#include "mbox/read_back.h"
 #include "mbox/record_writer.h"
 
 namespace drovanta {
@@ -30,10 +33,25 @@ constexpr std::size_t kCopyStep = std::size_t{16} << 20;
 // buffer; up to kPieces such pieces wait, with the buffered bytes between them, for one writev.
 constexpr std::size_t kDirectPiece = std::size_t{16} << 10;
 constexpr std::size_t kPieces = 32;
+// Records to be flushed are given to the disk in steps of this many bytes while the run goes on,
+// so that the flush at the end of a mailbox has little left to wait for.
+constexpr off_t kWritebackStep = off_t{8} << 20;
 // State::open's answer for an existing file that is not an mbox; apart from OpenLockedMailbox's
 // own answers (kNotAFile, kSymbolicLink).
 constexpr int kNotMbox = -3;
 static_assert(kNotMbox != kNotAFile && kNotMbox != kSymbolicLink);
+
+// What the failure of a flush or a close says about the records written since the mailbox was
+// opened: removed (`restoreError` 0) or not.
+std::string recordsRemoved(long records, int restoreError) {
+  const std::string written =
+      std::to_string(records) + (records == 1 ? " record" : " records") + " written to it";
+  if (restoreError == 0)
+    return "; the last " + written + (records == 1 ? " was" : " were") + " removed";
+  return "; the last " + written + " could not be removed: " +
+         (restoreError == EBUSY ? std::string("another program has written to the mailbox since")
+                                : std::string(std::strerror(restoreError)));
+}
 
 bool refusedByFileSystem(int error) {
   return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP ||
@@ -61,8 +79,17 @@ struct MailboxWriter::State : RecordOutput {
   bool sendfileRefused = false;        // sendfile refused too: read and write
   int error = 0;                       // why the record could not be written
   MaybeFailure notMbox;                // why open() answered kNotMbox
-  XXH3_state_t* digest = nullptr;      // while digests are on
+  XXH3_state_t* digest = nullptr;      // with OnDisk::ReadBack
   WrittenRecord last;
+  OnDisk onDisk = OnDisk::NotFlushed;
+  std::function<void(MailboxSettled)> settledCall;
+  // Of the open mailbox: how it is flushed and what ends its check (from the hooks it was
+  // opened with), where the records written since it was opened lie, where the last one ends.
+  std::function<int(int)> flushCall;
+  const StopRequest* stop = nullptr;
+  std::vector<WrittenRecord> sinceOpen;
+  off_t expectedEnd = 0;
+  off_t writebackFrom = 0;  // where the bytes not yet given to the disk begin
 
   ~State() {
     if (digest != nullptr) XXH3_freeState(digest);
@@ -264,6 +291,10 @@ struct MailboxWriter::State : RecordOutput {
     // Cut back to this length only: anything before it may be another writer's.
     lengthAtOpen = opened.st_size;
     recordsSinceOpen = 0;
+    flushCall = recordHooks.flush;
+    stop = recordHooks.stop;
+    sinceOpen.clear();
+    expectedEnd = writebackFrom = lengthAtOpen;
     tailMending = MendingForTail(fd, lengthAtOpen);
     return 0;
   }
@@ -280,6 +311,47 @@ struct MailboxWriter::State : RecordOutput {
     if (fd >= 0) ::close(fd);
     fd = -1;
     path.clear();
+  }
+
+  // Flushes the records written since the open mailbox was opened and, when `checkable` (the
+  // file is as this writer left it), checks them. A failed flush cuts them back out.
+  MailboxSettled settle(bool checkable) {
+    MailboxSettled found;
+    found.path = path;
+    found.records = recordsSinceOpen;
+    found.created = createdAtOpen && recordsSinceOpen > 0;
+    if (onDisk == OnDisk::NotFlushed || recordsSinceOpen == 0) return found;
+    if ((flushCall ? flushCall(fd) : ::fdatasync(fd)) != 0) {
+      const int error = errno;
+      const int restoreError = CutBack(fd, path, createdAtOpen, lengthAtOpen);
+      if (restoreError == 0) ::fdatasync(fd);  // the cut back too, as far as it goes
+      found.removed = true;
+      if (restoreError == 0 && createdAtOpen && lengthAtOpen == 0) found.created = false;
+      found.failure = Failure{FailureCode::MailboxUnwritable, path,
+                              std::string("not flushed to the disk: ") + std::strerror(error) +
+                                  recordsRemoved(recordsSinceOpen, restoreError)};
+      return found;
+    }
+    if (!checkable) return found;
+    // The file may have been opened for writing only: the check reads it through another
+    // descriptor, and is left out when there is none.
+    int readFd = fd;
+    if ((::fcntl(fd, F_GETFL) & O_ACCMODE) == O_WRONLY) {
+      readFd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+      if (readFd < 0) return found;
+    }
+    RecordsCheck check = CheckWrittenRecords(readFd, path, static_cast<std::uint64_t>(expectedEnd),
+                                             sinceOpen, onDisk == OnDisk::ReadBack, stop);
+    if (readFd != fd) ::close(readFd);
+    found.checked = check.records;
+    found.readBack = check.readBack;
+    found.stopped = check.stopped;
+    found.failure = std::move(check.differs);
+    return found;
+  }
+
+  void tell(MailboxSettled found) {
+    if (found.records > 0 && settledCall) settledCall(std::move(found));
   }
 };
 
@@ -354,7 +426,9 @@ MaybeFailure MailboxWriter::append(const std::string& mailboxPath, std::string_v
   try {
     written = s.error == 0 && s.write(padding) && produce(s) && s.flush();
   } catch (...) {
-    s.cutBackTo(s.recordStart);
+    const bool restored = s.cutBackTo(s.recordStart) == 0;
+    s.hooks = nullptr;
+    s.tell(s.settle(restored));  // the records before this one stand
     s.forget();
     throw;
   }
@@ -363,7 +437,9 @@ MaybeFailure MailboxWriter::append(const std::string& mailboxPath, std::string_v
     const int error = s.error != 0 ? s.error : EIO;
     const int restoreError = s.cutBackTo(s.recordStart);
     const std::string path = s.path;
-    // Opened afresh for the next record, which then sees the file as it now is.
+    // The records before this one stand, flushed now. The mailbox is opened afresh for the next
+    // record, which then sees the file as it now is.
+    s.tell(s.settle(restoreError == 0));
     s.forget();
     return AppendFailure(path, error, restoreError);
   }
@@ -373,18 +449,34 @@ MaybeFailure MailboxWriter::append(const std::string& mailboxPath, std::string_v
   s.last.length =
       recordEnd > s.recordStart ? static_cast<std::uint64_t>(recordEnd - s.recordStart) : 0;
   s.last.digest = s.digest != nullptr ? XXH3_64bits_digest(s.digest) : 0;
+  s.last.fromAt = static_cast<std::uint64_t>(s.recordStart) + padding.size();
+  s.expectedEnd = recordEnd;
+  if (s.onDisk != OnDisk::NotFlushed) {
+    s.sinceOpen.push_back(s.last);
+    // Started, not waited for: the flush when the mailbox is let go of waits.
+    if (recordEnd - s.writebackFrom >= kWritebackStep) {
+      ::sync_file_range(s.fd, s.writebackFrom, recordEnd - s.writebackFrom, SYNC_FILE_RANGE_WRITE);
+      s.writebackFrom = recordEnd;
+    }
+  }
   if (!padding.empty() && hooks.tailMended) hooks.tailMended(padding.size());
   ++s.recordsSinceOpen;
   s.created = false;  // it holds a record now: never removed from here on
   return std::nullopt;
 }
 
-void MailboxWriter::setDigests(bool on) {
+void MailboxWriter::setOnDisk(OnDisk onDisk) {
+  state_->onDisk = onDisk;
+  const bool on = onDisk == OnDisk::ReadBack;
   if (on && state_->digest == nullptr) state_->digest = XXH3_createState();
   if (!on && state_->digest != nullptr) {
     XXH3_freeState(state_->digest);
     state_->digest = nullptr;
   }
+}
+
+void MailboxWriter::setSettledCall(std::function<void(MailboxSettled)> settled) {
+  state_->settledCall = std::move(settled);
 }
 
 const WrittenRecord& MailboxWriter::lastRecord() const {
@@ -402,25 +494,24 @@ MaybeFailure MailboxWriter::close() {
   const off_t lengthAfter = ::lseek(s.fd, 0, SEEK_END);
   // Held (hold) but given no record, by this writer or another: no empty file is left behind.
   if (s.created && lengthAfter == 0) CutBack(s.fd, path, true, 0);
+  // Flushed and checked while the lock keeps other writers out.
+  MailboxSettled found = s.settle(true);
   const int fd = s.fd;
   s.fd = -1;
   s.path.clear();
-  if (::close(fd) == 0) return std::nullopt;
-  // A network file system may report a failed write only now, and the lock is gone: the
-  // records written since the mailbox was opened are cut back out under a new lock, and only
-  // while nobody appended after them.
-  const int error = errno;
-  const int restoreError =
-      CutBackAfterClose(path, s.opened, s.createdAtOpen, s.lengthAtOpen, lengthAfter);
-  Failure failure = Unwritable(path, error);
-  const std::string records = std::to_string(s.recordsSinceOpen) + " record(s) written to it";
-  if (restoreError == 0) {
-    failure.reason += "; the last " + records + " were removed";
-  } else {
-    failure.reason += "; the last " + records + " could not be removed: ";
-    failure.reason += restoreError == EBUSY ? "another program has written to the mailbox since"
-                                            : std::strerror(restoreError);
+  if (::close(fd) != 0 && !found.removed) {
+    // A network file system may report a failed write only now, and the lock is gone: the
+    // records written since the mailbox was opened are cut back out under a new lock, and only
+    // while nobody appended after them.
+    const int error = errno;
+    const int restoreError =
+        CutBackAfterClose(path, s.opened, s.createdAtOpen, s.lengthAtOpen, lengthAfter);
+    found.removed = true;
+    found.failure = Unwritable(path, error);
+    found.failure->reason += recordsRemoved(s.recordsSinceOpen, restoreError);
   }
+  MaybeFailure failure = found.removed ? found.failure : std::nullopt;
+  s.tell(std::move(found));
   return failure;
 }
 

@@ -14,6 +14,7 @@
 #include "mbox/append_hooks.h"
 #include "mbox/record_options.h"
 #include "mbox/record_output.h"
+#include "mbox/written_record.h"
 #include "shellutil/failure.h"
 
 namespace drovanta {
@@ -21,12 +22,16 @@ namespace drovanta {
 // Gives one record's bytes to the output, in order; false when the output failed.
 using RecordProducer = std::function<bool(RecordOutput& out)>;
 
-// Where one appended record lies in its mailbox file (any empty line put before it to mend a
-// torn tail included) and a digest of its bytes taken as they were written.
-struct WrittenRecord {
-  std::uint64_t offset = 0;
-  std::uint64_t length = 0;
-  std::uint64_t digest = 0;
+// What the writer found when it let go of a mailbox it had appended records to.
+struct MailboxSettled {
+  std::string path;
+  long records = 0;      // the records appended since the mailbox was opened
+  bool created = false;  // the writer created the file, which stays
+  bool removed = false;  // the records were cut back out (a failed flush or close): see failure
+  long checked = 0;      // records found in place (OnDisk::Checked and ReadBack)
+  long readBack = 0;     // records read back whole (OnDisk::ReadBack)
+  bool stopped = false;  // a stop request ended the check before its end
+  MaybeFailure failure;  // why the records were removed, or how the mailbox differs
 };
 
 // Appends records to mailbox files, creating them when missing. The mailbox stays open while
@@ -64,16 +69,21 @@ class MailboxWriter {
   // lock was taken; -1 when none is open.
   int openDescriptor() const;
   const struct stat& openStatus() const;
-  // Closes the open mailbox, if any. A failure to close (a network file system may report a
-  // failed write only then) cuts the records written since it was opened back out of it; the
-  // failure says how many.
+  // Closes the open mailbox, if any, flushed and checked as setOnDisk asks. A failure to flush
+  // or to close (a network file system may report a failed write only then) cuts the records
+  // written since it was opened back out of it; the failure says how many.
   MaybeFailure close();
   // How many records the open mailbox got since it was opened (what a failed close removes).
   long openRecords() const;
 
-  // Takes a digest of every record's bytes as they are written (off by default: it costs a
-  // pass over the bytes, which the kernel's copy otherwise never brings through memory twice).
-  void setDigests(bool on);
+  // What is made sure of before each mailbox is let go of (NotFlushed by default). ReadBack
+  // takes a digest of every record's bytes as they are written: a pass over the bytes that the
+  // kernel's copy otherwise never brings through memory.
+  void setOnDisk(OnDisk onDisk);
+  // Told, each time the writer lets go of a mailbox it appended to (close, a failed append, a
+  // record for another mailbox), what it made sure of. A flush that fails cuts the records
+  // appended since the mailbox was opened back out, under the lock still held.
+  void setSettledCall(std::function<void(MailboxSettled)> settled);
   // The record the last successful append wrote; its digest is 0 unless digests are on.
   const WrittenRecord& lastRecord() const;
 

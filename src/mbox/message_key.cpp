@@ -7,27 +7,15 @@
 
 #include <string>
 
-#include "emlx/apple_flags.h"
-#include "emlx/emlx_framing.h"
+#include "mbox/flag_headers.h"
 #include "message/header_fields.h"
-#include "selection/emlx_name_filter.h"
+#include "shellutil/ascii_case.h"
 
 namespace drovanta {
 namespace {
 
 bool isBlank(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-bool equalNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto lower = [](char c) {
-      return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-    };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
 }
 
 // Appends a piece of a value with its white space runs made one space.
@@ -88,11 +76,11 @@ MessageKey MessageKeyOf(std::string_view headerBlock, bool inMailbox) {
       field = Field::Other;
       firstOfName = false;
       if (colon == std::string_view::npos) {
-      } else if (equalNoCase(name, "Message-ID")) {
+      } else if (EqualsIgnoringAsciiCase(name, "Message-ID")) {
         field = Field::MessageId;
         firstOfName = !sawMessageId;
         sawMessageId = true;
-      } else if (equalNoCase(name, "Date")) {
+      } else if (EqualsIgnoringAsciiCase(name, "Date")) {
         field = Field::Date;
         firstOfName = !sawDate;
         sawDate = true;
@@ -123,11 +111,8 @@ MessageKey MessageKeyOf(std::string_view headerBlock, bool inMailbox) {
   return key;
 }
 
-MessageKey MessageKeyOfFile(const std::string& messagePath, std::string_view fileBytes) {
-  const EmlxFrame frame = FrameEmlx(fileBytes, HasEmlxName(messagePath));
-  const std::string_view message = fileBytes.substr(frame.messageBegin, frame.messageLength);
-  const std::size_t headerEnd = HeaderBlockEnd(message);
-  return MessageKeyOf(message.substr(0, headerEnd), false);
+MessageKey MessageKeyOfMessage(std::string_view message) {
+  return MessageKeyOf(message.substr(0, HeaderBlockEnd(message)), false);
 }
 
 }  // namespace drovanta

@@ -29,8 +29,7 @@ struct MessageKeyHash {
 // one more '>' than the message's.
 MessageKey MessageKeyOf(std::string_view headerBlock, bool inMailbox);
 
-// The key of the message in a message file's bytes: an .emlx file's count line and property
-// list left aside, as the record's text is made.
-MessageKey MessageKeyOfFile(const std::string& messagePath, std::string_view fileBytes);
+// The key of a message from its bytes (without a message file's framing).
+MessageKey MessageKeyOfMessage(std::string_view message);
 
 }  // namespace drovanta

@@ -8,14 +8,7 @@
 #include <optional>
 #include <utility>
 
-#include "emlx/apple_double.h"
-#include "emlx/apple_flags.h"
-#include "emlx/emlx_framing.h"
-#include "emlx/mail_message.h"
-#include "emlx/partial_message.h"
-#include "emlx/property_list.h"
-#include "message/header_fields.h"
-#include "selection/emlx_name_filter.h"
+#include "mbox/flag_headers.h"
 
 namespace drovanta {
 
@@ -71,68 +64,29 @@ bool StringOutput::copyFileRange(int fd, std::uint64_t offset, std::uint64_t len
   return true;
 }
 
-MessageTextWriter::MessageTextWriter(const std::string& messagePath, const MessageFile& file,
-                                     const RecordOptions& options)
-    : path_(messagePath), file_(file), options_(options) {
-  const std::string_view bytes = file.bytes();
-  if (StartsAsAppleDouble(bytes)) {
-    notAMessageReason_ = kAppleDoubleReason;
-    return;
-  }
-  // Apple Mail leaves empty files after failed downloads. Written as an empty record, Thunderbird
-  // would not count it and formail would join it to the record before.
-  if (bytes.empty()) {
-    notAMessageReason_ = "the file is empty";
-    return;
-  }
-  const EmlxFrame frame = FrameEmlx(bytes, HasEmlxName(messagePath));
-  std::string_view message = bytes.substr(frame.messageBegin, frame.messageLength);
-  const bool partial = IsPartialMessageName(messagePath);
-  std::string countWarning = CountLineWarning(bytes, frame, partial);
-  const bool countWarned = !countWarning.empty();
-  if (countWarned) warnings_.push_back({messagePath, std::move(countWarning)});
-  // Converted all the same, but the user hears that it is no mail message (Apple Mail leaves
-  // empty files after failed downloads), or that its separator may lack the sender and date.
-  if (message.empty()) {
-    // The count line's warning says already what the file holds instead.
-    if (!countWarned) warnings_.push_back({messagePath, "the message is empty"});
-  } else if (!HasHeaderField(message)) {
-    warnings_.push_back({messagePath, "the message has no header field"});
-  } else if (HeaderBlockTooLongToRead(bytes, frame)) {
-    warnings_.push_back({messagePath,
-                         "the header block is too long to be read whole (over 1 MB): the "
-                         "separator line's sender and date may be missing"});
-  }
-
-  fileLength_ = message.size();
+MessageTextWriter::MessageTextWriter(const SourceMessage& source, const RecordOptions& options)
+    : path_(source.path), file_(*source.file), options_(options) {
+  const std::string_view message = source.message;
+  fileLength_ = source.length();
   form_ = RecordFormFor(options.lineEnds, throughFirstLineEnd(message));
   body_ = message;
-  // A partial message is written with its parts put back, each read and encoded as it is
-  // written. Its rebuilt length is the one reported as the file length, so that progress
-  // against it ends near 100 % as for any other message.
-  if (partial) {
-    partial_ = PlanPartialMessage(messagePath, message);
-    warnings_.insert(warnings_.end(), partial_->warnings.begin(), partial_->warnings.end());
-    fileLength_ = partial_->length;
-  }
+  partial_ = source.partial;
 
-  if (options.writeFlags && !frame.propertyList.empty()) {
-    if (const auto flags = ParsePropertyList(frame.propertyList).flags) {
-      prefix_ = FlagHeaderLines(*flags, form_.lineEnd());
-      // Only the header lines are rewritten; the rest of the message is written as it lies.
-      std::size_t headerEnd = headerLinesEnd(message);
-      if (partial_) {
-        // The header lies in the first piece, before any part put back.
-        auto& pieces = partial_->pieces;
-        const bool headerFirst = !pieces.empty() && pieces[0].kind == MessagePiece::Kind::Stub &&
-                                 pieces[0].begin == 0 && pieces[0].end >= headerEnd;
-        if (!headerFirst) headerEnd = 0;
-      }
-      if (auto kept = WithoutFlagHeaders(message.substr(0, headerEnd))) {
-        head_ = std::move(*kept);
-        body_ = message.substr(headerEnd);
-        if (partial_) partial_->pieces[0].begin = headerEnd;
-      }
+  if (options.writeFlags && source.state) {
+    prefix_ = FlagHeaderLines(*source.state, form_.lineEnd());
+    // Only the header lines are rewritten; the rest of the message is written as it lies.
+    std::size_t headerEnd = headerLinesEnd(message);
+    if (partial_) {
+      // The header lies in the first piece, before any part put back.
+      auto& pieces = partial_->pieces;
+      const bool headerFirst = !pieces.empty() && pieces[0].kind == MessagePiece::Kind::Stub &&
+                               pieces[0].begin == 0 && pieces[0].end >= headerEnd;
+      if (!headerFirst) headerEnd = 0;
+    }
+    if (auto kept = WithoutFlagHeaders(message.substr(0, headerEnd))) {
+      head_ = std::move(*kept);
+      body_ = message.substr(headerEnd);
+      if (partial_) partial_->pieces[0].begin = headerEnd;
     }
   }
 }
@@ -164,10 +118,11 @@ bool MessageTextWriter::write(RecordOutput& out,
                                head_.empty() && !partial_
                            ? writeUnchanged(out, lineRead)
                            : writeStreamed(out, lineRead);
-  if (file_.changedSize()) {
-    // What was written may hold zeros where the file was cut: the record is taken back.
+  if (file_.changed()) {
+    // What was written may hold zeros where the file was cut, or the halves of two versions of
+    // a file rewritten meanwhile: the record is taken back.
     readFailure_ =
-        Failure{FailureCode::MessageUnreadable, path_, "the file changed size while it was read"};
+        Failure{FailureCode::MessageUnreadable, path_, "the file changed while it was read"};
     return false;
   }
   return written;
@@ -311,29 +266,12 @@ class BodyCountingOutput : public RecordOutput {
 
 }  // namespace
 
-std::optional<std::uint64_t> BodyBytesOfMessage(const std::string& path, const MessageFile& file,
+std::optional<std::uint64_t> BodyBytesOfMessage(const SourceMessage& source,
                                                 const RecordOptions& options) {
-  MessageTextWriter writer(path, file, options);
+  MessageTextWriter writer(source, options);
   BodyCountingOutput out;
-  if (writer.notAMessage() || !writer.write(out, {})) return std::nullopt;
+  if (!writer.write(out, {})) return std::nullopt;
   return out.counter.count();
-}
-
-Outcome<MessageText> ReadMessageText(const std::string& messagePath, const ReadProgress& progress,
-                                     const RecordOptions& options) {
-  MessageFile file;
-  if (MaybeFailure failure = file.open(messagePath)) return *failure;
-  MessageTextWriter writer(messagePath, file, options);
-  MessageText result;
-  result.notAMessage = writer.notAMessage();
-  if (result.notAMessage) return result;
-  result.fileLength = writer.fileLength();
-  result.lineEnds = writer.lineEnds();
-  result.warnings = writer.warnings();
-  if (progress.opened) progress.opened(result.fileLength);
-  StringOutput out(result.text);
-  writer.write(out, progress.lineRead);
-  return result;
 }
 
 }  // namespace drovanta

@@ -7,38 +7,22 @@
 #include <string_view>
 #include <vector>
 
-#include "emlx/message_file.h"
-#include "emlx/partial_message.h"
 #include "mbox/record_options.h"
 #include "mbox/record_output.h"
 #include "mbox/text_stream.h"
 #include "mbox/unquoted_byte_count.h"
+#include "message/source_message.h"
 #include "shellutil/failure.h"
 
 namespace drovanta {
 
-// Progress of one read: opened once with the length of the message bytes, then lineRead at
-// line ends of the text as it is written (at most one report per 64 KB of message, at least one
-// per megabyte, and one after the last line end) with the length of the text so far. A clean
-// message's last report is its own length.
-struct ReadProgress {
-  std::function<void(std::uint64_t fileLength)> opened;
-  std::function<void(std::uint64_t textLength)> lineRead;
-};
-
-// One message file made ready to be written as the text of its record: an .emlx file framed
-// (count line and property list cut off), the parts of a partial message put back, the record's
-// form chosen and, when asked, the flag headers made. It keeps views into `file`, which must
-// stay open while the text is written.
+// One message read from its file (emlx/source_reading.h) made ready to be written as the text
+// of its record: the record's form chosen and, when asked, the flag headers made. It keeps views
+// into the message's file, which must stay open while the text is written.
 class MessageTextWriter {
  public:
-  MessageTextWriter(const std::string& messagePath, const MessageFile& file,
-                    const RecordOptions& options);
+  MessageTextWriter(const SourceMessage& source, const RecordOptions& options);
 
-  // An AppleDouble sidecar or a file without message bytes: nothing to convert, for the
-  // reason notAMessageReason() gives ("not a message: AppleDouble metadata file").
-  bool notAMessage() const { return !notAMessageReason_.empty(); }
-  const std::string& notAMessageReason() const { return notAMessageReason_; }
   // The message's line ends, settled: CrLf or Lf. In the automatic mode, its own.
   LineEnds lineEnds() const { return form_.lineEnds; }
   // The line end of the separator line and of the empty line that closes the record.
@@ -46,8 +30,6 @@ class MessageTextWriter {
   // Length of the message bytes the text is made from: without an .emlx file's count line and
   // property list; for a partial message, the rebuilt message's length.
   std::uint64_t fileLength() const { return fileLength_; }
-  // Parts of a partial message that could not be put back.
-  const std::vector<Notice>& warnings() const { return warnings_; }
 
   // Writes the text to `out`: line ends as the record's form asks, "From " lines quoted, a line
   // end at the end and an empty line after a header without one. A message that needs no change
@@ -57,7 +39,7 @@ class MessageTextWriter {
   // Length of the text written.
   std::uint64_t textLength() const { return textLength_; }
   // Why write() failed when it was not the output: a part file of a partial message that could
-  // no longer be read, or a message file that changed size while it was read.
+  // no longer be read, or a message file that changed while it was read.
   const MaybeFailure& readFailure() const { return readFailure_; }
 
  private:
@@ -69,7 +51,6 @@ class MessageTextWriter {
   std::string path_;
   const MessageFile& file_;
   RecordOptions options_;
-  std::string notAMessageReason_;
   RecordForm form_;
   std::string prefix_;  // flag headers, in their final form
   std::string head_;    // the header lines without the old flag headers, when rewritten
@@ -80,7 +61,6 @@ class MessageTextWriter {
   MaybeFailure readFailure_;
   std::uint64_t fileLength_ = 0;
   std::uint64_t textLength_ = 0;
-  std::vector<Notice> warnings_;
 };
 
 // Collects a record's bytes in a string; ranges of files are read into it.
@@ -112,22 +92,8 @@ class BodyByteCounter {
   UnquotedByteCount body_;
 };
 
-// The body bytes of the record text the message at `path` (open as `file`) is written as, or
-// nullopt when it cannot be made.
-std::optional<std::uint64_t> BodyBytesOfMessage(const std::string& path, const MessageFile& file,
+// The body bytes of the record text `source` is written as, or nullopt when it cannot be made.
+std::optional<std::uint64_t> BodyBytesOfMessage(const SourceMessage& source,
                                                 const RecordOptions& options);
-
-// One message's whole text, held in memory.
-struct MessageText {
-  std::string text;
-  LineEnds lineEnds = LineEnds::CrLf;  // the message's, settled: CrLf or Lf
-  std::uint64_t fileLength = 0;
-  std::vector<Notice> warnings;
-  bool notAMessage = false;
-};
-
-// Reads one message file and gives its text whole, as MessageTextWriter writes it.
-Outcome<MessageText> ReadMessageText(const std::string& messagePath, const ReadProgress& progress,
-                                     const RecordOptions& options = {});
 
 }  // namespace drovanta

@@ -18,141 +18,140 @@ namespace drovanta {
 namespace {
 
 // Bytes read in one step: they stay in the processor's cache while they are looked at.
-constexpr std::size_t kChunk = std::size_t{256} << 10;
-// Bytes of the chunk before kept in front of the next one, so that a "From " line and the empty
-// line before it are found across the boundary.
-constexpr std::size_t kCarry = 8;
-constexpr std::string_view kRecordStart = "\nFrom ";
+constexpr std::size_t kChunk = std::size_t{1} << 20;
+constexpr std::string_view kRecordStart = "From ";
 
 Failure differs(const std::string& path, const std::string& how) {
-  return Failure{FailureCode::ReadBackDiffers, path, "read back: " + how};
+  return Failure{FailureCode::ReadBackDiffers, path, "checked on the disk: " + how};
 }
 
-// A stretch of the file's bytes, read a cache-sized chunk at a time; 0 or the error.
-template <typename Take>
-int forEachChunk(int fd, std::uint64_t begin, std::uint64_t end, Take take) {
-  std::unique_ptr<char[]> buffer(new char[kChunk]);
-  for (std::uint64_t at = begin; at < end;) {
-    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, end - at));
-    const ssize_t got = ::pread(fd, buffer.get(), want, static_cast<off_t>(at));
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return errno;
-    if (got == 0) return EIO;
-    take(std::string_view(buffer.get(), static_cast<std::size_t>(got)));
-    at += static_cast<std::uint64_t>(got);
-  }
-  return 0;
+// "2 of the 3 records this run wrote".
+std::string ofThoseWritten(std::size_t some, std::size_t all) {
+  return std::to_string(some) + " of the " + std::to_string(all) +
+         (all == 1 ? " record" : " records") + " this run wrote";
 }
 
-// Record starts ("From " at the file's start or after an empty line, LF or CR LF) whose "From "
-// begins in [begin, end); `counted` gets them. 0 or the error.
-int countRecordStarts(int fd, std::uint64_t begin, std::uint64_t end, std::uint64_t fileSize,
-                      long& counted) {
-  // The three bytes before `begin` tell whether a line starts there after an empty line; the
-  // four after `end` complete a "From " that starts at its last bytes.
-  const std::uint64_t from = begin < 3 ? 0 : begin - 3;
-  const std::uint64_t to = std::min(fileSize, end + kRecordStart.size() - 2);
-  std::unique_ptr<char[]> buffer(new char[kCarry + kChunk]);
-  char* const chunk = buffer.get() + kCarry;
-  std::memset(buffer.get(), 0, kCarry);
-  if (from == 0) buffer[kCarry - 1] = buffer[kCarry - 2] = '\n';  // the start of the file
-  for (std::uint64_t at = from; at < to;) {
-    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, to - at));
-    const ssize_t got = ::pread(fd, chunk, want, static_cast<off_t>(at));
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return errno;
-    if (got == 0) break;
-    const auto size = static_cast<std::size_t>(got);
-    const std::string_view view(buffer.get(), kCarry + size);
-    // A match must end inside this chunk, so that none is found twice.
-    for (std::size_t match = view.find(kRecordStart, kCarry - kRecordStart.size() + 1);
-         match != std::string_view::npos; match = view.find(kRecordStart, match + 1)) {
-      const std::uint64_t fromAt = at + match + 1 - kCarry;  // where "From " begins
-      const bool afterEmpty =
-          view[match - 1] == '\n' || (view[match - 1] == '\r' && view[match - 2] == '\n');
-      if (afterEmpty && fromAt >= begin && fromAt < end) ++counted;
-    }
-    std::memmove(buffer.get(), buffer.get() + size, kCarry);  // the last kCarry bytes read
-    at += size;
+// Whether the check is to end now: a request made since it began, or a second one.
+class StopWatch {
+ public:
+  explicit StopWatch(const StopRequest* stop)
+      : stop_(stop), stoppingBefore_(stop != nullptr && stop->stopping()) {}
+  bool ended() const {
+    if (stop_ == nullptr) return false;
+    return stoppingBefore_ ? stop_->abandoning() : stop_->stopping();
   }
-  return 0;
+
+ private:
+  const StopRequest* stop_;
+  bool stoppingBefore_;
+};
+
+ssize_t readAt(int fd, char* into, std::size_t size, std::uint64_t at) {
+  ssize_t got = 0;
+  do {
+    got = ::pread(fd, into, size, static_cast<off_t>(at));
+  } while (got < 0 && errno == EINTR);
+  return got;
 }
 
 }  // namespace
 
-MailboxReadBack ReadBackMailbox(const std::string& mailboxPath,
-                                std::vector<WrittenRecord> appended) {
-  MailboxReadBack result;
-  std::sort(appended.begin(), appended.end(),
-            [](const WrittenRecord& a, const WrittenRecord& b) { return a.offset < b.offset; });
-  const int fd = ::open(mailboxPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+RecordsCheck CheckWrittenRecords(int fd, const std::string& mailboxPath, std::uint64_t length,
+                                 const std::vector<WrittenRecord>& appended, bool readBack,
+                                 const StopRequest* stop) {
+  RecordsCheck result;
+  const StopWatch watch(stop);
   struct stat info {};
-  if (fd < 0 || ::fstat(fd, &info) != 0) {
-    result.differs = differs(mailboxPath, std::string("cannot be opened: ") + std::strerror(errno));
-    if (fd >= 0) ::close(fd);
+  if (::fstat(fd, &info) != 0) {
+    result.differs =
+        differs(mailboxPath, std::string("cannot be looked at: ") + std::strerror(errno));
     return result;
   }
-  struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
-  const auto fileSize = static_cast<std::uint64_t>(info.st_size);
+  const auto size = static_cast<std::uint64_t>(info.st_size);
+  if (size != length) {
+    result.differs = differs(mailboxPath, std::to_string(size) + " bytes long, not the " +
+                                              std::to_string(length) + " this run left it");
+    return result;
+  }
 
-  // The records this run wrote, compared stretch by stretch (consecutive records form one) by
-  // their digests; the bytes between them, those of other runs and programs, only counted.
+  // Where each record starts: cheap, a few bytes a record, from the page cache.
+  std::size_t moved = 0;
+  for (const WrittenRecord& record : appended) {
+    if (watch.ended()) {
+      result.stopped = true;
+      return result;
+    }
+    char start[kRecordStart.size()];
+    const ssize_t got = readAt(fd, start, sizeof start, record.fromAt);
+    if (got < 0) {
+      result.differs = differs(mailboxPath, std::string("cannot be read: ") + std::strerror(errno));
+      return result;
+    }
+    if (std::string_view(start, static_cast<std::size_t>(got)) != kRecordStart) {
+      ++moved;
+    } else {
+      ++result.records;
+    }
+  }
+  if (moved != 0) {
+    result.differs =
+        differs(mailboxPath, ofThoseWritten(moved, appended.size()) +
+                                 (moved == 1 ? " no longer starts where it was put"
+                                             : " no longer start where they were put"));
+    return result;
+  }
+  if (!readBack || appended.empty()) return result;
+
+  // Every byte, from the device: the pages the flush made clean are dropped, so that what is
+  // read comes from the disk and not from what the run left in memory.
+  std::uint64_t first = appended.front().offset;
+  for (const WrittenRecord& record : appended) first = std::min(first, record.offset);
+  ::posix_fadvise(fd, static_cast<off_t>(first), 0, POSIX_FADV_DONTNEED);
+  ::posix_fadvise(fd, static_cast<off_t>(first), 0, POSIX_FADV_SEQUENTIAL);
+  // Read a chunk at a time whatever the records' lengths: the records lie one after the other,
+  // and small reads would each wait for the device.
+  std::unique_ptr<char[]> buffer(new char[kChunk]);
+  std::uint64_t bufferAt = 0;
+  std::size_t buffered = 0;
   XXH3_state_t* digest = XXH3_createState();
-  std::uint64_t differing = 0;
-  std::uint64_t gapStart = 0;
+  std::size_t differing = 0;
   int error = 0;
-  for (std::size_t first = 0; first < appended.size() && error == 0;) {
-    std::size_t last = first;
-    while (last + 1 < appended.size() &&
-           appended[last + 1].offset == appended[last].offset + appended[last].length) {
-      ++last;
+  for (const WrittenRecord& record : appended) {
+    if (watch.ended()) {
+      result.stopped = true;
+      break;
     }
-    const std::uint64_t begin = appended[first].offset;
-    const std::uint64_t end = std::min(fileSize, appended[last].offset + appended[last].length);
-    error = countRecordStarts(fd, gapStart, begin, fileSize, result.records);
-    std::size_t next = first;
-    std::uint64_t position = begin;
     XXH3_64bits_reset(digest);
-    if (error == 0 && begin < end) {
-      error = forEachChunk(fd, begin, end, [&](std::string_view bytes) {
-        while (!bytes.empty() && next <= last) {
-          const WrittenRecord& record = appended[next];
-          const std::uint64_t recordEnd = record.offset + record.length;
-          const auto take =
-              static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size(), recordEnd - position));
-          XXH3_64bits_update(digest, bytes.data(), take);
-          bytes.remove_prefix(take);
-          position += take;
-          if (position == recordEnd) {
-            if (XXH3_64bits_digest(digest) != record.digest) ++differing;
-            XXH3_64bits_reset(digest);
-            ++next;
-          }
+    for (std::uint64_t at = record.offset, end = record.offset + record.length; at < end;) {
+      if (at < bufferAt || at >= bufferAt + buffered) {
+        const ssize_t got = readAt(fd, buffer.get(), kChunk, at);
+        if (got <= 0) {
+          error = got < 0 ? errno : EIO;
+          break;
         }
-      });
+        bufferAt = at;
+        buffered = static_cast<std::size_t>(got);
+      }
+      const auto take =
+          static_cast<std::size_t>(std::min<std::uint64_t>(end - at, bufferAt + buffered - at));
+      XXH3_64bits_update(digest, buffer.get() + (at - bufferAt), take);
+      at += take;
     }
-    differing += last + 1 - next;  // those the file is too short to hold
-    result.records += static_cast<long>(last + 1 - first);
-    gapStart = end;
-    first = last + 1;
+    if (error != 0) break;
+    if (XXH3_64bits_digest(digest) == record.digest) {
+      ++result.readBack;
+    } else {
+      ++differing;
+    }
   }
   XXH3_freeState(digest);
-  if (error == 0) error = countRecordStarts(fd, gapStart, fileSize, fileSize, result.records);
-  if (error == 0 && differing != 0) {
-    // Damaged records may hold more or fewer record starts than were written: all counted.
-    result.records = 0;
-    error = countRecordStarts(fd, 0, fileSize, fileSize, result.records);
-  }
   if (error != 0) {
-    result.differs = differs(mailboxPath, std::string("cannot be read: ") + std::strerror(error));
+    result.differs =
+        differs(mailboxPath, std::string("cannot be read back: ") + std::strerror(error));
   } else if (differing != 0) {
-    result.differs = differs(mailboxPath, std::to_string(differing) + " of the " +
-                                              std::to_string(appended.size()) +
-                                              " records this run wrote differ from what is on "
-                                              "the disk");
+    result.differs = differs(mailboxPath, ofThoseWritten(differing, appended.size()) +
+                                              (differing == 1 ? " differs" : " differ") +
+                                              " from what was written");
   }
   return result;
 }

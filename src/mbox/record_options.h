@@ -23,6 +23,17 @@ struct RecordOptions {
   bool kernelCopy = true;
 };
 
+// What a writer makes sure of before it lets go of a mailbox it wrote to.
+enum class OnDisk {
+  NotFlushed,  // nothing: the system writes the records when it likes
+  // Flushed (fdatasync), then looked at: the file's length is what the writer left it, and each
+  // record starts with "From " where it was put.
+  Checked,
+  // Checked, then every record read back from the device and compared with a digest of its
+  // bytes taken while they were written.
+  ReadBack,
+};
+
 // The line end of a message whose convention is settled (CrLf or Lf): the one its text gets
 // where a line end is added to it.
 inline const char* RecordLineEnd(LineEnds settled) {

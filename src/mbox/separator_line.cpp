@@ -1,8 +1,6 @@
 #include "mbox/separator_line.h"
 
 #include <chrono>
-#include <filesystem>
-#include <system_error>
 
 namespace drovanta {
 
@@ -56,37 +54,12 @@ std::string FormatTimestamp(const UtcDateTime& moment) {
   return text;
 }
 
-namespace {
-
-std::string separatorFor(const MailMessage& message) {
-  return "From " + message.SenderAddress() + " " + FormatTimestamp(message.MessageDate());
-}
-
-Outcome<std::string> separatorOf(const MailMessage& message, bool loaded,
-                                 const std::string& messagePath) {
-  if (!loaded) {
-    std::error_code error;
-    // A status error other than "not found" means the file may be there but cannot be reached.
-    const bool missing = !std::filesystem::exists(messagePath, error) && !error;
-    return Failure{missing ? FailureCode::MessageMissing : FailureCode::MessageUnreadable,
-                   messagePath, message.loadError()};
-  }
-  return separatorFor(message);
-}
-
-}  // namespace
-
-Outcome<std::string> BuildSeparatorLine(const std::string& messagePath) {
-  MailMessage message;
-  const bool loaded = message.LoadFromFile(messagePath);
-  return separatorOf(message, loaded, messagePath);
-}
-
-std::string BuildSeparatorLine(const std::string& messagePath, std::string_view fileBytes,
-                               std::int64_t modified) {
-  MailMessage message;
-  message.LoadFromBytes(messagePath, fileBytes, modified);
-  return separatorFor(message);
+std::string BuildSeparatorLine(std::string_view sender, const UtcDateTime& date) {
+  std::string line = "From ";
+  line += sender;
+  line += ' ';
+  line += FormatTimestamp(date);
+  return line;
 }
 
 }  // namespace drovanta

@@ -12,8 +12,8 @@
 #include <set>
 #include <string_view>
 
-#include "emlx/apple_accounts.h"
-#include "emlx/apple_layout.h"
+#include "mbox/apple_accounts.h"
+#include "mbox/apple_layout.h"
 
 namespace drovanta {
 namespace {

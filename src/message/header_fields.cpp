@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "message/gmime_setup.h"
+#include "shellutil/ascii_case.h"
 
 namespace drovanta {
 
@@ -17,15 +18,6 @@ bool isBlank(char c) {
 bool isControl(char c) {
   const auto byte = static_cast<unsigned char>(c);
   return byte < 0x20 || byte == 0x7F;
-}
-
-bool equalsIgnoringCase(std::string_view text, std::string_view lowerName) {
-  if (text.size() != lowerName.size()) return false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] + 32) : text[i];
-    if (c != lowerName[i]) return false;
-  }
-  return true;
 }
 
 enum class FieldName { Colon, Invalid, CutOff };
@@ -143,13 +135,13 @@ HeaderFields FindHeaderFields(std::string_view block) {
     }
     std::string_view value = block.substr(fieldColon + 1, end - fieldColon - 1);
     value = value.substr(0, value.find('\0'));
-    if (equalsIgnoringCase(name, "from")) {
+    if (EqualsIgnoringAsciiCase(name, "from")) {
       fields.from.push_back(value);
-    } else if (equalsIgnoringCase(name, "sender")) {
+    } else if (EqualsIgnoringAsciiCase(name, "sender")) {
       fields.sender.push_back(value);
-    } else if (equalsIgnoringCase(name, "return-path")) {
+    } else if (EqualsIgnoringAsciiCase(name, "return-path")) {
       if (!fields.returnPath) fields.returnPath = value;
-    } else if (equalsIgnoringCase(name, "date")) {
+    } else if (EqualsIgnoringAsciiCase(name, "date")) {
       if (!fields.date) fields.date = value;
     }
   };

@@ -4,10 +4,11 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "emlx/message_file.h"
+#include "emlx/source_reading.h"
 #include "mbox/mailbox_index.h"
 #include "mbox/message_key.h"
 #include "mbox/message_text.h"
+#include "message/message_file.h"
 #include "run/row_source.h"
 #include "shellutil/path_helpers.h"
 
@@ -49,10 +50,12 @@ AlreadyThereCount CountAlreadyThere(const std::vector<std::string>& rows,
       lastFolder = folder;
     }
     if (!found->second || file.open(path)) continue;
-    const auto bodyBytes = [&] { return BodyBytesOfMessage(path, file, options.record); };
+    const SourceMessage source = ReadSourceMessage(path, file, options.record.writeFlags);
+    const auto bodyBytes = [&] { return BodyBytesOfMessage(source, options.record); };
     // Each record found is taken, as the run takes it: a mailbox holding one copy of a message
     // the rows hold twice holds one of them.
-    if (found->second->takeRecordOf(MessageKeyOfFile(path, file.bytes()), bodyBytes)) {
+    if (source.kind != SourceKind::NotAMessage &&
+        found->second->takeRecordOf(MessageKeyOfMessage(source.message), bodyBytes)) {
       ++count.messages;
     }
     file.close();

@@ -1,9 +1,5 @@
 #include "run/conversion_run.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -15,12 +11,11 @@
 #include <unordered_set>
 #include <utility>
 
-#include "emlx/apple_double.h"
+#include "emlx/source_reading.h"
 #include "mbox/mailbox_index.h"
 #include "mbox/mailbox_record.h"
 #include "mbox/message_key.h"
 #include "mbox/message_text.h"
-#include "mbox/read_back.h"
 #include "mbox/separator_line.h"
 #include "run/messages_ahead.h"
 #include "run/prepared_message.h"
@@ -30,26 +25,6 @@
 
 namespace drovanta {
 namespace {
-
-// Finder's metadata files ("._name" beside each file copied to a foreign volume) start with
-// these four bytes. Only files so named are opened for the test, so that an ordinary message is
-// still read once; the message reader catches the rare sidecar under another name. The type is
-// looked at first and only a regular file is opened, never blocking: a FIFO or a device so
-// named must not stop the run.
-bool isNamedAppleDouble(const std::string& messagePath) {
-  if (GetFileName(messagePath).rfind("._", 0) != 0) return false;
-  struct stat named {};
-  if (::stat(messagePath.c_str(), &named) != 0 || !S_ISREG(named.st_mode)) return false;
-  const int fd = ::open(messagePath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat info {};
-  char magic[4] = {};
-  const bool isSidecar = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-                         ::pread(fd, magic, sizeof magic, 0) == sizeof magic &&
-                         StartsAsAppleDouble(std::string_view(magic, sizeof magic));
-  ::close(fd);
-  return isSidecar;
-}
 
 // Every failure of a turn names the message, so that each front-end can print "path: reason"
 // and the user sees which row it was; a failure about another file (the output folder or the
@@ -62,21 +37,22 @@ Failure aboutMessage(Failure failure, const std::string& messagePath, const char
   return failure;
 }
 
-// CreateFolderPath gives the system's reason only; a plainer one is looked for: most often a
-// file stands where one of the folders should be.
-Failure folderNotCreated(const std::string& folder) {
+// CreateFolderBelow names a level below the destination that stands in the way; above it, the
+// system's reason only: a plainer one is looked for, most often a file standing where one of the
+// folders should be.
+// Nothing is made here: a second try would follow the links the first refused.
+Failure folderNotCreated(Failure failure) {
   namespace fs = std::filesystem;
+  if (failure.reason.find(" stands in the way: ") != std::string::npos) return failure;
   std::error_code error;
-  for (fs::path level(folder); !level.empty(); level = level.parent_path()) {
+  for (fs::path level(failure.path); !level.empty(); level = level.parent_path()) {
     if (fs::exists(level, error) && !fs::is_directory(level, error)) {
-      return Failure{FailureCode::FolderNotCreated, folder,
-                     "a file stands in the way: " + level.string()};
+      failure.reason = "a file stands in the way: " + level.string();
+      return failure;
     }
     if (level == level.parent_path()) break;
   }
-  fs::create_directories(folder, error);
-  return Failure{FailureCode::FolderNotCreated, folder,
-                 error ? error.message() : std::string("not a folder")};
+  return failure;
 }
 
 class Run {
@@ -88,8 +64,14 @@ class Run {
         observer_(observer),
         options_(options),
         ahead_(ahead) {
-    mailbox_.setDigests(options.readBack);
+    mailbox_.setOnDisk(options.onDisk);
+    mailbox_.setSettledCall([this](MailboxSettled found) { settled(std::move(found)); });
   }
+  // A mailbox still open when an exception unwinds the run is flushed as the writer goes, with
+  // nobody left to tell.
+  ~Run() { mailbox_.setSettledCall({}); }
+  Run(const Run&) = delete;
+  Run& operator=(const Run&) = delete;
 
   RunSummary go() {
     const long rowCount = rows_.rowCount();
@@ -104,7 +86,11 @@ class Run {
       readAhead.announceAfter(row);
     }
     closeMailbox();
-    if (options_.readBack) readBack();
+    flushFolders();
+    summary_.checked.onDisk = options_.onDisk;
+    // A request that came during the last record or the checking at the end still ends the run
+    // as stopped.
+    if (stopRequestedNow()) summary_.stopped = true;
     return std::move(summary_);
   }
 
@@ -130,12 +116,7 @@ class Run {
   }
 
   void convert(long row, const std::string& path) {
-    if (isNamedAppleDouble(path)) return skip(row, path);
-
     const MailboxPlace place = PlaceForMessage(options_, destination_, path);
-    observer_.yieldPoint();
-    observer_.yieldPoint();
-    observer_.yieldPoint();
 
     if (ahead_ != nullptr) {
       if (std::unique_ptr<PreparedMessage> ready = ahead_->take(row);
@@ -154,45 +135,47 @@ class Run {
       }
     }
 
-    // The message file is opened once; the separator line and the text read its bytes where
-    // they lie.
+    // The message file is opened and read once: what it is, its framing, sender, date, state
+    // and parts; the separator line and the text are made from that.
     if (MaybeFailure failure = file_.open(path)) return fail(row, path, *failure, "cannot read");
+    const SourceMessage source = ReadSourceMessage(path, file_, options_.record.writeFlags);
+    if (source.kind == SourceKind::NotAMessage) return skip(row, path, source.notAMessageReason);
     if (options_.newOnly &&
         (!folderReady(row, path, place) ||
-         endedAsAlreadyThere(row, path, place, MessageKeyOfFile(path, file_.bytes()),
-                             [&] { return BodyBytesOfMessage(path, file_, options_.record); }))) {
+         endedAsAlreadyThere(row, path, place, MessageKeyOfMessage(source.message),
+                             [&] { return BodyBytesOfMessage(source, options_.record); }))) {
       return;
     }
-    const std::string separator = BuildSeparatorLine(path, file_.bytes(), file_.modified());
+    const std::string separator = BuildSeparatorLine(source.sender, source.date);
     observer_.yieldPoint();
 
-    MessageTextWriter text(path, file_, options_.record);
+    MessageTextWriter text(source, options_.record);
     observer_.yieldPoint();
-    if (text.notAMessage()) return skip(row, path, text.notAMessageReason());
     const std::uint64_t fileLength = text.fileLength();
     observer_.messageOpened(fileLength);
     const auto lineRead = [&](std::uint64_t textLength) {
       observer_.yieldPoint();
       observer_.lineRead(textLength, fileLength);
     };
-    const std::vector<Notice> warnings = MessageWarnings(path, file_, text);
     if (stopRequestedNow()) return leaveOut();
     if (!folderReady(row, path, place)) return;
 
     // Separator line, line end, text, line end, written into the mailbox as they are made.
     const std::string_view lineEnd = text.recordLineEnd();
     std::size_t mended = 0;
-    MaybeFailure appended = append(row, place, lineEnd, mended, [&](RecordOutput& out) {
+    MaybeFailure appendFailure = append(row, place, lineEnd, mended, [&](RecordOutput& out) {
       return out.write(separator) && out.write(lineEnd) && text.write(out, lineRead) &&
              out.write(lineEnd);
     });
     observer_.yieldPoint();
-    if (appended && text.readFailure()) return fail(row, path, *text.readFailure(), "cannot read");
-    if (appended && appended->code == FailureCode::Interrupted) return leaveOut();
-    if (appended) return fail(row, path, std::move(*appended), "cannot write mailbox");
+    if (appendFailure && text.readFailure()) {
+      return fail(row, path, *text.readFailure(), "cannot read");
+    }
+    if (appendFailure && appendFailure->code == FailureCode::Interrupted) return leaveOut();
+    if (appendFailure) return fail(row, path, std::move(*appendFailure), "cannot write mailbox");
     finished(row, place, fileLength,
-             mended + separator.size() + text.textLength() + 2 * lineEnd.size(), warnings, mended,
-             text.lineEnds());
+             mended + separator.size() + text.textLength() + 2 * lineEnd.size(), source.warnings,
+             mended, text.lineEnds());
   }
 
   // The same turn for a message converted ahead: only the append is left.
@@ -202,7 +185,7 @@ class Run {
     if (!folderReady(row, ready.path, place)) return;
     const std::string_view lineEnd = FramingLineEnd(options_.record.lineEnds);
     std::size_t mended = 0;
-    MaybeFailure appended = append(row, place, lineEnd, mended, [&](RecordOutput& out) {
+    MaybeFailure appendFailure = append(row, place, lineEnd, mended, [&](RecordOutput& out) {
       if (!(out.write(ready.separator) && out.write(lineEnd) && out.writeKept(ready.text))) {
         return false;
       }
@@ -213,8 +196,10 @@ class Run {
       return out.write(lineEnd);
     });
     observer_.yieldPoint();
-    if (appended && appended->code == FailureCode::Interrupted) return leaveOut();
-    if (appended) return fail(row, ready.path, std::move(*appended), "cannot write mailbox");
+    if (appendFailure && appendFailure->code == FailureCode::Interrupted) return leaveOut();
+    if (appendFailure) {
+      return fail(row, ready.path, std::move(*appendFailure), "cannot write mailbox");
+    }
     finished(row, place, ready.fileLength,
              mended + ready.separator.size() + ready.text.size() + 2 * lineEnd.size(),
              ready.warnings, mended, ready.lineEnds);
@@ -225,8 +210,10 @@ class Run {
   // Messages come folder by folder: the folder made for the last one is not looked at again.
   bool folderReady(long row, const std::string& path, const MailboxPlace& place) {
     if (place.outputFolder == readyFolder_) return true;
-    if (CreateFolderPath(place.outputFolder, &summary_.foldersMade)) {
-      fail(row, path, folderNotCreated(place.outputFolder), "cannot create output folder");
+    // Levels below the destination are never taken through a link.
+    if (MaybeFailure failure =
+            CreateFolderBelow(destination_, place.outputFolder, &summary_.foldersMade)) {
+      fail(row, path, folderNotCreated(std::move(*failure)), "cannot create output folder");
       return false;
     }
     readyFolder_ = place.outputFolder;
@@ -245,6 +232,7 @@ class Run {
       };
     }
     hooks.stop = options_.stop;
+    hooks.flush = options_.flushCall;
     return hooks;
   }
 
@@ -262,16 +250,8 @@ class Run {
     openMailbox_ = place.mailboxPath;
     AppendHooks hooks = hooksFor(row, place);
     hooks.tailMended = [&](std::size_t added) { mended = added; };
-    MaybeFailure appended;
-    try {
-      appended = mailbox_.append(place.mailboxPath, lineEnd, produce, hooks);
-    } catch (...) {
-      keepOpenRecords();  // the record was cut back and the mailbox closed, as on a failure
-      throw;
-    }
-    // A failed append closed the mailbox; the records before it stand.
-    if (appended) keepOpenRecords();
-    return appended;
+    // A failed append closes the mailbox; the records before it stand, flushed.
+    return mailbox_.append(place.mailboxPath, lineEnd, produce, hooks);
   }
 
   // The record is in its mailbox: counted, and its warnings told.
@@ -279,7 +259,6 @@ class Run {
                 std::uint64_t recordLength, const std::vector<Notice>& warnings, std::size_t mended,
                 LineEnds messageLineEnds) {
     ++summary_.converted;
-    if (options_.readBack) openRecords_.push_back(mailbox_.lastRecord());
     if (options_.newOnly) {
       // The run's own records are no part of the mailbox as it was.
       const WrittenRecord& record = mailbox_.lastRecord();
@@ -330,26 +309,44 @@ class Run {
     summary_.failures.push_back(std::move(named));
   }
 
-  // Consecutive records of one mailbox share its open file; it is closed when the run moves to
-  // another mailbox and at the end. A close that fails has taken the records written since the
-  // mailbox was opened back out: they count as failed, under one failure naming the mailbox.
+  // Consecutive records of one mailbox share its open file; it is closed (flushed and checked,
+  // see settled) when the run moves to another mailbox and at the end.
   void closeMailbox() {
-    const long records = mailbox_.openRecords();
-    MaybeFailure failure = mailbox_.close();
-    if (!failure) keepOpenRecords();
-    openRecords_.clear();
+    mailbox_.close();
     openMailbox_.clear();
-    if (!failure) return;
-    summary_.converted -= records;
-    summary_.failed += records;
-    summary_.failures.push_back(std::move(*failure));
   }
 
-  void keepOpenRecords() {
-    if (openRecords_.empty()) return;
-    auto& kept = written_[openMailbox_];
-    kept.insert(kept.end(), openRecords_.begin(), openRecords_.end());
-    openRecords_.clear();
+  // The writer has let go of a mailbox. A flush or close that failed has taken the records
+  // written since the mailbox was opened back out: they count as failed, under one failure
+  // naming the mailbox.
+  void settled(MailboxSettled found) {
+    DiskCheck& checked = summary_.checked;
+    if (found.created) createdFiles_.push_back(found.path);
+    if (found.removed) {
+      summary_.converted -= found.records;
+      summary_.failed += found.records;
+      checked.removed += found.records;
+      checked.removals.push_back(*found.failure);
+      summary_.failures.push_back(std::move(*found.failure));
+      return;
+    }
+    if (options_.onDisk == OnDisk::NotFlushed) return;
+    if (mailboxesChecked_.insert(found.path).second) ++checked.mailboxes;
+    checked.records += found.checked;
+    checked.readBack += found.readBack;
+    checked.stopped = checked.stopped || found.stopped;
+    if (found.failure) checked.differing.push_back(std::move(*found.failure));
+  }
+
+  // The folders that got a new entry (a mailbox file or a folder) are flushed too, so that the
+  // flushed mailboxes can be found after a crash.
+  void flushFolders() {
+    if (options_.onDisk == OnDisk::NotFlushed) return;
+    createdFiles_.insert(createdFiles_.end(), summary_.foldersMade.begin(),
+                         summary_.foldersMade.end());
+    for (Failure& failure : FlushFoldersHolding(createdFiles_)) {
+      summary_.checked.differing.push_back(std::move(failure));
+    }
   }
 
   // The mailbox as it was before the run first wrote to it, read once, then read on; its records
@@ -402,20 +399,7 @@ class Run {
     return true;
   }
 
-  void readBack() {
-    ReadBackSummary& result = summary_.readBack;
-    result.done = true;
-    for (const std::string& mailbox : summary_.mailboxes) {
-      const auto records = written_.find(mailbox);
-      MailboxReadBack found = ReadBackMailbox(
-          mailbox, records == written_.end() ? std::vector<WrittenRecord>{} : records->second);
-      ++result.mailboxes;
-      result.records += found.records;
-      if (found.differs) result.differing.push_back(std::move(*found.differs));
-    }
-  }
-
-  void skip(long row, const std::string& path, const std::string& reason = kAppleDoubleReason) {
+  void skip(long row, const std::string& path, const std::string& reason) {
     ++summary_.skipped;
     observer_.turnSkipped(row, Notice{path, reason});
   }
@@ -431,10 +415,9 @@ class Run {
   MessageFile file_;         // the message file of the current turn
   MailboxWriter mailbox_;    // the mailbox of the last record, kept open for the next
   std::string openMailbox_;
-  // Records written since the open mailbox was opened; kept once it closes without failure.
-  std::vector<WrittenRecord> openRecords_;
-  std::unordered_map<std::string, std::vector<WrittenRecord>> written_;  // by mailbox
-  std::unordered_map<std::string, Outcome<MailboxIndex>> indexes_;       // by mailbox (newOnly)
+  std::unordered_set<std::string> mailboxesChecked_;
+  std::vector<std::string> createdFiles_;  // mailbox files made: their folders are flushed
+  std::unordered_map<std::string, Outcome<MailboxIndex>> indexes_;  // by mailbox (newOnly)
 };
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "mbox/mailbox_naming.h"
+#include "mbox/mailbox_record.h"
 #include "mbox/record_options.h"
 #include "mbox/stop_request.h"
 #include "run/conversion_observer.h"
@@ -29,16 +30,28 @@ struct RunOptions {
   // A record stands for one copy: a message held N times leaves out its first N copies in the
   // rows, the others go in.
   bool newOnly = false;
-  // After the run, read each mailbox it wrote back from the disk (RunSummary::readBack).
-  bool readBack = false;
+  // What is made sure of before the run returns (RunSummary::checked): by default each mailbox
+  // is flushed to the disk once the run is done with it, and checked, and so is each folder the
+  // run created a file or folder in.
+  OnDisk onDisk = OnDisk::Checked;
+  // How a mailbox is flushed, with fdatasync's contract; empty: fdatasync (tests pass calls that
+  // fail or that change the file first).
+  std::function<int(int fd)> flushCall;
 };
 
-// What reading the mailboxes back found.
-struct ReadBackSummary {
-  bool done = false;  // the run read its mailboxes back
-  long records = 0;   // records in the mailboxes read back, those of earlier runs included
-  long mailboxes = 0;
-  std::vector<Failure> differing;  // one per mailbox that does not hold what was written
+// What flushing and checking the mailboxes found.
+struct DiskCheck {
+  OnDisk onDisk = OnDisk::NotFlushed;  // what the run made sure of
+  long records = 0;                    // records the run appended and found in place
+  long readBack = 0;                   // of them, read back from the disk whole (OnDisk::ReadBack)
+  long mailboxes = 0;                  // mailboxes flushed and checked
+  bool stopped = false;                // a stop request ended a check before its end
+  // One per mailbox not as the run left it, or folder that could not be flushed.
+  std::vector<Failure> differing;
+  // Records cut back out because their mailbox could not be flushed or closed: their messages
+  // count as failed, under these failures (in RunSummary::failures too).
+  long removed = 0;
+  std::vector<Failure> removals;
 };
 
 struct RunSummary {
@@ -47,7 +60,9 @@ struct RunSummary {
   long skipped = 0;       // not messages (AppleDouble sidecars)
   long warnings = 0;      // messages converted with a warning (each may warn more than once)
   long alreadyThere = 0;  // left out: their mailbox held them before the run (newOnly)
-  // The run was asked to stop (by the observer or a stop request) before its last row.
+  // The run was asked to stop: by the observer before its last row, or by a stop request at any
+  // time (during the last record or the checking at the end too), so that a front-end always
+  // tells of the request it took.
   bool stopped = false;
   // Rows the stopped run did not convert: those it did not come to, and one whose record it
   // left out or cut back when the request came while it was read or written.
@@ -61,12 +76,12 @@ struct RunSummary {
   // Messages the automatic mode wrote with their own CR LF line ends (some readers cannot take
   // those: the Lf mode writes them with LF).
   long crLfMessages = 0;
-  ReadBackSummary readBack;
+  DiskCheck checked;
   // The output folders the run made; those left empty (every record for them failed) are
   // removed at its end.
   std::vector<std::string> foldersMade;
 
-  bool succeeded() const { return failed == 0 && readBack.differing.empty(); }
+  bool succeeded() const { return failed == 0 && checked.differing.empty(); }
 };
 
 // Where a run puts a message's record: the options' placer's choice, else the default naming.
@@ -81,8 +96,10 @@ MailboxPlace PlaceForMessage(const RunOptions& options, const std::string& desti
 // Each turn starts with turnStarted and, unless its row is empty, ends with exactly one of
 // turnFinished (after any warned calls), turnFailed, turnSkipped or turnAlreadyThere. With
 // newOnly, a mailbox that cannot be read, is not an mbox or is being written by another program
-// fails every turn that would write to it, and is left as it was. With readBack, the mailboxes
-// are read back once every turn is over (after a stop too), before the run returns. The output
+// fails every turn that would write to it, and is left as it was. Each mailbox is flushed and
+// checked as options.onDisk asks when the run moves on from it and at the end (after a stop too),
+// and the folders it created files or folders in are flushed before the run returns; a mailbox
+// that cannot be flushed loses the records of its messages, which count as failed. The output
 // folder is made once the message has been read and is about to be written (with newOnly, before
 // its mailbox is read), so a message that fails or is skipped before leaves no folder behind; one
 // that cannot be made fails the turn. When the

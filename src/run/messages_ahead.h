@@ -7,9 +7,9 @@
 #include <mutex>
 #include <vector>
 
-#include "emlx/message_file.h"
 #include "mbox/record_options.h"
 #include "mbox/stop_request.h"
+#include "message/message_file.h"
 #include "run/prepared_message.h"
 #include "run/row_source.h"
 

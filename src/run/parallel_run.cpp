@@ -14,6 +14,7 @@
 
 #include "message/gmime_setup.h"
 #include "run/messages_ahead.h"
+#include "shellutil/ascii_case.h"
 #include "shellutil/folder_creation.h"
 #include "shellutil/path_helpers.h"
 
@@ -29,12 +30,12 @@ struct RowNotes {
 
 // What one row told its observer, kept until the row's turn comes to be told: in the order a
 // turn tells it, the message's length, its last read length, its warnings and how it ended.
-// A worker fills it; once the row is marked done only the calling thread touches it.
+// A worker fills it; once the row is marked done only the calling thread touches it. One is
+// kept per row, so it stays small: a read length is told with the message's own length.
 struct RowRecord {
   enum class End : unsigned char { None, Finished, Failed, Skipped, AlreadyThere };
   std::uint64_t fileLength = 0;
   std::uint64_t readText = 0;
-  std::uint64_t readFile = 0;
   bool opened = false;
   bool read = false;
   End end = End::None;
@@ -50,13 +51,6 @@ struct RowRecord {
 struct Group {
   std::vector<long> rows;
 };
-
-std::string foldedCase(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
 
 // Union-find over mailbox indexes.
 class Joined {
@@ -122,25 +116,36 @@ class ParallelRun {
     for (const auto& error : errors) {
       if (error) std::rethrow_exception(error);
     }
-    // Each group read its own mailboxes back, on its worker, as it ended.
-    summary.readBack.done = options_.readBack;
+    // Each group flushed and checked its own mailboxes, on its worker, as it ended.
+    DiskCheck& checked = summary.checked;
+    checked.onDisk = options_.onDisk;
     for (RunSummary& part : summaries) {
       summary.bytesRead += part.bytesRead;
       summary.bytesWritten += part.bytesWritten;
       summary.crLfMessages += part.crLfMessages;
       summary.foldersMade.insert(summary.foldersMade.end(), part.foldersMade.begin(),
                                  part.foldersMade.end());
-      summary.readBack.records += part.readBack.records;
-      summary.readBack.mailboxes += part.readBack.mailboxes;
-      for (Failure& failure : part.readBack.differing) {
-        summary.readBack.differing.push_back(std::move(failure));
+      checked.records += part.checked.records;
+      checked.readBack += part.checked.readBack;
+      checked.mailboxes += part.checked.mailboxes;
+      checked.stopped = checked.stopped || part.checked.stopped;
+      for (Failure& failure : part.checked.differing)
+        checked.differing.push_back(std::move(failure));
+      // Told as converted in the replay, then taken back out of a mailbox that failed to flush.
+      summary.converted -= part.checked.removed;
+      summary.failed += part.checked.removed;
+      checked.removed += part.checked.removed;
+      for (Failure& failure : part.checked.removals) {
+        summary.failures.push_back(failure);
+        checked.removals.push_back(std::move(failure));
       }
     }
+    if (stopRequestedNow()) summary.stopped = true;  // as RunConversion tells it
     return summary;
   }
 
  private:
-  static constexpr std::size_t kNoMailbox = static_cast<std::size_t>(-1);
+  static constexpr std::uint32_t kNoMailbox = static_cast<std::uint32_t>(-1);
 
   // Finds each row's mailbox as the serial run does. One group per mailbox, case folded; a
   // mailbox whose file lies on the folder path of another joins that one's group. Groups come
@@ -157,12 +162,12 @@ class ParallelRun {
       const auto [exact, added] = mailboxIndex.emplace(place.mailboxPath, mailboxes_.size());
       if (added) {
         const auto [folded, newKey] =
-            foldedIndex.emplace(foldedCase(place.mailboxPath), foldedIndex.size());
-        if (newKey) outputFolders.push_back(foldedCase(place.outputFolder));
+            foldedIndex.emplace(AsciiLowered(place.mailboxPath), foldedIndex.size());
+        if (newKey) outputFolders.push_back(AsciiLowered(place.outputFolder));
         keyOfMailbox.push_back(folded->second);
         mailboxes_.push_back(std::move(place.mailboxPath));
       }
-      mailboxOfRow_[row] = exact->second;
+      mailboxOfRow_[row] = static_cast<std::uint32_t>(exact->second);
     }
     Joined joined(foldedIndex.size());
     for (std::size_t key = 0; key < outputFolders.size(); ++key) {
@@ -190,7 +195,7 @@ class ParallelRun {
   // One mailbox is written on this thread, every event told as it comes, while the other
   // jobs - 1 threads prepare its messages ahead.
   RunSummary serially(unsigned jobs) {
-    VectorRowSource source(rows_);
+    RowsView source(rows_);
     if (jobs <= 1) return RunConversion(source, destination_, observer_, options_);
     MessagesAhead ahead(options_.record, options_.stop, 1);
     if (options_.newOnly) ahead.keepMessageKeys();
@@ -206,10 +211,7 @@ class ParallelRun {
 
   // Runs one group through its own engine, its observer keeping each row's events.
   RunSummary convertGroup(const Group& group) {
-    std::vector<std::string> texts;
-    texts.reserve(group.rows.size());
-    for (long row : group.rows) texts.push_back(rows_[static_cast<std::size_t>(row)]);
-    VectorRowSource source(std::move(texts));
+    RowsView source(rows_, &group.rows);
     Keeper keeper(*this, group.rows);
     WriterLane lane(*ahead_, source);
     return RunConversion(source, destination_, keeper, options_, lane);
@@ -238,7 +240,7 @@ class ParallelRun {
     void lineRead(std::uint64_t textLength, std::uint64_t fileLength) override {
       current_->read = true;
       current_->readText = textLength;
-      current_->readFile = fileLength;
+      current_->fileLength = fileLength;
     }
     void warned(long /*row*/, const Notice& notice) override {
       current_->notesToKeep().warnings.push_back(notice);
@@ -360,7 +362,7 @@ class ParallelRun {
       observer_.turnStarted(turn);
       const std::unique_ptr<RowNotes> notes = std::move(record.notes);
       if (record.opened) observer_.messageOpened(record.fileLength);
-      if (record.read) observer_.lineRead(record.readText, record.readFile);
+      if (record.read) observer_.lineRead(record.readText, record.fileLength);
       if (notes) {
         for (const Notice& notice : notes->warnings) observer_.warned(turn, notice);
       }
@@ -398,8 +400,8 @@ class ParallelRun {
   const std::string destination_;
   ConversionObserver& observer_;
   const RunOptions& options_;
-  std::vector<std::string> mailboxes_;     // every mailbox path, in the order first met
-  std::vector<std::size_t> mailboxOfRow_;  // index in mailboxes_, kNoMailbox for empty rows
+  std::vector<std::string> mailboxes_;       // every mailbox path, in the order first met
+  std::vector<std::uint32_t> mailboxOfRow_;  // index in mailboxes_, kNoMailbox for empty rows
 
   std::unique_ptr<std::atomic<bool>[]> done_;  // per row: its events are all kept
   std::mutex mutex_;
@@ -419,7 +421,7 @@ RunSummary RunConversionInParallel(const std::vector<std::string>& rows,
                                    unsigned jobs) {
   RunSummary summary;
   if (jobs <= 1) {
-    VectorRowSource source(rows);
+    RowsView source(rows);
     summary = RunConversion(source, destinationFolder, observer, options);
   } else {
     summary = ParallelRun(rows, destinationFolder, observer, options).go(jobs);

@@ -22,8 +22,8 @@ namespace drovanta {
 // a single mailbox are written on the calling thread, every event told as it comes (a message
 // prepared ahead tells only its last lineRead), yield points included.
 //
-// With options.readBack each group reads its mailboxes back on its worker as it ends, and the
-// summary adds their findings up (in group order).
+// Each group flushes and checks its mailboxes (options.onDisk) on its worker, and the summary adds
+// their findings up (in group order); records a failed flush removed count as failed.
 //
 // A stop asked for before a row lets each thread end the turn it is in; the rows done by then
 // are told and counted, every other row counts as not reached, and messages prepared for them

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "emlx/source_reading.h"
 #include "mbox/separator_line.h"
 
 namespace drovanta {
@@ -10,16 +11,19 @@ std::unique_ptr<PreparedMessage> PrepareMessage(const std::string& path,
                                                 const RecordOptions& options, MessageFile& file,
                                                 bool withKey) {
   if (path.empty() || file.open(path) || file.mapped()) return nullptr;
-  MessageTextWriter writer(path, file, options);
-  if (writer.notAMessage() || writer.fileLength() > kPreparedMessageLimit) return nullptr;
+  const SourceMessage source = ReadSourceMessage(path, file, options.writeFlags);
+  if (source.kind == SourceKind::NotAMessage || source.length() > kPreparedMessageLimit) {
+    return nullptr;
+  }
+  MessageTextWriter writer(source, options);
 
   auto message = std::make_unique<PreparedMessage>();
   message->path = path;
-  message->separator = BuildSeparatorLine(path, file.bytes(), file.modified());
+  message->separator = BuildSeparatorLine(source.sender, source.date);
   message->lineEnds = writer.lineEnds();
   message->fileLength = writer.fileLength();
-  message->warnings = MessageWarnings(path, file, writer);
-  if (withKey) message->key = MessageKeyOfFile(path, file.bytes());
+  message->warnings = source.warnings;
+  if (withKey) message->key = MessageKeyOfMessage(source.message);
   // Most texts are the message and a few bytes: one allocation.
   message->text.reserve(writer.fileLength() + writer.fileLength() / 16 + 256);
   StringOutput out(message->text);
@@ -27,17 +31,6 @@ std::unique_ptr<PreparedMessage> PrepareMessage(const std::string& path,
     return nullptr;
   }
   return message;
-}
-
-std::vector<Notice> MessageWarnings(const std::string& path, const MessageFile& file,
-                                    const MessageTextWriter& text) {
-  std::vector<Notice> warnings = text.warnings();
-  if (file.statedSize() > file.bytes().size()) {
-    // Shrunk while read, or a file system that states more than it holds.
-    warnings.push_back({path, "file size says " + std::to_string(file.statedSize()) + " bytes, " +
-                                  std::to_string(file.bytes().size()) + " could be read"});
-  }
-  return warnings;
 }
 
 }  // namespace drovanta

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "emlx/message_file.h"
 #include "mbox/message_key.h"
 #include "mbox/message_text.h"
 #include "mbox/record_options.h"
+#include "message/message_file.h"
 #include "shellutil/failure.h"
 
 namespace drovanta {
@@ -45,10 +45,5 @@ constexpr std::size_t kPreparedBytesLimit = 4 * kPreparedMessageLimit + (std::si
 std::unique_ptr<PreparedMessage> PrepareMessage(const std::string& path,
                                                 const RecordOptions& options, MessageFile& file,
                                                 bool withKey = false);
-
-// The warnings of a message about to be written: those of its text, and a file that holds
-// fewer bytes than its stated size.
-std::vector<Notice> MessageWarnings(const std::string& path, const MessageFile& file,
-                                    const MessageTextWriter& text);
 
 }  // namespace drovanta

@@ -1,12 +1,15 @@
 #include "run/stop_signals.h"
 
 #include <csignal>
+#include <iterator>
 
 namespace drovanta {
 
 namespace {
 
 StopRequest* gRequest = nullptr;
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+bool gInstalled[std::size(kEndingSignals)] = {};
 
 extern "C" void onStopSignal(int signal) {
   if (gRequest != nullptr) gRequest->request(signal);
@@ -32,10 +35,20 @@ void InstallEndingSignalHandler(void (*handler)(int)) {
   action.sa_handler = handler;
   sigemptyset(&action.sa_mask);
   action.sa_flags = 0;  // no SA_RESTART: a wait for a mailbox lock sees the request
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-    if (!ignoredOnEntry(signal)) ::sigaction(signal, &action, nullptr);
+  for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
+    if (gInstalled[i] || !ignoredOnEntry(kEndingSignals[i])) {
+      gInstalled[i] = ::sigaction(kEndingSignals[i], &action, nullptr) == 0;
+    }
   }
   std::signal(SIGXFSZ, SIG_IGN);
+}
+
+void ReleaseStopSignals(const StopRequest& request) {
+  for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
+    if (gInstalled[i]) std::signal(kEndingSignals[i], SIG_DFL);
+    gInstalled[i] = false;
+  }
+  if (request.reason() > 0) ::raise(request.reason());
 }
 
 int ExitStatusForSignal(int signal) {

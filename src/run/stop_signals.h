@@ -13,6 +13,11 @@ namespace drovanta {
 // a while (the folder walk), so that no signal finds the process without them.
 void InstallStopSignals(StopRequest& request);
 
+// Gives the signals InstallStopSignals took back their default action (one ignored on entry
+// stays ignored), for a front-end that turns out to run nothing (a usage error, --help, a dry
+// run). A request the handlers took meanwhile then ends the process as the signal would have.
+void ReleaseStopSignals(const StopRequest& request);
+
 // The same handling with the front-end's own handler: `handler` gets SIGINT, SIGTERM and
 // SIGHUP, except those ignored when this is called, without restarting interrupted calls;
 // SIGXFSZ is ignored.

@@ -20,7 +20,9 @@ Failure unlistable(const std::string& folder, int error) {
                  "cannot list the folder: " + std::generic_category().message(error)};
 }
 
-enum class EntryKind { SubFolder, File, Special, Neither };
+enum class EntryKind { SubFolder, File, Special, FolderLink, Neither };
+
+constexpr const char* kFolderLink = "a symbolic link to a folder, not followed";
 
 // What a special file is, from its mode; null for anything else.
 const char* specialKindOfMode(mode_t mode) {
@@ -54,11 +56,11 @@ std::string brokenLinkKind(int error) {
   return "a symbolic link that cannot be followed (" + std::generic_category().message(error) + ")";
 }
 
-// Subfolders are real folders only: a link to a folder is neither descended into nor recorded,
-// so a link to an ancestor cannot make the walk endless. Files are regular files reached
-// directly or through a link. Devices, pipes and sockets, or links to them, are special files
-// (reading a pipe would block the run), and so are links that lead to no file. The entry's type
-// from the listing decides without a stat call, except for links and file systems that do not
+// Subfolders are real folders only: a link to a folder is not descended into, so a link to an
+// ancestor cannot make the walk endless; it is told as a special file. Files are regular files
+// reached directly or through a link. Devices, pipes and sockets, or links to them, are special
+// files (reading a pipe would block the run), and so are links that lead to no file. The entry's
+// type from the listing decides without a stat call, except for links and file systems that do not
 // report types. `kind` is set for a special file.
 EntryKind kindOf(int folderHandle, const dirent& entry, std::string& kind) {
   struct stat info {};
@@ -88,6 +90,7 @@ EntryKind kindOf(int folderHandle, const dirent& entry, std::string& kind) {
     return EntryKind::Special;
   }
   if (S_ISREG(info.st_mode)) return EntryKind::File;
+  if (S_ISDIR(info.st_mode)) return EntryKind::FolderLink;
   if (const char* special = specialKindOfMode(info.st_mode)) {
     kind = std::string("a symbolic link to ") + special;
     return EntryKind::Special;
@@ -124,6 +127,9 @@ Outcome<FolderListing> listFolder(const std::string& folder) {
         break;
       case EntryKind::Special:
         listing.special.push_back(SpecialFile{name, std::move(kind)});
+        break;
+      case EntryKind::FolderLink:
+        listing.special.push_back(SpecialFile{name, kFolderLink, true});
         break;
       case EntryKind::Neither:
         break;

@@ -7,13 +7,16 @@
 
 namespace drovanta {
 
-// An entry of a folder that is neither a folder nor a regular file (nor a link to one): a named
-// pipe, a socket, a device, a link to nothing or a link loop. The walk does not record it, but
-// says what it is.
+// An entry of a folder that is neither a folder nor a regular file (nor a link to a file): a
+// named pipe, a socket, a device, a link to nothing, a link loop, or a link to a folder, which
+// the walk does not follow. The walk does not record it, but says what it is.
 struct SpecialFile {
   std::string name;  // last path component
   std::string kind;  // "a named pipe (FIFO)", "a symbolic link to a socket", "a symbolic link to
                      // nothing", "a symbolic link loop", ...
+  // A link to a folder ("a symbolic link to a folder, not followed"): worth telling whatever
+  // its name, as messages may lie below it.
+  bool folderLink = false;
 };
 
 // What the folder scanner asks of the file system. Names are last path components; both lists
@@ -23,7 +26,8 @@ class FileSystemService {
   virtual ~FileSystemService() = default;
 
   virtual bool FolderExists(const std::string& path) = 0;
-  // Immediate subfolders. Symbolic links to folders are not listed: the walk never follows them.
+  // Immediate subfolders. Symbolic links to folders are not listed: the walk never follows them
+  // (they are special files).
   virtual Outcome<std::vector<std::string>> SubFolderNames(const std::string& folder) = 0;
   // Files of the folder, links to files included.
   virtual Outcome<std::vector<std::string>> FileNames(const std::string& folder) = 0;

@@ -1,19 +1,11 @@
 #include "selection/path_logger.h"
 
-#include <charconv>
 #include <utility>
 
 #include "shellutil/path_helpers.h"
 
 namespace drovanta {
 namespace {
-
-// "K" followed by the number in decimal digits.
-std::string key(std::int32_t number) {
-  char digits[16] = {'K'};
-  const auto end = std::to_chars(digits + 1, digits + sizeof digits, number).ptr;
-  return std::string(digits, end);
-}
 
 Failure notReady(const std::string& folder) {
   return Failure{FailureCode::ScannerNotReady, folder,
@@ -77,11 +69,16 @@ MaybeFailure pathLogger::LogPath(const std::string& strPARENT) {
   std::int32_t position = 1;  // i: the folder being processed
   count_ = 1;
   yield();
-  if (auto failure = pathNames()->Add(AddBackslash(strPARENT), "K0")) return failure;
+  if (pathNames()->Count() != 0) {
+    return Failure{FailureCode::ScannerNotReady, strPARENT,
+                   "cannot walk the folder: the scanner holds a walk already (PathLogInit was "
+                   "not called since)"};
+  }
+  pathNames()->Add(AddBackslash(strPARENT));
 
   for (; position <= queued; ++position) {
     // Every step re-reads the fields: a yield may have run Terminate or PathLogInit.
-    const KeyedStringList& queue = listIn(pathNames_);
+    const WalkStringList& queue = listIn(pathNames_);
     if (position > queue.Count()) return queueLost(strPARENT);
     // A copy: the queue grows (and may move its storage) while this folder is processed.
     const std::string folder = queue.Item(position);
@@ -98,7 +95,7 @@ MaybeFailure pathLogger::LogPath(const std::string& strPARENT) {
       ++queued;
       std::string path = joined(folder, name);
       path += kPathSeparator;
-      if (auto failure = listIn(pathNames_).Add(std::move(path), key(queued))) return failure;
+      listIn(pathNames_).Add(std::move(path));
       yield();
     }
 
@@ -110,27 +107,25 @@ MaybeFailure pathLogger::LogPath(const std::string& strPARENT) {
       continue;
     }
     for (SpecialFile& special : fileSystem_->SpecialFiles(folder)) {
-      specialFiles_.push_back(SpecialFile{joined(folder, special.name), std::move(special.kind)});
+      specialFiles_.push_back(
+          SpecialFile{joined(folder, special.name), std::move(special.kind), special.folderLink});
     }
     yield();
 
     if (fullFileNamesOnly_) {
       yield();
       for (const std::string& name : *files) {
-        if (auto failure = listIn(fullFileNames_).Add(joined(folder, name), key(count_))) {
-          return failure;
-        }
+        listIn(fullFileNames_).Add(joined(folder, name));
         ++count_;
         yield();
       }
     } else {
       yield();
       for (std::string& name : *files) {
-        const std::string fileKey = key(count_);
         std::string path = joined(folder, name);
-        if (auto failure = listIn(fileNames_).Add(std::move(name), fileKey)) return failure;
-        if (auto failure = listIn(fullFileNames_).Add(std::move(path), fileKey)) return failure;
-        if (auto failure = listIn(pathPointers_).Add(position, fileKey)) return failure;
+        listIn(fileNames_).Add(std::move(name));
+        listIn(fullFileNames_).Add(std::move(path));
+        listIn(pathPointers_).Add(position);
         ++count_;
         yield();
       }
@@ -148,16 +143,16 @@ void pathLogger::Terminate() {
   fullFileNames_.reset();
 }
 
-std::shared_ptr<KeyedStringList> pathLogger::fileNames() {
+std::shared_ptr<WalkStringList> pathLogger::fileNames() {
   return existing(fileNames_);
 }
-std::shared_ptr<KeyedStringList> pathLogger::pathNames() {
+std::shared_ptr<WalkStringList> pathLogger::pathNames() {
   return existing(pathNames_);
 }
-std::shared_ptr<KeyedNumberList> pathLogger::pathPointers() {
+std::shared_ptr<WalkNumberList> pathLogger::pathPointers() {
   return existing(pathPointers_);
 }
-std::shared_ptr<KeyedStringList> pathLogger::fullFileNames() {
+std::shared_ptr<WalkStringList> pathLogger::fullFileNames() {
   return existing(fullFileNames_);
 }
 

@@ -7,13 +7,13 @@
 #include <vector>
 
 #include "selection/file_system_service.h"
-#include "selection/keyed_list.h"
+#include "selection/walk_list.h"
 #include "shellutil/failure.h"
 
 namespace drovanta {
 
-using KeyedStringList = KeyedList<std::string>;
-using KeyedNumberList = KeyedList<std::int32_t>;
+using WalkStringList = WalkList<std::string>;
+using WalkNumberList = WalkList<std::int32_t>;
 
 // Walks a folder tree breadth-first and records every file it finds. The list properties hand
 // out the scanner's own lists (shared, not copied), which stay readable after Terminate.
@@ -27,7 +27,8 @@ class pathLogger {
   explicit pathLogger(ServiceFactory makeService = {}, YieldPoint yieldPoint = {});
 
   void PathLogInit();
-  // Returns quietly for a folder that does not exist. A folder that cannot be listed (no
+  // Returns quietly for a folder that does not exist. Fails when the lists hold a walk
+  // already: one walk per PathLogInit. A folder that cannot be listed (no
   // access, removed meanwhile) is recorded in unlistableFolders() and the walk goes on with the
   // rest of its queue; a failure is returned only when the walk itself cannot go on.
   MaybeFailure LogPath(const std::string& strPARENT);
@@ -37,10 +38,10 @@ class pathLogger {
   void fullFileNamesOnly(bool fullPath) { fullFileNamesOnly_ = fullPath; }
   bool fullFileNamesOnly() const { return fullFileNamesOnly_; }
 
-  std::shared_ptr<KeyedStringList> fileNames();
-  std::shared_ptr<KeyedStringList> pathNames();
-  std::shared_ptr<KeyedNumberList> pathPointers();
-  std::shared_ptr<KeyedStringList> fullFileNames();
+  std::shared_ptr<WalkStringList> fileNames();
+  std::shared_ptr<WalkStringList> pathNames();
+  std::shared_ptr<WalkNumberList> pathPointers();
+  std::shared_ptr<WalkStringList> fullFileNames();
   // Every folder of the walks since PathLogInit that could not be listed, named with the
   // reason, in walk order.
   const std::vector<Failure>& unlistableFolders() const { return unlistableFolders_; }
@@ -56,10 +57,10 @@ class pathLogger {
   YieldPoint yieldPoint_;
   std::shared_ptr<FileSystemService> fileSystem_;
   std::int32_t count_ = 0;
-  std::shared_ptr<KeyedStringList> fileNames_;
-  std::shared_ptr<KeyedNumberList> pathPointers_;
-  std::shared_ptr<KeyedStringList> pathNames_;
-  std::shared_ptr<KeyedStringList> fullFileNames_;
+  std::shared_ptr<WalkStringList> fileNames_;
+  std::shared_ptr<WalkNumberList> pathPointers_;
+  std::shared_ptr<WalkStringList> pathNames_;
+  std::shared_ptr<WalkStringList> fullFileNames_;
   bool fullFileNamesOnly_ = false;
   std::vector<Failure> unlistableFolders_;
   std::vector<SpecialFile> specialFiles_;

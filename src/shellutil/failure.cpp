@@ -28,8 +28,6 @@ const char* toString(FailureCode code) {
       return "folder cannot be listed";
     case FailureCode::ScannerNotReady:
       return "scanner not initialised";
-    case FailureCode::DuplicateKey:
-      return "key already in list";
     case FailureCode::PathUnresolvable:
       return "path cannot be made absolute";
   }

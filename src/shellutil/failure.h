@@ -18,11 +18,10 @@ enum class FailureCode {
   MailboxUnreadable,  // an existing mailbox cannot be read (to find what it holds, or back)
   MailboxNotMbox,     // an existing mailbox file does not start with "From "
   MailboxBusy,        // another program is writing to an existing mailbox
-  ReadBackDiffers,    // a mailbox read back does not hold what the run wrote to it
+  ReadBackDiffers,    // a mailbox checked after its flush does not hold what the run wrote
   Interrupted,        // a stop was asked for while the record was written; it was cut back
   FolderUnlistable,   // a folder's entries cannot be listed during a walk
   ScannerNotReady,    // a walk was asked of a scanner without its file-system service
-  DuplicateKey,       // a keyed list already holds the key
   PathUnresolvable,   // a path is empty, or relative to a working folder that cannot be found
 };
 

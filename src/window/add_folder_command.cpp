@@ -43,7 +43,7 @@ class HourglassPointer {
 long AddMessagesBelow(StepWindow& form, const std::string& folder) {
   WindowPlatform& platform = form.platform();
   HourglassPointer pointer(platform);
-  std::shared_ptr<KeyedStringList> found;
+  std::shared_ptr<WalkStringList> found;
   std::vector<Failure> scanFailures;
   {
     auto scanner =
@@ -54,9 +54,12 @@ long AddMessagesBelow(StepWindow& form, const std::string& folder) {
     if (auto failure = scanner->LogPath(folder)) scanFailures.push_back(std::move(*failure));
     scanFailures.insert(scanFailures.begin(), scanner->unlistableFolders().begin(),
                         scanner->unlistableFolders().end());
-    // A pipe, socket or device named like a message is never read, but the user hears of it.
+    // A pipe, socket or device named like a message is never read, nor is a folder reached
+    // through a link searched, but the user hears of each.
     for (const SpecialFile& special : scanner->specialFiles()) {
-      if (HasEmlxName(special.name)) {
+      if (special.folderLink) {
+        scanFailures.push_back(Failure{FailureCode::FolderUnlistable, special.name, special.kind});
+      } else if (HasEmlxName(special.name)) {
         scanFailures.push_back(Failure{FailureCode::MessageUnreadable, special.name,
                                        "not a regular file but " + special.kind + ", not added"});
       }

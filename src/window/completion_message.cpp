@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "run/disk_check_line.h"
 #include "shellutil/path_helpers.h"
 #include "window/first_lines.h"
 #include "window/window_layout.h"
@@ -46,13 +47,10 @@ std::string mailboxLines(const RunSummary& summary, const MailboxNamer& nameOf) 
     text += "\r\n" + std::to_string(summary.alreadyThere) +
             " message(s) already in the mailbox, not added again.";
   }
-  const ReadBackSummary& readBack = summary.readBack;
-  if (readBack.done && readBack.mailboxes > 0) {
-    text += "\r\nRead back: " + std::to_string(readBack.records) + " records in " +
-            std::to_string(readBack.mailboxes) + " mailboxes, ";
-    text += readBack.differing.empty() ? std::string("all whole.")
-                                       : std::to_string(readBack.differing.size()) + " differ:";
-    for (const Failure& differing : readBack.differing) {
+  const DiskCheck& checked = summary.checked;
+  if (!summary.mailboxes.empty()) {
+    text += "\r\n" + DiskCheckLine(summary) + (checked.differing.empty() ? "." : ":");
+    for (const Failure& differing : checked.differing) {
       text += "\r\n" + PrintableText(nameOf(differing.path)) + " (" +
               PrintableText(differing.path) + "): " + PrintableText(differing.reason);
     }
@@ -112,7 +110,7 @@ CompletionMessage CompletionMessageFor(const RunSummary& summary, const RunNotic
                                        const MailboxNamer& nameOf) {
   const MailboxNamer named =
       nameOf ? nameOf : [](const std::string& path) { return GetFileName(path); };
-  const bool failures = summary.failed > 0 || !summary.readBack.differing.empty();
+  const bool failures = summary.failed > 0 || !summary.checked.differing.empty();
   const std::string ending = lineEndNote(summary) + mailboxLines(summary, named);
   std::string details;
   if (!summary.stopped && !failures) {

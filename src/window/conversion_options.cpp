@@ -6,7 +6,7 @@
 #include <iterator>
 #include <utility>
 
-#include "emlx/apple_layout.h"
+#include "mbox/apple_layout.h"
 #include "mbox/apple_mailbox_naming.h"
 #include "mbox/thunderbird_naming.h"
 #include "run/row_source.h"
@@ -89,7 +89,7 @@ WindowRunPlan PlanWindowRun(const StepWindow& form, std::vector<std::string> row
                             const std::string& destination) {
   WindowRunPlan plan;
   plan.options.record.writeFlags = form.chkKeepState->isChecked();
-  plan.options.readBack = true;
+  plan.options.onDisk = OnDisk::Checked;
   plan.program = ChosenMailProgram(form);
   // Thunderbird and Apple Mail take one mailbox per Apple Mail mailbox; Thunderbird gets the
   // state headers, as the command line's --for gives them.

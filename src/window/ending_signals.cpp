@@ -30,20 +30,35 @@ extern "C" void onEndingSignal(int signal) {
   [[maybe_unused]] const auto written = ::write(gSignalPipe[1], &byte, 1);
   errno = savedErrno;
 }
+
+// The pipe from the handler to the window's thread, made once; false when none can be made.
+bool signalPipeReady() {
+  if (gSignalPipe[0] >= 0) return true;
+  if (::pipe(gSignalPipe) != 0) return false;
+  for (const int end : gSignalPipe) {
+    ::fcntl(end, F_SETFL, ::fcntl(end, F_GETFL) | O_NONBLOCK);
+    ::fcntl(end, F_SETFD, FD_CLOEXEC);
+  }
+  return true;
+}
 #endif
 
 }  // namespace
 
+void EndingSignals::installFirst() {
+#ifndef _WIN32
+  if (signalPipeReady()) {
+    InstallEndingSignalHandler(onEndingSignal);
+  } else {
+    std::signal(SIGXFSZ, SIG_IGN);  // a write past the file size limit fails and is cut back
+  }
+#endif
+}
+
 EndingSignals::EndingSignals(std::function<void(int)> ended, QObject* parent)
     : QObject(parent), ended_(std::move(ended)) {
 #ifndef _WIN32
-  if (gSignalPipe[0] < 0) {
-    if (::pipe(gSignalPipe) != 0) return;
-    for (const int end : gSignalPipe) {
-      ::fcntl(end, F_SETFL, ::fcntl(end, F_GETFL) | O_NONBLOCK);
-      ::fcntl(end, F_SETFD, FD_CLOEXEC);
-    }
-  }
+  if (!signalPipeReady()) return;
   auto* notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, this);
   connect(notifier, &QSocketNotifier::activated, this, [this] {
     char byte = 0;

@@ -19,6 +19,11 @@ class EndingSignals : public QObject {
   explicit EndingSignals(std::function<void(int signal)> ended, QObject* parent = nullptr);
   ~EndingSignals() override;
 
+  // Installs the handler before anything else of the program (Qt's start-up takes a while): a
+  // signal that comes before the window exists is kept in the pipe, and the EndingSignals made
+  // later ends the program with it once the event loop runs.
+  static void installFirst();
+
   // The stop request of the conversion now running, asked by the handler; null when none.
   static void setRunningStop(StopRequest* stop);
 

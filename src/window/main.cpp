@@ -12,8 +12,6 @@
 #ifdef _WIN32
 #include <commctrl.h>
 #include <windows.h>
-#else
-#include <csignal>
 #endif
 
 namespace {
@@ -55,6 +53,8 @@ void startUpMessages(QtMsgType type, const QMessageLogContext& context, const QS
 }  // namespace
 
 int main(int argc, char** argv) {
+  // First of all: a signal in the first milliseconds ends the program as a later one does.
+  drovanta::EndingSignals::installFirst();
   const std::string program = argc > 0 ? argv[0] : "";
   const auto folderEnd = program.rfind('/');
   commandLineTool =
@@ -67,11 +67,6 @@ int main(int argc, char** argv) {
   if (!isSet("DISPLAY") && !isSet("WAYLAND_DISPLAY") && !isSet("QT_QPA_PLATFORM")) {
     endForWantOfADisplay();
   }
-#endif
-#ifndef _WIN32
-  // A write past the file size limit then fails as EFBIG and the record is cut back, as on a
-  // full disk, instead of the signal ending the program in the middle of a record.
-  std::signal(SIGXFSZ, SIG_IGN);
 #endif
   const QtMessageHandler qtMessages = qInstallMessageHandler(startUpMessages);
   QApplication app(argc, argv);

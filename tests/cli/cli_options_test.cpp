@@ -27,7 +27,8 @@ std::string Describe(const std::variant<CliOptions, UsageError>& parsed) {
   if (o.record.lineEnds == LineEnds::CrLf) text += " crlf";
   if (o.jobs != 0) text += " j" + std::to_string(o.jobs);
   if (o.newOnly) text += " new-only";
-  if (!o.readBack) text += " no-verify";
+  if (o.onDisk == OnDisk::ReadBack) text += " verify";
+  if (o.onDisk == OnDisk::NotFlushed) text += " no-sync";
   if (o.quiet) text += " quiet";
   if (o.dryRun) text += " dry-run";
   if (o.help) text += " help";
@@ -46,8 +47,10 @@ TEST(CliOptions, ParsesAsGetoptLongDoes) {
       {{"-o", "out", "-", ""}, "error: SOURCE 2 is empty"},
       {{"-qn", "-j2", "-o", "out", "src"}, "o=out [src] j2 quiet dry-run"},
       {{"-qnj", "3", "-oout", "src"}, "o=out [src] j3 quiet dry-run"},
-      {{"--new", "--no-v", "--fl", "--lay", "apple", "--eol=lf", "-o", "o", "s"},
-       "o=o [s] apple flags lf new-only no-verify"},
+      {{"--new", "--no-s", "--fl", "--lay", "apple", "--eol=lf", "-o", "o", "s"},
+       "o=o [s] apple flags lf new-only no-sync"},
+      {{"--no-sync", "--verify", "-o", "o", "s"}, "o=o [s] verify"},
+      {{"--verify", "--no-v", "-o", "o", "s"}, "o=o [s]"},
       {{"--layout", "folders", "--layout=auto", "--eol", "crlf", "-o", "o", "s"}, "o=o [s] crlf"},
       {{"--layout=folders", "--jobs=1024", "-o", "o", "s"}, "o=o [s] folders j1024"},
       {{"--for", "thunderbird", "-o", "o", "s"}, "o=o [s] apple for-thunderbird flags"},
@@ -68,7 +71,8 @@ TEST(CliOptions, ParsesAsGetoptLongDoes) {
       {{"--output=", "src"}, "error: the destination is empty"},
       {{"-o", "out", "--frobnicate=1", "src"}, "error: unknown option '--frobnicate'"},
       {{"-o", "out", "-qx", "src"}, "error: unknown option '-x'"},
-      {{"-o", "out", "--n", "src"}, "error: option '--n' is ambiguous (--new-only, --no-verify)"},
+      {{"-o", "out", "--n", "src"},
+       "error: option '--n' is ambiguous (--new-only, --no-verify, --no-sync)"},
       {{"-o", "out", "--fla=yes", "src"}, "error: option '--flags' takes no value"},
       {{"-o", "out", "--eol", "cr", "src"}, "error: --eol must be auto, crlf or lf, not 'cr'"},
       {{"-o", "o", "--layout=maildir", "s"},

@@ -134,8 +134,9 @@ def separator_time(date_header: str) -> str:
 
 
 def report_lines(report: str):
-    """The lines of a run's report without its read-back line."""
-    return [line for line in report.rstrip("\n").split("\n") if not line.startswith("Read back: ")]
+    """The lines of a run's report without its line on what was made sure of on the disk."""
+    disk = ("Checked: ", "Checked until the stop: ", "Not flushed: ")
+    return [line for line in report.rstrip("\n").split("\n") if not line.startswith(disk)]
 
 
 def write_file(path: str, data: bytes) -> str:

@@ -134,7 +134,7 @@ class AppleLibraryTest(CliTestCase):
                 self.assertRegex(summary, r"^5 converted, 0 failed, 0 skipped, 0 warnings, "
                                           r"5 already in the mailbox; 2 mailboxes, ")
                 self.assertEqual(report.splitlines()[-1],
-                                 "Read back: 9 records in 2 mailboxes, all whole")
+                                 "Checked: 5 records in 2 mailboxes, in place and on disk")
                 inbox = [m for _, m in read_mbox(self.path("out", "A/INBOX.mbox"))]
                 self.assertEqual([m["Message-ID"] for m in inbox],
                                  first_ids["A/INBOX.mbox"] + [None] +
@@ -248,11 +248,13 @@ class AppleLibraryTest(CliTestCase):
                     self.assertRegex(rerun.stderr.decode(), "0 converted, .*, 2 already in")
                     self.assertEqual(file_bytes(box), written)
 
-    def test_no_verify_leaves_the_read_back_out(self):
+    def test_no_sync_leaves_the_flush_and_the_check_out(self):
         self.make_library(V2)
-        result = self.run_tool("--layout", "apple", "--no-verify", "-o", "out", "Library")
+        result = self.run_tool("--layout", "apple", "--no-sync", "-o", "out", "Library")
         self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertRegex(result.stderr.decode().splitlines()[-1], SUMMARY)
+        self.assertRegex(result.stderr.decode().splitlines()[-2], SUMMARY)
+        self.assertRegex(result.stderr.decode().splitlines()[-1],
+                         r"^Not flushed: \d+ records in \d+ mailboxes, not checked$")
 
 
 if __name__ == "__main__":

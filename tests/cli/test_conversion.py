@@ -104,6 +104,21 @@ class ConversionTest(CliTestCase):
         attachment = [p for p in written[0][1].walk() if p.get_filename() == "agenda.txt"]
         self.assertTrue(attachment[0].get_payload(decode=True).startswith(b"Agenda for"))
 
+    def test_the_last_line_says_what_was_made_sure_of_on_the_disk(self):
+        self.make_tree()
+        checked = "Checked: 7 records in 2 mailboxes, in place and on disk"
+        for options, last in (([], checked),
+                              (["--verify"], "Checked: 7 records in 2 mailboxes, on disk and "
+                                             "read back whole"),
+                              (["--verify", "--no-verify"], checked),
+                              (["--no-sync"], "Not flushed: 7 records in 2 mailboxes, not checked")):
+            with self.subTest(options=options):
+                out = self.path("out-" + "".join(options))
+                result = self.run_tool(*options, "-o", out, self.path("src"))
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertEqual(result.stderr.decode().splitlines()[-1], last)
+                self.assertEqual(len(read_mbox(os.path.join(out, self.mirror("src", "Acct", "Inbox")))), 5)
+
 
 if __name__ == "__main__":
     unittest.main()

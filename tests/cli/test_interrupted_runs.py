@@ -160,6 +160,18 @@ class InterruptedRunTest(CliTestCase):
                 self.assert_big_record_whole()
                 os.remove(self.box)
 
+    def test_a_signal_during_the_last_record_is_reported(self):
+        for path in self.after:
+            os.remove(path)
+        status, report = self.interrupt(signal.SIGTERM)
+        self.assertEqual(status, 143, report)
+        self.assertEqual(report_lines(report)[-2],
+                         "emlx2mbox: interrupted by SIGTERM; 0 of 3 messages not converted")
+        self.assertEqual(report.splitlines()[-1],
+                         "Checked: 3 records in 1 mailbox, in place and on disk")
+        self.assert_summary(report.encode(), converted=3, mailboxes=1)
+        self.assert_big_record_whole()
+
     def test_a_signal_during_the_walk_is_reported_and_an_ignored_one_stays_ignored(self):
         # A folder that the walk takes a while to list: each entry a link at the head of a long
         # chain of links (each link is followed to see whether it names a file).

@@ -166,6 +166,38 @@ class LinksTest(CliTestCase):
         box = os.path.join(self.path("out"), os.path.relpath(self.path("src"), "/"), "src.mbox")
         self.assert_same_messages(read_mbox(box), [real])
 
+    def test_no_folder_under_the_destination_is_taken_through_a_link(self):
+        rng = random.Random(6)
+        inside = write_file(self.path("src", "A", "1.emlx"), emlx_bytes(make_message(1, rng)))
+        other = write_file(self.path("src", "B", "2.emlx"), emlx_bytes(make_message(2, rng)))
+        mirror = self.path("out", os.path.relpath(self.path("src"), "/"))
+        os.makedirs(mirror)
+        os.makedirs(self.path("elsewhere"))
+        os.symlink(self.path("elsewhere"), os.path.join(mirror, "A"))  # one above the mailbox
+        result = self.run_tool("-o", "out", "src")
+        self.assertEqual(result.returncode, 1, result.stderr)
+        link = os.path.join(mirror, "A")
+        self.assertEqual(report_lines(result.stderr.decode())[0],
+                         f"{inside}: cannot create output folder {link}/: a symbolic link "
+                         f"stands in the way: {link}, not followed")
+        self.assert_summary(result.stderr, converted=1, failed=1, mailboxes=1)
+        self.assertEqual(os.listdir(self.path("elsewhere")), [])
+        self.assert_same_messages(read_mbox(os.path.join(mirror, "B", "B.mbox")), [other])
+
+    def test_links_to_folders_are_told_as_skipped(self):
+        rng = random.Random(5)
+        message = write_file(self.path("src", "1.emlx"), emlx_bytes(make_message(1, rng)))
+        write_file(self.path("elsewhere", "2.emlx"), emlx_bytes(make_message(2, rng)))
+        os.symlink(self.path("elsewhere"), self.path("src", "Old"))
+        result = self.run_tool("-o", "out", "src")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(report_lines(result.stderr.decode())[0],
+                         f"skipped: {self.path('src', 'Old')}: a symbolic link to a folder, "
+                         "not followed")
+        self.assert_summary(result.stderr, converted=1, skipped=1, mailboxes=1)
+        box = os.path.join(self.path("out"), os.path.relpath(self.path("src"), "/"), "src.mbox")
+        self.assert_same_messages(read_mbox(box), [message])
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -47,13 +47,15 @@ class LyingFilesTest(CliTestCase):
         message = make_message(1, self.rng)
         body = message + plist(flags=1, date_received=1700000000)
         n = len(message)
-        files = [write_file(self.path("src", f"{number}.emlx"), b"%d\n" % count + data)
+        files = [write_file(self.path("src", f"{number}.emlx"),
+                            (count if isinstance(count, bytes) else b"%d" % count) + b"\n" + data)
                  for number, (count, data) in enumerate([
                      (n + 5000, message),  # past the end, no list
                      (0, body),
                      (n // 2, body),  # a store whose line ends were made longer
                      (n, body),
                      (n + 50, body),  # into the list: one whose line ends were made shorter
+                     (b"-5", body),  # no byte count: the line is left out, not the message's
                  ], start=1)]
         result = self.run_tool("--flags", "-o", "out", *files)
         self.assertEqual(result.returncode, 0, result.stderr)
@@ -63,13 +65,14 @@ class LyingFilesTest(CliTestCase):
             f"warning: {files[1]}: count line says 0 bytes, {to_list}",
             f"warning: {files[2]}: count line says {n // 2} bytes, {to_list}",
             f"warning: {files[4]}: count line says {n + 50} bytes, {n} follow",
+            f'warning: {files[5]}: count line "-5" is no byte count: the line is left out',
         ])
-        self.assert_summary(result.stderr, converted=5, warnings=4, mailboxes=1)
+        self.assert_summary(result.stderr, converted=6, warnings=5, mailboxes=1)
         # Every record is the whole message, and the flags are read wherever the list starts.
         written = read_mbox(self.box)
         want = email.message_from_bytes(message)
-        self.assertEqual([decoded_parts(m) for _, m in written], [decoded_parts(want)] * 5)
-        self.assertEqual([m["Status"] for _, m in written], [None] + ["RO"] * 4)
+        self.assertEqual([decoded_parts(m) for _, m in written], [decoded_parts(want)] * 6)
+        self.assertEqual([m["Status"] for _, m in written], [None] + ["RO"] * 5)
 
     def test_a_file_holding_less_than_its_stated_size_warns(self):
         for target in SHORT_FILES:

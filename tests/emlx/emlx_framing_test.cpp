@@ -7,8 +7,9 @@
 #include <string>
 #include <utility>
 
-#include "emlx/message_file.h"
 #include "emlx/property_list.h"
+#include "message/message_file.h"
+#include "support/emlx_bytes.h"
 #include "support/temp_folder.h"
 
 namespace drovanta {
@@ -47,13 +48,32 @@ TEST(EmlxFraming, FirstLineThatIsNotACountTakesTheFileWhole) {
   for (const std::string& bytes :
        {std::string("Mime-Version: 1.0\nSubject: x\n\nbody\n"), std::string("12a\nSubject: x\n"),
         std::string("1 2\nSubject: x\n"), std::string("\nSubject: x\n"), std::string("   \nx\n"),
-        std::string("-5\nSubject: x\n"), std::string("42"), std::string()}) {
+        std::string("42"), std::string()}) {
     SCOPED_TRACE(bytes);
     const EmlxFrame frame = FrameEmlx(bytes, true);
     EXPECT_FALSE(frame.framed);
     EXPECT_EQ(frame.messageBegin, 0u);
     EXPECT_EQ(frame.messageLength, bytes.size());
     EXPECT_TRUE(frame.propertyList.empty());
+  }
+}
+
+// A count line gone wrong ("-5") is no message's first line: left out, with a warning, and the
+// rest framed as a file without a count line.
+TEST(EmlxFraming, ASignedCountLineIsBrokenAndLeftOut) {
+  const std::string message = "Subject: x\n\nbody\n";
+  for (const std::string line : {"-5", "+12", " -0 "}) {
+    SCOPED_TRACE(line);
+    for (const std::string& plist : {std::string(), kPlist}) {
+      const std::string bytes = line + "\r\n" + message + plist;
+      const EmlxFrame frame = FrameEmlx(bytes, true);
+      EXPECT_FALSE(frame.framed);
+      EXPECT_EQ(messageOf(bytes, frame), message);
+      EXPECT_EQ(frame.propertyList, plist);
+      EXPECT_EQ(CountLineWarning(bytes, frame, false),
+                "count line \"" + std::string(line == " -0 " ? "-0" : line) +
+                    "\" is no byte count: the line is left out");
+    }
   }
 }
 
@@ -92,7 +112,7 @@ TEST(EmlxFraming, PropertyListTextInsideACorrectlyCountedMessageStays) {
   // The message itself ends with a plist (say, a pasted one); the count is right and the real
   // list follows, so nothing of the message is cut.
   const std::string message = "Subject: x\n\n" + kPlist + "\n";
-  const std::string bytes = std::to_string(message.size()) + "\n" + message + kPlist;
+  const std::string bytes = testing::EmlxBytes(message) + kPlist;
   const EmlxFrame frame = FrameEmlx(bytes, true);
   EXPECT_EQ(messageOf(bytes, frame), message);
   EXPECT_EQ(frame.propertyList, kPlist);

@@ -1,7 +1,8 @@
-#include "emlx/apple_layout.h"
 #include "mbox/apple_mailbox_naming.h"
 
 #include <gtest/gtest.h>
+
+#include "mbox/apple_layout.h"
 
 namespace drovanta {
 namespace {

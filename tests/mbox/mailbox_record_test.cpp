@@ -22,6 +22,7 @@
 
 #include "mbox/message_text.h"
 #include "mbox/record_writer.h"
+#include "support/message_reading.h"
 #include "support/temp_folder.h"
 
 namespace drovanta {

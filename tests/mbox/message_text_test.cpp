@@ -10,6 +10,8 @@
 #include "emlx/apple_flags.h"
 #include "emlx/emlx_framing.h"
 #include "emlx/partial_message.h"
+#include "support/emlx_bytes.h"
+#include "support/message_reading.h"
 #include "support/temp_folder.h"
 
 namespace drovanta {
@@ -333,7 +335,7 @@ TEST(MessageTextFlagsTest, ExistingHeadersAreReplacedInEveryLineEndShape) {
   for (const std::string eol : {"\r\n", "\r", "\n"}) {
     const std::string message = "status: O" + eol + "Subject: s" + eol + "X-Status: AF" + eol +
                                 "\tfolded" + eol + eol + "Status: RO" + eol;
-    const std::string file = std::to_string(message.size()) + "\n" + message + plist;
+    const std::string file = testing::EmlxBytes(message) + plist;
     RecordOptions options;
     options.writeFlags = true;
     options.lineEnds = LineEnds::Lf;
@@ -399,7 +401,8 @@ TEST(MessageTextKernelCopyTest, UnchangedMessagesAreCopiedByTheKernelAndGiveTheS
       RecordOptions options;
       options.lineEnds = c.lineEnds;
       options.kernelCopy = kernelCopy;
-      MessageTextWriter writer(path, file, options);
+      const SourceMessage source = ReadSourceMessage(path, file, false);
+      MessageTextWriter writer(source, options);
       SpyOutput out;
       ASSERT_TRUE(writer.write(out, [&](std::uint64_t length) {
         reports[kernelCopy].push_back(length);
@@ -426,17 +429,18 @@ TEST(MessageTextKernelCopyTest, AFileCutWhileReadIsRefusedNotACrash) {
     MessageFile file;
     ASSERT_FALSE(file.open(path));
     ASSERT_TRUE(file.mapped());
-    EXPECT_FALSE(file.changedSize());
+    EXPECT_FALSE(file.changed());
     fs::resize_file(path, 1000000);
     RecordOptions options;
     options.kernelCopy = kernelCopy;
-    MessageTextWriter writer(path, file, options);
+    const SourceMessage source = ReadSourceMessage(path, file, false);
+    MessageTextWriter writer(source, options);
     SpyOutput out;
     EXPECT_FALSE(writer.write(out, {})) << kernelCopy;
     ASSERT_TRUE(writer.readFailure()) << kernelCopy;
     EXPECT_EQ(writer.readFailure()->path, path);
-    EXPECT_EQ(writer.readFailure()->reason, "the file changed size while it was read");
-    EXPECT_TRUE(file.changedSize());
+    EXPECT_EQ(writer.readFailure()->reason, "the file changed while it was read");
+    EXPECT_TRUE(file.changed());
   }
 }
 

@@ -8,6 +8,7 @@
 #include <locale>
 #include <string>
 
+#include "support/message_reading.h"
 #include "support/temp_folder.h"
 
 namespace drovanta {
@@ -75,7 +76,7 @@ TEST(BuildSeparatorLine, GoldenFiles) {
     ASSERT_NE(tab, std::string::npos) << row;
     const std::string name = row.substr(0, tab);
     SCOPED_TRACE(name);
-    const Outcome<std::string> line = BuildSeparatorLine((data / "input" / name).string());
+    const Outcome<std::string> line = SeparatorLineOf((data / "input" / name).string());
     ASSERT_TRUE(line.ok()) << describe(line.failure());
     EXPECT_EQ(*line, row.substr(tab + 1));
     ++checked;
@@ -87,11 +88,11 @@ TEST(BuildSeparatorLine, CorpusFiles) {
   const fs::path root = DROVANTA_CORPUS_DIR;
   ASSERT_TRUE(fs::is_directory(root)) << "no corpus at " << root;
   const fs::path messages = root / "partial-emlx-converter/test/__testdata/input/Messages";
-  const Outcome<std::string> full = BuildSeparatorLine((messages / "114862.emlx").string());
+  const Outcome<std::string> full = SeparatorLineOf((messages / "114862.emlx").string());
   ASSERT_TRUE(full.ok());
   EXPECT_EQ(*full, "From philipp@philippkatz.de Fri Jan 26 16:44:31 2018");
   const Outcome<std::string> japanese =
-      BuildSeparatorLine((messages / "465622.partial.emlx").string());
+      SeparatorLineOf((messages / "465622.partial.emlx").string());
   ASSERT_TRUE(japanese.ok());
   EXPECT_EQ(*japanese, "From jigyouka06@jsps.go.jp Wed May 24 08:28:19 2017");
 
@@ -104,7 +105,7 @@ TEST(BuildSeparatorLine, CorpusFiles) {
   const std::string copy = folder.write("badtime.emlx", testing::readFile(badTime));
   fs::last_write_time(copy, std::chrono::file_clock::from_sys(
                                 std::chrono::sys_seconds(std::chrono::seconds(1709312709))));
-  const Outcome<std::string> line = BuildSeparatorLine(copy);
+  const Outcome<std::string> line = SeparatorLineOf(copy);
   ASSERT_TRUE(line.ok());
   EXPECT_TRUE(line->ends_with(" Fri Mar 01 17:05:09 2024")) << *line;
 }
@@ -112,14 +113,14 @@ TEST(BuildSeparatorLine, CorpusFiles) {
 TEST(BuildSeparatorLine, FailuresNameThePathAndTheReason) {
   TempFolder folder;
   const std::string absent = (folder.path() / "gone.emlx").string();
-  const Outcome<std::string> missing = BuildSeparatorLine(absent);
+  const Outcome<std::string> missing = SeparatorLineOf(absent);
   ASSERT_FALSE(missing.ok());
   EXPECT_EQ(missing.failure().code, FailureCode::MessageMissing);
   EXPECT_EQ(describe(missing.failure()), absent + ": No such file or directory");
 
   const std::string directory = (folder.path() / "folder.emlx").string();
   fs::create_directories(directory);
-  const Outcome<std::string> unreadable = BuildSeparatorLine(directory);
+  const Outcome<std::string> unreadable = SeparatorLineOf(directory);
   ASSERT_FALSE(unreadable.ok());
   EXPECT_EQ(unreadable.failure().code, FailureCode::MessageUnreadable);
   EXPECT_EQ(describe(unreadable.failure()), directory + ": Is a directory");

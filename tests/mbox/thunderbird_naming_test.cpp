@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "emlx/apple_accounts.h"
+#include "mbox/apple_accounts.h"
 #include "support/temp_folder.h"
 
 namespace drovanta {

@@ -11,6 +11,7 @@
 
 #include "run/conversion_run.h"
 #include "run/parallel_run.h"
+#include "support/emlx_bytes.h"
 #include "support/recording_observer.h"
 #include "support/temp_folder.h"
 
@@ -30,7 +31,7 @@ std::string message(int n) {
                      lineEnd;
   for (int i = 0; i < n % 40; ++i) text += "line " + std::to_string(i) + lineEnd;
   if (n % 3 == 0) text += std::string("From the notes") + lineEnd;
-  return std::to_string(text.size()) + "\n" + text;
+  return testing::EmlxBytes(text);
 }
 
 // One folder of `count` messages (one mailbox), with problems among them: a missing file, an

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/emlx_bytes.h"
 #include "support/recording_observer.h"
 #include "support/temp_folder.h"
 
@@ -24,7 +25,7 @@ std::string emlx(int number, int lines) {
                         "@example.org>\r\nSubject: message " + std::to_string(number) +
                         "\r\nDate: Fri, 01 Mar 2024 17:05:09 +0000\r\n\r\n";
   for (int i = 0; i < lines; ++i) message += "From line " + std::to_string(i) + "\r\n";
-  return std::to_string(message.size()) + "\n" + message;
+  return testing::EmlxBytes(message);
 }
 
 // The reports a front-end sees, with only the last of each turn's read lengths: all that a

@@ -1,16 +1,17 @@
 #include "mbox/read_back.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <fstream>
+#include <cerrno>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "run/conversion_run.h"
+#include "run/disk_check_line.h"
 #include "run/parallel_run.h"
+#include "support/emlx_bytes.h"
 #include "support/recording_observer.h"
 #include "support/temp_folder.h"
 
@@ -25,91 +26,158 @@ std::string emlx(const std::string& subject) {
   const std::string message = "From: Ann <ann@example.com>\nSubject: " + subject +
                               "\nDate: Fri, 01 Mar 2024 17:05:09 +0000\n\nBody of " + subject +
                               "\n";
-  return std::to_string(message.size()) + "\n" + message;
+  return testing::EmlxBytes(message);
 }
 
-void overwrite(const std::string& path, const std::function<void(std::string&)>& change) {
-  std::string bytes = readFile(path);
-  change(bytes);
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+const std::string kEarlier = "From x@example.org Mon Jan 05 09:07:03 2026\nSubject: old\n\nold\n\n";
+
+// Three messages into Box/Box.mbox, which holds a record of an earlier run, and one into
+// Other/Other.mbox.
+struct Library {
+  TempFolder temp;
+  std::vector<std::string> rows = {
+      temp.write("Box/1.emlx", emlx("one")), temp.write("Box/2.emlx", emlx("two")),
+      temp.write("Box/3.emlx", emlx("three")), temp.write("Other/1.emlx", emlx("four"))};
+  std::string out = temp.str() + "/Out";
+  std::string box = out + temp.str() + "/Box/Box.mbox";
+  Library() { temp.write("Out" + temp.str() + "/Box/Box.mbox", kEarlier); }
+};
+
+// Rewrites the open mailbox's bytes, as a failing disk or a program that ignores the lock might.
+void change(int fd, const std::function<void(std::string&)>& how) {
+  std::string bytes(static_cast<std::size_t>(::lseek(fd, 0, SEEK_END)), '\0');
+  ASSERT_EQ(::pread(fd, bytes.data(), bytes.size(), 0), static_cast<ssize_t>(bytes.size()));
+  how(bytes);
+  ASSERT_EQ(::ftruncate(fd, 0), 0);
+  ASSERT_EQ(::pwrite(fd, bytes.data(), bytes.size(), 0), static_cast<ssize_t>(bytes.size()));
 }
 
-// Damage done to the mailbox after its last record was written and before the run reads it
-// back (while the writer still holds it open), as a failing disk or another program might.
+// Damage done to Box.mbox between the last write and the check (just before its flush), and
+// what the default check and the read back (--verify) make of it.
 struct Damage {
   const char* what;
   std::function<void(std::string&)> change;
-  bool differs;
-  long records;
+  const char* checked;   // how the default check tells it, "" for not at all
+  const char* readBack;  // the same with OnDisk::ReadBack
 };
 
-TEST(ReadBackTest, ARecordThatDiffersFromWhatWasWrittenFailsItsMailbox) {
-  const std::string earlier =
-      "From x@example.org Mon Jan 05 09:07:03 2026\nSubject: old\n\nold\n\n";
+TEST(DiskCheckTest, AMailboxNotAsTheRunLeftItFailsTheCheck) {
+  const auto secondRecord = [](const std::string& b) { return b.find("From ", b.find("one")); };
   const std::vector<Damage> damages = {
-      {"none", [](std::string&) {}, false, 4},
-      {"one byte of the second record", [](std::string& b) { b[b.find("Body of two")] = 'b'; },
-       true, 4},
-      {"the end cut off", [](std::string& b) { b.resize(b.size() - 3); }, true, 4},
-      {"a line inserted", [](std::string& b) { b.insert(b.find("Body of two"), "From y\n\n"); },
-       true, 5},
-      {"the earlier record changed", [](std::string& b) { b[b.find("old\n\n")] = 'O'; }, false, 4},
+      {"none", [](std::string&) {}, "", ""},
+      {"one byte of the second record", [](std::string& b) { b[b.find("Body of two")] = 'b'; }, "",
+       "1 of the 3 records this run wrote differs from what was written"},
+      {"the end cut off", [](std::string& b) { b.resize(b.size() - 3); }, "bytes long, not the",
+       "bytes long, not the"},
+      {"the second record moved by a byte",
+       [&](std::string& b) {
+         const std::size_t at = secondRecord(b);
+         b = b.substr(0, at) + '\n' + b.substr(at, b.size() - at - 1);
+       },
+       "2 of the 3 records this run wrote no longer start where they were put",
+       "no longer start where they were put"},
+      {"the earlier record changed", [](std::string& b) { b[b.find("old\n\n")] = 'O'; }, "", ""},
       {"another record after ours",
-       [](std::string& b) { b += "From z@example.org Mon Jan 05 09:07:03 2026\n\nz\n\n"; }, false,
-       5},
+       [](std::string& b) { b += "From z@example.org Mon Jan 05 09:07:03 2026\n\nz\n\n"; },
+       "bytes long, not the", "bytes long, not the"},
   };
   for (const Damage& damage : damages) {
-    SCOPED_TRACE(damage.what);
-    TempFolder temp;
-    VectorRowSource rows(
-        {temp.write("Box/1.emlx", emlx("one")), temp.write("Box/2.emlx", emlx("two")),
-         temp.write("Box/3.emlx", emlx("three")), temp.write("Other/1.emlx", emlx("four"))});
-    const std::string out = temp.str() + "/Out";
-    const std::string box = out + temp.str() + "/Box/Box.mbox";
-    temp.write("Out" + temp.str() + "/Box/Box.mbox", earlier);
-    class Damaging : public RecordingObserver {
-     public:
-      Damaging(std::string box, const Damage& damage) : box_(std::move(box)), damage_(damage) {}
-      void turnFinished(long row) override {
-        RecordingObserver::turnFinished(row);
-        if (row == 2) overwrite(box_, damage_.change);
+    for (const OnDisk onDisk : {OnDisk::Checked, OnDisk::ReadBack}) {
+      const bool readBack = onDisk == OnDisk::ReadBack;
+      SCOPED_TRACE(std::string(damage.what) + (readBack ? ", read back" : ""));
+      Library library;
+      RecordingObserver observer;
+      RunOptions options;
+      options.onDisk = onDisk;
+      int flushes = 0;
+      options.flushCall = [&](int fd) {
+        if (flushes++ == 0) change(fd, damage.change);  // Box.mbox comes first
+        return ::fdatasync(fd);
+      };
+      VectorRowSource rows(library.rows);
+      const RunSummary summary = RunConversion(rows, library.out, observer, options);
+      const std::string expected = readBack ? damage.readBack : damage.checked;
+      EXPECT_EQ(flushes, 2);
+      EXPECT_EQ(summary.converted, 4);
+      EXPECT_EQ(summary.checked.mailboxes, 2);
+      ASSERT_EQ(summary.checked.differing.size(), expected.empty() ? 0u : 1u);
+      EXPECT_EQ(summary.succeeded(), expected.empty());
+      if (expected.empty()) {
+        EXPECT_EQ(summary.checked.records, 4);
+        EXPECT_EQ(summary.checked.readBack, readBack ? 4 : 0);
+        EXPECT_EQ(DiskCheckLine(summary),
+                  readBack ? "Checked: 4 records in 2 mailboxes, on disk and read back whole"
+                           : "Checked: 4 records in 2 mailboxes, in place and on disk");
+        continue;
       }
-
-     private:
-      std::string box_;
-      const Damage& damage_;
-    } observer(box, damage);
-    RunOptions options;
-    options.readBack = true;
-    const RunSummary summary = RunConversion(rows, out, observer, options);
-    EXPECT_TRUE(summary.readBack.done);
-    EXPECT_EQ(summary.converted, 4);
-    EXPECT_EQ(summary.readBack.mailboxes, 2);
-    EXPECT_EQ(summary.readBack.records, damage.records + 1);
-    ASSERT_EQ(summary.readBack.differing.size(), damage.differs ? 1u : 0u);
-    EXPECT_EQ(summary.succeeded(), !damage.differs);
-    if (damage.differs) {
-      EXPECT_EQ(summary.readBack.differing[0].path, box);
-      EXPECT_EQ(summary.readBack.differing[0].code, FailureCode::ReadBackDiffers);
+      const Failure& differing = summary.checked.differing[0];
+      EXPECT_EQ(differing.path, library.box);
+      EXPECT_EQ(differing.code, FailureCode::ReadBackDiffers);
+      EXPECT_NE(differing.reason.find(expected), std::string::npos) << differing.reason;
+      EXPECT_EQ(DiskCheckLine(summary).substr(DiskCheckLine(summary).find(',')), ", 1 differs");
     }
   }
 }
 
-// The parallel run reads each group's mailboxes back on its worker and adds the findings up.
-TEST(ReadBackTest, TheParallelRunAddsUpWhatEachWorkerReadBack) {
-  TempFolder temp;
-  std::vector<std::string> rows;
-  for (const char* path : {"A/1.emlx", "A/2.emlx", "B/1.emlx", "C/1.emlx"}) {
-    rows.push_back(temp.write(path, emlx(path)));
+// A mailbox that cannot be flushed loses what the run added to it, and its messages fail; the
+// run goes on with the next mailbox, in the serial and the parallel run alike.
+TEST(DiskCheckTest, AFailedFlushRemovesTheMailboxsNewRecordsAndFailsTheirMessages) {
+  for (const unsigned jobs : {1u, 2u}) {
+    SCOPED_TRACE(jobs);
+    Library library;
+    RecordingObserver observer;
+    RunOptions options;
+    std::string failedPath;
+    options.flushCall = [&](int fd) {
+      char path[4096];
+      const std::string link = "/proc/self/fd/" + std::to_string(fd);
+      const ssize_t length = ::readlink(link.c_str(), path, sizeof path);
+      if (std::string(path, length > 0 ? static_cast<std::size_t>(length) : 0u)
+              .ends_with("Box.mbox")) {
+        errno = EIO;
+        return -1;
+      }
+      return ::fdatasync(fd);
+    };
+    const RunSummary summary =
+        RunConversionInParallel(library.rows, library.out, observer, options, jobs);
+    EXPECT_EQ(summary.converted, 1);
+    EXPECT_EQ(summary.failed, 3);
+    ASSERT_EQ(summary.failures.size(), 1u);
+    EXPECT_EQ(describe(summary.failures[0]),
+              library.box +
+                  ": not flushed to the disk: Input/output error; the last 3 records written to "
+                  "it were removed");
+    EXPECT_EQ(readFile(library.box), kEarlier);
+    EXPECT_EQ(DiskCheckLine(summary), "Checked: 1 record in 1 mailbox, in place and on disk");
   }
+}
+
+// A stop that comes while the mailboxes are flushed and checked ends the check (the flush is
+// done all the same), and the run ends before its next row.
+TEST(DiskCheckTest, AStopEndsTheCheckButNotTheFlush) {
+  Library library;
   RecordingObserver observer;
+  StopRequest stop;
   RunOptions options;
-  options.readBack = true;
-  const RunSummary summary =
-      RunConversionInParallel(rows, temp.str() + "/Out", observer, options, 2);
-  EXPECT_EQ(summary.readBack.mailboxes, 3);
-  EXPECT_EQ(summary.readBack.records, 4);
-  EXPECT_TRUE(summary.readBack.done && summary.readBack.differing.empty());
+  options.onDisk = OnDisk::ReadBack;
+  options.stop = &stop;
+  options.flushCall = [&](int fd) {
+    stop.request(2);
+    stop.request(2);  // a second request: even the check of a stopped run ends
+    return ::fdatasync(fd);
+  };
+  VectorRowSource rows(library.rows);
+  const RunSummary summary = RunConversion(rows, library.out, observer, options);
+  EXPECT_TRUE(summary.stopped);
+  EXPECT_EQ(summary.converted, 3);
+  EXPECT_EQ(summary.notReached, 1);
+  EXPECT_TRUE(summary.checked.stopped);
+  EXPECT_EQ(summary.checked.records, 0);
+  EXPECT_EQ(DiskCheckLine(summary),
+            "Checked until the stop: 0 records in 1 mailbox, in place and on disk; 0 read back "
+            "whole");
+  EXPECT_EQ(readFile(library.box).find(kEarlier), 0u);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "mbox/apple_mailbox_naming.h"
 #include "run/conversion_run.h"
+#include "support/emlx_bytes.h"
 #include "support/temp_folder.h"
 
 namespace drovanta {
@@ -21,14 +22,8 @@ using testing::TempFolder;
 
 const fs::path kCorpus = DROVANTA_CORPUS_DIR;
 
-std::string plist(std::uint64_t flags) {
-  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
-         "\t<key>flags</key>\n\t<integer>" +
-         std::to_string(flags) + "</integer>\n</dict>\n</plist>\n";
-}
-
 std::string emlx(const std::string& message, std::uint64_t flags = 8590195713) {
-  return std::to_string(message.size()) + "        \n" + message + plist(flags);
+  return testing::EmlxBytes(message, flags);
 }
 
 // Base64-like lines of 76 characters up to about `size` bytes, each ended by `lineEnd`.

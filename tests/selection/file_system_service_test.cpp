@@ -48,7 +48,7 @@ TEST(DiskFileSystem, ListsInNaturalOrderAndSeparatesFoldersFromFiles) {
   EXPECT_EQ(*folders, (Names{"Archive", "Inbox9", "Inbox10"}));
 }
 
-TEST(DiskFileSystem, SkipsLinksToFoldersButKeepsLinksToFiles) {
+TEST(DiskFileSystem, TellsLinksToFoldersButKeepsLinksToFiles) {
   testing::TempFolder temp;
   temp.write("real.emlx", "x");
   fs::create_directory(temp.path() / "Sub");
@@ -75,7 +75,8 @@ TEST(DiskFileSystem, SkipsLinksToFoldersButKeepsLinksToFiles) {
   }
   EXPECT_EQ(special, (Names{"10.emlx: a symbolic link to a named pipe (FIFO)",
                             "dangling.emlx: a symbolic link to nothing",
-                            "loop.emlx: a symbolic link loop", "pipe.emlx: a named pipe (FIFO)"}));
+                            "loop.emlx: a symbolic link loop", "pipe.emlx: a named pipe (FIFO)",
+                            "up: a symbolic link to a folder, not followed"}));
 }
 
 // Subfolders and files come from one read of the folder; the files are kept only for the

@@ -1,5 +1,5 @@
-// The fixtures of the message reader's tests: each case writes a message file and reads it
-// back through MailMessage, the way the separator line reads it.
+// The fixtures of the message reader's tests: each case writes a message file and reads its
+// sender and date back as a run reads them (emlx/source_reading.h).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,12 +10,39 @@
 #include <ostream>
 #include <string>
 
-#include "emlx/mail_message.h"
+#include "emlx/source_reading.h"
+#include "message/message_file.h"
 #include "support/temp_folder.h"
 
 namespace drovanta::testing {
 
 namespace fs = std::filesystem;
+
+// A message file's sender and date, read as a run reads them.
+class MailMessage {
+ public:
+  // False when the file cannot be opened or read; the reason is in loadError().
+  bool LoadFromFile(const std::string& path) {
+    read_ = SourceMessage{};
+    MessageFile file;
+    if (MaybeFailure failure = file.open(path)) {
+      loadError_ = failure->reason;
+      return false;
+    }
+    read_ = ReadSourceMessage(path, file, false);
+    loadError_.clear();
+    return true;
+  }
+  const std::string& loadError() const { return loadError_; }
+  std::string SenderAddress() const {
+    return read_.sender.empty() ? "MAILER-DAEMON" : read_.sender;
+  }
+  UtcDateTime MessageDate() const { return read_.date; }
+
+ private:
+  SourceMessage read_;
+  std::string loadError_;
+};
 
 struct Fields {
   int year, month, day, hour, minute, second;

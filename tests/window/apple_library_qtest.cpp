@@ -9,6 +9,7 @@
 #include <map>
 #include <set>
 
+#include "support/emlx_bytes.h"
 #include "support/temp_folder.h"
 #include "window/conversion_options.h"
 #include "window/window_layout.h"
@@ -30,10 +31,7 @@ std::string emlx(int number, std::uint64_t flags) {
   const std::string message = "From: Ann <ann@example.com>\nSubject: s" + std::to_string(number) +
                               "\nDate: Fri, 01 Mar 2024 17:05:09 +0000\nMessage-ID: <s" +
                               std::to_string(number) + "@example.com>\n\nBody\n";
-  return std::to_string(message.size()) + "\n" + message +
-         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
-         "\t<key>flags</key>\n\t<integer>" +
-         std::to_string(flags) + "</integer>\n</dict>\n</plist>\n";
+  return drovanta::testing::EmlxBytes(message, flags);
 }
 
 // A library of one era: message file below the tree -> its mailbox below the destination with
@@ -142,10 +140,11 @@ class AppleLibraryTest : public QObject {
             QCOMPARE(files.size(), era.messages.size());  // one per Messages folder
             for (const std::string& file : files) QVERIFY(file.ends_with("/Messages.mbox"));
           }
-          QVERIFY2(
-              text.ends_with("\r\nRead back: " + std::to_string(paths.size()) + " records in " +
-                             std::to_string(files.size()) + " mailboxes, all whole."),
-              text.c_str());
+          QVERIFY2(text.ends_with("\r\nChecked: " + std::to_string(paths.size()) + " records in " +
+                                  std::to_string(files.size()) +
+                                  (files.size() == 1 ? " mailbox" : " mailboxes") +
+                                  ", in place and on disk."),
+                   text.c_str());
           for (const std::string& file : files) {
             const std::string bytes = readFile(out / file);
             QCOMPARE(bytes.find("\nStatus: RO\nX-Status: F\n") != std::string::npos, keepState);

@@ -7,8 +7,10 @@
 #include <QDir>
 #include <QLabel>
 #include <QProcess>
+#include <QTimer>
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 
 #include "support/temp_folder.h"
 #include "window/completion_message.h"
@@ -137,7 +139,7 @@ class ConversionCommandTest : public QObject {
                                    "successfully exported to .mbox format (Compatible for "
                                    "Entourage, Thunderbird, Eudora, Mac Mail).\r\n\r\n"
                                    "Mailboxes: Inbox\r\n"
-                                   "Read back: 3 records in 1 mailboxes, all whole."));
+                                   "Checked: 3 records in 1 mailbox, in place and on disk."));
     QVERIFY(box.icon == MessageIcon::Information && box.buttons == MessageButtons::Ok);
 
     // One mailbox for the source folder, holding the three records in list order.
@@ -251,8 +253,9 @@ class ConversionCommandTest : public QObject {
         static_cast<long>(readMailbox(inboxMailbox(tree, tree.str() + "/Out")).size());
     const std::string readBack =
         converted == 0 ? std::string()
-                       : "\r\n\r\nMailboxes: Inbox\r\nRead back: " + std::to_string(converted) +
-                             " records in 1 mailboxes, all whole.";
+                       : "\r\n\r\nMailboxes: Inbox\r\nChecked: " + std::to_string(converted) +
+                             (converted == 1 ? " record" : " records") +
+                             " in 1 mailbox, in place and on disk.";
     QCOMPARE(window.platform.boxes[2].text,
              "Converting was stopped.\r\n" + std::to_string(converted) +
                  " message(s) converted, 0 message(s) failed, " + std::to_string(40 - converted) +
@@ -624,7 +627,35 @@ class ConversionCommandTest : public QObject {
                qPrintable(QString("ended by signal %1").arg(child.exitCode())));
     }
   }
+
+  // A signal that comes before Qt has started (the handlers are installed first) ends the
+  // program through its own ending, not outright.
+  void aSignalBeforeTheWindowExistsEndsTheProgramItsOwnWay() {
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("DROVANTA_SIGNAL_FIRST_IN_CHILD", "1");
+    child.setProcessEnvironment(environment);
+    child.start(QCoreApplication::applicationFilePath(), {});
+    QVERIFY(child.waitForFinished(60000));
+    QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+    QCOMPARE(child.exitCode(), SIGTERM);
+    QCOMPARE(child.readAllStandardOutput(), QByteArray("ended by 15\n"));
+  }
 };
+
+// The child of the early signal test: SIGTERM comes at once, as the program's own main starts.
+int signalledFirstInChild(int argc, char** argv) {
+  EndingSignals::installFirst();
+  ::raise(SIGTERM);
+  QApplication app(argc, argv);
+  EndingSignals endingSignals([](int signal) {
+    std::printf("ended by %d\n", signal);
+    std::fflush(stdout);
+    EndingSignals::endAsSignalled(signal);
+  });
+  QTimer::singleShot(30000, &app, &QCoreApplication::quit);
+  return app.exec();
+}
 
 // The child of the signal test: the window converts <tree>/Mail/Inbox into <tree>/Out with the
 // program's own signal handling.
@@ -646,6 +677,9 @@ int convertInChild(int argc, char** argv, const std::string& tree) {
 }
 
 int main(int argc, char** argv) {
+  if (std::getenv("DROVANTA_SIGNAL_FIRST_IN_CHILD") != nullptr) {
+    return signalledFirstInChild(argc, argv);
+  }
   if (const char* tree = std::getenv("DROVANTA_CONVERT_IN_CHILD")) {
     return convertInChild(argc, argv, tree);
   }

@@ -237,6 +237,8 @@ class SelectedFilesTest : public QObject {
     }
     const std::string root = tree.str() + "/In";
     QCOMPARE(::mkfifo((root + "/C/5.emlx").c_str(), 0600), 0);  // never opened, but named
+    tree.write("Elsewhere/7.emlx", "x");
+    fs::create_directory_symlink(tree.str() + "/Elsewhere", root + "/E");  // not searched, named
     WindowFixture window;
     window.platform.queueFolder(root);
     // Once the walk has listed In (the pointer shows it has begun; In's subfolders are queued
@@ -255,6 +257,7 @@ class SelectedFilesTest : public QObject {
     QCOMPARE(text, "Some files could not be searched.\r\n" + root +
                        "/B\\x1b[2J/: cannot list the folder: No such file or directory\r\n" + root +
                        "/D/: cannot list the folder: No such file or directory\r\n" + root +
+                       "/E: a symbolic link to a folder, not followed\r\n" + root +
                        "/C/5.emlx: not a regular file but a named pipe (FIFO), not added");
     QVERIFY(window.platform.boxes[0].icon == MessageIcon::Exclamation);
     QCOMPARE(window.platform.boxes[1].text, std::string("2 Files Added to List."));

@@ -1,4 +1,4 @@
-#include "emlx/mapped_file_guard.h"
+#include "message/mapped_file_guard.h"
 
 #include <signal.h>
 #include <sys/mman.h>

@@ -1,4 +1,4 @@
-#include "emlx/message_file.h"
+#include "message/message_file.h"
 
 #include <gtest/gtest.h>
 
@@ -40,7 +40,7 @@ TEST(MessageFileTest, EveryMappingIsGuardedWhateverTheirNumber) {
   std::thread other(readPastTheEnd, 1, 2);
   readPastTheEnd(0, 2);
   other.join();
-  for (std::size_t i = 0; i < kFiles; ++i) EXPECT_TRUE(files[i]->changedSize()) << i;
+  for (std::size_t i = 0; i < kFiles; ++i) EXPECT_TRUE(files[i]->changed()) << i;
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "emlx/mapped_file_guard.h"
+#include "message/mapped_file_guard.h"
 #include "shellutil/failure.h"
 
 namespace drovanta {
@@ -41,10 +41,10 @@ class MessageFile {
   std::size_t statedSize() const { return stated_; }
   // True when the file is mapped: large enough that the kernel should copy it file to file.
   bool mapped() const { return mapping_ != nullptr; }
-  // True when the file is no longer as long as it was when opened (another program cut or
-  // replaced it): what was read from it cannot be trusted. Bytes read past its new end read
-  // as zeros rather than end the program.
-  bool changedSize() const;
+  // True when the file is no longer as long as it was when opened, or was written since (its
+  // change time moved): another program cut, rewrote or replaced it, and what was read from it
+  // cannot be trusted. Bytes read past a new end read as zeros rather than end the program.
+  bool changed() const;
 
   // Asks for the pages of [begin, end) ahead of a scan, and lets go of those a scan is done
   // with. Both are hints: the bytes stay readable either way.
@@ -63,6 +63,8 @@ class MessageFile {
   std::string_view bytes_ = "";             // never a null pointer: C functions may be given it
   std::int64_t modified_ = 0;
   std::size_t stated_ = 0;
+  std::int64_t changeSeconds_ = 0;  // the change time when opened
+  long changeNanoseconds_ = 0;
 };
 
 }  // namespace drovanta

@@ -1,4 +1,4 @@
-#include "emlx/binary_quoted_printable.h"
+#include "message/binary_quoted_printable.h"
 
 #include <cstring>
 

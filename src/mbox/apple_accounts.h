@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "emlx/apple_layout.h"
+#include "mbox/apple_layout.h"
 #include "shellutil/failure.h"
 
 namespace drovanta {

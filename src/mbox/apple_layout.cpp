@@ -1,28 +1,21 @@
-#include "emlx/apple_layout.h"
+#include "mbox/apple_layout.h"
 
 #include <algorithm>
 #include <limits>
 #include <string_view>
 #include <utility>
 
+#include "shellutil/ascii_case.h"
+
 namespace drovanta {
 namespace {
-
-bool EndsWithNoCase(std::string_view text, std::string_view ending) {
-  if (text.size() < ending.size()) return false;
-  const auto tail = text.substr(text.size() - ending.size());
-  return std::equal(tail.begin(), tail.end(), ending.begin(), [](char a, char b) {
-    const char lower = (a >= 'A' && a <= 'Z') ? static_cast<char>(a - 'A' + 'a') : a;
-    return lower == b;
-  });
-}
 
 // The mailbox name of a folder ("INBOX" for "INBOX.mbox" or "INBOX.mbox.noindex"), or nullopt
 // when the folder is not a mailbox. A bare ".mbox" has no name and does not count.
 std::optional<std::string> MailboxName(std::string_view folder) {
   for (std::string_view suffix : {std::string_view(".mbox"), std::string_view(".mbox.noindex"),
                                   std::string_view(".imapmbox")}) {
-    if (folder.size() > suffix.size() && EndsWithNoCase(folder, suffix)) {
+    if (folder.size() > suffix.size() && EndsWithIgnoringAsciiCase(folder, suffix)) {
       return std::string(folder.substr(0, folder.size() - suffix.size()));
     }
   }

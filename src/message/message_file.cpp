@@ -1,4 +1,4 @@
-#include "emlx/message_file.h"
+#include "message/message_file.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -53,6 +53,8 @@ MaybeFailure MessageFile::open(const std::string& path, std::size_t readLimit) {
     return Failure{FailureCode::MessageUnreadable, path, "not a regular file"};
   }
   modified_ = static_cast<std::int64_t>(status.st_mtime);
+  changeSeconds_ = static_cast<std::int64_t>(status.st_ctim.tv_sec);
+  changeNanoseconds_ = status.st_ctim.tv_nsec;
   const auto size = static_cast<std::size_t>(status.st_size);
   stated_ = size;
   if (size == 0) return std::nullopt;
@@ -97,11 +99,13 @@ MaybeFailure MessageFile::readInto(const std::string& path, char* into, std::siz
   return std::nullopt;
 }
 
-bool MessageFile::changedSize() const {
+bool MessageFile::changed() const {
   if (guard_ && guard_->cut()) return true;
   struct stat status {};
   return fd_ >= 0 && ::fstat(fd_, &status) == 0 &&
-         static_cast<std::size_t>(status.st_size) != stated_;
+         (static_cast<std::size_t>(status.st_size) != stated_ ||
+          static_cast<std::int64_t>(status.st_ctim.tv_sec) != changeSeconds_ ||
+          status.st_ctim.tv_nsec != changeNanoseconds_);
 }
 
 void MessageFile::prefetch(std::size_t begin, std::size_t end) const {

@@ -1,4 +1,4 @@
-#include "emlx/part_encoding.h"
+#include "message/part_encoding.h"
 
 #include <gmime/gmime.h>
 #include <unistd.h>
@@ -7,8 +7,8 @@
 #include <cstring>
 #include <vector>
 
-#include "emlx/binary_quoted_printable.h"
-#include "emlx/part_store.h"
+#include "message/binary_quoted_printable.h"
+#include "message/file_handle.h"
 
 namespace drovanta {
 namespace {

@@ -1,8 +1,10 @@
-#include "emlx/apple_flags.h"
+#include "mbox/flag_headers.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+
+#include "emlx/apple_flags.h"
 
 namespace drovanta {
 namespace {
@@ -32,7 +34,7 @@ TEST(AppleFlagsTest, CorpusValuesAndSingleBitsDecode) {
       {0x357ULL, "RO", "AFTD", "3007"},                               // all seven
   };
   for (const auto& c : cases) {
-    const AppleMessageState state = DecodeAppleFlags(c.flags);
+    const MessageState state = DecodeAppleFlags(c.flags);
     EXPECT_EQ(StatusValue(state), c.status) << c.flags;
     EXPECT_EQ(XStatusValue(state), c.xStatus) << c.flags;
     EXPECT_EQ(MozillaStatusValue(state), c.mozilla) << c.flags;
@@ -40,8 +42,9 @@ TEST(AppleFlagsTest, CorpusValuesAndSingleBitsDecode) {
 }
 
 TEST(AppleFlagsTest, HeaderLinesLeaveOutAnEmptyXStatus) {
-  EXPECT_EQ(FlagHeaderLines(8623750272ULL, "\r\n"), "Status: O\r\nX-Mozilla-Status: 0000\r\n");
-  EXPECT_EQ(FlagHeaderLines(0x357ULL, "\n"),
+  EXPECT_EQ(FlagHeaderLines(DecodeAppleFlags(8623750272ULL), "\r\n"),
+            "Status: O\r\nX-Mozilla-Status: 0000\r\n");
+  EXPECT_EQ(FlagHeaderLines(DecodeAppleFlags(0x357ULL), "\n"),
             "Status: RO\nX-Status: AFTD\nX-Mozilla-Status: 3007\n");
 }
 

@@ -1,4 +1,4 @@
-#include "emlx/apple_accounts.h"
+#include "mbox/apple_accounts.h"
 
 #include <plist/plist.h>
 

@@ -4,13 +4,10 @@
 #include <functional>
 #include <string_view>
 
-#include "emlx/message_piece.h"
+#include "message/message_piece.h"
 #include "shellutil/failure.h"
 
 namespace drovanta {
-
-// Takes the next bytes of a rebuilt message; false stops the stream.
-using PartSink = std::function<bool(std::string_view)>;
 
 // Reads the file of a part piece by piece and hands on what goes in place of the part's body:
 // an .emlxpart file's bytes with the message's line ends `lineEnd`, an attachment

@@ -1,10 +1,15 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace drovanta {
+
+// Takes the next bytes of a rebuilt message; false stops the stream.
+using PartSink = std::function<bool(std::string_view)>;
 
 // One piece of a rebuilt partial message, in the order they are written.
 struct MessagePiece {
