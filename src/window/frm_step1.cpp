@@ -4,6 +4,8 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -12,6 +14,7 @@
 #include <QShortcut>
 #include <QStyle>
 #include <QTimer>
+#include <QUrl>
 #include <QWindow>
 #include <ctime>
 #include <exception>
@@ -101,6 +104,14 @@ QFont fontFor(ControlFont font) {
   result.setWeight(font == ControlFont::Bold || font == ControlFont::Title ? QFont::Bold
                                                                            : QFont::Normal);
   return result;
+}
+
+// The guide installed with the program (share/doc under the program's prefix) as a file
+// address; the web address where there is none, as in a build folder.
+std::string HelpTarget() {
+  const QFileInfo guide(QCoreApplication::applicationDirPath() + "/" DROVANTA_INSTALLED_GUIDE);
+  if (!guide.isFile()) return kHelpAddress;
+  return QUrl::fromLocalFile(guide.canonicalFilePath()).toString().toStdString();
 }
 
 }  // namespace
@@ -410,10 +421,11 @@ void frmStep1::CmdConvert2PDF_Click() {
 
 void frmStep1::CmdHelp_Click() {
   runCommand([this] {
-    if (ShellOpen(platform_, kHelpAddress)) return;
+    const std::string target = HelpTarget();
+    if (ShellOpen(platform_, target)) return;
     // Without a browser the user still learns where the page is.
     platform_.messageBox(
-        {std::string("The help page could not be opened. Its address is:\r\n") + kHelpAddress,
+        {std::string("The help page could not be opened. Its address is:\r\n") + target,
          kApplicationTitle, MessageButtons::Ok, MessageIcon::Information, MessageAnswer::Ok});
   });
 }

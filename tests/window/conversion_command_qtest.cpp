@@ -92,7 +92,7 @@ class ConversionCommandTest : public QObject {
 
  private slots:
   void initTestCase() {
-    if (!fs::exists(kCorpus / "3.emlx")) QSKIP("the real message corpus is not present");
+    QVERIFY2(fs::exists(kCorpus / "3.emlx"), "the real message corpus is not present");
   }
 
   void cancelledDestinationTouchesNothing() {
@@ -400,9 +400,9 @@ class ConversionCommandTest : public QObject {
     const Strings paths = {
         copyThreeMessages(tree)[0],
         tree.write("Mail/Inbox/114893.partial.emlx", drovanta::testing::readFile(stub)),
-        tree.write(
-            "Mail/Inbox/._1.emlx",
-            std::string("\x00\x05\x16\x07\x00\x02\x00\x00Mac OS X", 24) + std::string(64, '\0'))};
+        tree.write("Mail/Inbox/._1.emlx",
+                   std::string("\x00\x05\x16\x07\x00\x02\x00\x00Mac OS X        ", 24) +
+                       std::string(64, '\0'))};
     WindowFixture window;
     fillList(window, paths);
     window.platform.queueFolder(tree.str() + "/Out");
