@@ -4,12 +4,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <iterator>
-#include <limits>
-#include <memory>
-#include <string>
 #include <string_view>
+
+#include "message/property_list_dictionary.h"
 
 namespace drovanta {
 
@@ -19,15 +17,6 @@ namespace {
 constexpr std::string_view kMessageKeys[] = {"color",         "conversation-id", "date-last-viewed",
                                              "date-received", "date-sent",       "flags",
                                              "remote-id"};
-
-struct PlistDeleter {
-  void operator()(void* node) const { plist_free(node); }
-};
-using PlistRef = std::unique_ptr<void, PlistDeleter>;
-
-struct FreeDeleter {
-  void operator()(void* memory) const { std::free(memory); }
-};
 
 std::string_view trimmed(std::string_view text) {
   const auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
@@ -64,38 +53,9 @@ std::optional<std::uint64_t> flagsOf(plist_t node) {
 
 EmlxProperties ParsePropertyList(std::string_view list) {
   EmlxProperties properties;
-  if (list.empty() || list.size() > std::numeric_limits<std::uint32_t>::max()) return properties;
-  // A terminated copy: the list is a view into file bytes, and a parser that looks one byte
-  // past a truncated list must find the end there.
-  const std::string text(list);
-  plist_t parsed = nullptr;
-  plist_from_memory(text.data(), static_cast<std::uint32_t>(text.size()), &parsed);
-  PlistRef root(parsed);
-  // libplist's binary reader can build a dictionary whose keys are not keys, and its dictionary
-  // iteration then stops the program with an assertion. Its XML reader checks that structure,
-  // so a binary list is read again from its XML form.
-  if (root != nullptr && plist_is_binary(text.data(), static_cast<std::uint32_t>(text.size()))) {
-    char* xml = nullptr;
-    std::uint32_t length = 0;
-    plist_to_xml(root.get(), &xml, &length);
-    parsed = nullptr;
-    if (xml != nullptr) plist_from_memory(xml, length, &parsed);
-    plist_to_xml_free(xml);
-    root.reset(parsed);
-  }
-  if (root == nullptr || plist_get_node_type(root.get()) != PLIST_DICT) return properties;
-
-  plist_dict_iter iterator = nullptr;
-  plist_dict_new_iter(root.get(), &iterator);
-  const std::unique_ptr<void, FreeDeleter> ownedIterator(iterator);
-  for (;;) {
-    char* rawKey = nullptr;
-    plist_t value = nullptr;
-    plist_dict_next_item(root.get(), iterator, &rawKey, &value);
-    const std::unique_ptr<char, FreeDeleter> ownedKey(rawKey);
-    if (value == nullptr) break;
+  PropertyListDictionary::Parse(list).forEach([&](std::string_view rawKey, plist_t value) {
     // Keys are matched without the white space a hand-edited list may put around them.
-    const std::string_view key = trimmed(rawKey != nullptr ? rawKey : "");
+    const std::string_view key = trimmed(rawKey);
     if (std::ranges::find(kMessageKeys, key) != std::end(kMessageKeys))
       properties.hasMessageKey = true;
     if (key == "date-received") {
@@ -105,7 +65,7 @@ EmlxProperties ParsePropertyList(std::string_view list) {
     } else if (key == "flags") {
       properties.flags = flagsOf(value);
     }
-  }
+  });
   return properties;
 }
 

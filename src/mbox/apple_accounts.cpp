@@ -4,20 +4,16 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
-#include <limits>
 #include <memory>
 #include <optional>
 #include <set>
 #include <utility>
 
+#include "message/property_list_dictionary.h"
+
 namespace drovanta {
 namespace {
 
-struct PlistDeleter {
-  void operator()(void* node) const { plist_free(node); }
-};
-using PlistRef = std::unique_ptr<void, PlistDeleter>;
 struct FreeDeleter {
   void operator()(void* memory) const { std::free(memory); }
 };
@@ -62,43 +58,13 @@ std::string stringOf(plist_t node) {
 // The list's UUID -> AccountURL pairs, the URL "" where an entry has none.
 std::optional<std::vector<std::pair<std::string, std::string>>> accountUrls(
     std::string_view bytes) {
-  if (bytes.empty() || bytes.size() > std::numeric_limits<std::uint32_t>::max()) {
-    return std::nullopt;
-  }
-  const std::string text(bytes);
-  plist_t parsed = nullptr;
-  plist_from_memory(text.data(), static_cast<std::uint32_t>(text.size()), &parsed);
-  PlistRef root(parsed);
-  // As for the message lists: a binary list is walked through its XML form, which libplist's
-  // XML reader has checked.
-  if (root != nullptr && plist_is_binary(text.data(), static_cast<std::uint32_t>(text.size()))) {
-    char* xml = nullptr;
-    std::uint32_t length = 0;
-    plist_to_xml(root.get(), &xml, &length);
-    parsed = nullptr;
-    if (xml != nullptr) plist_from_memory(xml, length, &parsed);
-    plist_to_xml_free(xml);
-    root.reset(parsed);
-  }
-  if (root == nullptr || plist_get_node_type(root.get()) != PLIST_DICT) return std::nullopt;
+  const auto dictionary = PropertyListDictionary::Parse(bytes);
+  if (!dictionary) return std::nullopt;
   std::vector<std::pair<std::string, std::string>> urls;
-  plist_dict_iter iterator = nullptr;
-  plist_dict_new_iter(root.get(), &iterator);
-  const std::unique_ptr<void, FreeDeleter> ownedIterator(iterator);
-  for (;;) {
-    char* rawKey = nullptr;
-    plist_t value = nullptr;
-    plist_dict_next_item(root.get(), iterator, &rawKey, &value);
-    const std::unique_ptr<char, FreeDeleter> ownedKey(rawKey);
-    if (value == nullptr) break;
-    std::string url;
-    if (plist_get_node_type(value) == PLIST_DICT) {
-      url = stringOf(plist_dict_get_item(value, "AccountURL"));
-    } else {
-      url = stringOf(value);
-    }
-    urls.emplace_back(rawKey != nullptr ? rawKey : "", std::move(url));
-  }
+  dictionary.forEach([&](std::string_view uuid, plist_t value) {
+    const bool entry = plist_get_node_type(value) == PLIST_DICT;
+    urls.emplace_back(uuid, stringOf(entry ? plist_dict_get_item(value, "AccountURL") : value));
+  });
   return urls;
 }
 
