@@ -5,7 +5,7 @@
 #
 #   bench/compare-output.sh [--messages N] [--out DIR] BEFORE AFTER
 #
-# Trees: the test data (tests/data), the real corpus (../shared/corpus-real, when present) and
+# Trees: the test data (tests/data, the real corpus in tests/data/corpus-real included) and
 # bench/generate-tree.py's realistic, small and single trees of N messages (default 300) and a
 # large tree of two messages of 3 and 8 MB. Modes: default, --eol crlf, --eol lf, --flags,
 # --layout apple, --jobs 1, and --new-only over a destination cut back to half its records
@@ -31,9 +31,6 @@ mkdir -p "$out"
 out="$(realpath "$out")"
 
 trees=("$here/../tests/data")
-corpus="$here/../../shared/corpus-real"
-[[ -d "$corpus" ]] || corpus=/work/shared/corpus-real
-[[ -d "$corpus" ]] && trees+=("$(realpath "$corpus")")
 for shape in realistic small single large; do
   tree="$out/tree-$shape"
   if [[ ! -d "$tree" ]]; then

@@ -206,10 +206,10 @@ int Run(const std::vector<std::string>& args, StopRequest& stop) {
     }
   }
 
+  // A destination that cannot be written is refused before the run, not found by every message.
   std::vector<std::string> destinationMade;
-  if (const MaybeFailure failure = CreateFolderPath(destination, &destinationMade)) {
-    std::fprintf(stderr, "%s: %s: cannot create the destination folder: %s\n", kProgramName,
-                 PrintableText(destination).c_str(), PrintableText(failure->reason).c_str());
+  if (const MaybeFailure failure = TryWritingInto(destination, &destinationMade)) {
+    std::fprintf(stderr, "%s: %s\n", kProgramName, PrintableText(describe(*failure)).c_str());
     return kExitUsage;
   }
 

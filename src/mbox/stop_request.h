@@ -1,6 +1,8 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 
 namespace drovanta {
 
@@ -17,6 +19,16 @@ class StopRequest {
   }
 
   bool stopping() const noexcept { return reason_.load() != 0; }
+
+  // A hold, while the user is asked whether to stop: a run takes no new message (the records
+  // being written are completed) until the hold is released or a stop is requested.
+  void hold() noexcept { held_.store(true); }
+  void release() noexcept { held_.store(false); }
+  // Called by a run before each message. Polls: a signal handler may make the stop request.
+  void waitWhileHeld() const {
+    while (held_.load() && !stopping()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+
   bool abandoning() const noexcept { return abandon_.load(); }
   int reason() const noexcept { return reason_.load(); }
 
@@ -25,6 +37,7 @@ class StopRequest {
                 "a signal handler may only touch lock-free atomics");
   std::atomic<int> reason_{0};
   std::atomic<bool> abandon_{false};
+  std::atomic<bool> held_{false};
 };
 
 }  // namespace drovanta

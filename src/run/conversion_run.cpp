@@ -302,8 +302,12 @@ class Run {
            summary_.notReached;
   }
 
-  // Asked before each row: by the observer, or by a stop request made at any time.
-  bool stopAsked() { return observer_.stopRequested() || stopRequestedNow(); }
+  // Asked before each row: by the observer, or by a stop request made at any time. A held run
+  // waits here for the user's answer, so it takes no new message meanwhile.
+  bool stopAsked() {
+    if (options_.stop != nullptr) options_.stop->waitWhileHeld();
+    return observer_.stopRequested() || stopRequestedNow();
+  }
   bool stopRequestedNow() const { return options_.stop != nullptr && options_.stop->stopping(); }
 
   // A stop request came while the turn's message was read or written: its record is left out

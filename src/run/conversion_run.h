@@ -21,7 +21,8 @@ class WriterLane;  // run/messages_ahead.h
 struct RunOptions {
   RecordOptions record;
   MailboxPlacer placer;  // empty: the default naming
-  // Asked between turns and while a record is written; null: the run cannot be stopped.
+  // Asked between turns and while a record is written; null: the run cannot be stopped. While
+  // it is held, the run (each thread of a parallel one) waits before its next row.
   const StopRequest* stop = nullptr;
   // Leave out each message its mailbox holds whole (MailboxIndex): a record with the same
   // Message-ID and Date values, or, for a message without a Message-ID, the same header block,

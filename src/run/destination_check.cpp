@@ -1,6 +1,11 @@
 #include "run/destination_check.h"
 
+#include <stdlib.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 #include <unordered_map>
@@ -8,6 +13,7 @@
 #include <utility>
 
 #include "run/row_source.h"
+#include "shellutil/folder_creation.h"
 #include "shellutil/path_helpers.h"
 
 namespace drovanta {
@@ -87,6 +93,23 @@ std::optional<SourceWrittenInto> FindSourceWrittenInto(const std::string& destin
       return SourceWrittenInto{*source, GetFolderPath(message)};
     }
   }
+  return std::nullopt;
+}
+
+MaybeFailure TryWritingInto(const std::string& destination, std::vector<std::string>* made) {
+  if (MaybeFailure failure = CreateFolderPath(destination, made)) {
+    return Failure{FailureCode::FolderNotCreated, destination,
+                   "cannot create the destination folder: " + failure->reason};
+  }
+  std::string probe = AddSeparator(destination) + ".drovanta-write-test-XXXXXX";
+  const int fd = ::mkstemp(probe.data());
+  if (fd < 0) {
+    return Failure{
+        FailureCode::FolderNotCreated, destination,
+        std::string("cannot write into the destination folder: ") + std::strerror(errno)};
+  }
+  ::close(fd);
+  ::unlink(probe.c_str());
   return std::nullopt;
 }
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "run/conversion_run.h"
+#include "shellutil/failure.h"
 
 namespace drovanta {
 
@@ -36,5 +37,14 @@ struct SourceWrittenInto {
 std::optional<SourceWrittenInto> FindSourceWrittenInto(const std::string& destination,
                                                        const FoldersBeingConverted& folders,
                                                        const RunOptions& options);
+
+// Tries writing into the destination before a run, so that a folder the run cannot write into is
+// refused at once instead of failing every message: makes the folder (and the missing ones above
+// it), then creates and removes an empty file in it. The failure names the folder, and its
+// reason says which step failed and why ("cannot write into the destination folder: Permission
+// denied").
+// Each folder it made is added to `made`, when given.
+MaybeFailure TryWritingInto(const std::string& destination,
+                            std::vector<std::string>* made = nullptr);
 
 }  // namespace drovanta

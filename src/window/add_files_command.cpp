@@ -63,7 +63,7 @@ void AddFilesCommand(StepWindow& form) {
   }
   {
     // The list is filled through yields: nothing may convert or change it half-filled.
-    HeldControls held(form);
+    HeldControls held(form, Busy::Adding);
     form.DoEvents();
     for (std::string& name : parts) {
       form.DoEvents();

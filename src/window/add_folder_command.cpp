@@ -40,80 +40,95 @@ class HourglassPointer {
 
 }  // namespace
 
-long AddMessagesBelow(StepWindow& form, const std::string& folder) {
+void AddMessagesBelow(StepWindow& form, const std::string& folder, FilesAdded& result) {
   WindowPlatform& platform = form.platform();
   HourglassPointer pointer(platform);
   std::shared_ptr<WalkStringList> found;
-  std::vector<Failure> scanFailures;
+  std::vector<Failure> unsearched;
+  std::vector<std::string> skipped;
   {
     auto scanner =
         std::make_unique<pathLogger>(pathLogger::ServiceFactory{}, [&form] { form.DoEvents(); });
     form.DoEvents();
     scanner->PathLogInit();
     scanner->fullFileNamesOnly(true);
-    if (auto failure = scanner->LogPath(folder)) scanFailures.push_back(std::move(*failure));
-    scanFailures.insert(scanFailures.begin(), scanner->unlistableFolders().begin(),
-                        scanner->unlistableFolders().end());
-    // A pipe, socket or device named like a message is never read, nor is a folder reached
-    // through a link searched, but the user hears of each.
+    if (auto failure = scanner->LogPath(folder)) unsearched.push_back(std::move(*failure));
+    unsearched.insert(unsearched.begin(), scanner->unlistableFolders().begin(),
+                      scanner->unlistableFolders().end());
+    // A pipe, socket, device or broken link named like a message is never read, nor is a folder
+    // reached through a link searched, but the user hears of each as skipped.
     for (const SpecialFile& special : scanner->specialFiles()) {
       if (special.folderLink) {
-        scanFailures.push_back(Failure{FailureCode::FolderUnlistable, special.name, special.kind});
+        skipped.push_back("skipped: " + PrintableText(special.name) + ": " + special.kind);
       } else if (HasEmlxName(special.name)) {
-        scanFailures.push_back(Failure{FailureCode::MessageUnreadable, special.name,
-                                       "not a regular file but " + special.kind + ", not added"});
+        skipped.push_back("skipped: " + PrintableText(special.name) + ": not a regular file but " +
+                          special.kind);
       }
     }
     found = scanner->fullFileNames();
     scanner->Terminate();
     form.DoEvents();
   }
-  if (!scanFailures.empty()) {
+  if (!unsearched.empty() || !skipped.empty()) {
     // The first few are named in the box, the whole list is under its details: a tree with
     // many unreadable folders would otherwise make the box taller than the screen.
     pointer.restore();
     std::vector<std::string> lines;
-    for (const Failure& failure : scanFailures) lines.push_back(PrintableText(describe(failure)));
+    for (const Failure& failure : unsearched) lines.push_back(PrintableText(describe(failure)));
+    lines.insert(lines.end(), skipped.begin(), skipped.end());
+    std::string text = unsearched.empty() ? "" : "Some folders could not be searched.";
+    if (!skipped.empty()) {
+      text += std::string(text.empty() ? "" : " ") + "Some entries were skipped.";
+    }
     std::string details;
-    std::string text = "Some files could not be searched.";
     text += FirstLinesOf(lines, details);
+    if (lines.size() <= kLinesShown) details.clear();  // all named in the box already
     platform.messageBox({text, kApplicationTitle, MessageButtons::Ok, MessageIcon::Exclamation,
                          MessageAnswer::Ok, details});
     pointer.show();
   }
 
   form.addedFolders.push_back(folder);
-  long added = 0;
+  long messages = 0;
   if (found) {
     for (const std::string& path : found->values()) {
       form.DoEvents();
       if (!HasEmlxName(path)) continue;
+      ++messages;
       form.DoEvents();
       // A path listed already (the same folder added twice) is converted once.
-      if (AddNewFileToList(form, path)) ++added;
+      if (AddNewFileToList(form, path)) ++result.added;
       form.DoEvents();
     }
   }
-  return added;
+  if (messages == 0) result.foldersWithout.push_back(folder);
 }
 
-void ReportFilesAdded(StepWindow& form, long added) {
+void ReportFilesAdded(StepWindow& form, const FilesAdded& result) {
   form.refreshDisplays();
   // An add that found nothing leaves the files listed before convertible.
   form.CmdConvert2PDF->setEnabled(ListHasEntries(form));
-  form.platform().messageBox({std::to_string(added) + " Files Added to List.", kApplicationTitle,
-                              MessageButtons::Ok, MessageIcon::None, MessageAnswer::Ok});
+  std::string text = std::to_string(result.added) + " Files Added to List.";
+  std::string details;
+  if (!result.foldersWithout.empty()) {
+    std::vector<std::string> lines;
+    for (const std::string& folder : result.foldersWithout) lines.push_back(PrintableText(folder));
+    text += "\r\nNo .emlx files were found in:" + FirstLinesOf(lines, details);
+    if (lines.size() <= kLinesShown) details.clear();  // all named in the box already
+  }
+  form.platform().messageBox(
+      {text, kApplicationTitle, MessageButtons::Ok, MessageIcon::None, MessageAnswer::Ok, details});
 }
 
 void AddFolderCommand(StepWindow& form) {
   const std::string folder = BrowseForFolder(form.platform(), "Choose Source Folder...");
   if (folder.empty()) return;
-  long added = 0;
+  FilesAdded result;
   {
-    HeldControls held(form);
-    added = AddMessagesBelow(form, AddSeparator(folder));
+    HeldControls held(form, Busy::Adding);
+    AddMessagesBelow(form, AddSeparator(folder), result);
   }
-  ReportFilesAdded(form, added);
+  ReportFilesAdded(form, result);
 }
 
 }  // namespace drovanta

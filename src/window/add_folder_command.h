@@ -1,21 +1,29 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace drovanta {
 
 class StepWindow;
 
+// What an add found and put in the list, and the folders it added in which it found no ".emlx"
+// file at all.
+struct FilesAdded {
+  long added = 0;
+  std::vector<std::string> foldersWithout;
+};
+
 // Walks `folder` (ending in a separator) and every folder below it, and appends each found file
 // whose name ends in ".emlx" to the list, unless listed already, showing the hourglass meanwhile.
-// A folder that could not be searched is reported; what was found is added all the same.
-// Returns how many it added. The caller holds the window's commands meanwhile (HeldControls),
-// since it yields between files.
-long AddMessagesBelow(StepWindow& form, const std::string& folder);
+// A folder that could not be searched, and a file skipped as no regular file, are reported;
+// what was found is added all the same. Counts into `result`. The caller holds the window's
+// commands meanwhile (HeldControls), since it yields between files.
+void AddMessagesBelow(StepWindow& form, const std::string& folder, FilesAdded& result);
 
 // The end of an add: Convert enabled exactly when the list holds files, and the count of files
-// this add put in the list shown in a box.
-void ReportFilesAdded(StepWindow& form, long added);
+// this add put in the list shown in a box, with the folders where none were found.
+void ReportFilesAdded(StepWindow& form, const FilesAdded& result);
 
 // The add-folder command: asks for a folder, collects every file below it and appends each one
 // whose name ends in ".emlx" to the list, then reports how many it added.

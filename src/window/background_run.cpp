@@ -37,6 +37,7 @@ class BackgroundRun::Keeper : public ConversionObserver {
     update([&](RunProgress& p) {
       p.latestRow = row;
       p.busyMailbox.clear();
+      p.betweenMessages = false;
     });
   }
   void messageOpened(std::uint64_t fileLength) override {
@@ -59,14 +60,19 @@ class BackgroundRun::Keeper : public ConversionObserver {
       ++p.ended;
       ++p.converted;
       p.bytesRead = p.messageLength;
+      p.betweenMessages = true;
     });
   }
   void turnFailed(long /*row*/, const Failure& /*failure*/) override {
-    update([](RunProgress& p) { ++p.ended; });
+    update([](RunProgress& p) {
+      ++p.ended;
+      p.betweenMessages = true;
+    });
   }
   void turnSkipped(long row, const Notice& notice) override {
     update([&](RunProgress& p) {
       ++p.ended;
+      p.betweenMessages = true;
       run_.skipped_.emplace_back(row, notice);
     });
   }
@@ -75,7 +81,10 @@ class BackgroundRun::Keeper : public ConversionObserver {
     run_.warnings_.emplace_back(row, notice);
   }
   void turnAlreadyThere(long /*row*/) override {
-    update([](RunProgress& p) { ++p.ended; });
+    update([](RunProgress& p) {
+      ++p.ended;
+      p.betweenMessages = true;
+    });
   }
 
  private:
@@ -158,7 +167,7 @@ RunNotices BackgroundRun::notices() {
     return notices;
   };
   std::lock_guard lock(mutex_);
-  return {inRowOrder(warnings_), inRowOrder(skipped_)};
+  return {inRowOrder(warnings_), inRowOrder(skipped_), stop_.stopping() && !summary_.stopped};
 }
 
 }  // namespace drovanta

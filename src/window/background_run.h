@@ -25,6 +25,8 @@ struct RunProgress {
   std::uint64_t bytesRead = 0;
   std::uint64_t messageLength = 0;
   bool messageTold = false;
+  // No message is being converted: the latest one told has ended (or none has started).
+  bool betweenMessages = true;
   // Not empty while the run waits for another program to finish writing this mailbox (its
   // path).
   std::string busyMailbox;
@@ -37,6 +39,8 @@ struct RunProgress {
 struct RunNotices {
   std::vector<Notice> warnings;
   std::vector<Notice> skipped;
+  // A stop was asked for when every message had been taken already: nothing was left out.
+  bool stopAfterLast = false;
 };
 
 // A conversion of the given rows that runs on a thread of its own, with the engine of the

@@ -104,12 +104,9 @@ std::string skippedLines(const RunSummary& summary, const RunNotices& notices,
          listed(problemLines({}, {{}, notices.skipped}), details);
 }
 
-}  // namespace
-
-CompletionMessage CompletionMessageFor(const RunSummary& summary, const RunNotices& notices,
-                                       const MailboxNamer& nameOf) {
-  const MailboxNamer named =
-      nameOf ? nameOf : [](const std::string& path) { return GetFileName(path); };
+// The closing box as the run ended.
+CompletionMessage completionMessage(const RunSummary& summary, const RunNotices& notices,
+                                    const MailboxNamer& named) {
   const bool failures = summary.failed > 0 || !summary.checked.differing.empty();
   const std::string ending = lineEndNote(summary) + mailboxLines(summary, named);
   std::string details;
@@ -137,6 +134,21 @@ CompletionMessage CompletionMessageFor(const RunSummary& summary, const RunNotic
       summary.stopped ? "Converting was stopped.\r\n" : "Export finished with errors.\r\n";
   text += countsLine(summary, true) + listed(problemLines(summary, notices), details) + ending;
   return {text, kCompletionCaption, failures, details};
+}
+
+}  // namespace
+
+CompletionMessage CompletionMessageFor(const RunSummary& summary, const RunNotices& notices,
+                                       const MailboxNamer& nameOf) {
+  const MailboxNamer named =
+      nameOf ? nameOf : [](const std::string& path) { return GetFileName(path); };
+  CompletionMessage message = completionMessage(summary, notices, named);
+  // A stop answered Yes once every message was taken: the run is reported as it ended, but the
+  // user learns why nothing was left out.
+  if (notices.stopAfterLast && !summary.stopped) {
+    message.text = "The stop came after the last message; none was left out.\r\n" + message.text;
+  }
+  return message;
 }
 
 }  // namespace drovanta

@@ -30,9 +30,9 @@
 namespace drovanta {
 namespace {
 
-void showBox(StepWindow& form, const std::string& text, const std::string& caption,
+void showBox(WindowPlatform& platform, const std::string& text, const std::string& caption,
              MessageIcon icon, std::string details = {}) {
-  form.platform().messageBox(
+  platform.messageBox(
       {text, caption, MessageButtons::Ok, icon, MessageAnswer::Ok, std::move(details)});
 }
 
@@ -47,14 +47,13 @@ std::string startFolder(WindowPlatform& platform) {
 }
 
 // Asks for the destination until the run would write nothing into the folders being
-// converted; "" on cancel.
-std::string askForDestination(StepWindow& form, const std::vector<std::string>& rows) {
-  WindowPlatform& platform = form.platform();
-  const FoldersBeingConverted sources = FoldersOfRun(form.addedFolders, rows);
+// converted (`sources`, its mailboxes named with Apple Mail names or not, for `program`) and
+// can write into it; "" on cancel.
+std::string askForDestination(WindowPlatform& platform, const FoldersBeingConverted& sources,
+                              bool appleNames, MailProgram program) {
   // Only the naming matters here; one message of each folder tells where its mailbox goes.
   RunOptions naming;
-  const MailProgram program = ChosenMailProgram(form);
-  if (form.chkAppleNames->isChecked() || program != MailProgram::Any) {
+  if (appleNames || program != MailProgram::Any) {
     naming.placer = PlanAppleLayout(sources.oneMessageEach, program).placer;
   }
   for (;;) {
@@ -63,6 +62,14 @@ std::string askForDestination(StepWindow& form, const std::vector<std::string>& 
     if (destination.empty()) return {};
     const auto written = FindSourceWrittenInto(destination, sources, naming);
     if (!written) {
+      // A folder the run cannot write into is refused now, not by every message of the run.
+      if (const MaybeFailure failure = TryWritingInto(destination)) {
+        showBox(platform,
+                "The mailboxes cannot be saved in " + PrintableText(destination) + ":\r\n" +
+                    PrintableText(failure->reason) + ". Please choose another folder.",
+                kApplicationTitle, MessageIcon::Exclamation);
+        continue;
+      }
       platform.setSetting(kLastDestinationSetting, destination);
       return destination;
     }
@@ -73,44 +80,66 @@ std::string askForDestination(StepWindow& form, const std::vector<std::string>& 
                                 : "the mailboxes of " + PrintableText(written->messagesOf) +
                                       " would be saved in " + PrintableText(written->source) +
                                       ", which is being converted. Please choose another folder.";
-    showBox(form, "The mailboxes cannot be saved in " + PrintableText(destination) + ":\r\n" + why,
+    showBox(platform,
+            "The mailboxes cannot be saved in " + PrintableText(destination) + ":\r\n" + why,
             kApplicationTitle, MessageIcon::Exclamation);
   }
 }
 
+// The controls a run's progress is shown on, and the platform its questions are asked through.
+struct RunDisplays {
+  PreciseProgressBar& overall;  // the run's progress
+  PreciseProgressBar& message;  // the latest message's
+  QLabel& current;              // "Message N (of M)"
+  QLabel& bytes;                // the bytes of the latest message, or a wait for a mailbox
+  FlexGrid& list;               // its current row follows the run
+  WindowPlatform& platform;
+};
+
+RunDisplays displaysOf(StepWindow& form) {
+  return {*form.ProgressBar1, *form.EmlProgress, *form.LblProgessCurrent,
+          *form.LblByteRead,  *form.grdFiles1,   form.platform()};
+}
+
 // Puts a run's progress on the window's displays just before the window repaints, and answers
-// Escape and the end of the program while the run works.
-class RunDisplay {
+// Escape, the exit question and the end of the program while the run works.
+class RunDisplay : public BusyCommand {
  public:
-  RunDisplay(StepWindow& form, BackgroundRun& run, const WindowRunPlan& plan,
+  RunDisplay(RunDisplays displays, BackgroundRun& run, const WindowRunPlan& plan,
              const std::string& destination)
-      : form_(form),
+      : shown_(displays),
         run_(run),
         plan_(plan),
         destination_(destination),
-        rowCount_(static_cast<long>(plan.rows.size())),
-        flushToken_(form.addDisplayFlush([this] { show(run_.progress()); })) {
-    form.askToStopConversion = [this] { askToStop(); };
-    form.endConversion = [this] {
-      run_.requestStop();
-      run_.wait();
-    };
+        rowCount_(static_cast<long>(plan.rows.size())) {
     EndingSignals::setRunningStop(&run.stopRequest());
   }
-  ~RunDisplay() {
-    EndingSignals::setRunningStop(nullptr);
-    form_.endConversion = nullptr;
-    form_.askToStopConversion = nullptr;
-    form_.removeDisplayFlush(flushToken_);
-  }
+  ~RunDisplay() override { EndingSignals::setRunningStop(nullptr); }
   RunDisplay(const RunDisplay&) = delete;
   RunDisplay& operator=(const RunDisplay&) = delete;
+
+  void escape() override { askToStop(); }
+  void holdForQuestion(bool held) override {
+    if (held) {
+      // The displays under the question show where the run stands still.
+      run_.stopRequest().hold();
+      show(settledProgress());
+      shown_.list.syncView();
+    } else {
+      run_.stopRequest().release();
+    }
+  }
+  void end() override {
+    run_.requestStop();
+    run_.wait();
+  }
+  void showProgress() override { show(run_.progress()); }
 
   void show(const RunProgress& progress) {
     if (progress.version == shownVersion_) return;
     shownVersion_ = progress.version;
-    form_.ProgressBar1->setValue(static_cast<double>(progress.ended) /
-                                 static_cast<double>(rowCount_) * 100);
+    shown_.overall.setValue(static_cast<double>(progress.ended) / static_cast<double>(rowCount_) *
+                            100);
     QString current = QStringLiteral("Message ") + QString::number(progress.ended) +
                       QStringLiteral(" (of ") + QString::number(rowCount_) + QLatin1Char(')');
     // With Apple Mail names, the mailbox as its owner knows it.
@@ -121,21 +150,21 @@ class RunDisplay {
       current += QStringLiteral(": ") +
                  QString::fromStdString(PrintableText(MailboxNameAsSeen(plan_, mailbox)));
     }
-    form_.LblProgessCurrent->setText(current);
+    shown_.current.setText(current);
     if (!progress.busyMailbox.empty()) {
-      form_.LblByteRead->setText(
+      shown_.bytes.setText(
           QStringLiteral("Waiting for another program to finish writing ") +
           QString::fromStdString(PrintableText(MailboxNameAsSeen(plan_, progress.busyMailbox))) +
           QStringLiteral("..."));
     } else if (progress.messageTold) {
-      form_.LblByteRead->setText(
-          QString::number(progress.bytesRead) + QStringLiteral(" Bytes out of ") +
-          QString::number(progress.messageLength) + QStringLiteral(" Total Bytes."));
-      form_.EmlProgress->setValue(
+      shown_.bytes.setText(QString::number(progress.bytesRead) + QStringLiteral(" Bytes out of ") +
+                           QString::number(progress.messageLength) +
+                           QStringLiteral(" Total Bytes."));
+      shown_.message.setValue(
           std::clamp(MessageReadPercent(progress.bytesRead, progress.messageLength),
-                     form_.EmlProgress->Min(), form_.EmlProgress->Max()));
+                     shown_.message.Min(), shown_.message.Max()));
     }
-    FlexGrid& grid = *form_.grdFiles1;
+    FlexGrid& grid = shown_.list;
     const long listRow =
         progress.latestRow >= 0 ? plan_.listRows[static_cast<std::size_t>(progress.latestRow)] : -1;
     if (listRow >= 0 && listRow < grid.Rows()) {
@@ -145,28 +174,44 @@ class RunDisplay {
   }
 
  private:
-  // The question and the displays under it tell the same moment of the run; it goes on
-  // meanwhile, and a Yes stops it once the records being written are complete.
+  // The run takes no new message while the question is open, so the question, the displays
+  // under it and the mailboxes tell the same moment; No lets it go on, Yes stops it.
   void askToStop() {
     if (asking_ || run_.stopRequest().stopping()) return;
     asking_ = true;
-    const RunProgress now = run_.progress();
+    run_.stopRequest().hold();
+    const RunProgress now = settledProgress();
     show(now);
-    form_.grdFiles1->syncView();
-    const MessageAnswer answer = form_.platform().messageBox(
+    shown_.list.syncView();
+    const MessageAnswer answer = shown_.platform.messageBox(
         {"Stop converting? " + std::to_string(now.converted) + " of " + std::to_string(rowCount_) +
              " messages are converted.",
          kApplicationTitle, MessageButtons::YesNo, MessageIcon::Question, MessageAnswer::No});
     asking_ = false;
     if (answer == MessageAnswer::Yes) run_.requestStop();
+    run_.stopRequest().release();
   }
 
-  StepWindow& form_;
+  // The progress once the records being written are complete and told: between messages and
+  // unchanged for a moment, or the run has ended. A record of a large message may take longer
+  // than the few seconds waited for; it is told later.
+  RunProgress settledProgress() {
+    constexpr auto kStill = std::chrono::milliseconds(30);
+    RunProgress now = run_.progress();
+    for (int look = 0; look < 100; ++look) {
+      if (run_.waitFor(kStill)) return run_.progress();
+      RunProgress later = run_.progress();
+      if (later.version == now.version && later.betweenMessages) return later;
+      now = std::move(later);
+    }
+    return now;
+  }
+
+  RunDisplays shown_;
   BackgroundRun& run_;
   const WindowRunPlan& plan_;
   const std::string& destination_;
   const long rowCount_;
-  int flushToken_;
   std::uint64_t shownVersion_ = ~std::uint64_t{0};  // none shown yet
   bool asking_ = false;
 };
@@ -174,29 +219,23 @@ class RunDisplay {
 // While the destination is counted, Escape cancels the count, and closing the window asks as
 // during a run: to the user the count is the start of the run (controls held, hourglass), though
 // nothing is written yet. A cancel, or unwinding, ends the count at its next row.
-class CountHooks {
+class DestinationCount : public BusyCommand {
  public:
-  CountHooks(StepWindow& form, StopRequest& cancel, std::future<AlreadyThereCount>& counting)
-      : form_(form), cancel_(cancel) {
-    form.countingDestination = true;
-    form.askToStopConversion = [&cancel] { cancel.request(0); };
-    form.endConversion = [&cancel, &counting] {
-      cancel.request(0);
-      if (counting.valid()) counting.wait();
-    };
-  }
-  ~CountHooks() {
+  DestinationCount(StopRequest& cancel, std::future<AlreadyThereCount>& counting)
+      : cancel_(cancel), counting_(counting) {}
+  ~DestinationCount() override { cancel_.request(0); }
+  DestinationCount(const DestinationCount&) = delete;
+  DestinationCount& operator=(const DestinationCount&) = delete;
+
+  void escape() override { cancel_.request(0); }
+  void end() override {
     cancel_.request(0);
-    form_.endConversion = nullptr;
-    form_.askToStopConversion = nullptr;
-    form_.countingDestination = false;
+    if (counting_.valid()) counting_.wait();
   }
-  CountHooks(const CountHooks&) = delete;
-  CountHooks& operator=(const CountHooks&) = delete;
 
  private:
-  StepWindow& form_;
   StopRequest& cancel_;
+  std::future<AlreadyThereCount>& counting_;
 };
 
 // When the destination already holds some of the messages (a run stopped half-way, or an
@@ -208,7 +247,6 @@ bool askWhetherNewOnly(StepWindow& form, WindowRunPlan& plan, const std::string&
   {
     // Existing mailboxes may be large: they are read on a thread of their own while the window
     // repaints, its commands held as during a run.
-    HeldControls held(form);  // the count holds the commands as a run and an add do
     platform.setMousePointer(MousePointer::Hourglass);
     StopRequest cancel;
     RunOptions options = plan.options;
@@ -216,7 +254,8 @@ bool askWhetherNewOnly(StepWindow& form, WindowRunPlan& plan, const std::string&
     auto counting = std::async(std::launch::async, [&plan, &destination, &options] {
       return CountAlreadyThere(plan.rows, destination, options);
     });
-    CountHooks hooks(form, cancel, counting);
+    DestinationCount count(cancel, counting);
+    HeldControls held(form, Busy::Counting, &count);
     while (counting.wait_for(form.yieldInterval()) != std::future_status::ready) form.DoEvents();
     there = counting.get();
     platform.setMousePointer(MousePointer::Default);
@@ -234,10 +273,10 @@ bool askWhetherNewOnly(StepWindow& form, WindowRunPlan& plan, const std::string&
 
 RunSummary convert(StepWindow& form, const WindowRunPlan& plan, const std::string& destination,
                    RunNotices& notices) {
-  HeldControls held(form);
   const unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
   BackgroundRun run(plan.rows, destination, jobs, plan.options);
-  RunDisplay display(form, run, plan, destination);
+  RunDisplay display(displaysOf(form), run, plan, destination);
+  HeldControls held(form, Busy::Converting, &display);
   // This thread only shows the progress: at most one repaint per interval, and at once when
   // the run ends.
   while (!run.waitFor(form.yieldInterval())) form.DoEventsNow();
@@ -263,9 +302,11 @@ double MessageReadPercent(std::uint64_t textLength, std::uint64_t fileLength) {
 void ConvertCommand(StepWindow& form) {
   std::vector<std::string> rows = ListedPaths(form);
   if (rows.empty()) {
-    return showBox(form, kNothingToConvert, kApplicationTitle, MessageIcon::Information);
+    return showBox(form.platform(), kNothingToConvert, kApplicationTitle, MessageIcon::Information);
   }
-  const std::string chosen = askForDestination(form, rows);
+  const std::string chosen =
+      askForDestination(form.platform(), FoldersOfRun(form.addedFolders, rows),
+                        form.chkAppleNames->isChecked(), ChosenMailProgram(form));
   if (chosen.empty()) return;
   const std::string destination = AddSeparator(chosen);
   WindowRunPlan plan = PlanWindowRun(form, std::move(rows), destination);
@@ -290,7 +331,7 @@ void ConvertCommand(StepWindow& form) {
   if (const std::string next = NextStepFor(plan.program, destination); !next.empty()) {
     message.text += "\r\n\r\n" + next;
   }
-  showBox(form, message.text, message.caption,
+  showBox(form.platform(), message.text, message.caption,
           message.failures ? MessageIcon::Exclamation : MessageIcon::Information, message.details);
 }
 

@@ -11,19 +11,19 @@ namespace drovanta {
 
 void AddDroppedCommand(StepWindow& form, const std::vector<std::string>& paths) {
   DiskFileSystem disk;
-  long added = 0;
+  FilesAdded result;
   {
-    HeldControls held(form);
+    HeldControls held(form, Busy::Adding);
     for (const std::string& path : paths) {
       if (disk.FolderExists(path)) {
-        added += AddMessagesBelow(form, AddSeparator(path));
+        AddMessagesBelow(form, AddSeparator(path), result);
       } else if (AddNewFileToList(form, path)) {
-        ++added;
+        ++result.added;
       }
       form.DoEvents();
     }
   }
-  ReportFilesAdded(form, added);
+  ReportFilesAdded(form, result);
 }
 
 }  // namespace drovanta

@@ -4,6 +4,8 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -12,6 +14,7 @@
 #include <QShortcut>
 #include <QStyle>
 #include <QTimer>
+#include <QUrl>
 #include <QWindow>
 #include <ctime>
 #include <exception>
@@ -103,6 +106,14 @@ QFont fontFor(ControlFont font) {
   return result;
 }
 
+// The guide installed with the program (share/doc under the program's prefix) as a file
+// address; the web address where there is none, as in a build folder.
+std::string HelpTarget() {
+  const QFileInfo guide(QCoreApplication::applicationDirPath() + "/" DROVANTA_INSTALLED_GUIDE);
+  if (!guide.isFile()) return kHelpAddress;
+  return QUrl::fromLocalFile(guide.canonicalFilePath()).toString().toStdString();
+}
+
 }  // namespace
 
 frmStep1::frmStep1(WindowPlatform& platform, QWidget* parent)
@@ -132,7 +143,7 @@ frmStep1::frmStep1(WindowPlatform& platform, QWidget* parent)
   // any other time does nothing.
   auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
   connect(escape, &QShortcut::activated, this, [this] {
-    if (const auto ask = askToStopConversion) ask();
+    if (busyCommand != nullptr) busyCommand->escape();
   });
 
   // Files and folders dropped onto the list are added, except while a command holds the list
@@ -224,7 +235,7 @@ void frmStep1::createControls() {
     const QRect geometry(TwipsToPixels(entry.left), TwipsToPixels(entry.top),
                          TwipsToPixels(entry.width), TwipsToPixels(entry.height));
     control->setGeometry(geometry);
-    placedControls_.push_back({control, geometry, AnchorsOf(entry.name)});
+    placedControls_.push_back({control, geometry, AnchorsOf(entry.name), InTitleBand(entry.name)});
     if (entry.font != ControlFont::None) control->setFont(fontFor(entry.font));
     control->setEnabled(entry.enabled);
     if (entry.kind != ControlKind::Button && entry.kind != ControlKind::Grid &&
@@ -270,11 +281,19 @@ void frmStep1::showCentred() {
   // too: styles draw it only once the keyboard has moved the focus.
   setAttribute(Qt::WA_KeyboardFocusChange);
   if (!screen) return;
-  // A window manager adds its frame only once the window is shown: where the frame turns out
-  // larger than expected and reaches outside the screen, the window is placed once more.
-  QTimer::singleShot(0, this, [this, area = screen->availableGeometry()] {
-    if (!area.contains(frameGeometry())) placeWithin(area);
+  // A window manager adds its frame only once the window is shown, and tells it a little later:
+  // a window placed with a frame guessed larger or smaller (a title bar not scaled with the
+  // window) is placed once more with the real one, looked for during the first second.
+  auto* frameWatch = new QTimer(this);
+  connect(frameWatch, &QTimer::timeout, this, [this, frameWatch, looks = 0]() mutable {
+    frameWatch->setInterval(50);  // the first look comes at once
+    const QWindow* window = windowHandle();
+    const bool framed = window != nullptr && !window->frameMargins().isNull();
+    if (!framed && ++looks < 20) return;
+    frameWatch->deleteLater();
+    if (framed && window->frameMargins() != placedFrame_) placeWithin(placedArea_);
   });
+  frameWatch->start();
 }
 
 QMargins frmStep1::expectedFrame() const {
@@ -288,8 +307,10 @@ QMargins frmStep1::expectedFrame() const {
 }
 
 void frmStep1::placeWithin(const QRect& available) {
-  const QSize minimum(TwipsToPixels(kMinimumClientWidth), TwipsToPixels(kMinimumClientHeight));
-  const WindowPlacement place = PlaceWindow(fixedSize_, minimum, expectedFrame(), available);
+  const QSize minimum(TwipsToPixels(kMinimumClientWidth), TwipsToPixels(kCompactClientHeight));
+  placedArea_ = available;
+  placedFrame_ = expectedFrame();
+  const WindowPlacement place = PlaceWindow(fixedSize_, minimum, placedFrame_, available);
   if (place.resizable) {
     setMinimumSize(minimum);
     setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
@@ -305,17 +326,26 @@ void frmStep1::resizeEvent(QResizeEvent* event) {
 }
 
 void frmStep1::followWindowSize() {
-  // Each control follows the change of its container's size; containers come first.
+  // Each control follows the change of its container's size; containers come first. Below the
+  // smallest layout's height the title band is left out and the controls under it move up, the
+  // list keeping its lower edge.
+  const int band =
+      height() < TwipsToPixels(kMinimumClientHeight) ? TwipsToPixels(kTitleBandHeight) : 0;
   std::map<const QWidget*, QSize> changes{{this, size() - fixedSize_}};
   for (const PlacedControl& placed : placedControls_) {
     const QSize change = changes.at(placed.control->parentWidget());
-    const QRect fixed = placed.fixedGeometry;
+    QRect fixed = placed.fixedGeometry;
+    if (placed.control->parentWidget() == this) {
+      placed.control->setVisible(!(band > 0 && placed.inTitleBand));
+      if (placed.anchors.vertical == Anchor::Near) fixed.translate(0, -band);
+      if (placed.anchors.vertical == Anchor::Stretch) fixed.setTop(fixed.top() - band);
+    }
     const QRect geometry(movedBy(fixed.x(), change.width(), placed.anchors.horizontal),
                          movedBy(fixed.y(), change.height(), placed.anchors.vertical),
                          grownBy(fixed.width(), change.width(), placed.anchors.horizontal),
                          grownBy(fixed.height(), change.height(), placed.anchors.vertical));
     placed.control->setGeometry(geometry);
-    changes[placed.control] = geometry.size() - fixed.size();
+    changes[placed.control] = geometry.size() - placed.fixedGeometry.size();
   }
 }
 
@@ -348,7 +378,7 @@ void frmStep1::DoEventsNow() {
 }
 
 void frmStep1::refreshDisplays() {
-  for (const auto& [token, flush] : displayFlushes_) flush();
+  if (busyCommand != nullptr) busyCommand->showProgress();
   grdFiles1->syncView();
 }
 
@@ -357,15 +387,6 @@ void frmStep1::yieldNow() {
   platform_.doEvents();
   lastYield_ = now();
   if (platform_.programEnded()) throw ProgramEnded{};
-}
-
-int frmStep1::addDisplayFlush(std::function<void()> flush) {
-  displayFlushes_.emplace_back(nextFlushToken_, std::move(flush));
-  return nextFlushToken_++;
-}
-
-void frmStep1::removeDisplayFlush(int token) {
-  std::erase_if(displayFlushes_, [token](const auto& entry) { return entry.first == token; });
 }
 
 void frmStep1::runCommand(const std::function<void()>& command) {
@@ -400,18 +421,24 @@ void frmStep1::CmdConvert2PDF_Click() {
 
 void frmStep1::CmdHelp_Click() {
   runCommand([this] {
-    if (ShellOpen(platform_, kHelpAddress)) return;
+    const std::string target = HelpTarget();
+    if (ShellOpen(platform_, target)) return;
     // Without a browser the user still learns where the page is.
     platform_.messageBox(
-        {std::string("The help page could not be opened. Its address is:\r\n") + kHelpAddress,
+        {std::string("The help page could not be opened. Its address is:\r\n") + target,
          kApplicationTitle, MessageButtons::Ok, MessageIcon::Information, MessageAnswer::Ok});
   });
 }
 
 bool frmStep1::exitConfirmed() {
-  return platform_.messageBox({"Are you sure you want to exit now?", kApplicationTitle,
-                               MessageButtons::YesNo, MessageIcon::Question, MessageAnswer::Yes}) ==
-         MessageAnswer::Yes;
+  // A run takes no new message while the question is open; a No lets it go on.
+  BusyCommand* const command = busyCommand;
+  if (command != nullptr) command->holdForQuestion(true);
+  const bool yes = platform_.messageBox({"Are you sure you want to exit now?", kApplicationTitle,
+                                         MessageButtons::YesNo, MessageIcon::Question,
+                                         MessageAnswer::Yes}) == MessageAnswer::Yes;
+  if (command != nullptr && !yes) command->holdForQuestion(false);
+  return yes;
 }
 
 void frmStep1::cmdEnd_Click() {
@@ -442,7 +469,7 @@ void frmStep1::closeEvent(QCloseEvent* event) {
 
 void frmStep1::letConversionEnd() {
   hide();
-  if (const auto end = endConversion) end();
+  if (busyCommand != nullptr) busyCommand->end();
 }
 
 }  // namespace drovanta

@@ -26,7 +26,8 @@ class frmStep1 : public QWidget, public StepWindow {
   // Centres the window on its screen and shows it with the focus on cmdAdd.
   void showCentred();
   // Centres the window within `available`, its frame kept inside. Where the fixed layout does not
-  // fit, the window is made smaller and resizable, the list giving up or taking the room.
+  // fit, the window is made smaller and resizable, the list giving up or taking the room; lower
+  // than the smallest layout, it leaves out the title band.
   void placeWithin(const QRect& available);
 
   // The list operations and yields the commands use (documented in StepWindow).
@@ -36,8 +37,6 @@ class frmStep1 : public QWidget, public StepWindow {
   void DoEventsNow() override;
   std::chrono::microseconds yieldInterval() const override { return yieldInterval_; }
   void refreshDisplays() override;
-  int addDisplayFlush(std::function<void()> flush) override;
-  void removeDisplayFlush(int token) override;
 
   // The least time between two yields; zero makes every DoEvents yield.
   void setYieldInterval(std::chrono::microseconds interval) { yieldInterval_ = interval; }
@@ -64,6 +63,7 @@ class frmStep1 : public QWidget, public StepWindow {
     QWidget* control;
     QRect fixedGeometry;
     ControlAnchors anchors;
+    bool inTitleBand;
   };
 
   void createControls();
@@ -80,11 +80,12 @@ class frmStep1 : public QWidget, public StepWindow {
 
   WindowPlatform& platform_;
   QSize fixedSize_;
+  // Where the window was last placed, and the frame it was placed with.
+  QRect placedArea_;
+  QMargins placedFrame_;
   std::vector<PlacedControl> placedControls_;
   std::chrono::microseconds yieldInterval_{16667};
   std::chrono::nanoseconds lastYield_{std::chrono::nanoseconds::min() / 2};
-  std::vector<std::pair<int, std::function<void()>>> displayFlushes_;
-  int nextFlushToken_ = 0;
   bool exitConfirmed_ = false;  // Exit was answered Yes: closing asks nothing more
 };
 

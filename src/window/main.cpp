@@ -86,7 +86,7 @@ int main(int argc, char** argv) {
   runningWindow = &window;
   std::atexit([] {
     if (runningWindow == nullptr) return;
-    if (const auto end = runningWindow->endConversion) end();
+    if (drovanta::BusyCommand* command = runningWindow->busyCommand) command->end();
   });
   window.showCentred();
   const int status = app.exec();

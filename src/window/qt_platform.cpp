@@ -155,6 +155,11 @@ class FittedMessageBox : public QMessageBox {
     }
     if (details != nullptr) details->hide();
     measure(text_);
+    // The details were shown and hidden here, not by their button, whose label still offers to
+    // hide them when the text was cut.
+    for (QAbstractButton* button : buttons()) {
+      if (buttonRole(button) == ActionRole) button->setText(QMessageBox::tr("Show Details..."));
+    }
   }
 
   static QString shortened(const QStringList& lines, qsizetype kept) {

@@ -34,6 +34,7 @@ OpenFileResult ScriptedPlatform::showOpen(const OpenFileRequest& request) {
 
 MessageAnswer ScriptedPlatform::messageBox(const MessageBoxRequest& request) {
   boxes.push_back(request);
+  if (whileBoxOpen) whileBoxOpen(request);
   if (answers_.empty()) return request.defaultAnswer;
   const MessageAnswer answer = answers_.front();
   answers_.pop_front();

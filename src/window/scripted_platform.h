@@ -23,6 +23,8 @@ class ScriptedPlatform : public WindowPlatform {
   // A result handed back exactly as given.
   void queueOpenResult(OpenFileResult result);
   void queueAnswer(MessageAnswer answer) { answers_.push_back(answer); }
+  // Runs while each message box is open, before it is answered.
+  std::function<void(const MessageBoxRequest&)> whileBoxOpen;
   // Runs at every yield until it returns true, then is dropped; the next one waits its turn.
   void onYield(std::function<bool()> action) { yieldActions_.push_back(std::move(action)); }
 

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <chrono>
-#include <functional>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -20,6 +19,25 @@ namespace drovanta {
 // Thrown out of a yield when the program ended inside it, so that the command that yielded
 // unwinds without running another step. Caught at the top of every command.
 struct ProgramEnded {};
+
+// What the window is busy with: while not idle, the commands that change the list or start a
+// run, and the run's choices, are held (window/held_controls.h).
+enum class Busy { Idle, Adding, Counting, Converting };
+
+// The command that keeps the window busy, as the window's own events reach it.
+class BusyCommand {
+ public:
+  virtual ~BusyCommand() = default;
+  // Escape: cancels the count, or asks whether to stop the run.
+  virtual void escape() {}
+  // The exit question is open (true) or was answered No (false): meanwhile a run takes no new
+  // message.
+  virtual void holdForQuestion(bool /*held*/) {}
+  // The program ends: stops what runs and waits until the records being written are complete.
+  virtual void end() {}
+  // Just before each repaint: puts the latest progress on the displays.
+  virtual void showProgress() {}
+};
 
 // What the button commands need of the main window: its controls, the two list operations and
 // the yields. The window implements it; the commands see only this, so they never depend on the
@@ -43,28 +61,17 @@ class StepWindow {
   virtual std::chrono::microseconds yieldInterval() const = 0;
   // Puts the latest values on the displays without handling any event (before a final box).
   virtual void refreshDisplays() = 0;
-  // Runs before each yield so that displays show their latest values when the window repaints;
-  // removed by the returned token's owner through removeDisplayFlush.
-  virtual int addDisplayFlush(std::function<void()> flush) = 0;
-  virtual void removeDisplayFlush(int token) = 0;
 
-  // Set while Convert holds the window: from the count of what the destination already holds
-  // to the end of the run; empty otherwise. Escape calls it: it cancels the count, or asks
-  // whether to stop the run.
-  std::function<void()> askToStopConversion;
-  // True while the destination is counted, before anything is written.
-  bool countingDestination = false;
+  // What the window is busy with, and the command that keeps it so (both set by HeldControls
+  // only): Escape, the exit question and the end of the program go to that command.
+  Busy busy = Busy::Idle;
+  BusyCommand* busyCommand = nullptr;
   // Convert holds the window (the count or the run): closing the window asks first.
-  bool convertBusy() const { return static_cast<bool>(askToStopConversion); }
+  bool convertBusy() const { return busy == Busy::Counting || busy == Busy::Converting; }
   // The run itself: mailboxes are being written.
-  bool conversionRunning() const { return convertBusy() && !countingDestination; }
-  // Set while a conversion runs (the count included): stops it (the records being written are
-  // completed) and waits for its end. Called before the program ends during a run.
-  std::function<void()> endConversion;
-
-  // How many HeldControls are in force: while any is, the list takes no change.
-  int heldControls = 0;
-  bool controlsHeld() const { return heldControls > 0; }
+  bool conversionRunning() const { return busy == Busy::Converting; }
+  // While busy, the list takes no change.
+  bool controlsHeld() const { return busy != Busy::Idle; }
 
   // Every path the list holds, so that a path is listed once; kept by the list operations.
   std::unordered_set<std::string> listedPaths;

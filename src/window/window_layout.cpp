@@ -87,10 +87,24 @@ constexpr std::array kAnchors = {
     NamedAnchors{"ProgressBar1", {A::Stretch, A::Far}},
     NamedAnchors{"CmdConvert2PDF", {A::Centre, A::Far}},
     NamedAnchors{"Picture3", {A::Stretch, A::Far}},
-    NamedAnchors{"cmdEnd", {A::Far, A::Near}},  // within Picture3
+    // Within Picture3: Help Manual gives up the room a narrower window lacks, everything
+    // right of it moves along, so no two of them overlap.
+    NamedAnchors{"CmdHelp", {A::Stretch, A::Near}},
+    NamedAnchors{"chkAppleNames", {A::Far, A::Near}},
+    NamedAnchors{"chkKeepState", {A::Far, A::Near}},
+    NamedAnchors{"lblFor", {A::Far, A::Near}},
+    NamedAnchors{"cboMailProgram", {A::Far, A::Near}},
+    NamedAnchors{"cmdEnd", {A::Far, A::Near}},
 };
 
 }  // namespace
+
+bool InTitleBand(const char* name) {
+  for (const char* inBand : {"Shape2", "lblTitle", "lblCopyright"}) {
+    if (std::string_view(inBand) == name) return true;
+  }
+  return false;
+}
 
 ControlAnchors AnchorsOf(const char* name) {
   for (const NamedAnchors& entry : kAnchors) {

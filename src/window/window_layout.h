@@ -63,9 +63,17 @@ struct ControlAnchors {
 };
 ControlAnchors AnchorsOf(const char* name);
 
-// The smallest client area: the list two rows high, and the buttons of the top row apart.
-inline constexpr int kMinimumClientWidth = 7200;
+// The smallest client area: the list two rows high, the buttons of the top row apart, and Help
+// Manual still wide enough for its text (504 pixels at 96 DPI: a 1280-pixel screen at 250%, less
+// a frame).
+inline constexpr int kMinimumClientWidth = 7560;
 inline constexpr int kMinimumClientHeight = 5310;
+// The title band (its frame, the title and the copyright line): a window lower than the
+// smallest client area leaves it out, the title bar naming the program still, and every control
+// below it moves up, down to this height.
+inline constexpr int kTitleBandHeight = 855;
+inline constexpr int kCompactClientHeight = kMinimumClientHeight - kTitleBandHeight;
+bool InTitleBand(const char* name);
 
 // The list grid's colours.
 inline constexpr Rgb kGridCell = rgb(255, 255, 191);

@@ -16,7 +16,8 @@ import unittest
 from email.message import EmailMessage
 
 EMLX2MBOX = os.environ.get("EMLX2MBOX", "")
-CORPUS = os.environ.get("CORPUS", "")
+CORPUS = os.environ.get("CORPUS") or os.path.join(
+    os.path.dirname(os.path.abspath(__file__)), "..", "data", "corpus-real")
 
 SUMMARY = re.compile(
     r"^(\d+) converted, (\d+) failed, (\d+) skipped, (\d+) warnings?; (\d+) mailbox(?:es)?, "

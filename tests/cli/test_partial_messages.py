@@ -63,8 +63,7 @@ def read_bytes(path):
 class PartialMessagesTest(CliTestCase):
     def setUp(self):
         super().setUp()
-        if not os.path.isdir(TESTDATA):
-            self.skipTest(f"corpus not present at {TESTDATA}")
+        self.assertTrue(os.path.isdir(TESTDATA), f"corpus not present at {TESTDATA}")
 
     def convert(self, source):
         result = self.run_tool("-o", self.path("out"), source)

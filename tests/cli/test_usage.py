@@ -59,13 +59,18 @@ class UsageTest(CliTestCase):
         os.makedirs(self.path("locked"), 0o555)
         os.chmod(self.tmp, 0o777)  # the unprivileged run reaches src/ and its copy of the tool
         tool = shutil.copy(EMLX2MBOX, self.path("emlx2mbox"))
-        for destination, reason in (("file", "Not a directory"), ("file/out", "Not a directory"),
-                                    ("locked/out", "Permission denied")):
+        create = "cannot create the destination folder"
+        # A folder that exists but cannot be written is refused before the run, not by each
+        # message.
+        for destination, reason in (("file", f"{create}: Not a directory"),
+                                    ("file/out", f"{create}: Not a directory"),
+                                    ("locked/out", f"{create}: Permission denied"),
+                                    ("locked", "cannot write into the destination folder: "
+                                               "Permission denied")):
             result = subprocess.run([tool, "-o", destination, "src"], capture_output=True,
                                     cwd=self.tmp, preexec_fn=unprivileged, timeout=120)
             self.assertEqual((result.returncode, result.stderr.decode()),
-                             (2, f"emlx2mbox: {self.path(destination)}: "
-                                 f"cannot create the destination folder: {reason}\n"))
+                             (2, f"emlx2mbox: {self.path(destination)}: {reason}\n"))
         self.assertEqual(os.listdir(self.path("locked")), [])
 
     def test_relative_paths_when_the_working_folder_is_gone_exit_2_with_the_reason(self):

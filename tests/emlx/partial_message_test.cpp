@@ -157,7 +157,7 @@ std::map<std::string, fs::path> attachmentFolders(const fs::path& folder) {
 class PartialMessageTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!fs::is_directory(kCorpus)) GTEST_SKIP() << "corpus not present at " << kCorpus;
+    ASSERT_TRUE(fs::is_directory(kCorpus)) << "corpus not present at " << kCorpus;
   }
 };
 

@@ -40,8 +40,8 @@ Outcome<MessageText> read(const std::string& path, Recorded& recorded,
   return ReadMessageText(path, recorded.progress(), options);
 }
 
-void skipWithoutCorpus() {
-  if (!fs::exists(kPartialData)) GTEST_SKIP() << "no corpus at " << kCorpus;
+void requireCorpus() {
+  ASSERT_TRUE(fs::exists(kPartialData)) << "no corpus at " << kCorpus;
 }
 
 // Every report is the length of the text at one of its line ends, rising, at most one per
@@ -220,7 +220,7 @@ TEST(MessageTextReadTest, AppleDoubleSidecarIsNotAMessage) {
 }
 
 TEST(MessageTextCorpusTest, FramedEmlxLosesCountLineAndPropertyList) {
-  skipWithoutCorpus();
+  requireCorpus();
   const std::vector<fs::path> files = {kPartialData / "114862.emlx", kPartialData / "11507.emlx",
                                        kTerhechte / "2.emlx",        kTerhechte / "3.emlx",
                                        kTerhechte / "4.emlx",        kTerhechte / "broken1.emlx"};
@@ -246,7 +246,7 @@ TEST(MessageTextCorpusTest, FramedEmlxLosesCountLineAndPropertyList) {
 }
 
 TEST(MessageTextCorpusTest, FileWithoutCountLosesOnlyItsTrailingPropertyList) {
-  skipWithoutCorpus();
+  requireCorpus();
   const fs::path file = kTerhechte / "broken2.emlx";
   Recorded recorded;
   const auto text = read(file.string(), recorded);
@@ -260,7 +260,7 @@ TEST(MessageTextCorpusTest, FileWithoutCountLosesOnlyItsTrailingPropertyList) {
 // A rebuilt partial message is reported with its own length, so progress against it ends where
 // the text ends and not far beyond the stub's length.
 TEST(MessageTextCorpusTest, PartialMessageReportsTheRebuiltLength) {
-  skipWithoutCorpus();
+  requireCorpus();
   // 114892 has its attachments beside it; 114893 has none and keeps its stubs, with warnings.
   for (const char* name : {"114892.partial.emlx", "114893.partial.emlx"}) {
     const fs::path file = kPartialData / name;
@@ -287,7 +287,7 @@ TEST(MessageTextCorpusTest, PartialMessageReportsTheRebuiltLength) {
 }
 
 TEST(MessageTextFlagsTest, RealFlagsBecomeHeadersAtTheStart) {
-  skipWithoutCorpus();
+  requireCorpus();
   struct Case {
     fs::path file;
     std::string headers;
@@ -314,7 +314,7 @@ TEST(MessageTextFlagsTest, RealFlagsBecomeHeadersAtTheStart) {
 }
 
 TEST(MessageTextFlagsTest, WithoutPropertyListNothingIsAdded) {
-  skipWithoutCorpus();
+  requireCorpus();
   RecordOptions flags;
   flags.writeFlags = true;
   Recorded a;

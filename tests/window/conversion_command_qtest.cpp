@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdio>
 
+#include "run/destination_check.h"
 #include "support/temp_folder.h"
 #include "window/completion_message.h"
 #include "window/conversion_command.h"
@@ -91,7 +92,7 @@ class ConversionCommandTest : public QObject {
 
  private slots:
   void initTestCase() {
-    if (!fs::exists(kCorpus / "3.emlx")) QSKIP("the real message corpus is not present");
+    QVERIFY2(fs::exists(kCorpus / "3.emlx"), "the real message corpus is not present");
   }
 
   void cancelledDestinationTouchesNothing() {
@@ -212,7 +213,7 @@ class ConversionCommandTest : public QObject {
     TempFolder tree;
     Strings paths = {tree.write("Mail/Inbox/1.emlx", quotedMessage(8 << 20))};
     const std::string small = drovanta::testing::readFile(kCorpus / "1.emlx");
-    for (int i = 2; i <= 40; ++i) {
+    for (int i = 2; i <= 1000; ++i) {  // enough that a No leaves some for the second Escape
       paths.push_back(tree.write("Mail/Inbox/" + std::to_string(i) + ".emlx", small));
     }
     WindowFixture window;
@@ -240,8 +241,8 @@ class ConversionCommandTest : public QObject {
       const MessageBoxRequest& question = window.platform.boxes[i];
       const std::string count =
           shownUnderQuestion[i].substr(8, shownUnderQuestion[i].find(' ', 8) - 8);
-      QCOMPARE(question.text, "Stop converting? " + count + " of 40 messages are converted.");
-      QCOMPARE(shownUnderQuestion[i], "Message " + count + " (of 40)");
+      QCOMPARE(question.text, "Stop converting? " + count + " of 1000 messages are converted.");
+      QCOMPARE(shownUnderQuestion[i], "Message " + count + " (of 1000)");
       QVERIFY(question.icon == MessageIcon::Question && question.buttons == MessageButtons::YesNo);
       QVERIFY(question.defaultAnswer == MessageAnswer::No);
     }
@@ -258,12 +259,61 @@ class ConversionCommandTest : public QObject {
                              " in 1 mailbox, in place and on disk.";
     QCOMPARE(window.platform.boxes[2].text,
              "Converting was stopped.\r\n" + std::to_string(converted) +
-                 " message(s) converted, 0 message(s) failed, " + std::to_string(40 - converted) +
+                 " message(s) converted, 0 message(s) failed, " + std::to_string(1000 - converted) +
                  " message(s) not converted." + readBack);
     // Escape after the run asks nothing.
     QTest::keyClick(window.form->windowHandle(), Qt::Key_Escape);
     QCOMPARE(window.platform.boxes.size(), std::size_t(3));
     QVERIFY(!window.form->conversionRunning());
+  }
+
+  // Under "Stop converting?" the run takes no new message: the mailbox stays as the question
+  // counts it, and Yes leaves it so. A Yes after the last message says the stop came too late.
+  void theRunIsHeldUnderTheStopQuestion() {
+    TempFolder tree;
+    const std::string small = drovanta::testing::readFile(kCorpus / "1.emlx");
+    Strings paths;
+    for (int i = 1; i <= 2000; ++i) {
+      paths.push_back(tree.write("Mail/Inbox/" + std::to_string(i) + ".emlx", small));
+    }
+    WindowFixture window;
+    QApplication::setActiveWindow(window.form.get());
+    QVERIFY(QTest::qWaitForWindowActive(window.form.get()));
+    fillList(window, paths);
+    window.platform.queueFolder(tree.str() + "/Out");
+    window.platform.queueAnswer(MessageAnswer::Yes);
+    const fs::path mailbox = inboxMailbox(tree, tree.str() + "/Out");
+    std::string asked;
+    std::size_t onDisk = 0;
+    window.platform.whileBoxOpen = [&](const MessageBoxRequest& box) {
+      if (!asked.empty()) return;
+      asked = box.text;
+      onDisk = readMailbox(mailbox).size();
+      QTest::qSleep(300);
+      if (readMailbox(mailbox).size() != onDisk) onDisk = ~std::size_t{0};
+    };
+    window.platform.onYield([&] {
+      if (!window.form->conversionRunning() || !fs::exists(mailbox)) return false;
+      QTest::keyClick(window.form->windowHandle(), Qt::Key_Escape);
+      return true;
+    });
+    WindowFixture::click(window.form->CmdConvert2PDF);
+
+    const std::string count = std::to_string(onDisk);
+    QCOMPARE(asked, "Stop converting? " + count + " of 2000 messages are converted.");
+    QVERIFY2(window.platform.boxes.back().text.starts_with("Converting was stopped.\r\n" + count +
+                                                           " message(s) converted, 0 message(s) "
+                                                           "failed, " +
+                                                           std::to_string(2000 - onDisk) +
+                                                           " message(s) not converted."),
+             window.platform.boxes.back().text.c_str());
+    QCOMPARE(readMailbox(mailbox).size(), onDisk);
+
+    RunSummary ended;
+    ended.converted = 3;
+    QVERIFY(CompletionMessageFor(ended, {{}, {}, true})
+                .text.starts_with("The stop came after the last message; none was left out.\r\n"
+                                  "Export Completed Successfully !"));
   }
 
   void aMailboxAnotherProgramHoldsIsWaitedForWithTheWindowAnswering() {
@@ -350,9 +400,9 @@ class ConversionCommandTest : public QObject {
     const Strings paths = {
         copyThreeMessages(tree)[0],
         tree.write("Mail/Inbox/114893.partial.emlx", drovanta::testing::readFile(stub)),
-        tree.write(
-            "Mail/Inbox/._1.emlx",
-            std::string("\x00\x05\x16\x07\x00\x02\x00\x00Mac OS X", 24) + std::string(64, '\0'))};
+        tree.write("Mail/Inbox/._1.emlx",
+                   std::string("\x00\x05\x16\x07\x00\x02\x00\x00Mac OS X        ", 24) +
+                       std::string(64, '\0'))};
     WindowFixture window;
     fillList(window, paths);
     window.platform.queueFolder(tree.str() + "/Out");
@@ -511,6 +561,29 @@ class ConversionCommandTest : public QObject {
     QCOMPARE(shown, boxes);
     QCOMPARE(window.platform.endRequests, yes ? 1 : 0);
     QCOMPARE(drovanta::testing::readFile(inboxMailbox(tree, tree.str() + "/Reference")), before);
+  }
+
+  // A destination that cannot be written is refused with the reason, and asked for again,
+  // before anything is read or written; even root cannot write into /sys.
+  void anUnwritableDestinationIsRefusedBeforeTheRun() {
+    TempFolder tree;
+    const Strings paths = copyThreeMessages(tree);
+    const std::string locked = ::geteuid() == 0 ? std::string("/sys") : tree.str() + "/Locked";
+    if (::geteuid() != 0) {
+      fs::create_directories(locked);
+      fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec);
+    }
+    if (!TryWritingInto(locked)) QSKIP("this folder can be written here");
+    WindowFixture window;
+    fillList(window, paths);
+    window.platform.queueFolder(locked);
+    WindowFixture::click(window.form->CmdConvert2PDF);
+    QCOMPARE(window.platform.folderTitles.size(), std::size_t(2));  // asked again, then cancelled
+    QCOMPARE(window.platform.boxes.size(), std::size_t(1));
+    QCOMPARE(window.platform.boxes[0].text,
+             "The mailboxes cannot be saved in " + locked +
+                 ":\r\ncannot write into the destination folder: Permission denied. Please "
+                 "choose another folder.");
   }
 
   void onlyEscapeHelpAndExitActDuringARun() {

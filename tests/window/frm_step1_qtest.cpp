@@ -33,9 +33,10 @@ double contrast(const QColor& a, const QColor& b) {
 }
 
 // The controls that must never overlap or leave the client area, whatever its size.
-const QStringList kOwnPlaceControls = {"cmdAdd",         "CmdAddFolder", "cmdClear1",
-                                       "grdFiles1",      "EmlProgress",  "ProgressBar1",
-                                       "CmdConvert2PDF", "CmdHelp",      "cmdEnd"};
+const QStringList kOwnPlaceControls = {"cmdAdd",         "CmdAddFolder",   "cmdClear1",
+                                       "grdFiles1",      "EmlProgress",    "ProgressBar1",
+                                       "CmdConvert2PDF", "CmdHelp",        "chkAppleNames",
+                                       "chkKeepState",   "cboMailProgram", "cmdEnd"};
 
 }  // namespace
 
@@ -304,7 +305,7 @@ class FrmStep1Test : public QObject {
     WindowFixture window;
     const QRect grid = window.form->grdFiles1->geometry();
     const QSize fixed = window.form->size();
-    const QRect available(100, 50, fixed.width() - 40, fixed.height() - 30);
+    const QRect available(100, 50, fixed.width() - 30, fixed.height() - 30);
     window.form->placeWithin(available);
     QApplication::processEvents();
     QVERIFY2(available.contains(window.form->frameGeometry()),

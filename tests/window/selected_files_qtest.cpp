@@ -254,11 +254,11 @@ class SelectedFilesTest : public QObject {
     QCOMPARE(window.listEntries(), (Strings{root + "/A/1.emlx", root + "/C/3.emlx"}));
     QCOMPARE(window.platform.boxes.size(), std::size_t(2));
     const std::string& text = window.platform.boxes[0].text;
-    QCOMPARE(text, "Some files could not be searched.\r\n" + root +
+    QCOMPARE(text, "Some folders could not be searched. Some entries were skipped.\r\n" + root +
                        "/B\\x1b[2J/: cannot list the folder: No such file or directory\r\n" + root +
-                       "/D/: cannot list the folder: No such file or directory\r\n" + root +
-                       "/E: a symbolic link to a folder, not followed\r\n" + root +
-                       "/C/5.emlx: not a regular file but a named pipe (FIFO), not added");
+                       "/D/: cannot list the folder: No such file or directory\r\nskipped: " +
+                       root + "/E: a symbolic link to a folder, not followed\r\nskipped: " + root +
+                       "/C/5.emlx: not a regular file but a named pipe (FIFO)");
     QVERIFY(window.platform.boxes[0].icon == MessageIcon::Exclamation);
     QCOMPARE(window.platform.boxes[1].text, std::string("2 Files Added to List."));
 
@@ -268,8 +268,9 @@ class SelectedFilesTest : public QObject {
     window.platform.queueFolder(root + "/A");
     WindowFixture::click(window.form->CmdAddFolder);
     const MessageBoxRequest& many = window.platform.boxes[2];
-    QVERIFY2(many.text.ends_with("/A/14.emlx: not a regular file but a named pipe (FIFO), not "
-                                 "added\r\n... and 35 more.") &&
+    QVERIFY2(many.text.starts_with("Some entries were skipped.") &&
+                 many.text.ends_with("/A/14.emlx: not a regular file but a named pipe (FIFO)"
+                                     "\r\n... and 35 more.") &&
                  std::count(many.text.begin(), many.text.end(), '\n') == 6 &&
                  std::count(many.details.begin(), many.details.end(), '\n') == 39,
              many.text.c_str());
@@ -285,7 +286,9 @@ class SelectedFilesTest : public QObject {
 
     window.platform.queueFolder(tree.str() + "/Empty");
     WindowFixture::click(window.form->CmdAddFolder);
-    QCOMPARE(window.platform.boxes.back().text, std::string("0 Files Added to List."));
+    QCOMPARE(
+        window.platform.boxes.back().text,
+        "0 Files Added to List.\r\nNo .emlx files were found in:\r\n" + tree.str() + "/Empty/");
     QVERIFY(window.form->CmdConvert2PDF->isEnabled());
     QCOMPARE(window.listEntries(), Strings{"/mail/1.emlx"});
     // With nothing listed there is nothing to convert.
@@ -335,7 +338,9 @@ class SelectedFilesTest : public QObject {
     tree.write("Empty/readme.txt", "x");
     QVERIFY(dropOnTheList(window, {tree.str() + "/Empty"}));
     QTRY_COMPARE(window.platform.boxes.size(), std::size_t(4));
-    QCOMPARE(window.platform.boxes[3].text, std::string("0 Files Added to List."));
+    QCOMPARE(
+        window.platform.boxes[3].text,
+        "0 Files Added to List.\r\nNo .emlx files were found in:\r\n" + tree.str() + "/Empty/");
     QVERIFY(window.form->CmdConvert2PDF->isEnabled());
     // Web addresses are not files: such a drag is refused.
     QVERIFY(!dropOnTheList(window, {"//example.org/1.emlx"}, "http:"));
