@@ -1,6 +1,7 @@
 """Reruns of an Apple Mail library that add only what is new, mailboxes read back, and mailboxes
 that are no mbox left as they were."""
 
+import fcntl
 import os
 import random
 import re
@@ -8,7 +9,6 @@ import resource
 import shutil
 import signal
 import subprocess
-import time
 import unittest
 
 from mbox_readers import READERS
@@ -71,7 +71,7 @@ class AppleLibraryTest(CliTestCase):
                 resource.setrlimit(resource.RLIMIT_FSIZE, (size, size))
             return preexec
 
-        stops = [("file size limit", size) for size in sizes] + [("SIGTERM", None)] * 2
+        stops = [("file size limit", size) for size in sizes] + [("SIGTERM", None)]
         for how, size in stops:
             with self.subTest(how=how, size=size):
                 shutil.rmtree(self.path("out"), True)
@@ -87,15 +87,22 @@ class AppleLibraryTest(CliTestCase):
                     self.assertEqual(message_ids(self.path("out", box)), ids, box)
 
     def stop_with_sigterm(self):
-        """A run ended by SIGTERM as soon as its first mailbox appears (wherever it then is)."""
-        process = subprocess.Popen([EMLX2MBOX, "--layout", "apple", "-j", "1", "-o", "out",
-                                    "Library"], cwd=self.tmp, stderr=subprocess.PIPE)
-        inbox = self.path("out", "0A1B-ACCT", "INBOX.mbox")
-        while process.poll() is None and not os.path.exists(inbox):
-            time.sleep(0.0005)
-        process.send_signal(signal.SIGTERM)
-        process.communicate(timeout=60)
-        self.assertIn(process.returncode, (0, 143))
+        """A run ended by SIGTERM between two mailboxes: while it waits for the lock another
+        program holds on its last one (the others then written)."""
+        sent = self.path("out", "0A1B-ACCT", "Sent Messages.mbox")
+        write_file(sent, b"")
+        with open(sent, "r+b") as held:
+            fcntl.lockf(held, fcntl.LOCK_EX)
+            process = subprocess.Popen([EMLX2MBOX, "--layout", "apple", "-j", "1", "-o", "out",
+                                        "Library"], cwd=self.tmp, stderr=subprocess.PIPE)
+            line = b""
+            while not line.startswith(b"waiting: "):
+                line = process.stderr.readline()
+                self.assertNotEqual(line, b"", "the run ended without waiting for the lock")
+            process.send_signal(signal.SIGTERM)
+            process.communicate(timeout=60)
+        self.assertEqual(process.returncode, 143)
+        self.assertTrue(os.path.getsize(self.path("out", "0A1B-ACCT", "INBOX.mbox")) > 0)
 
     def test_a_newer_copy_of_the_library_adds_only_the_new_messages(self):
         old = {"Mail/V10/A/INBOX.mbox/U/Data/Messages": ("A/INBOX.mbox", [1, 2, 3]),

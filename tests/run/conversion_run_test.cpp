@@ -269,6 +269,76 @@ TEST(ConversionRun, AStopAskedForInsideATurnEndsTheRunAfterThatRecord) {
   EXPECT_EQ(content.bodies[1], "b'a\\r\\nb\\r\\nc\\r\\n'");
 }
 
+// A stop request made while a record is written (the command line's signals): the first lets
+// the record be completed and ends the run after it; a second one cuts it back out. Made from the
+// big message's middle line, so the request lands after part of its record is on the disk.
+TEST(ConversionRun, AStopRequestDuringARecordCompletesItAndASecondCutsItBack) {
+  std::string big;
+  for (int line = 0; line < 20000; ++line) big += std::string(62, 'x') + "\r\n";
+  struct Case {
+    const char* name;
+    int requests;
+    bool messagesAfter;
+    Lines subjects;
+    long converted;
+    long notReached;
+  };
+  for (const Case& c : {Case{"one request", 1, true, {"one", "two", "big"}, 3, 2},
+                        Case{"two requests", 2, true, {"one", "two"}, 2, 3},
+                        Case{"one in the last record", 1, false, {"one", "two", "big"}, 3, 0}}) {
+    SCOPED_TRACE(c.name);
+    TempFolder temp;
+    std::vector<std::string> paths{temp.write("Box/1.emlx", emlx(message("one"))),
+                                   temp.write("Box/2.emlx", emlx(message("two"))),
+                                   temp.write("Box/3.emlx", emlx(message("big", big)))};
+    if (c.messagesAfter) {
+      paths.push_back(temp.write("Box/4.emlx", emlx(message("four"))));
+      paths.push_back(temp.write("Box/5.emlx", emlx(message("five"))));
+    }
+    VectorRowSource rows(paths);
+    StopRequest stop;
+    struct : RecordingObserver {
+      void turnStarted(long row) override {
+        RecordingObserver::turnStarted(row);
+        started = row;
+      }
+      void lineRead(std::uint64_t textLength, std::uint64_t fileLength) override {
+        RecordingObserver::lineRead(textLength, fileLength);
+        if (started == 2 && !requested && textLength > fileLength / 2) {
+          requested = true;
+          for (int n = 0; n < requests; ++n) stop->request(15);
+        }
+      }
+      long started = -1;
+      bool requested = false;
+      int requests = 0;
+      StopRequest* stop = nullptr;
+    } observer;
+    observer.requests = c.requests;
+    observer.stop = &stop;
+    RunOptions options;
+    options.stop = &stop;
+    const RunSummary summary = RunConversion(rows, temp.str() + "/Out", observer, options);
+    EXPECT_TRUE(observer.requested);
+    EXPECT_TRUE(summary.stopped);
+    EXPECT_EQ(summary.converted, c.converted);
+    EXPECT_EQ(summary.notReached, c.notReached);
+    EXPECT_EQ(summary.failed, 0);
+    EXPECT_EQ(stop.reason(), 15);
+    const std::string mailbox = temp.str() + "/Out" + temp.str() + "/Box/Box.mbox";
+    // Whole records only: the last one ends with the empty line after it.
+    const std::string written = readFile(mailbox);
+    EXPECT_TRUE(written.ends_with("\n\n") || written.ends_with("\r\n\r\n"));
+    if (!pythonMailboxAvailable()) continue;
+    const MailboxContent content = readWithPython(mailbox);
+    EXPECT_EQ(content.subjects, c.subjects);
+    // The big body whole: b'...' around 20000 lines of 62 bytes and an escaped CR LF.
+    if (c.converted == 3) {
+      EXPECT_EQ(content.bodies[2].size(), 3u + 20000u * (62u + 4u));
+    }
+  }
+}
+
 // A message that meets the end of memory while it is converted fails alone, its record cut back
 // out; one that meets it after its turn ended is not counted twice, the exception goes on.
 TEST(ConversionRun, RunningOutOfMemoryFailsOnlyTheMessageBeingConverted) {
