@@ -7,10 +7,11 @@
 
 #include "selection/natural_order.h"
 #include "shellutil/path_helpers.h"
+#include "window/add_folder_command.h"
 #include "window/held_controls.h"
 #include "window/selected_files_list.h"
-#include "window/step_window.h"
 #include "window/window_layout.h"
+#include "window/window_platform.h"
 
 namespace drovanta {
 namespace {
@@ -31,24 +32,24 @@ std::vector<std::string> splitAtNul(const std::string& text) {
   }
 }
 
-void showFailure(StepWindow& form, const std::string& text) {
-  form.platform().messageBox(
+void showFailure(WindowPlatform& platform, const std::string& text) {
+  platform.messageBox(
       {text, kApplicationTitle, MessageButtons::Ok, MessageIcon::Exclamation, MessageAnswer::Ok});
 }
 
 }  // namespace
 
-void AddFilesCommand(StepWindow& form) {
+void AddFilesCommand(const AddingWindow& window) {
   const OpenFileResult picked =
-      form.platform().showOpen({"", "Mail Messages (*.emlx)|*.emlx", kExplorerMultiSelect});
+      window.platform.showOpen({"", "Mail Messages (*.emlx)|*.emlx", kExplorerMultiSelect});
   if (picked.error != 0) {
-    showFailure(form, std::to_string(picked.error) + ":" + picked.errorDescription);
+    showFailure(window.platform, std::to_string(picked.error) + ":" + picked.errorDescription);
     return;
   }
   std::string result = picked.fileName;
   // A cancelled dialog leaves the list as it was; only a pick replaces it.
   if (result.empty()) return;
-  form.ResetFileList();
+  ResetFileList(window.list);
   if (result.back() != '\0') result += '\0';
 
   // One pick: the full path then the closing NUL. Several: the folder first, then the names,
@@ -63,15 +64,15 @@ void AddFilesCommand(StepWindow& form) {
   }
   {
     // The list is filled through yields: nothing may convert or change it half-filled.
-    HeldControls held(form, Busy::Adding);
-    form.DoEvents();
+    const auto held = window.holdForAdding();
+    window.list.DoEvents();
     for (std::string& name : parts) {
-      form.DoEvents();
-      AddNewFileToList(form, prefix + name);
-      form.DoEvents();
+      window.list.DoEvents();
+      AddNewFileToList(window.list, prefix + name);
+      window.list.DoEvents();
     }
   }
-  form.CmdConvert2PDF->setEnabled(true);
+  window.CmdConvert2PDF.setEnabled(true);
 }
 
 }  // namespace drovanta

@@ -13,8 +13,8 @@
 #include "window/folder_picker.h"
 #include "window/held_controls.h"
 #include "window/selected_files_list.h"
-#include "window/step_window.h"
 #include "window/window_layout.h"
+#include "window/window_platform.h"
 
 namespace drovanta {
 namespace {
@@ -40,16 +40,17 @@ class HourglassPointer {
 
 }  // namespace
 
-void AddMessagesBelow(StepWindow& form, const std::string& folder, FilesAdded& result) {
-  WindowPlatform& platform = form.platform();
+void AddMessagesBelow(const AddingWindow& window, const std::string& folder, FilesAdded& result) {
+  WindowPlatform& platform = window.platform;
+  const FileList& list = window.list;
   HourglassPointer pointer(platform);
   std::shared_ptr<WalkStringList> found;
   std::vector<Failure> unsearched;
   std::vector<std::string> skipped;
   {
     auto scanner =
-        std::make_unique<pathLogger>(pathLogger::ServiceFactory{}, [&form] { form.DoEvents(); });
-    form.DoEvents();
+        std::make_unique<pathLogger>(pathLogger::ServiceFactory{}, [&list] { list.DoEvents(); });
+    list.DoEvents();
     scanner->PathLogInit();
     scanner->fullFileNamesOnly(true);
     if (auto failure = scanner->LogPath(folder)) unsearched.push_back(std::move(*failure));
@@ -67,7 +68,7 @@ void AddMessagesBelow(StepWindow& form, const std::string& folder, FilesAdded& r
     }
     found = scanner->fullFileNames();
     scanner->Terminate();
-    form.DoEvents();
+    list.DoEvents();
   }
   if (!unsearched.empty() || !skipped.empty()) {
     // The first few are named in the box, the whole list is under its details: a tree with
@@ -88,26 +89,26 @@ void AddMessagesBelow(StepWindow& form, const std::string& folder, FilesAdded& r
     pointer.show();
   }
 
-  form.addedFolders.push_back(folder);
+  list.addedFolders.push_back(folder);
   long messages = 0;
   if (found) {
     for (const std::string& path : found->values()) {
-      form.DoEvents();
+      list.DoEvents();
       if (!HasEmlxName(path)) continue;
       ++messages;
-      form.DoEvents();
+      list.DoEvents();
       // A path listed already (the same folder added twice) is converted once.
-      if (AddNewFileToList(form, path)) ++result.added;
-      form.DoEvents();
+      if (AddNewFileToList(list, path)) ++result.added;
+      list.DoEvents();
     }
   }
   if (messages == 0) result.foldersWithout.push_back(folder);
 }
 
-void ReportFilesAdded(StepWindow& form, const FilesAdded& result) {
-  form.refreshDisplays();
+void ReportFilesAdded(const AddingWindow& window, const FilesAdded& result) {
+  window.refreshDisplays();
   // An add that found nothing leaves the files listed before convertible.
-  form.CmdConvert2PDF->setEnabled(ListHasEntries(form));
+  window.CmdConvert2PDF.setEnabled(ListHasEntries(window.list.grdFiles1));
   std::string text = std::to_string(result.added) + " Files Added to List.";
   std::string details;
   if (!result.foldersWithout.empty()) {
@@ -116,19 +117,19 @@ void ReportFilesAdded(StepWindow& form, const FilesAdded& result) {
     text += "\r\nNo .emlx files were found in:" + FirstLinesOf(lines, details);
     if (lines.size() <= kLinesShown) details.clear();  // all named in the box already
   }
-  form.platform().messageBox(
+  window.platform.messageBox(
       {text, kApplicationTitle, MessageButtons::Ok, MessageIcon::None, MessageAnswer::Ok, details});
 }
 
-void AddFolderCommand(StepWindow& form) {
-  const std::string folder = BrowseForFolder(form.platform(), "Choose Source Folder...");
+void AddFolderCommand(const AddingWindow& window) {
+  const std::string folder = BrowseForFolder(window.platform, "Choose Source Folder...");
   if (folder.empty()) return;
   FilesAdded result;
   {
-    HeldControls held(form, Busy::Adding);
-    AddMessagesBelow(form, AddSeparator(folder), result);
+    const auto held = window.holdForAdding();
+    AddMessagesBelow(window, AddSeparator(folder), result);
   }
-  ReportFilesAdded(form, result);
+  ReportFilesAdded(window, result);
 }
 
 }  // namespace drovanta

@@ -300,16 +300,17 @@ double MessageReadPercent(std::uint64_t textLength, std::uint64_t fileLength) {
 }
 
 void ConvertCommand(StepWindow& form) {
-  std::vector<std::string> rows = ListedPaths(form);
+  std::vector<std::string> rows = ListedPaths(*form.grdFiles1);
   if (rows.empty()) {
     return showBox(form.platform(), kNothingToConvert, kApplicationTitle, MessageIcon::Information);
   }
   const std::string chosen =
       askForDestination(form.platform(), FoldersOfRun(form.addedFolders, rows),
-                        form.chkAppleNames->isChecked(), ChosenMailProgram(form));
+                        form.chkAppleNames->isChecked(), ChosenMailProgram(*form.cboMailProgram));
   if (chosen.empty()) return;
   const std::string destination = AddSeparator(chosen);
-  WindowRunPlan plan = PlanWindowRun(form, std::move(rows), destination);
+  WindowRunPlan plan = PlanWindowRun(*form.chkAppleNames, *form.chkKeepState, *form.cboMailProgram,
+                                     std::move(rows), destination);
   if (!askWhetherNewOnly(form, plan, destination)) return;
   form.DoEventsNow();
   form.ProgressBar1->setMin(0);

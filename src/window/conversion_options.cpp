@@ -12,17 +12,16 @@
 #include "run/row_source.h"
 #include "shellutil/path_helpers.h"
 #include "window/distinct_folder_names.h"
-#include "window/step_window.h"
+#include "window/window_platform.h"
 
 namespace drovanta {
 namespace {
 
-void keep(StepWindow& form, QCheckBox* box, const char* key, bool byDefault) {
-  const std::string kept = form.platform().setting(key);
+void keep(WindowPlatform& platform, QCheckBox* box, const char* key, bool byDefault) {
+  const std::string kept = platform.setting(key);
   box->setChecked(kept.empty() ? byDefault : kept == "1");
-  QObject::connect(box, &QCheckBox::toggled, box, [&form, key](bool ticked) {
-    form.platform().setSetting(key, ticked ? "1" : "0");
-  });
+  QObject::connect(box, &QCheckBox::toggled, box,
+                   [&platform, key](bool ticked) { platform.setSetting(key, ticked ? "1" : "0"); });
 }
 
 // The "For:" entries' keys, in the combo box's order.
@@ -37,22 +36,23 @@ std::string withoutMboxEnding(std::string name) {
 
 }  // namespace
 
-void KeepConversionOptions(StepWindow& form) {
-  keep(form, form.chkAppleNames, kAppleNamesSetting, false);
-  keep(form, form.chkKeepState, kKeepStateSetting, true);
-  QComboBox* combo = form.cboMailProgram;
-  const std::string kept = form.platform().setting(kMailProgramSetting);
+void KeepConversionOptions(WindowPlatform& platform, QCheckBox& chkAppleNames,
+                           QCheckBox& chkKeepState, QComboBox& cboMailProgram) {
+  keep(platform, &chkAppleNames, kAppleNamesSetting, false);
+  keep(platform, &chkKeepState, kKeepStateSetting, true);
+  QComboBox* combo = &cboMailProgram;
+  const std::string kept = platform.setting(kMailProgramSetting);
   for (int i = 0; i < static_cast<int>(std::size(kProgramKeys)); ++i) {
     if (kept == kProgramKeys[i]) combo->setCurrentIndex(i);
   }
-  QObject::connect(combo, &QComboBox::currentIndexChanged, combo, [&form](int index) {
+  QObject::connect(combo, &QComboBox::currentIndexChanged, combo, [&platform](int index) {
     if (index >= 0 && index < static_cast<int>(std::size(kProgramKeys)))
-      form.platform().setSetting(kMailProgramSetting, kProgramKeys[index]);
+      platform.setSetting(kMailProgramSetting, kProgramKeys[index]);
   });
 }
 
-MailProgram ChosenMailProgram(const StepWindow& form) {
-  switch (form.cboMailProgram->currentIndex()) {
+MailProgram ChosenMailProgram(const QComboBox& cboMailProgram) {
+  switch (cboMailProgram.currentIndex()) {
     case 1:
       return MailProgram::Thunderbird;
     case 2:
@@ -80,20 +80,21 @@ std::string NextStepFor(MailProgram program, const std::string& destination) {
   return {};
 }
 
-void TickAppleNamesFor(StepWindow& form, const std::string& messagePath) {
-  if (form.chkAppleNames == nullptr || form.chkAppleNames->isChecked()) return;
-  if (FindAppleMailbox(messagePath)) form.chkAppleNames->setChecked(true);
+void TickAppleNamesFor(QCheckBox* chkAppleNames, const std::string& messagePath) {
+  if (chkAppleNames == nullptr || chkAppleNames->isChecked()) return;
+  if (FindAppleMailbox(messagePath)) chkAppleNames->setChecked(true);
 }
 
-WindowRunPlan PlanWindowRun(const StepWindow& form, std::vector<std::string> rows,
+WindowRunPlan PlanWindowRun(const QCheckBox& chkAppleNames, const QCheckBox& chkKeepState,
+                            const QComboBox& cboMailProgram, std::vector<std::string> rows,
                             const std::string& destination) {
   WindowRunPlan plan;
-  plan.options.record.writeFlags = form.chkKeepState->isChecked();
+  plan.options.record.writeFlags = chkKeepState.isChecked();
   plan.options.onDisk = OnDisk::Checked;
-  plan.program = ChosenMailProgram(form);
+  plan.program = ChosenMailProgram(cboMailProgram);
   // Thunderbird and Apple Mail take one mailbox per Apple Mail mailbox; Thunderbird gets the
   // state headers, as the command line's --for gives them.
-  const bool appleNames = form.chkAppleNames->isChecked() || plan.program != MailProgram::Any;
+  const bool appleNames = chkAppleNames.isChecked() || plan.program != MailProgram::Any;
   if (plan.program == MailProgram::Thunderbird) plan.options.record.writeFlags = true;
   std::unordered_map<std::string, long> listRowOf;
   for (std::size_t i = 0; i < rows.size(); ++i) listRowOf.emplace(rows[i], static_cast<long>(i));

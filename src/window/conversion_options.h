@@ -8,9 +8,12 @@
 #include "mbox/mail_program.h"
 #include "run/conversion_run.h"
 
+class QCheckBox;
+class QComboBox;
+
 namespace drovanta {
 
-class StepWindow;
+class WindowPlatform;
 
 // The settings that keep the two check boxes of the bottom band from one start to the next.
 inline constexpr const char* kAppleNamesSetting = "appleMailboxNames";
@@ -21,12 +24,14 @@ inline constexpr const char* kMailProgramSetting = "mailProgram";
 // Sets "Apple Mail mailbox names", "Keep read and flagged state" and "For:" as the settings left
 // them (unticked, ticked and "Any mail program" the first time), and keeps every later change in
 // the settings.
-void KeepConversionOptions(StepWindow& form);
+void KeepConversionOptions(WindowPlatform& platform, QCheckBox& chkAppleNames,
+                           QCheckBox& chkKeepState, QComboBox& cboMailProgram);
 
 // Ticks "Apple Mail mailbox names" when the message lies inside an Apple Mail mailbox folder
 // (<Name>.mbox, .mbox.noindex or .imapmbox): a library added whole gets its mailboxes' names
-// without the user having to know. An untick stands until another such row is added.
-void TickAppleNamesFor(StepWindow& form, const std::string& messagePath);
+// without the user having to know. An untick stands until another such row is added. A null box
+// is left alone.
+void TickAppleNamesFor(QCheckBox* chkAppleNames, const std::string& messagePath);
 
 // A run as the check boxes ask for it.
 struct WindowRunPlan {
@@ -45,12 +50,14 @@ struct WindowRunPlan {
 };
 
 // The "For:" choice.
-MailProgram ChosenMailProgram(const StepWindow& form);
+MailProgram ChosenMailProgram(const QComboBox& cboMailProgram);
 
 // The closing box's last words for the program: where the user takes the mailboxes next; "" for
 // any mail program.
 std::string NextStepFor(MailProgram program, const std::string& destination);
-WindowRunPlan PlanWindowRun(const StepWindow& form, std::vector<std::string> rows,
+// The run the bottom band's choices ask for, of the list's `rows` into `destination`.
+WindowRunPlan PlanWindowRun(const QCheckBox& chkAppleNames, const QCheckBox& chkKeepState,
+                            const QComboBox& cboMailProgram, std::vector<std::string> rows,
                             const std::string& destination);
 
 // The name of a mailbox file for its user: as the plan knows it, else its file name without

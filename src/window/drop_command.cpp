@@ -5,25 +5,24 @@
 #include "window/add_folder_command.h"
 #include "window/held_controls.h"
 #include "window/selected_files_list.h"
-#include "window/step_window.h"
 
 namespace drovanta {
 
-void AddDroppedCommand(StepWindow& form, const std::vector<std::string>& paths) {
+void AddDroppedCommand(const AddingWindow& window, const std::vector<std::string>& paths) {
   DiskFileSystem disk;
   FilesAdded result;
   {
-    HeldControls held(form, Busy::Adding);
+    const auto held = window.holdForAdding();
     for (const std::string& path : paths) {
       if (disk.FolderExists(path)) {
-        AddMessagesBelow(form, AddSeparator(path), result);
-      } else if (AddNewFileToList(form, path)) {
+        AddMessagesBelow(window, AddSeparator(path), result);
+      } else if (AddNewFileToList(window.list, path)) {
         ++result.added;
       }
-      form.DoEvents();
+      window.list.DoEvents();
     }
   }
-  ReportFilesAdded(form, result);
+  ReportFilesAdded(window, result);
 }
 
 }  // namespace drovanta

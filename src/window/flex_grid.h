@@ -68,6 +68,7 @@ class FlexGrid : public QTableView {
   void syncView();
 
   FlexGridModel& model() { return model_; }
+  const FlexGridModel& model() const { return model_; }
 
  protected:
   // A focused grid shows the style's focus frame around its cells, as a focused field does.

@@ -19,6 +19,7 @@
 #include <ctime>
 #include <exception>
 #include <map>
+#include <memory>
 
 #include "window/add_files_command.h"
 #include "window/add_folder_command.h"
@@ -28,6 +29,7 @@
 #include "window/conversion_options.h"
 #include "window/drop_command.h"
 #include "window/folder_picker.h"
+#include "window/held_controls.h"
 #include "window/list_drop_target.h"
 #include "window/selected_files_list.h"
 #include "window/window_placement.h"
@@ -130,7 +132,7 @@ frmStep1::frmStep1(WindowPlatform& platform, QWidget* parent)
 
   // Window load: the list's column width, and the run's choices as the user left them.
   grdFiles1->setColWidth(0, kListColumnWidth);
-  KeepConversionOptions(*this);
+  KeepConversionOptions(platform_, *chkAppleNames, *chkKeepState, *cboMailProgram);
 
   connect(cmdAdd, &QPushButton::clicked, this, [this] { cmdAdd_Click(); });
   connect(CmdAddFolder, &QPushButton::clicked, this, [this] { CmdAddFolder_Click(); });
@@ -151,7 +153,7 @@ frmStep1::frmStep1(WindowPlatform& platform, QWidget* parent)
   new ListDropTarget(
       grdFiles1->viewport(), [this] { return controlsHeld(); },
       [this](std::vector<std::string> paths) {
-        runCommand([this, &paths] { AddDroppedCommand(*this, paths); });
+        runCommand([this, &paths] { AddDroppedCommand(addingWindow(), paths); });
       });
 }
 
@@ -350,11 +352,16 @@ void frmStep1::followWindowSize() {
 }
 
 void frmStep1::ResetFileList() {
-  drovanta::ResetFileList(*this);
+  drovanta::ResetFileList(fileList());
 }
 
 void frmStep1::AddFileToList(std::string path) {
-  drovanta::AddFileToList(*this, std::move(path));
+  drovanta::AddFileToList(fileList(), std::move(path));
+}
+
+AddingWindow frmStep1::addingWindow() {
+  return {platform_, fileList(), *CmdConvert2PDF, [this] { refreshDisplays(); },
+          [this] { return std::make_unique<HeldControls>(*this, Busy::Adding); }};
 }
 
 std::chrono::nanoseconds frmStep1::now() {
@@ -404,15 +411,15 @@ void frmStep1::runCommand(const std::function<void()>& command) {
 }
 
 void frmStep1::cmdAdd_Click() {
-  runCommand([this] { AddFilesCommand(*this); });
+  runCommand([this] { AddFilesCommand(addingWindow()); });
 }
 
 void frmStep1::CmdAddFolder_Click() {
-  runCommand([this] { AddFolderCommand(*this); });
+  runCommand([this] { AddFolderCommand(addingWindow()); });
 }
 
 void frmStep1::cmdClear1_Click() {
-  runCommand([this] { ClearCommand(*this); });
+  runCommand([this] { ClearCommand(platform_, fileList()); });
 }
 
 void frmStep1::CmdConvert2PDF_Click() {

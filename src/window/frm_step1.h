@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "window/add_folder_command.h"
 #include "window/step_window.h"
 #include "window/window_layout.h"
 
@@ -30,9 +31,11 @@ class frmStep1 : public QWidget, public StepWindow {
   // than the smallest layout, it leaves out the title band.
   void placeWithin(const QRect& available);
 
-  // The list operations and yields the commands use (documented in StepWindow).
-  void ResetFileList() override;
-  void AddFileToList(std::string path) override;
+  // The list operations (window/selected_files_list.h) on this window's list.
+  void ResetFileList();
+  void AddFileToList(std::string path);
+
+  // The yields the commands use (documented in StepWindow).
   void DoEvents() override;
   void DoEventsNow() override;
   std::chrono::microseconds yieldInterval() const override { return yieldInterval_; }
@@ -58,6 +61,8 @@ class frmStep1 : public QWidget, public StepWindow {
   void resizeEvent(QResizeEvent* event) override;
 
  private:
+  // What the add commands touch of this window.
+  AddingWindow addingWindow();
   // A control with its place in the fixed layout and how it follows a resized window.
   struct PlacedControl {
     QWidget* control;

@@ -4,79 +4,80 @@
 #include <QPushButton>
 
 #include "window/conversion_options.h"
-#include "window/step_window.h"
+#include "window/flex_grid.h"
 #include "window/window_layout.h"
+#include "window/window_platform.h"
 
 namespace drovanta {
 
-void ResetFileList(StepWindow& form) {
-  form.grdFiles1->setRows(1);
-  form.grdFiles1->Clear();
-  form.lblCount1->setText(QStringLiteral("0 files"));
-  form.listedPaths.clear();
-  form.addedFolders.clear();
+void ResetFileList(const FileList& list) {
+  list.grdFiles1.setRows(1);
+  list.grdFiles1.Clear();
+  list.lblCount1.setText(QStringLiteral("0 files"));
+  list.listedPaths.clear();
+  list.addedFolders.clear();
 }
 
-void AddFileToList(StepWindow& form, std::string path) {
-  FlexGrid& grid = *form.grdFiles1;
+void AddFileToList(const FileList& list, std::string path) {
+  FlexGrid& grid = list.grdFiles1;
   bool firstEntry = false;
   if (grid.Rows() == 1) {
     grid.setRow(0);
     grid.setCol(0);
     if (grid.Text().empty()) {
       // Shape the grid for its first entry.
-      form.DoEvents();
+      list.DoEvents();
       grid.setRows(1);
       grid.setCols(1);
       grid.setFixedRows(0);
       grid.setRow(0);
       grid.setColWidth(0, kListColumnWidth);
       grid.setCol(0);
-      form.DoEvents();
+      list.DoEvents();
       firstEntry = true;
     }
   }
   if (!firstEntry) grid.setRows(grid.Rows() + 1);
   grid.setRow(grid.Rows() - 1);
   grid.setCol(0);
-  form.listedPaths.insert(path);
-  TickAppleNamesFor(form, path);
+  list.listedPaths.insert(path);
+  TickAppleNamesFor(list.chkAppleNames, path);
   grid.setText(std::move(path));
-  form.DoEvents();
-  form.lblCount1->setText(QString::number(grid.Rows()) + QStringLiteral(" files"));
+  list.DoEvents();
+  list.lblCount1.setText(QString::number(grid.Rows()) + QStringLiteral(" files"));
 }
 
-bool AddNewFileToList(StepWindow& form, std::string path) {
-  if (form.listedPaths.contains(path)) return false;
-  AddFileToList(form, std::move(path));
+bool AddNewFileToList(const FileList& list, std::string path) {
+  if (list.listedPaths.contains(path)) return false;
+  AddFileToList(list, std::move(path));
   return true;
 }
 
-bool ListHasEntries(StepWindow& form) {
-  return form.grdFiles1->Rows() > 1 || !form.grdFiles1->model().text(0, 0).empty();
+bool ListHasEntries(const FlexGrid& grdFiles1) {
+  return grdFiles1.Rows() > 1 || !grdFiles1.model().text(0, 0).empty();
 }
 
-std::vector<std::string> ListedPaths(StepWindow& form) {
+std::vector<std::string> ListedPaths(const FlexGrid& grdFiles1) {
   std::vector<std::string> paths;
-  if (!ListHasEntries(form)) return paths;
-  const FlexGridModel& cells = form.grdFiles1->model();
+  if (!ListHasEntries(grdFiles1)) return paths;
+  const FlexGridModel& cells = grdFiles1.model();
   paths.reserve(static_cast<std::size_t>(cells.rows()));
   for (long row = 0; row < cells.rows(); ++row) paths.push_back(cells.text(row, 0));
   return paths;
 }
 
-bool FirstEntryIsEmpty(StepWindow& form) {
-  form.grdFiles1->setRow(0);
-  form.grdFiles1->setCol(0);
-  return form.grdFiles1->Text().empty();
+bool FirstEntryIsEmpty(FlexGrid& grdFiles1) {
+  grdFiles1.setRow(0);
+  grdFiles1.setCol(0);
+  return grdFiles1.Text().empty();
 }
 
-void ClearCommand(StepWindow& form) {
-  if (FirstEntryIsEmpty(form)) return;
-  const MessageAnswer answer = form.platform().messageBox(
+void ClearCommand(WindowPlatform& platform, const FileList& list) {
+  if (FirstEntryIsEmpty(list.grdFiles1)) return;
+  const MessageAnswer answer = platform.messageBox(
       {"Do you want to clear all the files in the list\r\n Proceed?", kApplicationTitle,
        MessageButtons::YesNo, MessageIcon::Question, MessageAnswer::Yes});
-  if (answer == MessageAnswer::Yes) ResetFileList(form);
+  if (answer == MessageAnswer::Yes) ResetFileList(list);
 }
 
 }  // namespace drovanta

@@ -7,6 +7,7 @@
 
 #include "window/flex_grid.h"
 #include "window/precise_progress_bar.h"
+#include "window/selected_files_list.h"
 #include "window/window_platform.h"
 
 class QCheckBox;
@@ -39,18 +40,14 @@ class BusyCommand {
   virtual void showProgress() {}
 };
 
-// What the button commands need of the main window: its controls, the two list operations and
-// the yields. The window implements it; the commands see only this, so they never depend on the
-// window class that calls them.
+// What the button commands need of the main window: its controls, its list and the yields. The
+// window implements it; the commands see only this, so they never depend on the window class that
+// calls them.
 class StepWindow {
  public:
   virtual ~StepWindow() = default;
 
   virtual WindowPlatform& platform() = 0;
-
-  // The selected-files list: the grid is its only store.
-  virtual void ResetFileList() = 0;
-  virtual void AddFileToList(std::string path) = 0;
 
   // Lets the window handle every pending event, at most about 60 times a second: calls in
   // between return at once. Throws ProgramEnded when the program ended meanwhile.
@@ -72,6 +69,13 @@ class StepWindow {
   bool conversionRunning() const { return busy == Busy::Converting; }
   // While busy, the list takes no change.
   bool controlsHeld() const { return busy != Busy::Idle; }
+
+  // The selected-files list as its operations take it (window/selected_files_list.h): the grid is
+  // its only store.
+  FileList fileList() {
+    return {*grdFiles1,   *lblCount1,    listedPaths,
+            addedFolders, chkAppleNames, [this] { DoEvents(); }};
+  }
 
   // Every path the list holds, so that a path is listed once; kept by the list operations.
   std::unordered_set<std::string> listedPaths;
