@@ -106,7 +106,9 @@ class InterruptedRunTest(CliTestCase):
         process = subprocess.Popen([EMLX2MBOX, "-o", "out", "src"], cwd=self.tmp,
                                    stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         src = self.path("src")
-        while process.poll() is None and not handles(process.pid, signal.SIGTERM):
+        # The handlers are in place before the walk starts; stop it once it lists a folder.
+        while process.poll() is None and not (handles(process.pid, signal.SIGTERM)
+                                              and open_folders(process.pid, src)):
             pass
         process.send_signal(signal.SIGSTOP)
         while process.poll() is None and process_state(process.pid) != "T":
