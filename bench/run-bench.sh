@@ -148,7 +148,7 @@ for shape in "${shapes[@]}"; do
   fi
   fresh_start warm
   # shellcheck disable=SC2086
-  /usr/bin/time -f '%M' -o "$out/peak" "$tool" -q $tool_args -o "$out/mbox" "$tree" \
+  /usr/bin/time -f '%M' -o "$out/peak" "$tool" $tool_args -o "$out/mbox" "$tree" \
     2> "$out/emlx2mbox.log"
   peak_kb=$(tail -1 "$out/peak")
   summary=$(grep -v "^Checked: " "$out/emlx2mbox.log" | tail -1)

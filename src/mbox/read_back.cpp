@@ -10,8 +10,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <string_view>
 
 namespace drovanta {
@@ -53,6 +55,62 @@ ssize_t readAt(int fd, char* into, std::size_t size, std::uint64_t at) {
   } while (got < 0 && errno == EINTR);
   return got;
 }
+
+// Reads of whole aligned blocks straight from the device (O_DIRECT), through a second
+// descriptor of the same file: several times faster than reading the dropped pages back through
+// the page cache, which fetches them a few at a time. Where the file system refuses O_DIRECT
+// (tmpfs, some network file systems), the mailbox's own descriptor is read through the cache.
+class DeviceReader {
+ public:
+  explicit DeviceReader(int fd) : fd_(fd) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    direct_ = ::open(self.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC);
+    void* memory = nullptr;
+    if (direct_ >= 0 && ::posix_memalign(&memory, kAlignment, kChunk) != 0) closeDirect();
+    buffer_.reset(static_cast<char*>(memory != nullptr ? memory : std::malloc(kChunk)));
+  }
+  ~DeviceReader() { closeDirect(); }
+  DeviceReader(const DeviceReader&) = delete;
+  DeviceReader& operator=(const DeviceReader&) = delete;
+
+  // Fills the buffer with the bytes from at most `at` on; false with errno set on a failure.
+  bool fill(std::uint64_t at) {
+    if (direct_ >= 0) {
+      start_ = at - at % kAlignment;
+      const ssize_t got = readAt(direct_, buffer_.get(), kChunk, start_);
+      if (got >= 0 || errno != EINVAL) return took(got, at);
+      closeDirect();  // the file system takes no direct reads after all
+    }
+    start_ = at;
+    return took(readAt(fd_, buffer_.get(), kChunk, start_), at);
+  }
+  bool holds(std::uint64_t at) const { return at >= start_ && at < start_ + size_; }
+  std::uint64_t start() const { return start_; }
+  std::size_t size() const { return size_; }
+  const char* data() const { return buffer_.get(); }
+
+ private:
+  static constexpr std::size_t kAlignment = 4096;
+  struct Free {
+    void operator()(char* memory) const { std::free(memory); }
+  };
+
+  bool took(ssize_t got, std::uint64_t at) {
+    size_ = got > 0 ? static_cast<std::size_t>(got) : 0;
+    if (got >= 0 && !holds(at)) errno = EIO;  // the file ends before the record does
+    return got >= 0 && holds(at);
+  }
+  void closeDirect() {
+    if (direct_ >= 0) ::close(direct_);
+    direct_ = -1;
+  }
+
+  int fd_;
+  int direct_ = -1;
+  std::unique_ptr<char, Free> buffer_;
+  std::uint64_t start_ = 0;
+  std::size_t size_ = 0;
+};
 
 }  // namespace
 
@@ -110,9 +168,7 @@ RecordsCheck CheckWrittenRecords(int fd, const std::string& mailboxPath, std::ui
   ::posix_fadvise(fd, static_cast<off_t>(first), 0, POSIX_FADV_SEQUENTIAL);
   // Read a chunk at a time whatever the records' lengths: the records lie one after the other,
   // and small reads would each wait for the device.
-  std::unique_ptr<char[]> buffer(new char[kChunk]);
-  std::uint64_t bufferAt = 0;
-  std::size_t buffered = 0;
+  DeviceReader reader(fd);
   XXH3_state_t* digest = XXH3_createState();
   std::size_t differing = 0;
   int error = 0;
@@ -123,18 +179,13 @@ RecordsCheck CheckWrittenRecords(int fd, const std::string& mailboxPath, std::ui
     }
     XXH3_64bits_reset(digest);
     for (std::uint64_t at = record.offset, end = record.offset + record.length; at < end;) {
-      if (at < bufferAt || at >= bufferAt + buffered) {
-        const ssize_t got = readAt(fd, buffer.get(), kChunk, at);
-        if (got <= 0) {
-          error = got < 0 ? errno : EIO;
-          break;
-        }
-        bufferAt = at;
-        buffered = static_cast<std::size_t>(got);
+      if (!reader.holds(at) && !reader.fill(at)) {
+        error = errno;
+        break;
       }
-      const auto take =
-          static_cast<std::size_t>(std::min<std::uint64_t>(end - at, bufferAt + buffered - at));
-      XXH3_64bits_update(digest, buffer.get() + (at - bufferAt), take);
+      const auto take = static_cast<std::size_t>(
+          std::min<std::uint64_t>(end - at, reader.start() + reader.size() - at));
+      XXH3_64bits_update(digest, reader.data() + (at - reader.start()), take);
       at += take;
     }
     if (error != 0) break;
