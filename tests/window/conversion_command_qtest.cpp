@@ -40,6 +40,15 @@ Strings copyThreeMessages(const TempFolder& tree) {
   return paths;
 }
 
+// Copies of the real message 1.emlx as <tree>/Mail/Inbox/<first>.emlx to <last>.emlx, added to
+// `paths`: enough messages that a run is still going when a question comes.
+void addCopiesOfOneMessage(const TempFolder& tree, int first, int last, Strings& paths) {
+  const std::string message = drovanta::testing::readFile(kCorpus / "1.emlx");
+  for (int i = first; i <= last; ++i) {
+    paths.push_back(tree.write("Mail/Inbox/" + std::to_string(i) + ".emlx", message));
+  }
+}
+
 // The mailbox a run into `destination` writes for messages of <tree>/Mail/Inbox.
 fs::path inboxMailbox(const TempFolder& tree, const std::string& destination) {
   return fs::path(destination) / fs::path(tree.str()).relative_path() / "Mail/Inbox/Inbox.mbox";
@@ -212,10 +221,7 @@ class ConversionCommandTest : public QObject {
   void escapeStopsTheRunAfterTheRecordsBeingWritten() {
     TempFolder tree;
     Strings paths = {tree.write("Mail/Inbox/1.emlx", quotedMessage(8 << 20))};
-    const std::string small = drovanta::testing::readFile(kCorpus / "1.emlx");
-    for (int i = 2; i <= 1000; ++i) {  // enough that a No leaves some for the second Escape
-      paths.push_back(tree.write("Mail/Inbox/" + std::to_string(i) + ".emlx", small));
-    }
+    addCopiesOfOneMessage(tree, 2, 1000, paths);  // enough that a No leaves some for a 2nd Escape
     WindowFixture window;
     QApplication::setActiveWindow(window.form.get());
     QVERIFY(QTest::qWaitForWindowActive(window.form.get()));
@@ -271,11 +277,8 @@ class ConversionCommandTest : public QObject {
   // counts it, and Yes leaves it so. A Yes after the last message says the stop came too late.
   void theRunIsHeldUnderTheStopQuestion() {
     TempFolder tree;
-    const std::string small = drovanta::testing::readFile(kCorpus / "1.emlx");
     Strings paths;
-    for (int i = 1; i <= 2000; ++i) {
-      paths.push_back(tree.write("Mail/Inbox/" + std::to_string(i) + ".emlx", small));
-    }
+    addCopiesOfOneMessage(tree, 1, 2000, paths);
     WindowFixture window;
     QApplication::setActiveWindow(window.form.get());
     QVERIFY(QTest::qWaitForWindowActive(window.form.get()));
