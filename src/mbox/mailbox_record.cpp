@@ -13,6 +13,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "mbox/mailbox_check.h"
@@ -20,6 +21,7 @@
 #include "mbox/mailbox_repair.h"
 #include "mbox/read_back.h"
 #include "mbox/record_writer.h"
+#include "mbox/settling_lane.h"
 
 namespace drovanta {
 
@@ -40,18 +42,6 @@ constexpr off_t kWritebackStep = off_t{8} << 20;
 // own answers (kNotAFile, kSymbolicLink).
 constexpr int kNotMbox = -3;
 static_assert(kNotMbox != kNotAFile && kNotMbox != kSymbolicLink);
-
-// What the failure of a flush or a close says about the records written since the mailbox was
-// opened: removed (`restoreError` 0) or not.
-std::string recordsRemoved(long records, int restoreError) {
-  const std::string written =
-      std::to_string(records) + (records == 1 ? " record" : " records") + " written to it";
-  if (restoreError == 0)
-    return "; the last " + written + (records == 1 ? " was" : " were") + " removed";
-  return "; the last " + written + " could not be removed: " +
-         (restoreError == EBUSY ? std::string("another program has written to the mailbox since")
-                                : std::string(std::strerror(restoreError)));
-}
 
 bool refusedByFileSystem(int error) {
   return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP ||
@@ -90,6 +80,11 @@ struct MailboxWriter::State : RecordOutput {
   std::vector<WrittenRecord> sinceOpen;
   off_t expectedEnd = 0;
   off_t writebackFrom = 0;  // where the bytes not yet given to the disk begin
+  // With OnDisk::ReadBack: the records read back while the writer goes on, and how many of
+  // sinceOpen have been handed to the lane to read.
+  std::shared_ptr<EarlyReadBack> early;
+  std::size_t handedOn = 0;
+  std::unique_ptr<SettlingLane> lane;  // made when a mailbox is first flushed
 
   ~State() {
     if (digest != nullptr) XXH3_freeState(digest);
@@ -294,6 +289,8 @@ struct MailboxWriter::State : RecordOutput {
     flushCall = recordHooks.flush;
     stop = recordHooks.stop;
     sinceOpen.clear();
+    early.reset();
+    handedOn = 0;
     expectedEnd = writebackFrom = lengthAtOpen;
     tailMending = MendingForTail(fd, lengthAtOpen);
     return 0;
@@ -313,41 +310,62 @@ struct MailboxWriter::State : RecordOutput {
     path.clear();
   }
 
-  // Flushes the records written since the open mailbox was opened and, when `checkable` (the
-  // file is as this writer left it), checks them. A failed flush cuts them back out.
-  MailboxSettled settle(bool checkable) {
-    MailboxSettled found;
-    found.path = path;
-    found.records = recordsSinceOpen;
-    found.created = createdAtOpen && recordsSinceOpen > 0;
-    if (onDisk == OnDisk::NotFlushed || recordsSinceOpen == 0) return found;
-    if ((flushCall ? flushCall(fd) : ::fdatasync(fd)) != 0) {
-      const int error = errno;
-      const int restoreError = CutBack(fd, path, createdAtOpen, lengthAtOpen);
-      if (restoreError == 0) ::fdatasync(fd);  // the cut back too, as far as it goes
-      found.removed = true;
-      if (restoreError == 0 && createdAtOpen && lengthAtOpen == 0) found.created = false;
-      found.failure = Failure{FailureCode::MailboxUnwritable, path,
-                              std::string("not flushed to the disk: ") + std::strerror(error) +
-                                  recordsRemoved(recordsSinceOpen, restoreError)};
-      return found;
+  SettlingLane& settlingLane() {
+    if (!lane) lane = std::make_unique<SettlingLane>();
+    return *lane;
+  }
+
+  // Hands the open mailbox over to be flushed, checked and closed: to the lane, or settled here
+  // when there is nothing to make sure of (the finding is then given back). `checkable`: the
+  // file is as this writer left it. `removeIfEmpty`: a file this writer created and gave no
+  // record goes.
+  std::optional<MailboxSettled> letGo(bool checkable, bool removeIfEmpty) {
+    if (fd < 0) return std::nullopt;
+    LetGoMailbox mailbox;
+    mailbox.path = std::exchange(path, {});
+    mailbox.fd = std::exchange(fd, -1);
+    mailbox.opened = opened;
+    mailbox.createdAtOpen = createdAtOpen;
+    mailbox.createdEmpty = removeIfEmpty && created;
+    mailbox.lengthAtOpen = lengthAtOpen;
+    mailbox.expectedEnd = expectedEnd;
+    mailbox.records = recordsSinceOpen;
+    mailbox.checkable = checkable;
+    mailbox.onDisk = onDisk;
+    mailbox.flushCall = flushCall;
+    mailbox.stop = stop;
+    mailbox.appended = std::exchange(sinceOpen, {});
+    mailbox.early = std::exchange(early, nullptr);
+    if (mailbox.early) mailbox.early->writing = false;
+    handedOn = 0;
+    if (onDisk == OnDisk::NotFlushed || recordsSinceOpen == 0) {
+      return SettleMailbox(std::move(mailbox));
     }
-    if (!checkable) return found;
-    // The file may have been opened for writing only: the check reads it through another
-    // descriptor, and is left out when there is none.
-    int readFd = fd;
-    if ((::fcntl(fd, F_GETFL) & O_ACCMODE) == O_WRONLY) {
-      readFd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
-      if (readFd < 0) return found;
-    }
-    RecordsCheck check = CheckWrittenRecords(readFd, path, static_cast<std::uint64_t>(expectedEnd),
-                                             sinceOpen, onDisk == OnDisk::ReadBack, stop);
-    if (readFd != fd) ::close(readFd);
-    found.checked = check.records;
-    found.readBack = check.readBack;
-    found.stopped = check.stopped;
-    found.failure = std::move(check.differs);
-    return found;
+    settlingLane().settle(std::move(mailbox));
+    return std::nullopt;
+  }
+
+  // Tells what the lane has found; with `wait`, once all it was given is done.
+  void tellSettled(bool wait) {
+    if (!lane) return;
+    for (MailboxSettled& found : lane->takeSettled(wait)) tell(std::move(found));
+  }
+
+  // Reads the records written since the last step back on the lane once the kernel has written
+  // them to the device, while the writer goes on.
+  void readBackSoon() {
+    if (!early) early = std::make_shared<EarlyReadBack>(fd);
+    const std::size_t from = handedOn;
+    std::vector<WrittenRecord> part(sinceOpen.begin() + static_cast<std::ptrdiff_t>(from),
+                                    sinceOpen.end());
+    handedOn = sinceOpen.size();
+    settlingLane().add([read = early, from, part = std::move(part), stop = stop] {
+      // A part that ended early (a second stop request) leaves the rest to the check at the end.
+      if (read->tally.next != from) return;
+      read->reader.readBack(
+          part, read->tally, [stop] { return stop != nullptr && stop->abandoning(); },
+          read->writing.load());
+    });
   }
 
   void tell(MailboxSettled found) {
@@ -375,6 +393,8 @@ MaybeFailure MailboxWriter::hold(const std::string& mailboxPath, const AppendHoo
   if (s.fd >= 0) {
     if (MaybeFailure closing = close()) return closing;
   }
+  // Its lock is still held by its own settling: wait for that to end.
+  if (s.lane && s.lane->settling(mailboxPath)) s.tellSettled(true);
   if (const int error = s.open(mailboxPath, hooks); error != 0) {
     if (error == kNotMbox) return std::move(s.notMbox);
     if (error == kNotAFile) {
@@ -429,8 +449,8 @@ MaybeFailure MailboxWriter::append(const std::string& mailboxPath, std::string_v
   } catch (...) {
     const bool restored = s.cutBackTo(s.recordStart) == 0;
     s.hooks = nullptr;
-    s.tell(s.settle(restored));  // the records before this one stand
-    s.forget();
+    // The records before this one stand.
+    if (std::optional<MailboxSettled> here = s.letGo(restored, false)) s.tell(std::move(*here));
     throw;
   }
   s.hooks = nullptr;
@@ -438,10 +458,11 @@ MaybeFailure MailboxWriter::append(const std::string& mailboxPath, std::string_v
     const int error = s.error != 0 ? s.error : EIO;
     const int restoreError = s.cutBackTo(s.recordStart);
     const std::string path = s.path;
-    // The records before this one stand, flushed now. The mailbox is opened afresh for the next
+    // The records before this one stand, flushed. The mailbox is opened afresh for the next
     // record, which then sees the file as it now is.
-    s.tell(s.settle(restoreError == 0));
-    s.forget();
+    if (std::optional<MailboxSettled> here = s.letGo(restoreError == 0, false)) {
+      s.tell(std::move(*here));
+    }
     return AppendFailure(path, error, restoreError);
   }
   s.tailMending = {};
@@ -458,6 +479,7 @@ MaybeFailure MailboxWriter::append(const std::string& mailboxPath, std::string_v
     if (recordEnd - s.writebackFrom >= kWritebackStep) {
       ::sync_file_range(s.fd, s.writebackFrom, recordEnd - s.writebackFrom, SYNC_FILE_RANGE_WRITE);
       s.writebackFrom = recordEnd;
+      if (s.onDisk == OnDisk::ReadBack) s.readBackSoon();
     }
   }
   if ((!padding.empty() || cutTo >= 0) && hooks.tailMended) {
@@ -492,30 +514,22 @@ long MailboxWriter::openRecords() const {
 
 MaybeFailure MailboxWriter::close() {
   State& s = *state_;
-  if (s.fd < 0) return std::nullopt;
-  const std::string path = s.path;
-  const off_t lengthAfter = ::lseek(s.fd, 0, SEEK_END);
-  // Held (hold) but given no record, by this writer or another: no empty file is left behind.
-  if (s.created && lengthAfter == 0) CutBack(s.fd, path, true, 0);
-  // Flushed and checked while the lock keeps other writers out.
-  MailboxSettled found = s.settle(true);
-  const int fd = s.fd;
-  s.fd = -1;
-  s.path.clear();
-  if (::close(fd) != 0 && !found.removed) {
-    // A network file system may report a failed write only now, and the lock is gone: the
-    // records written since the mailbox was opened are cut back out under a new lock, and only
-    // while nobody appended after them.
-    const int error = errno;
-    const int restoreError =
-        CutBackAfterClose(path, s.opened, s.createdAtOpen, s.lengthAtOpen, lengthAfter);
-    found.removed = true;
-    found.failure = Unwritable(path, error);
-    found.failure->reason += recordsRemoved(s.recordsSinceOpen, restoreError);
-  }
-  MaybeFailure failure = found.removed ? found.failure : std::nullopt;
-  s.tell(std::move(found));
+  const bool wasOpen = s.fd >= 0;
+  std::optional<MailboxSettled> here = s.letGo(true, true);
+  std::vector<MailboxSettled> found;
+  if (s.lane) found = s.lane->takeSettled(true);
+  if (here) found.push_back(std::move(*here));
+  // The mailbox let go of here is the last one settled.
+  MaybeFailure failure;
+  if (wasOpen && !found.empty() && found.back().removed) failure = found.back().failure;
+  for (MailboxSettled& each : found) s.tell(std::move(each));
   return failure;
+}
+
+void MailboxWriter::letGo() {
+  State& s = *state_;
+  if (std::optional<MailboxSettled> here = s.letGo(true, true)) s.tell(std::move(*here));
+  s.tellSettled(false);
 }
 
 MaybeFailure AppendRecordWith(const std::string& mailboxPath, std::string_view separatorLine,

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "mbox/append_hooks.h"
+#include "mbox/mailbox_settle.h"
 #include "mbox/record_options.h"
 #include "mbox/record_output.h"
 #include "mbox/written_record.h"
@@ -21,18 +22,6 @@ namespace drovanta {
 
 // Gives one record's bytes to the output, in order; false when the output failed.
 using RecordProducer = std::function<bool(RecordOutput& out)>;
-
-// What the writer found when it let go of a mailbox it had appended records to.
-struct MailboxSettled {
-  std::string path;
-  long records = 0;      // the records appended since the mailbox was opened
-  bool created = false;  // the writer created the file, which stays
-  bool removed = false;  // the records were cut back out (a failed flush or close): see failure
-  long checked = 0;      // records found in place (OnDisk::Checked and ReadBack)
-  long readBack = 0;     // records read back whole (OnDisk::ReadBack)
-  bool stopped = false;  // a stop request ended the check before its end
-  MaybeFailure failure;  // why the records were removed, or how the mailbox differs
-};
 
 // Appends records to mailbox files, creating them when missing. The mailbox stays open while
 // consecutive records go to it; it is closed when a record goes to another mailbox and by
@@ -67,20 +56,28 @@ class MailboxWriter {
   MaybeFailure hold(const std::string& mailboxPath, const AppendHooks& hooks, bool& lockedNow);
   // The open mailbox's descriptor (readable where its permissions allow); -1 when none is open.
   int openDescriptor() const;
-  // Closes the open mailbox, if any, flushed and checked as setOnDisk asks. A failure to flush
-  // or to close (a network file system may report a failed write only then) cuts the records
-  // written since it was opened back out of it; the failure says how many.
+  // Closes the open mailbox, if any, flushed and checked as setOnDisk asks (SettleMailbox), and
+  // waits until every mailbox let go of before is settled too and told to the settled call. A
+  // failure to flush or to close (a network file system may report a failed write only then)
+  // cuts the records written since it was opened back out of it; the failure says how many.
   MaybeFailure close();
+  // Lets go of the open mailbox, if any, as close() does, but with setOnDisk's Checked and
+  // ReadBack its flush and check go on beside the next appends (the mailbox stays locked until
+  // they are done): what they find reaches the settled call from a later letGo, hold, append or
+  // close. A mailbox still being settled is waited for before it is opened again.
+  void letGo();
   // How many records the open mailbox got since it was opened (what a failed close removes).
   long openRecords() const;
 
   // What is made sure of before each mailbox is let go of (NotFlushed by default). ReadBack
   // takes a digest of every record's bytes as they are written: a pass over the bytes that the
-  // kernel's copy otherwise never brings through memory.
+  // kernel's copy otherwise never brings through memory. It reads the records back from the
+  // device on another thread as the kernel writes them there, while the writer goes on.
   void setOnDisk(OnDisk onDisk);
-  // Told, each time the writer lets go of a mailbox it appended to (close, a failed append, a
-  // record for another mailbox), what it made sure of. A flush that fails cuts the records
-  // appended since the mailbox was opened back out, under the lock still held.
+  // Told, on the writer's thread, for each mailbox the writer let go of after appending to it
+  // (close, letGo, a failed append, a record for another mailbox), what it made sure of. A flush
+  // that fails cuts the records appended since the mailbox was opened back out, under the lock
+  // still held.
   void setSettledCall(std::function<void(MailboxSettled)> settled);
   // The record the last successful append wrote; its digest is 0 unless digests are on.
   const WrittenRecord& lastRecord() const;

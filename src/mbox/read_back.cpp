@@ -33,21 +33,6 @@ std::string ofThoseWritten(std::size_t some, std::size_t all) {
          (all == 1 ? " record" : " records") + " this run wrote";
 }
 
-// Whether the check is to end now: a request made since it began, or a second one.
-class StopWatch {
- public:
-  explicit StopWatch(const StopRequest* stop)
-      : stop_(stop), stoppingBefore_(stop != nullptr && stop->stopping()) {}
-  bool ended() const {
-    if (stop_ == nullptr) return false;
-    return stoppingBefore_ ? stop_->abandoning() : stop_->stopping();
-  }
-
- private:
-  const StopRequest* stop_;
-  bool stoppingBefore_;
-};
-
 ssize_t readAt(int fd, char* into, std::size_t size, std::uint64_t at) {
   ssize_t got = 0;
   do {
@@ -56,38 +41,68 @@ ssize_t readAt(int fd, char* into, std::size_t size, std::uint64_t at) {
   return got;
 }
 
-// Reads of whole aligned blocks straight from the device (O_DIRECT), through a second
-// descriptor of the same file: several times faster than reading the dropped pages back through
-// the page cache, which fetches them a few at a time. Where the file system refuses O_DIRECT
-// (tmpfs, some network file systems), the mailbox's own descriptor is read through the cache.
-class DeviceReader {
+}  // namespace
+
+// Reads of whole aligned blocks straight from the device, several times faster than reading
+// dropped pages back through the page cache, which fetches them a few at a time.
+class DeviceReader::Buffer {
  public:
-  explicit DeviceReader(int fd) : fd_(fd) {
+  explicit Buffer(int fd) : fd_(fd) {
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
     direct_ = ::open(self.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC);
     void* memory = nullptr;
-    if (direct_ >= 0 && ::posix_memalign(&memory, kAlignment, kChunk) != 0) closeDirect();
-    buffer_.reset(static_cast<char*>(memory != nullptr ? memory : std::malloc(kChunk)));
+    if (direct_ >= 0 && ::posix_memalign(&memory, kAlignment, kChunk) != 0) closeOwn(direct_);
+    bytes_.reset(static_cast<char*>(memory != nullptr ? memory : std::malloc(kChunk)));
+    // A mailbox opened for writing only is read through a readable descriptor of its own.
+    if ((::fcntl(fd, F_GETFL) & O_ACCMODE) == O_WRONLY) {
+      readable_ = ::open(self.c_str(), O_RDONLY | O_CLOEXEC);
+      fd_ = readable_;
+    }
   }
-  ~DeviceReader() { closeDirect(); }
-  DeviceReader(const DeviceReader&) = delete;
-  DeviceReader& operator=(const DeviceReader&) = delete;
+  ~Buffer() {
+    closeOwn(direct_);
+    closeOwn(readable_);
+  }
+  Buffer(const Buffer&) = delete;
+  Buffer& operator=(const Buffer&) = delete;
 
-  // Fills the buffer with the bytes from at most `at` on; false with errno set on a failure.
-  bool fill(std::uint64_t at) {
-    if (direct_ >= 0) {
+  bool direct() const { return direct_ >= 0; }
+  // What was read before may have been read while the file was still being written.
+  void forget() { size_ = 0; }
+
+  // Fills the buffer with bytes from at most `at` on, reading no further than needed to reach
+  // `until` (or a chunk), directly when `direct`; false with errno set on a failure.
+  bool fill(std::uint64_t at, std::uint64_t until, bool direct) {
+    if (direct && direct_ >= 0) {
       start_ = at - at % kAlignment;
-      const ssize_t got = readAt(direct_, buffer_.get(), kChunk, start_);
+      const std::uint64_t end = until + (kAlignment - until % kAlignment) % kAlignment;
+      const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, end - start_));
+      const ssize_t got = readAt(direct_, bytes_.get(), want, start_);
       if (got >= 0 || errno != EINVAL) return took(got, at);
-      closeDirect();  // the file system takes no direct reads after all
+      closeOwn(direct_);  // the file system takes no direct reads after all
+      dropCached(at, until);
     }
     start_ = at;
-    return took(readAt(fd_, buffer_.get(), kChunk, start_), at);
+    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, until - at));
+    return took(readAt(fd_, bytes_.get(), want, start_), at);
   }
+
+  // Writes out and drops the cached pages of [from, to), so that reading them again through the
+  // cache fetches them from the device.
+  void dropCached(std::uint64_t from, std::uint64_t to) const {
+    const auto offset = static_cast<off_t>(from);
+    const auto length = static_cast<off_t>(to - from);
+    ::sync_file_range(fd_, offset, length,
+                      SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                          SYNC_FILE_RANGE_WAIT_AFTER);
+    ::posix_fadvise(fd_, offset, length, POSIX_FADV_DONTNEED);
+    ::posix_fadvise(fd_, offset, length, POSIX_FADV_SEQUENTIAL);
+  }
+
   bool holds(std::uint64_t at) const { return at >= start_ && at < start_ + size_; }
   std::uint64_t start() const { return start_; }
   std::size_t size() const { return size_; }
-  const char* data() const { return buffer_.get(); }
+  const char* data() const { return bytes_.get(); }
 
  private:
   static constexpr std::size_t kAlignment = 4096;
@@ -100,25 +115,64 @@ class DeviceReader {
     if (got >= 0 && !holds(at)) errno = EIO;  // the file ends before the record does
     return got >= 0 && holds(at);
   }
-  void closeDirect() {
-    if (direct_ >= 0) ::close(direct_);
-    direct_ = -1;
+  static void closeOwn(int& fd) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
   }
 
   int fd_;
   int direct_ = -1;
-  std::unique_ptr<char, Free> buffer_;
+  int readable_ = -1;
+  std::unique_ptr<char, Free> bytes_;
   std::uint64_t start_ = 0;
   std::size_t size_ = 0;
 };
 
-}  // namespace
+DeviceReader::DeviceReader(int fd) : buffer_(std::make_unique<Buffer>(fd)) {}
 
-RecordsCheck CheckWrittenRecords(int fd, const std::string& mailboxPath, std::uint64_t length,
-                                 const std::vector<WrittenRecord>& appended, bool readBack,
-                                 const StopRequest* stop) {
+DeviceReader::~DeviceReader() = default;
+
+void DeviceReader::readBack(std::span<const WrittenRecord> records, ReadBackTally& tally,
+                            const std::function<bool()>& ended, bool whileWriting) {
+  if (records.empty() || tally.error != 0) return;
+  // The records lie one after the other: read a chunk at a time whatever their lengths, since
+  // small reads would each wait for the device.
+  const std::uint64_t until = records.back().offset + records.back().length;
+  Buffer& buffer = *buffer_;
+  // Direct reads wait for the file's lock, which would hold up the writer: while it writes, the
+  // pages are dropped and read again through the cache instead.
+  const bool direct = buffer.direct() && !whileWriting;
+  buffer.forget();
+  if (!direct) buffer.dropCached(records.front().offset, until);
+
+  XXH3_state_t* digest = XXH3_createState();
+  for (const WrittenRecord& record : records) {
+    if (ended && ended()) break;
+    XXH3_64bits_reset(digest);
+    for (std::uint64_t at = record.offset, end = record.offset + record.length; at < end;) {
+      if (!buffer.holds(at) && !buffer.fill(at, until, direct)) {
+        tally.error = errno != 0 ? errno : EIO;
+        break;
+      }
+      const auto take = static_cast<std::size_t>(
+          std::min<std::uint64_t>(end - at, buffer.start() + buffer.size() - at));
+      XXH3_64bits_update(digest, buffer.data() + (at - buffer.start()), take);
+      at += take;
+    }
+    if (tally.error != 0) break;
+    ++tally.next;
+    if (XXH3_64bits_digest(digest) == record.digest) {
+      ++tally.whole;
+    } else {
+      ++tally.differing;
+    }
+  }
+  XXH3_freeState(digest);
+}
+
+RecordsCheck CheckRecordStarts(int fd, const std::string& mailboxPath, std::uint64_t length,
+                               const std::vector<WrittenRecord>& appended, const StopWatch& watch) {
   RecordsCheck result;
-  const StopWatch watch(stop);
   struct stat info {};
   if (::fstat(fd, &info) != 0) {
     result.differs =
@@ -131,8 +185,6 @@ RecordsCheck CheckWrittenRecords(int fd, const std::string& mailboxPath, std::ui
                                               std::to_string(length) + " this run left it");
     return result;
   }
-
-  // Where each record starts: cheap, a few bytes a record, from the page cache.
   std::size_t moved = 0;
   for (const WrittenRecord& record : appended) {
     if (watch.ended()) {
@@ -156,55 +208,19 @@ RecordsCheck CheckWrittenRecords(int fd, const std::string& mailboxPath, std::ui
         differs(mailboxPath, ofThoseWritten(moved, appended.size()) +
                                  (moved == 1 ? " no longer starts where it was put"
                                              : " no longer start where they were put"));
-    return result;
-  }
-  if (!readBack || appended.empty()) return result;
-
-  // Every byte, from the device: the pages the flush made clean are dropped, so that what is
-  // read comes from the disk and not from what the run left in memory.
-  std::uint64_t first = appended.front().offset;
-  for (const WrittenRecord& record : appended) first = std::min(first, record.offset);
-  ::posix_fadvise(fd, static_cast<off_t>(first), 0, POSIX_FADV_DONTNEED);
-  ::posix_fadvise(fd, static_cast<off_t>(first), 0, POSIX_FADV_SEQUENTIAL);
-  // Read a chunk at a time whatever the records' lengths: the records lie one after the other,
-  // and small reads would each wait for the device.
-  DeviceReader reader(fd);
-  XXH3_state_t* digest = XXH3_createState();
-  std::size_t differing = 0;
-  int error = 0;
-  for (const WrittenRecord& record : appended) {
-    if (watch.ended()) {
-      result.stopped = true;
-      break;
-    }
-    XXH3_64bits_reset(digest);
-    for (std::uint64_t at = record.offset, end = record.offset + record.length; at < end;) {
-      if (!reader.holds(at) && !reader.fill(at)) {
-        error = errno;
-        break;
-      }
-      const auto take = static_cast<std::size_t>(
-          std::min<std::uint64_t>(end - at, reader.start() + reader.size() - at));
-      XXH3_64bits_update(digest, reader.data() + (at - reader.start()), take);
-      at += take;
-    }
-    if (error != 0) break;
-    if (XXH3_64bits_digest(digest) == record.digest) {
-      ++result.readBack;
-    } else {
-      ++differing;
-    }
-  }
-  XXH3_freeState(digest);
-  if (error != 0) {
-    result.differs =
-        differs(mailboxPath, std::string("cannot be read back: ") + std::strerror(error));
-  } else if (differing != 0) {
-    result.differs = differs(mailboxPath, ofThoseWritten(differing, appended.size()) +
-                                              (differing == 1 ? " differs" : " differ") +
-                                              " from what was written");
   }
   return result;
+}
+
+MaybeFailure ReadBackFailure(const std::string& mailboxPath, const ReadBackTally& tally,
+                             std::size_t written) {
+  if (tally.error != 0) {
+    return differs(mailboxPath, std::string("cannot be read back: ") + std::strerror(tally.error));
+  }
+  if (tally.differing == 0) return std::nullopt;
+  return differs(mailboxPath, ofThoseWritten(tally.differing, written) +
+                                  (tally.differing == 1 ? " differs" : " differ") +
+                                  " from what was written");
 }
 
 }  // namespace drovanta

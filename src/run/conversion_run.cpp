@@ -92,7 +92,9 @@ class Run {
       turn(row);
       readAhead.announceAfter(row);
     }
-    closeMailbox();
+    // Waits for every mailbox let go of to be flushed and checked.
+    mailbox_.close();
+    openMailbox_.clear();
     flushFolders();
     summary_.checked.onDisk = options_.onDisk;
     // A request that came during the last record or the checking at the end still ends the run
@@ -324,10 +326,11 @@ class Run {
     summary_.failures.push_back(std::move(named));
   }
 
-  // Consecutive records of one mailbox share its open file; it is closed (flushed and checked,
-  // see settled) when the run moves to another mailbox and at the end.
+  // Consecutive records of one mailbox share its open file; it is let go of when the run moves
+  // to another mailbox and at the end, and flushed and checked (see settled) while the run goes
+  // on.
   void closeMailbox() {
-    mailbox_.close();
+    mailbox_.letGo();
     openMailbox_.clear();
   }
 
