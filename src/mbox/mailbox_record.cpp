@@ -62,6 +62,7 @@ struct MailboxWriter::State : RecordOutput {
   bool createdAtOpen = false;  // this writer created the file
   off_t lengthAtOpen = 0;      // where the records written since opening begin
   off_t recordStart = 0;       // where the record being written begins
+  off_t writtenOut = 0;        // bytes of it given to the file so far
   long recordsSinceOpen = 0;
   TailMending tailMending;             // what a torn mailbox tail needs before the next record
   const AppendHooks* hooks = nullptr;  // those of the record being written
@@ -191,6 +192,7 @@ struct MailboxWriter::State : RecordOutput {
       }
       // The message file ended early (it shrank after it was read): nothing more to move.
       if (moved == 0) return fail(EIO);
+      writtenOut += moved;
       offset += static_cast<std::uint64_t>(moved);
       length -= static_cast<std::uint64_t>(moved);
     }
@@ -232,6 +234,7 @@ struct MailboxWriter::State : RecordOutput {
         return fail(errno);
       }
       if (written == 0) return fail(EIO);  // a write that makes no progress would loop for ever
+      writtenOut += written;
       auto left = static_cast<std::size_t>(written);
       while (count > 0 && left >= first->iov_len) {
         left -= first->iov_len;
@@ -435,8 +438,11 @@ MaybeFailure MailboxWriter::append(const std::string& mailboxPath, std::string_v
   if (cutTo >= 0 && ::ftruncate(s.fd, cutTo) != 0) s.error = errno;
   // Only a mailbox just opened has its tail mended: nothing of this writer's follows the cut.
   if (cutTo >= 0 && s.error == 0) s.lengthAtOpen = s.expectedEnd = s.writebackFrom = cutTo;
-  s.recordStart = ::lseek(s.fd, 0, SEEK_END);
+  // While the mailbox stays open and locked its end is where the last record ended; the first
+  // record asks the file, whose end a mended tail may have moved.
+  s.recordStart = cutTo < 0 && s.recordsSinceOpen > 0 ? s.expectedEnd : ::lseek(s.fd, 0, SEEK_END);
   if (s.recordStart < 0) s.error = errno;
+  s.writtenOut = 0;
   std::string padding(s.tailMending.lf ? "\n" : "");
   for (std::size_t i = 0; i < s.tailMending.lineEnds; ++i) padding += lineEnd;
   if (s.digest != nullptr) XXH3_64bits_reset(s.digest);
@@ -466,7 +472,7 @@ MaybeFailure MailboxWriter::append(const std::string& mailboxPath, std::string_v
     return AppendFailure(path, error, restoreError);
   }
   s.tailMending = {};
-  const off_t recordEnd = ::lseek(s.fd, 0, SEEK_CUR);
+  const off_t recordEnd = s.recordStart + s.writtenOut;
   s.last.offset = static_cast<std::uint64_t>(s.recordStart);
   s.last.length =
       recordEnd > s.recordStart ? static_cast<std::uint64_t>(recordEnd - s.recordStart) : 0;

@@ -59,8 +59,9 @@ void check(LetGoMailbox& mailbox, int readFd, MailboxSettled& found) {
   if (!mailbox.early) mailbox.early = std::make_shared<EarlyReadBack>(mailbox.fd);
   EarlyReadBack& early = *mailbox.early;
   const std::span<const WrittenRecord> all(mailbox.appended);
-  early.reader.readBack(all.subspan(std::min(early.tally.next, all.size())), early.tally,
-                        [&watch] { return watch.ended(); }, false);
+  early.reader.readBack(
+      all.subspan(std::min(early.tally.next, all.size())), early.tally,
+      [&watch] { return watch.ended(); }, false);
   found.readBack = early.tally.whole;
   found.stopped = early.tally.error == 0 && early.tally.next < all.size();
   found.failure = ReadBackFailure(mailbox.path, early.tally, all.size());

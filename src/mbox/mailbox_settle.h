@@ -43,17 +43,17 @@ struct EarlyReadBack {
 struct LetGoMailbox {
   std::string path;
   int fd = -1;
-  struct stat opened {};         // the file as the lock found it
-  bool createdAtOpen = false;    // the writer created the file
-  bool createdEmpty = false;     // ... and gave it no record: it is removed if still empty
-  off_t lengthAtOpen = 0;        // where the records appended since it was opened begin
-  off_t expectedEnd = 0;         // where the last of them ends
-  long records = 0;              // how many there are
-  bool checkable = true;         // the file is as the writer left it
+  struct stat opened {};       // the file as the lock found it
+  bool createdAtOpen = false;  // the writer created the file
+  bool createdEmpty = false;   // ... and gave it no record: it is removed if still empty
+  off_t lengthAtOpen = 0;      // where the records appended since it was opened begin
+  off_t expectedEnd = 0;       // where the last of them ends
+  long records = 0;            // how many there are
+  bool checkable = true;       // the file is as the writer left it
   OnDisk onDisk = OnDisk::NotFlushed;
-  std::function<int(int)> flushCall;  // fdatasync unless tests give another call
-  const StopRequest* stop = nullptr;  // what ends the check
-  std::vector<WrittenRecord> appended;  // where they lie, unless OnDisk::NotFlushed
+  std::function<int(int)> flushCall;     // fdatasync unless tests give another call
+  const StopRequest* stop = nullptr;     // what ends the check
+  std::vector<WrittenRecord> appended;   // where they lie, unless OnDisk::NotFlushed
   std::shared_ptr<EarlyReadBack> early;  // with OnDisk::ReadBack, when the writer began it
 };
 

@@ -92,9 +92,9 @@ class DeviceReader::Buffer {
   void dropCached(std::uint64_t from, std::uint64_t to) const {
     const auto offset = static_cast<off_t>(from);
     const auto length = static_cast<off_t>(to - from);
-    ::sync_file_range(fd_, offset, length,
-                      SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
-                          SYNC_FILE_RANGE_WAIT_AFTER);
+    ::sync_file_range(
+        fd_, offset, length,
+        SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
     ::posix_fadvise(fd_, offset, length, POSIX_FADV_DONTNEED);
     ::posix_fadvise(fd_, offset, length, POSIX_FADV_SEQUENTIAL);
   }

@@ -182,5 +182,33 @@ TEST(DiskCheckTest, AStopEndsTheCheckButNotTheFlush) {
   EXPECT_EQ(readFile(library.box).find(kEarlier), 0u);
 }
 
+// --verify reads a mailbox of several writeback steps back part by part while it is still being
+// written, and a mailbox the run comes back to is opened again once its check is done.
+TEST(DiskCheckTest, ReadBackCoversALargeMailboxAndOneComeBackTo) {
+  TempFolder temp;
+  const std::string body(std::size_t{3} << 20, 'x');
+  std::vector<std::string> rows;
+  for (const std::string name : {"Big/1", "Big/2", "Big/3", "Big/4", "Small/1", "Big/5"}) {
+    rows.push_back(
+        temp.write(name + ".emlx", testing::EmlxBytes("Subject: " + name + "\n\n" + body + "\n")));
+  }
+  RecordingObserver observer;
+  RunOptions options;
+  options.onDisk = OnDisk::ReadBack;
+  VectorRowSource source(rows);
+  const RunSummary summary = RunConversion(source, temp.str() + "/Out", observer, options);
+  EXPECT_EQ(summary.converted, 6);
+  EXPECT_TRUE(summary.checked.differing.empty());
+  EXPECT_EQ(DiskCheckLine(summary),
+            "Checked: 6 records in 2 mailboxes, on disk and read back whole");
+  const std::string big = readFile(temp.str() + "/Out" + temp.str() + "/Big/Big.mbox");
+  std::size_t records = 0;
+  for (std::size_t at = big.find("From "); at != std::string::npos;
+       at = big.find("\nFrom ", at + 1)) {
+    ++records;
+  }
+  EXPECT_EQ(records, 5u);
+}
+
 }  // namespace
 }  // namespace drovanta
