@@ -25,14 +25,26 @@ void SettlingLane::add(std::function<void()> work) {
 
 void SettlingLane::settle(LetGoMailbox mailbox) {
   {
-    std::lock_guard lock(mutex_);
+    // Each mailbox waiting holds its descriptor open: a writer that lets go of many small ones
+    // faster than they are flushed waits here instead of running out of descriptors.
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return waiting_ < kMostWaiting; });
+    ++waiting_;
     settling_.push_back(mailbox.path);
   }
   // std::function needs a copyable callable: the mailbox is shared with the one call.
   auto given = std::make_shared<LetGoMailbox>(std::move(mailbox));
   add([this, given] {
-    MailboxSettled found = SettleMailbox(std::move(*given));
+    MailboxSettled found;
+    try {
+      found = SettleMailbox(std::move(*given));
+    } catch (...) {
+      std::lock_guard lock(mutex_);
+      --waiting_;
+      throw;
+    }
     std::lock_guard lock(mutex_);
+    --waiting_;
     settled_.push_back(std::move(found));
   });
 }

@@ -26,7 +26,8 @@ class SettlingLane {
   SettlingLane& operator=(const SettlingLane&) = delete;
 
   void add(std::function<void()> work);
-  // SettleMailbox on the lane; what it finds is kept for takeSettled.
+  // SettleMailbox on the lane; what it finds is kept for takeSettled. Waits while kMostWaiting
+  // mailboxes given before are not yet settled.
   void settle(LetGoMailbox mailbox);
   // What the mailboxes settled since the last call found, in the order they were given; with
   // `waitForAll`, once all work given so far is done. An exception that ended a piece of work
@@ -37,6 +38,7 @@ class SettlingLane {
   bool settling(const std::string& path) const;
 
  private:
+  static constexpr int kMostWaiting = 8;
   void work();
 
   mutable std::mutex mutex_;
@@ -44,6 +46,7 @@ class SettlingLane {
   std::deque<std::function<void()>> queue_;
   bool busy_ = false;  // a piece taken from the queue is being done
   bool ending_ = false;
+  int waiting_ = 0;  // mailboxes given to settle and not yet settled
   std::vector<MailboxSettled> settled_;
   std::vector<std::string> settling_;  // paths given to settle, until their finding is taken
   std::exception_ptr failed_;
