@@ -1,6 +1,7 @@
 #include "mbox/read_back.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -50,6 +51,14 @@ void change(int fd, const std::function<void(std::string&)>& how) {
   how(bytes);
   ASSERT_EQ(::ftruncate(fd, 0), 0);
   ASSERT_EQ(::pwrite(fd, bytes.data(), bytes.size(), 0), static_cast<ssize_t>(bytes.size()));
+}
+
+// The path an open descriptor was opened at.
+std::string PathOf(int fd) {
+  char path[4096];
+  const std::string link = "/proc/self/fd/" + std::to_string(fd);
+  const ssize_t length = ::readlink(link.c_str(), path, sizeof path);
+  return std::string(path, length > 0 ? static_cast<std::size_t>(length) : 0u);
 }
 
 // Damage done to Box.mbox between the last write and the check (just before its flush), and
@@ -127,13 +136,8 @@ TEST(DiskCheckTest, AFailedFlushRemovesTheMailboxsNewRecordsAndFailsTheirMessage
     Library library;
     RecordingObserver observer;
     RunOptions options;
-    std::string failedPath;
     options.flushCall = [&](int fd) {
-      char path[4096];
-      const std::string link = "/proc/self/fd/" + std::to_string(fd);
-      const ssize_t length = ::readlink(link.c_str(), path, sizeof path);
-      if (std::string(path, length > 0 ? static_cast<std::size_t>(length) : 0u)
-              .ends_with("Box.mbox")) {
+      if (PathOf(fd).ends_with("Box.mbox")) {
         errno = EIO;
         return -1;
       }
@@ -151,6 +155,54 @@ TEST(DiskCheckTest, AFailedFlushRemovesTheMailboxsNewRecordsAndFailsTheirMessage
     EXPECT_EQ(readFile(library.box), kEarlier);
     EXPECT_EQ(DiskCheckLine(summary), "Checked: 1 record in 1 mailbox, in place and on disk");
   }
+}
+
+// A mailbox whose flush failed is opened again for a later message only once what the failed
+// records added is cut back out: the later record follows the earlier run's, and stands.
+TEST(DiskCheckTest, AMailboxComeBackToAfterAFailedFlushKeepsTheLaterRecord) {
+  Library library;
+  RecordingObserver observer;
+  RunOptions options;
+  int boxFlushes = 0;
+  options.flushCall = [&](int fd) {
+    if (PathOf(fd).ends_with("Box.mbox") && boxFlushes++ == 0) {
+      errno = EIO;
+      return -1;
+    }
+    return ::fdatasync(fd);
+  };
+  VectorRowSource rows({library.rows[0], library.rows[1], library.rows[3], library.rows[2]});
+  const RunSummary summary = RunConversion(rows, library.out, observer, options);
+  EXPECT_EQ(summary.converted, 2);
+  EXPECT_EQ(summary.failed, 2);
+  const std::string box = readFile(library.box);
+  EXPECT_EQ(box.find(kEarlier), 0u);
+  EXPECT_EQ(box.find("Body of one"), std::string::npos);
+  EXPECT_NE(box.find("Body of three"), std::string::npos);
+  EXPECT_EQ(DiskCheckLine(summary), "Checked: 2 records in 2 mailboxes, in place and on disk");
+}
+
+// A run that moves from mailbox to mailbox faster than they are flushed keeps few of them open
+// meanwhile: a low limit on open files is enough.
+TEST(DiskCheckTest, ManyMailboxesWaitingForTheirFlushHoldFewDescriptors) {
+  TempFolder temp;
+  std::vector<std::string> rows;
+  for (int i = 0; i < 150; ++i) {
+    const std::string name = std::to_string(i);
+    rows.push_back(temp.write(name + "/1.emlx", emlx(name)));
+  }
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+  rlimit low = saved;
+  low.rlim_cur = 40;
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+  RecordingObserver observer;
+  VectorRowSource source(rows);
+  const RunSummary summary = RunConversion(source, temp.str() + "/Out", observer, RunOptions{});
+  ::setrlimit(RLIMIT_NOFILE, &saved);
+  EXPECT_EQ(summary.converted, 150);
+  EXPECT_TRUE(summary.failures.empty()) << describe(summary.failures.at(0));
+  EXPECT_EQ(DiskCheckLine(summary), "Checked: 150 records in 150 mailboxes, in place and on disk");
 }
 
 // A stop that comes while a mailbox is flushed and checked (here the last one, at the end of the
