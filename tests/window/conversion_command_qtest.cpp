@@ -99,6 +99,16 @@ class ConversionCommandTest : public QObject {
     window.form->CmdConvert2PDF->setEnabled(true);
   }
 
+  // The window active (keys reach it), its list filled and the destination folder to be chosen
+  // queued: what a run that is stopped by keys starts from.
+  bool activeWithList(WindowFixture& window, const Strings& paths, const std::string& out) {
+    QApplication::setActiveWindow(window.form.get());
+    if (!QTest::qWaitForWindowActive(window.form.get())) return false;
+    fillList(window, paths);
+    window.platform.queueFolder(out);
+    return true;
+  }
+
  private slots:
   void initTestCase() {
     QVERIFY2(fs::exists(kCorpus / "3.emlx"), "the real message corpus is not present");
@@ -223,10 +233,7 @@ class ConversionCommandTest : public QObject {
     Strings paths = {tree.write("Mail/Inbox/1.emlx", quotedMessage(8 << 20))};
     addCopiesOfOneMessage(tree, 2, 1000, paths);  // enough that a No leaves some for a 2nd Escape
     WindowFixture window;
-    QApplication::setActiveWindow(window.form.get());
-    QVERIFY(QTest::qWaitForWindowActive(window.form.get()));
-    fillList(window, paths);
-    window.platform.queueFolder(tree.str() + "/Out");
+    QVERIFY(activeWithList(window, paths, tree.str() + "/Out"));
     window.platform.queueAnswer(MessageAnswer::No);
     window.platform.queueAnswer(MessageAnswer::Yes);
     // Escape twice while the run works, answered No, then Yes. Under each question the
@@ -280,10 +287,7 @@ class ConversionCommandTest : public QObject {
     Strings paths;
     addCopiesOfOneMessage(tree, 1, 2000, paths);
     WindowFixture window;
-    QApplication::setActiveWindow(window.form.get());
-    QVERIFY(QTest::qWaitForWindowActive(window.form.get()));
-    fillList(window, paths);
-    window.platform.queueFolder(tree.str() + "/Out");
+    QVERIFY(activeWithList(window, paths, tree.str() + "/Out"));
     window.platform.queueAnswer(MessageAnswer::Yes);
     const fs::path mailbox = inboxMailbox(tree, tree.str() + "/Out");
     std::string asked;
@@ -344,10 +348,7 @@ class ConversionCommandTest : public QObject {
     QCOMPARE(::read(ready[0], &byte, 1), ssize_t(1));
 
     WindowFixture window;
-    QApplication::setActiveWindow(window.form.get());
-    QVERIFY(QTest::qWaitForWindowActive(window.form.get()));
-    fillList(window, paths);
-    window.platform.queueFolder(tree.str() + "/Out");
+    QVERIFY(activeWithList(window, paths, tree.str() + "/Out"));
     window.platform.queueAnswer(MessageAnswer::Yes);
     // The wait is told after two seconds while the window goes on handling events: Escape
     // then stops the run, which gives the wait up and writes nothing.
